@@ -1,0 +1,51 @@
+// kelctl.h - libkelctl: talk to kelfd over its control socket. One request
+// per connection: connect, send the request, read the reply until the daemon
+// closes the connection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kel_lib.h"
+
+namespace kelctl {
+
+// $KELF_RUN_DIR/kelfctl.sock, or /var/run/kelfctl.sock when unset.
+std::string default_socket_path();
+
+struct Status {
+    enum Code {
+        Ok,
+        NoDaemon,  // nothing listens on the socket path
+        Io,        // the exchange failed half-way
+        Short,     // the daemon closed before the whole reply came
+    };
+    Code code = Ok;
+    std::string message;
+    explicit operator bool() const { return code == Ok; }
+};
+
+class Client {
+public:
+    explicit Client(std::string socket_path = default_socket_path());
+    const std::string &socket_path() const { return path_; }
+
+    // Sends len bytes and collects every byte the daemon sends back.
+    Status exchange(const void *request, std::size_t len, std::vector<unsigned char> *reply) const;
+
+    // Sends a request and expects a reply of exactly `size` bytes in out.
+    Status call(const void *request, std::size_t len, void *out, std::size_t size) const;
+
+    // Sends a request whose reply is the 4-byte status word.
+    Status status(const void *request, std::size_t len, std::int32_t *result) const;
+
+    // Sends a request that carries only a command code and a unit.
+    Status command(std::uint32_t code, std::int32_t unit, std::int32_t *result) const;
+
+private:
+    std::string path_;
+};
+
+}  // namespace kelctl

@@ -1,0 +1,5 @@
+#include "daemon.h"
+
+int kel_inserted = 0;
+std::atomic<int> start_flag{0};
+std::atomic<fm_int> numSw{0};

@@ -1,0 +1,19 @@
+// daemon.h - process-wide state of the daemon's life.
+#pragma once
+
+#include <atomic>
+
+#include "fm_sdk.h"
+
+// Switches brought up so far; units 0 .. kel_inserted-1 exist. Written by
+// the bring-up only, never above KEL_MAX_UNITS.
+extern int kel_inserted;
+// 2 when the daemon runs in the foreground with event lines (-v), else 0.
+extern std::atomic<int> start_flag;
+// Number of switches the platform reports.
+extern std::atomic<fm_int> numSw;
+
+namespace kelf {
+// True when unit names a switch that the bring-up has brought up.
+inline bool unit_inserted(int unit) { return unit >= 0 && unit < kel_inserted; }
+}  // namespace kelf

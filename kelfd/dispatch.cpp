@@ -1,0 +1,190 @@
+#include "dispatch.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace kelf {
+namespace {
+
+enum class Shape : std::uint8_t {
+    Unknown,    // "keld: Unknown command", -1
+    NoAction,   // status word, nothing done
+    Refused,    // -1, nothing printed
+    Status,     // the handler's result as the status word
+    Record,     // a record of the buffer, the result stored in it
+    QueryRule,  // the stored rule and its status (command 13)
+};
+
+using Handler = int (*)(kel_buf &);
+
+struct Row {
+    Shape shape = Shape::Unknown;
+    Handler fn = nullptr;
+    std::uint16_t off = 0;   // record reply: first byte in the buffer
+    std::uint16_t size = 0;  // record reply: length
+    std::int16_t ret_off = -1;  // record reply: where the result goes, -1 nowhere
+};
+
+constexpr std::size_t kCodes = 204;  // codes 0 .. 203 have rows
+
+Row status(Handler fn) { return {Shape::Status, fn, 0, 4, -1}; }
+Row record(Handler fn, std::size_t off, std::size_t size, int ret_off) {
+    return {Shape::Record, fn, static_cast<std::uint16_t>(off), static_cast<std::uint16_t>(size),
+            static_cast<std::int16_t>(ret_off)};
+}
+
+// Record replies, by their place in the buffer.
+constexpr std::size_t kQueryList = offsetof(if_kel_t, kel_query_list);             // 254, 8200
+constexpr std::size_t kQueryListRet = offsetof(if_kel_t, kel_query_list.ret);      // 8450
+constexpr std::size_t kRuleStat = offsetof(if_kel_t, kel_rule_stat);               // 8454, 12
+constexpr std::size_t kStat = offsetof(if_kel_t, kel_stat);                        // 8494, 820
+constexpr std::size_t kL2Hash = offsetof(if_kel_t, l2_hash);                       // 9314, 44
+constexpr std::size_t kL3Hash = offsetof(if_kel_t, l3_hash);                       // 9358, 50
+constexpr std::size_t kLbgList = offsetof(if_kel_lbg_t, kel_query_list);           // 8, 136
+constexpr std::size_t kLbgListRet = offsetof(if_kel_lbg_t, kel_query_list.ret);    // 140
+constexpr std::size_t kMask = offsetof(if_kel_mask_t, mask);                       // 8, 36
+constexpr std::size_t kMaskRet = offsetof(if_kel_mask_t, mask.ret_val);            // 40
+
+Row query_list(Handler fn) { return record(fn, kQueryList, sizeof(kel_query_list_t), kQueryListRet); }
+Row lbg_list(Handler fn) { return record(fn, kLbgList, sizeof(kel_lbg_query_list_t), kLbgListRet); }
+
+// Each subsystem registers its handlers here and nowhere else. A row whose
+// handler is not there yet answers as an unknown command.
+std::array<Row, kCodes> make_table() {
+    std::array<Row, kCodes> t{};
+    for (int c : {KEL_INIT, KEL_CLEAR_GROUP, KEL_INSTALL, KEL_SET_MOD0, KEL_SET_MOD1, KEL_SET_MOD2,
+                  KEL_GET_TEMP, KEL_CPLD_READ, KEL_CPLD_WRITE, KEL_GET_VLAN_STAT})
+        t[static_cast<std::size_t>(c)] = {Shape::NoAction};
+    t[KEL_LBG_PORT_REMOVE] = {Shape::Refused};
+    t[KEL_LBG_PORT_ADD] = {Shape::Refused};
+
+    // Rule engine.
+    t[KEL_CLEAR] = status(nullptr);
+    t[KEL_SET_DROP] = status(nullptr);
+    t[KEL_SET_DIR] = status(nullptr);
+    t[KEL_SET_MIR] = status(nullptr);
+    t[KEL_SET_PERMIT] = status(nullptr);
+    t[KEL_SET_RULE] = status(nullptr);
+    t[KEL_GET_CNT] = record(nullptr, kRuleStat, sizeof(kel_rule_stat_t), -1);
+    t[KEL_ENTRY_REMOVE] = status(nullptr);
+    t[KEL_ENTRY_QUERY] = {Shape::QueryRule, nullptr};
+    t[KEL_ENTRY_QUERY_LIST] = query_list(nullptr);
+
+    // Port configuration.
+    t[KEL_SET_CFG] = status(nullptr);
+    t[KEL_GET_CFG] = status(nullptr);
+    t[KEL_SET_PORT_MASK] = status(nullptr);
+    t[KEL_GET_PORT_MASK] = record(nullptr, kMask, sizeof(kel_mask_t), kMaskRet);
+
+    // Daemon life and switch events.
+    t[KEL_GET_DEV_NUM] = status(nullptr);
+    t[KEL_GET_PORT_LINK] = status(nullptr);
+
+    // Traffic distribution.
+    t[KEL_SET_L2_HASH] = status(nullptr);
+    t[KEL_SET_L3_HASH] = status(nullptr);
+    t[KEL_GET_L2_HASH] = record(nullptr, kL2Hash, sizeof(kel_l2_hash_t), -1);
+    t[KEL_GET_L3_HASH] = record(nullptr, kL3Hash, sizeof(kel_l3_hash_t), -1);
+    t[KEL_LBG_QUERY_LIST] = lbg_list(nullptr);
+    t[KEL_LBG_REMOVE] = status(nullptr);
+    t[KEL_LBG_ADD] = status(nullptr);
+    t[KEL_MIR_QUERY_LIST] = lbg_list(nullptr);
+    t[KEL_MIR_PORT_QUERY_LIST] = lbg_list(nullptr);
+    t[KEL_MIR_REMOVE] = status(nullptr);
+    t[KEL_MIR_ADD] = status(nullptr);
+    t[KEL_MIR_PORT_REMOVE] = status(nullptr);
+    t[KEL_MIR_PORT_ADD] = status(nullptr);
+    t[KEL_MIR_VLAN_ADD] = status(nullptr);
+    t[KEL_MCG_CREATE] = status(nullptr);
+    t[KEL_MCG_GET_PORT] = status(nullptr);
+    t[KEL_MCG_ADD_LISTENER] = status(nullptr);
+    t[KEL_MCG_REMOVE] = status(nullptr);
+
+    // Device access and statistics.
+    t[KEL_ADD_VLAN_PROMISC] = status(nullptr);
+    t[KEL_DEL_VLAN_PROMISC] = status(nullptr);
+    t[KEL_GET_PORT_SPEED] = status(nullptr);
+    t[KEL_GET_PORT_ETH_MODE] = status(nullptr);
+    t[KEL_SET_PORT_PARSER] = status(nullptr);
+    t[KEL_GET_PORT_PARSER] = status(nullptr);
+    t[KEL_SET_RFRAME_UPDATE] = status(nullptr);
+    t[KEL_GET_RFRAME_UPDATE] = status(nullptr);
+    t[KEL_SET_TTL_UPDATE] = status(nullptr);
+    t[KEL_GET_TTL_UPDATE] = status(nullptr);
+    t[KEL_SET_SW_REMAIN] = status(nullptr);
+    t[KEL_GET_SW_REMAIN] = status(nullptr);
+    t[KEL_SET_PRBS] = status(nullptr);
+    t[KEL_GET_PORT_STATE] = lbg_list(nullptr);
+    t[KEL_SET_LOOPBACK] = status(nullptr);
+    t[KEL_READ_PHY] = status(nullptr);
+    t[KEL_WRITE_PHY] = status(nullptr);
+    t[KEL_BP_READ] = query_list(nullptr);
+    t[KEL_BP_WRITE] = query_list(nullptr);
+    t[KEL_GET_GPIO_DIR] = status(nullptr);
+    t[KEL_SET_GPIO_DIR] = status(nullptr);
+    t[KEL_GET_GPIO] = status(nullptr);
+    t[KEL_SET_GPIO] = status(nullptr);
+    t[KEL_GET_REG] = record(nullptr, kRuleStat, sizeof(kel_rule_stat_t), -1);
+    t[KEL_SET_REG] = status(nullptr);
+    t[KEL_TEMP_READ] = query_list(nullptr);
+    t[KEL_TEMP_WRITE] = query_list(nullptr);
+    t[KEL_TEMP1_READ] = query_list(nullptr);
+    t[KEL_TEMP1_WRITE] = query_list(nullptr);
+    t[KEL_FCI_READ] = query_list(nullptr);
+    t[KEL_FCI_WRITE] = query_list(nullptr);
+    t[KEL_FCI_RX_READ] = query_list(nullptr);
+    t[KEL_FCI_RX_WRITE] = query_list(nullptr);
+    t[KEL_GET_STAT] = record(nullptr, kStat, sizeof(kel_stat_t), -1);
+    t[KEL_GET_PRIO_STAT] = record(nullptr, kStat, sizeof(kel_stat_t), -1);
+    t[KEL_RESET_STAT] = status(nullptr);
+    return t;
+}
+
+const std::array<Row, kCodes> kTable = make_table();
+
+}  // namespace
+
+Dispatcher::Dispatcher() {
+    std::memset(&buf_, 0, sizeof buf_);
+    std::memset(&query_, 0, sizeof query_);
+}
+
+void Dispatcher::clear() { std::memset(&buf_, 0, sizeof buf_); }
+
+Reply Dispatcher::dispatch() {
+    // Every request starts from a clean status: a no-action code answers 0,
+    // never what the request before it left.
+    ret_fn_ = 0;
+    std::fflush(stdout);
+    std::uint32_t code;
+    std::memcpy(&code, buf_.raw, sizeof code);
+    const Row *row = code < kCodes ? &kTable[code] : nullptr;
+    bool known = row != nullptr && row->shape != Shape::Unknown &&
+                 (row->fn != nullptr || row->shape == Shape::NoAction || row->shape == Shape::Refused);
+    if (!known) {
+        std::puts("keld: Unknown command");
+        std::fflush(stdout);
+        ret_fn_ = -1;
+        return {&ret_fn_, sizeof ret_fn_};
+    }
+    switch (row->shape) {
+        case Shape::NoAction: break;
+        case Shape::Refused: ret_fn_ = -1; break;
+        case Shape::Status: ret_fn_ = row->fn(buf_); break;
+        case Shape::Record:
+            ret_fn_ = row->fn(buf_);
+            if (row->ret_off >= 0)
+                std::memcpy(buf_.raw + row->ret_off, &ret_fn_, sizeof ret_fn_);
+            return {buf_.raw + row->off, row->size};
+        case Shape::QueryRule:
+            ret_fn_ = row->fn(buf_);
+            std::memcpy(&query_.kel_mem, &buf_.kel.kel_mem, sizeof query_.kel_mem);
+            query_.ret = ret_fn_;
+            return {&query_, sizeof query_};
+        case Shape::Unknown: break;
+    }
+    return {&ret_fn_, sizeof ret_fn_};
+}
+
+}  // namespace kelf

@@ -1,0 +1,47 @@
+// dispatch.h - the command table: one row per command code, the one place
+// that knows them all. Handlers read their fields from the receive buffer
+// and build record replies in place; they never see a socket.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kel_lib.h"
+
+namespace kelf {
+
+// The receive buffer, seen through each request layout.
+union kel_buf {
+    if_kel_t kel;
+    if_kel_lbg_t lbg;
+    if_kel_mask_t mask;
+    unsigned char raw[KEL_BUF_SIZE];
+};
+
+struct Reply {
+    const void *data;
+    std::size_t size;
+};
+
+// Runs requests against the daemon's tables, one at a time.
+class Dispatcher {
+public:
+    Dispatcher();
+
+    // The buffer to receive into; zero beyond what the client sent.
+    kel_buf &buffer() { return buf_; }
+    // Carries out the request in the buffer and returns the reply to send.
+    // The reply points into this object and stays valid until clear().
+    Reply dispatch();
+    // Zeroes the buffer for the next request.
+    void clear();
+    // The status word of the last request.
+    int ret_fn() const { return ret_fn_; }
+
+private:
+    kel_buf buf_;
+    kel_query_rule_t query_;
+    int ret_fn_ = 0;
+};
+
+}  // namespace kelf

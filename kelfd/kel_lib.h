@@ -1,0 +1,552 @@
+/*
+ * kel_lib.h - the control protocol of kelfd.
+ *
+ * Every record that travels on the control socket, and every command code.
+ * The daemon and its clients both compile this header, from C or C++.
+ * Records are byte-packed, in host (little-endian) byte order: no field is
+ * aligned and no padding exists anywhere. The size and offset checks at the
+ * end refuse to build a layout that differs from the wire.
+ */
+#ifndef KEL_LIB_H
+#define KEL_LIB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Size of the daemon's receive buffer: one if_kel. */
+#define KEL_BUF_SIZE 9428
+
+/* Limits compiled into the daemon. */
+#define KEL_MAX_UNITS 8
+#define KEL_MAX_GROUPS 32
+#define KEL_MAX_RULES 4096
+#define KEL_MAX_PORTS 48
+#define KEL_LBG_LIST_MAX 32
+#define KEL_QUERY_DATA_MAX 8192
+
+#pragma pack(push, 1)
+
+/* Command codes; the gaps are unassigned and answer as unknown commands. */
+enum kel_conf {
+    KEL_INIT = 1,
+    KEL_CLEAR = 2,
+    KEL_CLEAR_GROUP = 3,
+    KEL_SET_CFG = 4,
+    KEL_SET_DROP = 5,
+    KEL_SET_DIR = 6,
+    KEL_SET_MIR = 7,
+    KEL_GET_CFG = 8,
+    KEL_INSTALL = 9,
+    KEL_INSTALL_GROUP = 10,
+    KEL_GET_CNT = 11,
+    KEL_ENTRY_REMOVE = 12,
+    KEL_ENTRY_QUERY = 13,
+    KEL_ENTRY_QUERY_LIST = 14,
+    KEL_GET_DEV_NUM = 15,
+    KEL_SET_PORT_MASK = 16,
+    KEL_GET_PORT_MASK = 17,
+    KEL_SET_PERMIT = 18,
+    KEL_SET_MOD0 = 49,
+    KEL_SET_MOD1 = 50,
+    KEL_SET_MOD2 = 51,
+    KEL_SET_L2_HASH = 52,
+    KEL_SET_L3_HASH = 53,
+    KEL_SET_RULE = 54,
+    KEL_LBG_QUERY_LIST = 55,
+    KEL_LBG_PORT_QUERY_LIST = 56,
+    KEL_LBG_REMOVE = 57,
+    KEL_LBG_ADD = 58,
+    KEL_LBG_PORT_REMOVE = 59,
+    KEL_LBG_PORT_ADD = 60,
+    KEL_GET_L2_HASH = 61,
+    KEL_GET_L3_HASH = 62,
+    KEL_GET_PORT_LINK = 63,
+    KEL_GET_TEMP = 64,
+    KEL_MIR_QUERY_LIST = 65,
+    KEL_MIR_PORT_QUERY_LIST = 66,
+    KEL_MIR_REMOVE = 67,
+    KEL_MIR_ADD = 68,
+    KEL_MIR_PORT_REMOVE = 69,
+    KEL_MIR_PORT_ADD = 70,
+    KEL_SET_PRIO = 71,
+    KEL_MIR_VLAN_ADD = 72,
+    KEL_ADD_VLAN_PROMISC = 73,
+    KEL_DEL_VLAN_PROMISC = 74,
+    KEL_GET_PORT_SPEED = 75,
+    KEL_GET_PORT_ETH_MODE = 76,
+    KEL_MCG_CREATE = 77,
+    KEL_MCG_GET_PORT = 78,
+    KEL_MCG_ADD_LISTENER = 79,
+    KEL_MCG_REMOVE = 80,
+    KEL_SET_PORT_PARSER = 81,
+    KEL_GET_PORT_PARSER = 82,
+    KEL_SET_RFRAME_UPDATE = 83,
+    KEL_GET_RFRAME_UPDATE = 84,
+    KEL_SET_TTL_UPDATE = 85,
+    KEL_GET_TTL_UPDATE = 86,
+    KEL_SET_SW_REMAIN = 87,
+    KEL_GET_SW_REMAIN = 88,
+    KEL_READ_PHY = 100,
+    KEL_WRITE_PHY = 101,
+    KEL_CPLD_READ = 102,
+    KEL_CPLD_WRITE = 103,
+    KEL_BP_READ = 104,
+    KEL_BP_WRITE = 105,
+    KEL_GET_GPIO_DIR = 106,
+    KEL_SET_GPIO_DIR = 107,
+    KEL_GET_GPIO = 108,
+    KEL_SET_GPIO = 109,
+    KEL_GET_REG = 110,
+    KEL_SET_REG = 111,
+    KEL_TEMP_READ = 112,
+    KEL_TEMP_WRITE = 113,
+    KEL_SET_PRBS = 114,
+    KEL_GET_PORT_STATE = 115,
+    KEL_SET_LOOPBACK = 116,
+    KEL_TEMP1_READ = 117,
+    KEL_TEMP1_WRITE = 118,
+    KEL_FCI_READ = 119,
+    KEL_FCI_WRITE = 120,
+    KEL_FCI_RX_READ = 121,
+    KEL_FCI_RX_WRITE = 122,
+    KEL_GET_VLAN_STAT = 200,
+    KEL_GET_STAT = 201,
+    KEL_GET_PRIO_STAT = 202,
+    KEL_RESET_STAT = 203,
+    KEL_GET_POWER = 204
+};
+
+/* User-defined field match: offset, data and mask. */
+typedef struct kel_udf_s {
+    int16_t flag;
+    uint32_t offset;
+    uint32_t data;
+    uint32_t mask;
+} kel_udf_t;
+
+/* A MAC address and whether it takes part in the rule. */
+typedef struct kel_mac_s {
+    int16_t flag;
+    uint8_t mac[6];
+} kel_mac_t;
+
+/* An IPv6 address (or mask) and whether it takes part in the rule. */
+typedef struct kel_ip6_s {
+    int16_t flag;
+    uint8_t ip[16];
+} kel_ip6_t;
+
+/* One rule: its match fields and its actions. */
+typedef struct kel_mem {
+    int32_t group;
+    int32_t rule_id;
+    int32_t rule_act;
+    int32_t port;
+    int32_t redir_port;
+    int32_t src_port;
+    int32_t dst_port;
+    uint32_t src_ip;
+    uint32_t dst_ip;
+    uint32_t src_ip_mask;
+    uint32_t dst_ip_mask;
+    int32_t src_port_mask;
+    int32_t dst_port_mask;
+    int32_t src_port_max;
+    int32_t dst_port_max;
+    int32_t ip_protocol;
+    int32_t vlan;
+    int32_t vlan_mask;
+    int32_t vlan_max;
+    int32_t mirror_port;
+    int32_t mpls_type;
+    uint64_t mpls_header;
+    uint64_t mpls_header_mask;
+    int32_t ether_type;
+    kel_udf_t kel_udf;
+    kel_mac_t src_mac;
+    kel_mac_t dst_mac;
+    kel_ip6_t src_ip6;
+    kel_ip6_t dst_ip6;
+    kel_ip6_t src_ip6_mask;
+    kel_ip6_t dst_ip6_mask;
+    int32_t vlan_act;
+    int32_t vlan_pri_act;
+    int32_t vlan_tag;
+    int32_t user_act;
+} kel_mem_t;
+
+/* Rule ids of one group (command 14), or the byte count of a block. */
+typedef struct kel_id_list {
+    uint32_t rule_num;
+    uint16_t id_list[4096];
+} kel_id_list_t;
+
+/* An id list, or a data block of the platform memory commands. */
+typedef struct kel_query_list {
+    kel_id_list_t kel_id_list;
+    int32_t ret;
+} kel_query_list_t;
+
+typedef struct kel_rule_stat_cnt {
+    uint64_t counter;
+} kel_rule_stat_cnt_t;
+
+typedef struct kel_rule_stat {
+    kel_rule_stat_cnt_t kel_rule_stat_cnt;
+    int32_t ret_val;
+} kel_rule_stat_t;
+
+typedef struct kel_vlan_stat_cnt {
+    uint64_t vland;
+    uint64_t tvlan;
+    uint64_t tvland;
+} kel_vlan_stat_cnt_t;
+
+typedef struct kel_vlan_stat {
+    kel_vlan_stat_cnt_t kel_vlan_stat_cnt;
+    int32_t ret_val;
+} kel_vlan_stat_t;
+
+typedef struct kelb_stat_cnt {
+    uint64_t total;
+    uint64_t txnoerror;
+    uint64_t rxnoerror;
+    uint64_t rxdrop;
+    uint64_t txdrop;
+} kelb_stat_cnt_t;
+
+/* The port counters of command 201, in wire order. */
+typedef struct kelf_stat_cnt {
+    uint64_t cntRxUcstPkts;
+    uint64_t cntRxUcstPktsNonIP;
+    uint64_t cntRxUcstPktsIPv4;
+    uint64_t cntRxUcstPktsIPv6;
+    uint64_t cntRxBcstPkts;
+    uint64_t cntRxBcstPktsNonIP;
+    uint64_t cntRxBcstPktsIPv4;
+    uint64_t cntRxBcstPktsIPv6;
+    uint64_t cntRxMcstPkts;
+    uint64_t cntRxMcstPktsNonIP;
+    uint64_t cntRxMcstPktsIPv4;
+    uint64_t cntRxMcstPktsIPv6;
+    uint64_t cntRxPausePkts;
+    uint64_t cntRxCBPausePkts;
+    uint64_t cntRxFCSErrors;
+    uint64_t cntRxSymbolErrors;
+    uint64_t cntRxFrameSizeErrors;
+    uint64_t cntRxMinTo63Pkts;
+    uint64_t cntRx64Pkts;
+    uint64_t cntRx65to127Pkts;
+    uint64_t cntRx128to255Pkts;
+    uint64_t cntRx256to511Pkts;
+    uint64_t cntRx512to1023Pkts;
+    uint64_t cntRx1024to1522Pkts;
+    uint64_t cntRx1523to2047Pkts;
+    uint64_t cntRx2048to4095Pkts;
+    uint64_t cntRx4096to8191Pkts;
+    uint64_t cntRx8192to10239Pkts;
+    uint64_t cntRx10240toMaxPkts;
+    uint64_t cntRxFragmentPkts;
+    uint64_t cntRxUndersizedPkts;
+    uint64_t cntRxJabberPkts;
+    uint64_t cntRxOversizedPkts;
+    uint64_t cntRxGoodOctets;
+    uint64_t cntRxOctetsNonIp;
+    uint64_t cntRxOctetsIPv4;
+    uint64_t cntRxOctetsIPv6;
+    uint64_t cntRxBadOctets;
+    uint64_t cntRxPriorityPkts;
+    uint64_t cntRxPriorityOctets;
+    uint64_t cntTxUcstPkts;
+    uint64_t cntTxBcstPkts;
+    uint64_t cntTxMcstPkts;
+    uint64_t cntTxPausePkts;
+    uint64_t cntTxFCSErroredPkts;
+    uint64_t cntTxErrorDropPkts;
+    uint64_t cntTxTimeOutPkts;
+    uint64_t cntTxLoopbackPkts;
+    uint64_t cntTxMinTo63Pkts;
+    uint64_t cntTx64Pkts;
+    uint64_t cntTx65to127Pkts;
+    uint64_t cntTx128to255Pkts;
+    uint64_t cntTx256to511Pkts;
+    uint64_t cntTx512to1023Pkts;
+    uint64_t cntTx1024to1522Pkts;
+    uint64_t cntTx1523to2047Pkts;
+    uint64_t cntTx2048to4095Pkts;
+    uint64_t cntTx4096to8191Pkts;
+    uint64_t cntTx8192to10239Pkts;
+    uint64_t cntTx10240toMaxPkts;
+    uint64_t cntTxOctets;
+    uint64_t cntTxErrorOctets;
+    uint64_t cntTxCMDropPkts;
+    uint64_t cntFIDForwardedPkts;
+    uint64_t cntFloodForwardedPkts;
+    uint64_t cntSpeciallyHandledPkts;
+    uint64_t cntParseErrDropPkts;
+    uint64_t cntParityErrorPkts;
+    uint64_t cntTrappedPkts;
+    uint64_t cntPauseDropPkts;
+    uint64_t cntSTPDropPkts;
+    uint64_t cntReservedTrapPkts;
+    uint64_t cntSecurityViolationPkts;
+    uint64_t cntVLANTagDropPkts;
+    uint64_t cntVLANIngressBVPkts;
+    uint64_t cntVLANEgressBVPkts;
+    uint64_t cntGlortMissDropPkts;
+    uint64_t cntFFUDropPkts;
+    uint64_t cntPolicerDropPkts;
+    uint64_t cntTTLDropPkts;
+    uint64_t cntCmPrivDropPkts;
+    uint64_t cntSmp0DropPkts;
+    uint64_t cntSmp1DropPkts;
+    uint64_t cntRxHog0DropPkts;
+    uint64_t cntRxHog1DropPkts;
+    uint64_t cntTxHog0DropPkts;
+    uint64_t cntTxHog1DropPkts;
+    uint64_t cntRateLimit0DropPkts;
+    uint64_t cntRateLimit1DropPkts;
+    uint64_t cntBadSmpDropPkts;
+    uint64_t cntTriggerDropRedirPkts;
+    uint64_t cntTriggerDropPkts;
+    uint64_t cntTriggerRedirPkts;
+    uint64_t cntTriggerMirroredPkts;
+    uint64_t cntBroadcastDropPkts;
+    uint64_t cntDLFDropPkts;
+    uint64_t cntRxCMDropPkts;
+    uint64_t cntUnderrunPkts;
+    uint64_t cntOverrunPkts;
+    uint64_t cntCorruptedPkts;
+    uint64_t cntStatsDropCountTx;
+    uint64_t cntStatsDropCountRx;
+} kelf_stat_cnt_t;
+
+/* The per-priority counters of command 202. */
+typedef struct kelf_prio_stat_cnt {
+    uint64_t cntRxPriorityPkts[16];
+} kelf_prio_stat_cnt_t;
+
+typedef union kel_stat_cnt {
+    kelb_stat_cnt_t kelb;
+    kelf_stat_cnt_t kelf;
+    kelf_prio_stat_cnt_t prio_kelf;
+} kel_stat_cnt_t;
+
+typedef struct kel_stat {
+    kel_stat_cnt_t kel_stat_cnt;
+    int32_t ret_val;
+} kel_stat_t;
+
+/* L2 hash fields; l2_hash_set selects which of them a set writes. */
+typedef struct kel_l2_hash {
+    uint32_t l2_hash_set;
+    uint32_t profile_index;
+    uint8_t src_mac_mask[6];
+    uint8_t dst_mac_mask[6];
+    uint32_t ether_type_mask;
+    uint32_t vlan_id_mask;
+    uint32_t vlan_pri;
+    uint32_t vlan2_id_mask;
+    uint32_t vlan2_pri;
+    uint32_t sym_mac;
+} kel_l2_hash_t;
+
+/* L3 hash fields; l3_hash_set selects which of them a set writes. */
+typedef struct kel_l3_hash {
+    uint32_t l3_hash_set;
+    uint32_t profile_index;
+    uint32_t src_ip_mask;
+    uint32_t dst_ip_mask;
+    uint32_t src_port_mask;
+    uint32_t dst_port_mask;
+    uint32_t dscp_mask;
+    uint32_t isl_usr_mask;
+    uint32_t proto_mask;
+    uint32_t custom_mask;
+    uint32_t flow_mask;
+    uint8_t sym_l3_fields;
+    uint8_t sym_l4_fields;
+    uint8_t use_ptable;
+    uint8_t random_next_hop;
+    uint8_t random_other;
+    uint8_t random_only;
+} kel_l3_hash_t;
+
+/* The full request record. */
+typedef struct if_kel {
+    int32_t kel_cmd;
+    int32_t unit;
+    int32_t cfg;
+    kel_mem_t kel_mem;
+    int32_t if_index;
+    int32_t rule_id;
+    int32_t group;
+    int32_t port;
+    uint32_t mask;
+    kel_query_list_t kel_query_list;
+    kel_rule_stat_t kel_rule_stat;
+    kel_vlan_stat_t kel_vlan_stat;
+    kel_stat_t kel_stat;
+    kel_l2_hash_t l2_hash;
+    kel_l3_hash_t l3_hash;
+    int32_t action;
+    int32_t phy_addr;
+    int32_t addr;
+    int32_t dev;
+    int32_t val;
+} if_kel_t;
+
+/* A list of up to 32 numbers: ports, groups or mirrors. */
+typedef struct kel_lbg_list {
+    int32_t lbg_num;
+    int32_t lbg_list[32];
+} kel_lbg_list_t;
+
+typedef struct kel_lbg_query_list {
+    kel_lbg_list_t kel_lbg_list;
+    int32_t ret;
+} kel_lbg_query_list_t;
+
+/* Request record of the load-balancing, mirror and port-state commands. */
+typedef struct if_kel_lbg {
+    int32_t kel_cmd;
+    int32_t unit;
+    kel_lbg_query_list_t kel_query_list;
+    int32_t lbg;
+    int32_t port;
+} if_kel_lbg_t;
+
+/* Port masks: port p is bit (p mod 8) of byte (p div 8). */
+typedef struct kel_mask {
+    uint8_t ingress[16];
+    uint8_t egress[16];
+    int32_t ret_val;
+} kel_mask_t;
+
+/* Request record of the port-mask commands. */
+typedef struct if_kel_mask {
+    uint32_t kel_cmd;
+    uint32_t unit;
+    kel_mask_t mask;
+} if_kel_mask_t;
+
+/* Reply of command 13: the stored rule and the query's status. */
+typedef struct kel_query_rule {
+    kel_mem_t kel_mem;
+    int32_t ret;
+} kel_query_rule_t;
+
+#pragma pack(pop)
+
+#ifdef __cplusplus
+#define KEL_STATIC_ASSERT(c, m) static_assert(c, m)
+#else
+#define KEL_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
+
+#define KEL_CHECK_SIZE(t, n) KEL_STATIC_ASSERT(sizeof(t) == (n), #t " must be " #n " bytes")
+#define KEL_CHECK_OFF(t, f, n) \
+    KEL_STATIC_ASSERT(offsetof(t, f) == (n), #t "." #f " must be at offset " #n)
+
+KEL_CHECK_SIZE(if_kel_t, 9428);
+KEL_CHECK_SIZE(kel_mem_t, 222);
+KEL_CHECK_SIZE(kel_udf_t, 14);
+KEL_CHECK_SIZE(kel_mac_t, 8);
+KEL_CHECK_SIZE(kel_ip6_t, 18);
+KEL_CHECK_SIZE(kel_query_list_t, 8200);
+KEL_CHECK_SIZE(kel_id_list_t, 8196);
+KEL_CHECK_SIZE(kel_rule_stat_cnt_t, 8);
+KEL_CHECK_SIZE(kel_rule_stat_t, 12);
+KEL_CHECK_SIZE(kel_vlan_stat_cnt_t, 24);
+KEL_CHECK_SIZE(kel_vlan_stat_t, 28);
+KEL_CHECK_SIZE(kelb_stat_cnt_t, 40);
+KEL_CHECK_SIZE(kelf_stat_cnt_t, 816);
+KEL_CHECK_SIZE(kelf_prio_stat_cnt_t, 128);
+KEL_CHECK_SIZE(kel_stat_cnt_t, 816);
+KEL_CHECK_SIZE(kel_stat_t, 820);
+KEL_CHECK_SIZE(kel_l2_hash_t, 44);
+KEL_CHECK_SIZE(kel_l3_hash_t, 50);
+KEL_CHECK_SIZE(if_kel_lbg_t, 152);
+KEL_CHECK_SIZE(kel_lbg_query_list_t, 136);
+KEL_CHECK_SIZE(kel_lbg_list_t, 132);
+KEL_CHECK_SIZE(if_kel_mask_t, 44);
+KEL_CHECK_SIZE(kel_mask_t, 36);
+KEL_CHECK_SIZE(kel_query_rule_t, 226);
+
+KEL_CHECK_OFF(if_kel_t, unit, 4);
+KEL_CHECK_OFF(if_kel_t, cfg, 8);
+KEL_CHECK_OFF(if_kel_t, kel_mem, 12);
+KEL_CHECK_OFF(if_kel_t, if_index, 234);
+KEL_CHECK_OFF(if_kel_t, rule_id, 238);
+KEL_CHECK_OFF(if_kel_t, group, 242);
+KEL_CHECK_OFF(if_kel_t, port, 246);
+KEL_CHECK_OFF(if_kel_t, mask, 250);
+KEL_CHECK_OFF(if_kel_t, kel_query_list, 254);
+KEL_CHECK_OFF(if_kel_t, kel_query_list.kel_id_list.id_list, 258);
+KEL_CHECK_OFF(if_kel_t, kel_query_list.ret, 8450);
+KEL_CHECK_OFF(if_kel_t, kel_rule_stat, 8454);
+KEL_CHECK_OFF(if_kel_t, kel_rule_stat.ret_val, 8462);
+KEL_CHECK_OFF(if_kel_t, kel_vlan_stat, 8466);
+KEL_CHECK_OFF(if_kel_t, kel_stat, 8494);
+KEL_CHECK_OFF(if_kel_t, kel_stat.ret_val, 9310);
+KEL_CHECK_OFF(if_kel_t, l2_hash, 9314);
+KEL_CHECK_OFF(if_kel_t, l3_hash, 9358);
+KEL_CHECK_OFF(if_kel_t, action, 9408);
+KEL_CHECK_OFF(if_kel_t, phy_addr, 9412);
+KEL_CHECK_OFF(if_kel_t, addr, 9416);
+KEL_CHECK_OFF(if_kel_t, dev, 9420);
+KEL_CHECK_OFF(if_kel_t, val, 9424);
+KEL_CHECK_OFF(if_kel_t, kel_mem.src_mac, 130);
+KEL_CHECK_OFF(if_kel_t, kel_mem.user_act, 230);
+
+KEL_CHECK_OFF(kel_mem_t, mirror_port, 76);
+KEL_CHECK_OFF(kel_mem_t, mpls_header, 84);
+KEL_CHECK_OFF(kel_mem_t, mpls_header_mask, 92);
+KEL_CHECK_OFF(kel_mem_t, ether_type, 100);
+KEL_CHECK_OFF(kel_mem_t, kel_udf, 104);
+KEL_CHECK_OFF(kel_mem_t, src_mac, 118);
+KEL_CHECK_OFF(kel_mem_t, dst_mac, 126);
+KEL_CHECK_OFF(kel_mem_t, src_ip6, 134);
+KEL_CHECK_OFF(kel_mem_t, dst_ip6, 152);
+KEL_CHECK_OFF(kel_mem_t, src_ip6_mask, 170);
+KEL_CHECK_OFF(kel_mem_t, dst_ip6_mask, 188);
+KEL_CHECK_OFF(kel_mem_t, vlan_act, 206);
+KEL_CHECK_OFF(kel_mem_t, user_act, 218);
+KEL_CHECK_OFF(kel_udf_t, offset, 2);
+KEL_CHECK_OFF(kel_udf_t, mask, 10);
+KEL_CHECK_OFF(kel_mac_t, mac, 2);
+KEL_CHECK_OFF(kel_ip6_t, ip, 2);
+
+KEL_CHECK_OFF(kelf_stat_cnt_t, cntRxGoodOctets, 264);
+KEL_CHECK_OFF(kelf_stat_cnt_t, cntTxUcstPkts, 320);
+KEL_CHECK_OFF(kelf_stat_cnt_t, cntStatsDropCountRx, 808);
+KEL_CHECK_OFF(kel_stat_t, ret_val, 816);
+
+KEL_CHECK_OFF(kel_l2_hash_t, src_mac_mask, 8);
+KEL_CHECK_OFF(kel_l2_hash_t, dst_mac_mask, 14);
+KEL_CHECK_OFF(kel_l2_hash_t, ether_type_mask, 20);
+KEL_CHECK_OFF(kel_l2_hash_t, sym_mac, 40);
+KEL_CHECK_OFF(kel_l3_hash_t, flow_mask, 40);
+KEL_CHECK_OFF(kel_l3_hash_t, sym_l3_fields, 44);
+KEL_CHECK_OFF(kel_l3_hash_t, random_only, 49);
+
+KEL_CHECK_OFF(if_kel_lbg_t, kel_query_list, 8);
+KEL_CHECK_OFF(if_kel_lbg_t, kel_query_list.kel_lbg_list.lbg_list, 12);
+KEL_CHECK_OFF(if_kel_lbg_t, kel_query_list.ret, 140);
+KEL_CHECK_OFF(if_kel_lbg_t, lbg, 144);
+KEL_CHECK_OFF(if_kel_lbg_t, port, 148);
+
+KEL_CHECK_OFF(if_kel_mask_t, mask, 8);
+KEL_CHECK_OFF(if_kel_mask_t, mask.egress, 24);
+KEL_CHECK_OFF(if_kel_mask_t, mask.ret_val, 40);
+KEL_CHECK_OFF(kel_query_rule_t, ret, 222);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KEL_LIB_H */

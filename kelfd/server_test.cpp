@@ -1,0 +1,183 @@
+// The control server in-process, over a real socket in a temporary
+// directory.
+#include "server.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "kel_lib.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Connects to path; -1 on failure.
+int connect_to(const std::string &path) {
+    int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) < 0) {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
+std::vector<unsigned char> read_all(int s) {
+    std::vector<unsigned char> out;
+    unsigned char buf[4096];
+    ssize_t n;
+    while ((n = ::recv(s, buf, sizeof buf, 0)) > 0) out.insert(out.end(), buf, buf + n);
+    return out;
+}
+
+int status_of(const std::vector<unsigned char> &r) {
+    int v = 0;
+    if (r.size() == 4) std::memcpy(&v, r.data(), 4);
+    return r.size() == 4 ? v : 0x7eadbeef;
+}
+
+class ServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kelfd-server-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        path_ = kelf::socket_path(dir_);
+        ASSERT_EQ(::pipe(wake_), 0);
+    }
+    void TearDown() override {
+        stop();
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+        std::filesystem::remove_all(dir_);
+    }
+    void start(std::chrono::milliseconds timeout = kelf::ControlServer::kReceiveTimeout) {
+        server_ = kelf::ControlServer::open(path_, timeout);
+        ASSERT_TRUE(server_);
+        thread_ = std::thread([this] { server_->run(wake_[0]); });
+    }
+    void stop() {
+        if (thread_.joinable()) {
+            ASSERT_EQ(::write(wake_[1], "x", 1), 1);
+            thread_.join();
+        }
+    }
+    // Sends bytes and returns the whole reply.
+    std::vector<unsigned char> ask(const void *req, std::size_t len) {
+        int s = connect_to(path_);
+        EXPECT_GE(s, 0);
+        EXPECT_EQ(::send(s, req, len, MSG_NOSIGNAL), static_cast<ssize_t>(len));
+        auto r = read_all(s);
+        ::close(s);
+        return r;
+    }
+    std::vector<unsigned char> ask_code(std::uint32_t code) {
+        unsigned char req[8] = {};
+        std::memcpy(req, &code, 4);
+        return ask(req, sizeof req);
+    }
+
+    std::string dir_, path_;
+    int wake_[2] = {-1, -1};
+    std::unique_ptr<kelf::ControlServer> server_;
+    std::thread thread_;
+};
+
+TEST_F(ServerTest, ServesAnEightByteRequestAndUnknownCodes) {
+    start();
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+    EXPECT_EQ(status_of(ask_code(KEL_GET_POWER)), -1);
+    EXPECT_EQ(status_of(ask_code(0xFFFFFFFFu)), -1);
+}
+
+TEST_F(ServerTest, SocketIsOwnerOnlyAndAStaleFileDoesNotStopTheStart) {
+    { std::ofstream(path_) << "stale"; }
+    ::umask(0);
+    start();
+    ::umask(022);
+    struct stat st{};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+}
+
+TEST_F(ServerTest, PathTooLongIsRefused) {
+    std::string longpath = dir_ + "/" + std::string(120, 'x');
+    EXPECT_EQ(kelf::ControlServer::open(longpath), nullptr);
+}
+
+TEST_F(ServerTest, AClientThatClosesWithoutSendingDoesNotDisturbTheNext) {
+    start();
+    int s = connect_to(path_);
+    ASSERT_GE(s, 0);
+    ::close(s);
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+}
+
+TEST_F(ServerTest, BytesBeyondOneRecordAreDiscarded) {
+    start();
+    std::vector<unsigned char> req(KEL_BUF_SIZE + 3000, 0);
+    std::uint32_t code = KEL_INIT;
+    std::memcpy(req.data(), &code, 4);
+    // The tail would read as an unknown command if it were taken as a request.
+    std::uint32_t bad = KEL_GET_POWER;
+    std::memcpy(req.data() + KEL_BUF_SIZE, &bad, 4);
+    EXPECT_EQ(status_of(ask(req.data(), req.size())), 0);
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+}
+
+TEST_F(ServerTest, TwoClientsAreServedOneAfterTheOther) {
+    start();
+    int a = connect_to(path_);
+    int b = connect_to(path_);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    unsigned char init[8] = {KEL_INIT};
+    unsigned char unknown[8] = {KEL_GET_POWER};
+    ASSERT_EQ(::send(b, unknown, 8, 0), 8);
+    ASSERT_EQ(::send(a, init, 8, 0), 8);
+    EXPECT_EQ(status_of(read_all(a)), 0);
+    EXPECT_EQ(status_of(read_all(b)), -1);
+    ::close(a);
+    ::close(b);
+}
+
+TEST_F(ServerTest, ASilentClientHoldsTheNextOneAtMostTheTimeout) {
+    start(300ms);
+    int silent = connect_to(path_);
+    ASSERT_GE(silent, 0);
+    std::this_thread::sleep_for(20ms);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+    auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(waited, 3s);
+    ::close(silent);
+}
+
+TEST_F(ServerTest, AClientThatGoesAwayBeforeTheReplyDoesNotEndTheServer) {
+    start();
+    for (int i = 0; i < 20; ++i) {
+        int s = connect_to(path_);
+        ASSERT_GE(s, 0);
+        unsigned char req[8] = {KEL_ENTRY_QUERY_LIST};
+        ASSERT_EQ(::send(s, req, 8, 0), 8);
+        ::close(s);
+    }
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+}
+
+}  // namespace

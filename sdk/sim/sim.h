@@ -1,0 +1,84 @@
+// sim.h - fmsim's inner workings, shared by its source files only.
+//
+// One recursive lock guards the whole simulated platform: the daemon's main
+// thread, the SDK event thread and tests call in together. Every SDK
+// operation starts with FMSIM_ENTER, which takes the lock, counts the call
+// and returns the status a test injected for it, if any.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fm_sdk.h"
+
+namespace fmsim {
+
+// Highest logical port that a port mask can name, plus one.
+inline constexpr int kMaskBits = 64;
+// Logical ports outside the cardinal list, as a real switch has for its
+// internal and tunnel ports.
+inline constexpr int kFirstExtraPort = 50000;
+inline constexpr int kExtraPorts = 4;
+inline constexpr int kDefaultCardPorts = 49;
+
+struct Fault {
+    std::uint64_t nth;  // 1-based call number that fails first
+    fm_status status;
+    std::int64_t times;  // how many calls fail from nth on; -1 for all
+};
+
+struct Op {
+    std::string name;
+    std::uint64_t calls = 0;
+    std::vector<Fault> faults;
+};
+
+std::recursive_mutex &mutex();
+Op &op(const char *name);
+fm_status enter(Op &op);
+
+// State reset hooks: each part of the simulation registers one, and
+// fmsim_reset() runs them all after rebuilding the switches.
+void on_reset(std::function<void()> fn);
+
+enum class PortKind { Cpu, Ethernet, Pcie, Internal };
+
+struct Port {
+    fm_int logical = 0;
+    PortKind kind = PortKind::Ethernet;
+    fm_uint32 glort = 0;
+    fm_int mode = FM_PORT_STATE_ADMIN_DOWN;
+    fm_int submode = 0;
+    std::map<fm_int, fm_int32> attrs;
+    std::bitset<kMaskBits> mask;
+    fm_int loopback = 0;
+};
+
+struct Switch {
+    bool present = false;
+    bool up = false;
+    int card_ports = kDefaultCardPorts;
+    std::vector<Port> ports;  // cardinal ports, then the extra logical ports
+};
+
+// The platform's switches; index = switch number.
+std::vector<Switch> &switches();
+// The switch, or nullptr when sw names no switch of the platform.
+Switch *find_switch(fm_int sw);
+// The port with logical number port, or nullptr.
+Port *find_port(fm_int sw, fm_int port);
+// Rebuilds a switch in its power-on state.
+void build_switch(Switch &s, int sw);
+
+}  // namespace fmsim
+
+#define FMSIM_ENTER(name)                                                          \
+    static ::fmsim::Op &fmsim_op_ = ::fmsim::op(name);                             \
+    std::lock_guard<std::recursive_mutex> fmsim_guard_(::fmsim::mutex());          \
+    if (fm_status fmsim_fault_ = ::fmsim::enter(fmsim_op_); fmsim_fault_ != FM_OK) \
+    return fmsim_fault_

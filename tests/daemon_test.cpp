@@ -1,0 +1,50 @@
+// The real kelfd over its real socket.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "daemon_process.h"
+
+namespace {
+
+using kelftest::DaemonProcess;
+using namespace std::chrono_literals;
+
+TEST(Daemon, AnswersNoActionAndUnknownCommands) {
+    DaemonProcess d;
+    kelctl::Client c = d.client();
+    std::int32_t r = 7;
+    ASSERT_TRUE(c.command(KEL_INIT, 0, &r));
+    EXPECT_EQ(r, 0);
+    ASSERT_TRUE(c.command(KEL_GET_POWER, 0, &r));
+    EXPECT_EQ(r, -1);
+    EXPECT_TRUE(d.wait_out("keld: Unknown command\n"));
+    ASSERT_TRUE(c.command(KEL_CLEAR_GROUP, 0, &r));
+    EXPECT_EQ(r, 0) << "a no-action code answers 0 after a refused request";
+}
+
+TEST(Daemon, ClientReportsAMissingDaemon) {
+    kelctl::Client c("/nonexistent-kelfd-dir/kelfctl.sock");
+    std::int32_t r;
+    kelctl::Status st = c.command(KEL_INIT, 0, &r);
+    EXPECT_EQ(st.code, kelctl::Status::NoDaemon);
+    EXPECT_NE(st.message.find("/nonexistent-kelfd-dir/kelfctl.sock"), std::string::npos);
+}
+
+TEST(Daemon, ShortReplyIsAnError) {
+    DaemonProcess d;
+    unsigned char req[8] = {KEL_INIT};
+    unsigned char out[12];
+    kelctl::Status st = d.client().call(req, sizeof req, out, sizeof out);
+    EXPECT_EQ(st.code, kelctl::Status::Short);
+}
+
+TEST(Daemon, ASocketPathTooLongEndsTheStartWithStatusOne) {
+    DaemonProcess::Options o;
+    o.wait_ready = false;
+    o.env["KELF_RUN_DIR"] = "/tmp/" + std::string(110, 'k');
+    DaemonProcess d(o);
+    EXPECT_EQ(d.wait_exit(20s), 1);
+}
+
+}  // namespace
