@@ -14,8 +14,13 @@
 namespace fmsim {
 namespace {
 
+struct SwitchAttr {
+    SwitchAttrFn set, get;
+};
+
 struct Registry {
     std::map<std::string, Op, std::less<>> ops;
+    std::map<fm_int, SwitchAttr> switch_attrs;
     std::vector<std::function<void()>> resets;
     std::vector<Switch> switches;
     int chosen_count = 0;  // 0: from FMSIM_SWITCHES
@@ -105,6 +110,11 @@ fm_status enter(Op &o) {
 void on_reset(std::function<void()> fn) {
     std::lock_guard<std::recursive_mutex> g(mutex());
     registry().resets.push_back(std::move(fn));
+}
+
+void register_switch_attr(fm_int attr, SwitchAttrFn set, SwitchAttrFn get) {
+    std::lock_guard<std::recursive_mutex> g(mutex());
+    registry().switch_attrs[attr] = {std::move(set), std::move(get)};
 }
 
 std::vector<Switch> &switches() { return registry().switches; }
@@ -280,4 +290,24 @@ extern "C" fm_status fmPlatformGetNumSwitches(fm_int *numSwitches) {
     if (numSwitches == nullptr) return FM_ERR_INVALID_ARGUMENT;
     *numSwitches = static_cast<fm_int>(fmsim::switches().size());
     return FM_OK;
+}
+
+extern "C" fm_status fmSetSwitchAttribute(fm_int sw, fm_int attr, void *value) {
+    FMSIM_ENTER("fmSetSwitchAttribute");
+    if (fmsim::find_switch(sw) == nullptr) return FM_ERR_INVALID_SWITCH;
+    if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
+    auto &attrs = registry().switch_attrs;
+    auto it = attrs.find(attr);
+    if (it == attrs.end() || !it->second.set) return FM_ERR_INVALID_ATTRIB;
+    return it->second.set(sw, value);
+}
+
+extern "C" fm_status fmGetSwitchAttribute(fm_int sw, fm_int attr, void *value) {
+    FMSIM_ENTER("fmGetSwitchAttribute");
+    if (fmsim::find_switch(sw) == nullptr) return FM_ERR_INVALID_SWITCH;
+    if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
+    auto &attrs = registry().switch_attrs;
+    auto it = attrs.find(attr);
+    if (it == attrs.end() || !it->second.get) return FM_ERR_INVALID_ATTRIB;
+    return it->second.get(sw, value);
 }

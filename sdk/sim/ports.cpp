@@ -58,17 +58,19 @@ void build_switch(Switch &s, int sw) {
     }
 }
 
-Port *find_port(fm_int sw, fm_int port) {
+int port_index(fm_int sw, fm_int port) {
     Switch *s = find_switch(sw);
-    if (s == nullptr) return nullptr;
-    size_t idx;
-    if (port >= 0 && port < s->card_ports)
-        idx = static_cast<size_t>(port);
-    else if (port >= kFirstExtraPort && port < kFirstExtraPort + kExtraPorts)
-        idx = static_cast<size_t>(s->card_ports + (port - kFirstExtraPort));
-    else
-        return nullptr;
-    return &s->ports[idx];
+    if (s == nullptr) return -1;
+    if (port >= 0 && port < s->card_ports) return port;
+    if (port >= kFirstExtraPort && port < kFirstExtraPort + kExtraPorts)
+        return s->card_ports + (port - kFirstExtraPort);
+    return -1;
+}
+
+Port *find_port(fm_int sw, fm_int port) {
+    int idx = port_index(sw, port);
+    if (idx < 0) return nullptr;
+    return &find_switch(sw)->ports[static_cast<size_t>(idx)];
 }
 
 }  // namespace fmsim

@@ -66,6 +66,17 @@ struct Switch {
     std::vector<Port> ports;  // cardinal ports, then the extra logical ports
 };
 
+// Switch attributes are kept by the part of the simulation that owns them:
+// each registers its attributes once, at load (fmsim is a shared library, so
+// every part's registration runs).
+using SwitchAttrFn = std::function<fm_status(fm_int sw, void *value)>;
+void register_switch_attr(fm_int attr, SwitchAttrFn set, SwitchAttrFn get);
+
+// Index of a port in Switch::ports (cardinal ports first), or -1.
+int port_index(fm_int sw, fm_int port);
+// Largest number of ports a switch has: the index bound of per-port tables.
+inline constexpr int kMaxPortIndex = 64;
+
 // The platform's switches; index = switch number.
 std::vector<Switch> &switches();
 // The switch, or nullptr when sw names no switch of the platform.
