@@ -12,6 +12,9 @@ extern int kel_inserted;
 extern std::atomic<int> start_flag;
 // Number of switches the platform reports.
 extern std::atomic<fm_int> numSw;
+// TRUE (the default): stopping the daemon leaves the switches running.
+// Set and read by the stay-up commands, read by the shutdown.
+extern fm_bool sw_remain;
 
 namespace kelf {
 // True when unit names a switch that the bring-up has brought up.
