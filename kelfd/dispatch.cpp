@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "rules/rules.h"
+
 namespace kelf {
 namespace {
 
@@ -60,16 +62,25 @@ std::array<Row, kCodes> make_table() {
     t[KEL_LBG_PORT_ADD] = {Shape::Refused};
 
     // Rule engine.
-    t[KEL_CLEAR] = status(nullptr);
-    t[KEL_SET_DROP] = status(nullptr);
-    t[KEL_SET_DIR] = status(nullptr);
-    t[KEL_SET_MIR] = status(nullptr);
-    t[KEL_SET_PERMIT] = status(nullptr);
-    t[KEL_SET_RULE] = status(nullptr);
-    t[KEL_GET_CNT] = record(nullptr, kRuleStat, sizeof(kel_rule_stat_t), -1);
-    t[KEL_ENTRY_REMOVE] = status(nullptr);
-    t[KEL_ENTRY_QUERY] = {Shape::QueryRule, nullptr};
-    t[KEL_ENTRY_QUERY_LIST] = query_list(nullptr);
+    t[KEL_CLEAR] = status([](kel_buf &b) { return kel_clear_fn(b.kel.unit); });
+    t[KEL_SET_DROP] = status([](kel_buf &b) { return kel_add_rule_fn(2, &b.kel); });
+    t[KEL_SET_DIR] = status([](kel_buf &b) { return kel_add_rule_fn(32768, &b.kel); });
+    t[KEL_SET_MIR] = status([](kel_buf &b) { return kel_add_rule_fn(8, &b.kel); });
+    t[KEL_SET_PERMIT] = status([](kel_buf &b) { return kel_add_rule_fn(1, &b.kel); });
+    t[KEL_SET_RULE] = status([](kel_buf &b) { return kel_add_rule_fn(b.kel.action, &b.kel); });
+    t[KEL_GET_CNT] = record(
+        [](kel_buf &b) {
+            return kel_rule_count_fn(b.kel.unit, b.kel.kel_mem.group, b.kel.rule_id,
+                                     &b.kel.kel_rule_stat);
+        },
+        kRuleStat, sizeof(kel_rule_stat_t), -1);
+    t[KEL_ENTRY_REMOVE] = status(
+        [](kel_buf &b) { return kel_entry_remove_fn(b.kel.unit, b.kel.rule_id, b.kel.group); });
+    t[KEL_ENTRY_QUERY] = {Shape::QueryRule,
+                          [](kel_buf &b) { return kel_entry_query_fn(b.kel.unit, &b.kel.kel_mem); }};
+    t[KEL_ENTRY_QUERY_LIST] = query_list([](kel_buf &b) {
+        return kel_entry_query_list_fn(b.kel.unit, b.kel.group, &b.kel.kel_query_list);
+    });
 
     // Port configuration.
     t[KEL_SET_CFG] = status(nullptr);
