@@ -31,8 +31,9 @@ void print_line(const char *text) {
 // four ports carry 64-bit ISL tags.
 void set_up_user_bits(int unit) {
     fm_switchInfo info{};
-    if (fmGetSwitchInfo(unit, &info) == FM_OK) {
-        fmCreateVlan(unit, kUserVlan);  // may exist from an earlier such rule
+    fm_status st = fmGetSwitchInfo(unit, &info);
+    fmCreateVlan(unit, kUserVlan);  // may exist from an earlier such rule
+    if (st == FM_OK) {  // without it the card-port count is unknown
         for (fm_int cpi = 1; cpi < info.numCardPorts; ++cpi) {
             fm_int port = 0;
             if (fmMapCardinalPort(unit, cpi, &port, nullptr) != FM_OK) {
