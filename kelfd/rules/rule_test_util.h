@@ -89,6 +89,19 @@ protected:
         return r;
     }
 
+    // The stored rule as a query replies it; `as_sent` fills the request.
+    kel_query_rule_t query(int group, int id, void (*as_sent)(kel_mem_t &) = nullptr) {
+        if_kel_t ask = request(KEL_ENTRY_QUERY);
+        ask.kel_mem.group = group;
+        ask.kel_mem.rule_id = id;
+        if (as_sent) as_sent(ask.kel_mem);
+        std::vector<unsigned char> b = dispatch(ask);
+        kel_query_rule_t q{};
+        EXPECT_EQ(b.size(), sizeof q);
+        std::memcpy(&q, b.data(), std::min(b.size(), sizeof q));
+        return q;
+    }
+
     static void capture() { testing::internal::CaptureStdout(); }
     static std::string captured() { return testing::internal::GetCapturedStdout(); }
 
