@@ -68,26 +68,4 @@ TEST(Ports, ConfigurationAndMasksOverTheSocket) {
     }
 }
 
-TEST(Ports, AFailingBitOperationMakesTheSetReplyMinusOne) {
-    DaemonProcess::Options o;
-    o.env["FMSIM_FAIL"] = "fmSetBitArrayBit=2";
-    DaemonProcess d(o);
-    kelctl::Client c = d.client();
-    // Ports 1 and 2 to port 4: one of the two bits fails, the other port
-    // still gets its mask.
-    if_kel_mask_t set = mask_request(KEL_SET_PORT_MASK, 0x06, 0x10);
-    std::int32_t r = 0;
-    ASSERT_TRUE(c.status(&set, sizeof set, &r));
-    EXPECT_EQ(r, -1);
-    int with_port4 = 0;
-    for (std::uint8_t sel : {0x02, 0x04}) {
-        if_kel_mask_t get = mask_request(KEL_GET_PORT_MASK, sel, 0);
-        kel_mask_t reply;
-        ASSERT_TRUE(c.call(&get, sizeof get, &reply, sizeof reply));
-        EXPECT_TRUE(reply.egress[0] == 0x10 || reply.egress[0] == 0) << int(reply.egress[0]);
-        with_port4 += reply.egress[0] == 0x10;
-    }
-    EXPECT_EQ(with_port4, 1);
-}
-
 }  // namespace
