@@ -87,8 +87,8 @@ void apply_action_code(int unit, int action, const kel_mem_t &m, kel_acl_rule_t 
     if (action & 0x8) {
         r.action = FM_ACL_ACTIONEXT_MIRROR_GRP | FM_ACL_ACTIONEXT_COUNT;
         p.mirrorGrp = static_cast<fm_byte>(m.mirror_port);
-        // MIRROR-MERGE: fm_bool aclMirror = TRUE;
-        // MIRROR-MERGE: fmSetMirrorAttribute(unit, m.mirror_port, FM_MIRROR_ACL, &aclMirror);
+        fm_bool aclMirror = TRUE;
+        fmSetMirrorAttribute(unit, m.mirror_port, FM_MIRROR_ACL, &aclMirror);  // status ignored
     }
 }
 

@@ -1,6 +1,7 @@
 // Actions and installation: what each action code stores and sets up on the
 // switch, the group's ACL, and the add's failures with the tables and the
 // switch left in step.
+#include "fmsim_mirror.h"
 #include "fmsim_vlan.h"
 #include "rule_test_util.h"
 
@@ -104,6 +105,18 @@ TEST_F(RuleAction, UserBitsPutEveryCardPortIntoVlan2) {
     ASSERT_EQ(add(0x1000, 0, 0), 2);
     EXPECT_EQ(captured(), tags);
     EXPECT_EQ(fmsim_calls("fmMapCardinalPort"), maps);
+}
+
+TEST_F(RuleAction, AMirrorRuleOpensItsMirrorToRules) {
+    ASSERT_EQ(fmCreateMirror(0, 5, 10, FM_MIRROR_TYPE_INGRESS), FM_OK);
+    ASSERT_FALSE(fmsim_mirror(0, 5).acl);
+    if_kel_t r = rule(0, 0, 3);
+    r.kel_mem.mirror_port = 5;
+    ASSERT_EQ(add(0x8, r), 1);
+    EXPECT_TRUE(fmsim_mirror(0, 5).acl);
+    EXPECT_EQ(on_switch(0, 1).param.mirrorGrp, 5);
+    r.kel_mem.mirror_port = 6;  // no such mirror: the rule goes in all the same
+    EXPECT_EQ(add(0x8, r), 2);
 }
 
 TEST_F(RuleAction, TheFirstRuleOfAGroupCreatesItsAcl) {
