@@ -33,7 +33,7 @@ void set_up_user_bits(int unit) {
     fm_switchInfo info{};
     fm_status st = fmGetSwitchInfo(unit, &info);
     fmCreateVlan(unit, kUserVlan);  // may exist from an earlier such rule
-    if (st == FM_OK) {  // without it the card-port count is unknown
+    if (st == FM_OK) {              // without it the card-port count is unknown
         for (fm_int cpi = 1; cpi < info.numCardPorts; ++cpi) {
             fm_int port = 0;
             if (fmMapCardinalPort(unit, cpi, &port, nullptr) != FM_OK) {
@@ -58,7 +58,8 @@ void set_up_vlan_priority(int unit) {
     static constexpr int kLabels[] = {1, 2, 7, 8, 1, 2, 7, 8};
     for (int i = 0; i < 8; ++i) {
         fm_bool updateVpri = TRUE;
-        print_attr_line(kLabels[i], fmSetPortAttribute(unit, kPorts[i], FM_PORT_TXVPRI, &updateVpri));
+        print_attr_line(kLabels[i],
+                        fmSetPortAttribute(unit, kPorts[i], FM_PORT_TXVPRI, &updateVpri));
     }
 }
 
@@ -142,8 +143,8 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
         return -1;
     }
     r->port = m.port;
-    r->action = static_cast<fm_aclActionExt>(static_cast<std::int64_t>(action)) |
-                FM_ACL_ACTIONEXT_COUNT;
+    r->action =
+        static_cast<fm_aclActionExt>(static_cast<std::int64_t>(action)) | FM_ACL_ACTIONEXT_COUNT;
     const bool pcie = is_pcie_port(unit, m.port);
 
     const bool automatic = requested == 0;

@@ -19,11 +19,11 @@ TEST_F(RuleAction, EachCodeStoresItsActionAndAQueryReportsIt) {
         int rule_act, redir_port, mirror_port;  // -7: as the query sent it
     };
     const Case cases[] = {
-        {KEL_SET_DROP, 0, 0x22, 2, -7, -7},          {KEL_SET_PERMIT, 0, 0x21, 1, -7, -7},
-        {KEL_SET_DIR, 0, 0x8021, 32768, 3, -7},      {KEL_SET_MIR, 0, 0x100020, 8, -7, 5},
-        {KEL_SET_RULE, 0, 0x20, -7, -7, -7},         {KEL_SET_RULE, 0x8100, 0x8121, 32768, 3, -7},
-        {KEL_SET_RULE, 0x9000, 0x1020, -7, -7, -7},  {KEL_SET_RULE, 0x1008, 0x100020, 8, -7, 5},
-        {KEL_SET_RULE, 0x2400, 0x2420, 8192, 3, -7}, {KEL_SET_RULE, 0x400, 0x420, 1024, -7, -7},
+        {KEL_SET_DROP, 0, 0x22, 2, -7, -7},           {KEL_SET_PERMIT, 0, 0x21, 1, -7, -7},
+        {KEL_SET_DIR, 0, 0x8021, 32768, 3, -7},       {KEL_SET_MIR, 0, 0x100020, 8, -7, 5},
+        {KEL_SET_RULE, 0, 0x20, -7, -7, -7},          {KEL_SET_RULE, 0x8100, 0x8121, 32768, 3, -7},
+        {KEL_SET_RULE, 0x9000, 0x1020, -7, -7, -7},   {KEL_SET_RULE, 0x1008, 0x100020, 8, -7, 5},
+        {KEL_SET_RULE, 0x2400, 0x2420, 8192, 3, -7},  {KEL_SET_RULE, 0x400, 0x420, 1024, -7, -7},
         {KEL_SET_RULE, 0x40000, 0x40020, -7, -7, -7},
     };
     int id = 0;

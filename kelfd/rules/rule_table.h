@@ -63,8 +63,7 @@ extern int kel_cur_rule[KEL_MAX_UNITS][KEL_MAX_GROUPS];
 
 // Rule-engine failures of the ACL calls go to the SDK's log at level 8,
 // under the name of the command's handler.
-#define KEL_RULE_LOG(fn, ...) \
-    fmLogMessage(FM_LOG_CAT_ALL, 8, __FILE__, (fn), __LINE__, __VA_ARGS__)
+#define KEL_RULE_LOG(fn, ...) fmLogMessage(FM_LOG_CAT_ALL, 8, __FILE__, (fn), __LINE__, __VA_ARGS__)
 
 namespace kelf::rules {
 

@@ -101,7 +101,9 @@ TEST_F(RuleTable, ListAndQueryKeepWhatTheyDoNotWrite) {
     EXPECT_EQ(+list.ret, -1);
     EXPECT_EQ(+list.kel_id_list.rule_num, 77u);
 
-    auto fill = [](kel_mem_t &m) { std::memset(reinterpret_cast<char *>(&m) + 8, 0xA5, sizeof m - 8); };
+    auto fill = [](kel_mem_t &m) {
+        std::memset(reinterpret_cast<char *>(&m) + 8, 0xA5, sizeof m - 8);
+    };
     kel_query_rule_t q = query(4, 9, fill);
     kel_mem_t sent{};
     sent.group = 4;
@@ -126,8 +128,8 @@ TEST_F(RuleTable, CounterReadsTheSwitchForAHeldIdOnly) {
         return Count{+st.kel_rule_stat_cnt.counter, +st.ret_val};
     };
     EXPECT_EQ(count(0, 6, 42), Count(0x1234567890ULL, 0));
-    for (auto [unit, group, id] : {std::tuple{0, 6, 43}, {0, 7, 42}, {2, 6, 42}, {-1, 6, 42},
-                                   {0, 32, 42}, {0, -1, 42}})
+    for (auto [unit, group, id] :
+         {std::tuple{0, 6, 43}, {0, 7, 42}, {2, 6, 42}, {-1, 6, 42}, {0, 32, 42}, {0, -1, 42}})
         EXPECT_EQ(count(unit, group, id), Count(0, -1)) << unit << "/" << group << "/" << id;
     fmsim_fail("fmGetACLCount", fmsim_calls("fmGetACLCount") + 1, FM_ERR_INVALID_ACL_RULE);
     EXPECT_EQ(count(0, 6, 42).second, FM_ERR_INVALID_ACL_RULE) << "the switch's status as it is";
@@ -135,8 +137,13 @@ TEST_F(RuleTable, CounterReadsTheSwitchForAHeldIdOnly) {
 
 TEST_F(RuleTable, EveryCommandRefusesAUnitOrGroupOutsideItsTables) {
     ASSERT_EQ(add(kDrop, 0, 0), 1);
-    for (auto [unit, group] : {std::pair{-1, 0}, {2, 0}, {8, 0}, {0x7FFFFFFF, 0}, {0, -1},
-                               {0, 32}, {0, -0x7FFFFFFF - 1}}) {
+    for (auto [unit, group] : {std::pair{-1, 0},
+                               {2, 0},
+                               {8, 0},
+                               {0x7FFFFFFF, 0},
+                               {0, -1},
+                               {0, 32},
+                               {0, -0x7FFFFFFF - 1}}) {
         SCOPED_TRACE(testing::Message() << unit << "/" << group);
         if_kel_t r = rule(group, 0, 3);
         r.unit = unit;
@@ -163,13 +170,17 @@ TEST_F(RuleTable, RemoveKeepsTableAndSwitchInStepWhateverFails) {
         const char *out;
         Ids left;
     };
-    for (const Step &s : {
-             Step{"fmGetPortState", 1, "fmGetPortState: Failure\n", {1, 2, 3, 4}},
-             Step{"fmDeleteACLRule", 1, "delete rule state failed!\n", {1, 2, 3, 4}},
-             Step{"fmCompileACL", 2,
-                  "kel_entry_remove_fn: kel: Failed compiling ACL (status: msg:Failure)", {1, 3, 4}},
-             Step{"fmApplyACL", 3, "kel_entry_remove_fn: kel: Failed applying ACL (msg:Failure)",
-                  {1, 4}}}) {
+    for (const Step &s :
+         {Step{"fmGetPortState", 1, "fmGetPortState: Failure\n", {1, 2, 3, 4}},
+          Step{"fmDeleteACLRule", 1, "delete rule state failed!\n", {1, 2, 3, 4}},
+          Step{"fmCompileACL",
+               2,
+               "kel_entry_remove_fn: kel: Failed compiling ACL (status: msg:Failure)",
+               {1, 3, 4}},
+          Step{"fmApplyACL",
+               3,
+               "kel_entry_remove_fn: kel: Failed applying ACL (msg:Failure)",
+               {1, 4}}}) {
         SCOPED_TRACE(s.op);
         fmsim_fail(s.op, fmsim_calls(s.op) + 1);
         capture();

@@ -48,7 +48,9 @@ protected:
 
     // Adds a rule and returns the reply.
     int add(int action, if_kel_t r) { return kel_add_rule_fn(action, &r); }
-    int add(int action, int group, int id, int port = 0) { return add(action, rule(group, id, port)); }
+    int add(int action, int group, int id, int port = 0) {
+        return add(action, rule(group, id, port));
+    }
 
     // Runs a request through the dispatcher; the reply's bytes.
     std::vector<unsigned char> dispatch(const if_kel_t &r) {
@@ -70,7 +72,8 @@ protected:
     static std::vector<int> table_ids(int unit, int group) {
         const kel_acl_t &t = kel_acl[unit][group];
         std::vector<int> ids;
-        for (int s = t.next_taken(0); s >= 0; s = t.next_taken(s + 1)) ids.push_back(t.at(s)->rule_id);
+        for (int s = t.next_taken(0); s >= 0; s = t.next_taken(s + 1))
+            ids.push_back(t.at(s)->rule_id);
         return ids;
     }
 

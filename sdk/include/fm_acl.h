@@ -9,8 +9,8 @@
 #ifndef FM_ACL_H
 #define FM_ACL_H
 
-#include "fm_types.h"
 #include "fm_bitarray.h"
+#include "fm_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -19,35 +19,35 @@ extern "C" {
 /* Condition bits of a rule; the members of fm_aclValue each one enables. */
 typedef fm_uint64 fm_aclCondition;
 
-#define FM_ACL_MATCH_SRC_MAC ((fm_aclCondition)0x1)                  /* src, srcMask */
-#define FM_ACL_MATCH_DST_MAC ((fm_aclCondition)0x2)                  /* dst, dstMask */
-#define FM_ACL_MATCH_ETHERTYPE ((fm_aclCondition)0x4)                /* ethType, ethTypeMask */
-#define FM_ACL_MATCH_VLAN ((fm_aclCondition)0x10)                    /* vlanId, vlanIdMask */
-#define FM_ACL_MATCH_SRC_IP ((fm_aclCondition)0x40)                  /* srcIp, srcIpMask */
-#define FM_ACL_MATCH_DST_IP ((fm_aclCondition)0x80)                  /* dstIp, dstIpMask */
-#define FM_ACL_MATCH_PROTOCOL ((fm_aclCondition)0x200)               /* protocol, protocolMask */
-#define FM_ACL_MATCH_L4_SRC_PORT ((fm_aclCondition)0x2000)           /* L4SrcStart, L4SrcEnd */
-#define FM_ACL_MATCH_L4_DST_PORT ((fm_aclCondition)0x4000)           /* L4DstStart, L4DstEnd */
+#define FM_ACL_MATCH_SRC_MAC ((fm_aclCondition)0x1)                    /* src, srcMask */
+#define FM_ACL_MATCH_DST_MAC ((fm_aclCondition)0x2)                    /* dst, dstMask */
+#define FM_ACL_MATCH_ETHERTYPE ((fm_aclCondition)0x4)                  /* ethType, ethTypeMask */
+#define FM_ACL_MATCH_VLAN ((fm_aclCondition)0x10)                      /* vlanId, vlanIdMask */
+#define FM_ACL_MATCH_SRC_IP ((fm_aclCondition)0x40)                    /* srcIp, srcIpMask */
+#define FM_ACL_MATCH_DST_IP ((fm_aclCondition)0x80)                    /* dstIp, dstIpMask */
+#define FM_ACL_MATCH_PROTOCOL ((fm_aclCondition)0x200)                 /* protocol, protocolMask */
+#define FM_ACL_MATCH_L4_SRC_PORT ((fm_aclCondition)0x2000)             /* L4SrcStart, L4SrcEnd */
+#define FM_ACL_MATCH_L4_DST_PORT ((fm_aclCondition)0x4000)             /* L4DstStart, L4DstEnd */
 #define FM_ACL_MATCH_L4_SRC_PORT_WITH_MASK ((fm_aclCondition)0x100000) /* L4SrcStart, L4SrcMask */
 #define FM_ACL_MATCH_L4_DST_PORT_WITH_MASK ((fm_aclCondition)0x200000) /* L4DstStart, L4DstMask */
-#define FM_ACL_MATCH_NON_IP_PAYLOAD ((fm_aclCondition)0x400000)      /* nonIPPayload(Mask) */
-#define FM_ACL_MATCH_INGRESS_PORT_SET ((fm_aclCondition)0x10000000)  /* portSet */
-#define FM_ACL_MATCH_VLAN_TAG_TYPE ((fm_aclCondition)0x20000000)     /* vlanTag */
-#define FM_ACL_MATCH_SRC_GLORT ((fm_aclCondition)0x200000000000ULL)  /* srcGlort, srcGlortMask */
+#define FM_ACL_MATCH_NON_IP_PAYLOAD ((fm_aclCondition)0x400000)        /* nonIPPayload(Mask) */
+#define FM_ACL_MATCH_INGRESS_PORT_SET ((fm_aclCondition)0x10000000)    /* portSet */
+#define FM_ACL_MATCH_VLAN_TAG_TYPE ((fm_aclCondition)0x20000000)       /* vlanTag */
+#define FM_ACL_MATCH_SRC_GLORT ((fm_aclCondition)0x200000000000ULL)    /* srcGlort, srcGlortMask */
 
 /* Action bits of a rule; the members of fm_aclParamExt each one reads. */
 typedef fm_uint64 fm_aclActionExt;
 
 #define FM_ACL_ACTIONEXT_PERMIT ((fm_aclActionExt)0x1)
 #define FM_ACL_ACTIONEXT_DENY ((fm_aclActionExt)0x2)
-#define FM_ACL_ACTIONEXT_COUNT ((fm_aclActionExt)0x20)                 /* frame counter */
-#define FM_ACL_ACTIONEXT_SET_VLAN ((fm_aclActionExt)0x100)             /* vlan */
-#define FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY ((fm_aclActionExt)0x200)    /* vlanPriority */
-#define FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY ((fm_aclActionExt)0x400)  /* switchPriority */
-#define FM_ACL_ACTIONEXT_SET_USER ((fm_aclActionExt)0x1000)            /* user, userMask */
-#define FM_ACL_ACTIONEXT_LOAD_BALANCE ((fm_aclActionExt)0x2000)        /* lbgNumber */
-#define FM_ACL_ACTIONEXT_REDIRECT ((fm_aclActionExt)0x8000)            /* logicalPort */
-#define FM_ACL_ACTIONEXT_MIRROR_GRP ((fm_aclActionExt)0x100000)        /* mirrorGrp */
+#define FM_ACL_ACTIONEXT_COUNT ((fm_aclActionExt)0x20)                /* frame counter */
+#define FM_ACL_ACTIONEXT_SET_VLAN ((fm_aclActionExt)0x100)            /* vlan */
+#define FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY ((fm_aclActionExt)0x200)   /* vlanPriority */
+#define FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY ((fm_aclActionExt)0x400) /* switchPriority */
+#define FM_ACL_ACTIONEXT_SET_USER ((fm_aclActionExt)0x1000)           /* user, userMask */
+#define FM_ACL_ACTIONEXT_LOAD_BALANCE ((fm_aclActionExt)0x2000)       /* lbgNumber */
+#define FM_ACL_ACTIONEXT_REDIRECT ((fm_aclActionExt)0x8000)           /* logicalPort */
+#define FM_ACL_ACTIONEXT_MIRROR_GRP ((fm_aclActionExt)0x100000)       /* mirrorGrp */
 
 /* VLAN tag types a rule can match. */
 typedef enum {

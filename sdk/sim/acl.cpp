@@ -46,7 +46,9 @@ std::vector<SwitchAcls> &state() {
     return *s;
 }
 
-void reset_acls() { state().assign(FM_MAX_NUM_SWITCHES, SwitchAcls{}); }
+void reset_acls() {
+    state().assign(FM_MAX_NUM_SWITCHES, SwitchAcls{});
+}
 
 struct Init {
     Init() {
@@ -240,7 +242,9 @@ fm_status fmGetPortSetPortFirst(fm_int sw, fm_int portSet, fm_int *port) {
 
 }  // extern "C"
 
-bool fmsim_acl_exists(int sw, int acl) { return fmsim_acl_args(sw, acl, nullptr, nullptr); }
+bool fmsim_acl_exists(int sw, int acl) {
+    return fmsim_acl_args(sw, acl, nullptr, nullptr);
+}
 
 bool fmsim_acl_args(int sw, int acl, std::uint32_t *scenarios, int *precedence) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());

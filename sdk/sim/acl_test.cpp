@@ -15,7 +15,8 @@ protected:
 };
 
 TEST_F(FmsimAcl, RulesNeedTheirAclAUniqueNumberAndWhatTheyName) {
-    EXPECT_EQ(fmAddACLRuleExt(0, 0, 1, 0, &value, FM_ACL_ACTIONEXT_COUNT, &param), FM_ERR_INVALID_ACL);
+    EXPECT_EQ(fmAddACLRuleExt(0, 0, 1, 0, &value, FM_ACL_ACTIONEXT_COUNT, &param),
+              FM_ERR_INVALID_ACL);
     ASSERT_EQ(fmCreateACLExt(0, 0, 0x43F7, 0), FM_OK);
     EXPECT_EQ(fmCreateACLExt(0, 0, 0x43F7, 0), FM_ERR_ALREADY_EXISTS);
     EXPECT_EQ(fmAddACLRuleExt(0, 0, 1, 0, &value, FM_ACL_ACTIONEXT_COUNT, &param), FM_OK);
