@@ -15,11 +15,16 @@
 
 namespace devtest {
 
+// The request fields the device commands read.
+struct Fields {
+    int unit = 0, port = 0, phy_addr = 0, dev = 0, addr = 0, val = 0;
+    std::uint32_t count = 0;  // byte count of a block command
+};
+
 struct Answer {
     std::vector<unsigned char> reply;
     std::string out;
-
-    // The status word; a marker value when the reply is not 4 bytes.
+    // The status word; a marker when the reply is not 4 bytes.
     std::int32_t status() const {
         std::int32_t v = 0x7eadbeef;
         if (reply.size() == 4) std::memcpy(&v, reply.data(), 4);
@@ -27,13 +32,17 @@ struct Answer {
     }
     template <typename T>
     T as() const {
-        T v;
-        std::memset(&v, 0, sizeof v);
+        T v{};
         EXPECT_EQ(reply.size(), sizeof v);
         if (reply.size() == sizeof v) std::memcpy(&v, reply.data(), sizeof v);
         return v;
     }
 };
+
+// "src: message\n", as cleanup prints it.
+inline std::string line(const char *src, fm_status st) {
+    return std::string(src) + ": " + fmErrorMsg(st) + "\n";
+}
 
 class DeviceTest : public testing::Test {
 protected:
@@ -42,28 +51,32 @@ protected:
         kel_inserted = 2;
         sw_remain = TRUE;
     }
-
-    // A fresh request of command cmd, to fill in before run().
-    if_kel_t &request(std::uint32_t cmd) {
+    // A fresh request, to fill in further before run().
+    if_kel_t &request(std::uint32_t cmd, const Fields &f = {}) {
         d_.clear();
-        std::memcpy(d_.buffer().raw, &cmd, sizeof cmd);
-        return d_.buffer().kel;
+        if_kel_t &k = d_.buffer().kel;
+        k.kel_cmd = static_cast<std::int32_t>(cmd);
+        k.unit = f.unit;
+        k.port = f.port;
+        k.phy_addr = f.phy_addr;
+        k.dev = f.dev;
+        k.addr = f.addr;
+        k.val = f.val;
+        k.kel_query_list.kel_id_list.rule_num = f.count;
+        return k;
     }
-    if_kel_lbg_t &lbg_request(std::uint32_t cmd) {
-        request(cmd);
-        return d_.buffer().lbg;
-    }
-    // The buffer as the next run() sees it.
-    kelf::kel_buf &buffer() { return d_.buffer(); }
-
+    unsigned char *raw() { return d_.buffer().raw; }
     Answer run() {
         testing::internal::CaptureStdout();
         kelf::Reply r = d_.dispatch();
-        Answer a;
-        a.out = testing::internal::GetCapturedStdout();
+        Answer a{{}, testing::internal::GetCapturedStdout()};
         const auto *p = static_cast<const unsigned char *>(r.data);
         a.reply.assign(p, p + r.size);
         return a;
+    }
+    Answer run(std::uint32_t cmd, const Fields &f = {}) {
+        request(cmd, f);
+        return run();
     }
 
     kelf::Dispatcher d_;

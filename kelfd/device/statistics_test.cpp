@@ -10,7 +10,7 @@ namespace {
 
 using devtest::Answer;
 
-// Every reply counter that carries the switch counter of the same name.
+// Reply offset and switch-record offset of every counter copied by name.
 struct Pair {
     std::size_t wire, sdk;
 };
@@ -44,8 +44,8 @@ constexpr Pair kByName[] = {
     P(cntUnderrunPkts) P(cntOverrunPkts) P(cntCorruptedPkts) P(cntStatsDropCountTx)
     P(cntStatsDropCountRx)
 };
-// clang-format on
 #undef P
+// clang-format on
 static_assert(sizeof kByName / sizeof kByName[0] + 2 == 102);
 
 std::uint64_t word(const void *base, std::size_t off) {
@@ -54,159 +54,110 @@ std::uint64_t word(const void *base, std::size_t off) {
     return v;
 }
 
-// Counters with a different value in every 64-bit member, so that a copy
-// from a neighbouring member shows.
-fm_portCounters distinct_counters() {
-    fm_portCounters c;
-    std::memset(&c, 0, sizeof c);
-    for (std::size_t off = offsetof(fm_portCounters, cntTimestamp); off + 8 <= sizeof c; off += 8) {
-        std::uint64_t v = 0x5100000000000000ull + off;
-        std::memcpy(reinterpret_cast<unsigned char *>(&c) + off, &v, 8);
-    }
-    return c;
-}
-
 class Statistics : public devtest::DeviceTest {
 protected:
-    // A statistics request on port of unit 0, its counter area filled with
-    // 0xA5 so that untouched bytes show.
-    void stat_request(std::uint32_t cmd, int port, int unit = 0) {
-        if_kel_t &k = request(cmd);
-        k.unit = unit;
-        k.kel_mem.port = port;
-        std::memset(&k.kel_stat, 0xA5, sizeof k.kel_stat.kel_stat_cnt);
+    void SetUp() override {
+        DeviceTest::SetUp();
+        // A different value in every 64-bit member, so that a copy from a
+        // neighbouring member shows.
+        std::memset(&c_, 0, sizeof c_);
+        for (std::size_t off = offsetof(fm_portCounters, cntTimestamp); off + 8 <= sizeof c_;
+             off += 8) {
+            std::uint64_t v = 0x5100000000000000ull + off;
+            std::memcpy(reinterpret_cast<unsigned char *>(&c_) + off, &v, 8);
+        }
+        ASSERT_TRUE(fmsim_set_port_counters(0, 7, c_));
     }
-    static bool untouched(const kel_stat_t &s) {
-        const auto *p = reinterpret_cast<const unsigned char *>(&s.kel_stat_cnt);
-        for (std::size_t i = 0; i < sizeof s.kel_stat_cnt; ++i)
-            if (p[i] != 0xA5) return false;
+    // A request whose counter area is 0xA5, so that untouched bytes show.
+    Answer stat(std::uint32_t cmd, int port, int unit = 0) {
+        if_kel_t &k = request(cmd, {.unit = unit});
+        k.kel_mem.port = port;
+        std::memset(&k.kel_stat, 0xA5, sizeof k.kel_stat);
+        Answer a = run();
+        EXPECT_EQ(a.reply.size(), cmd == KEL_RESET_STAT ? 4u : 820u);
+        return a;
+    }
+    static bool untouched(const Answer &a) {
+        for (std::size_t i = 0; i < 816; ++i)
+            if (a.reply[i] != 0xA5) return false;
         return true;
     }
+    fm_portCounters c_;
 };
 
-TEST_F(Statistics, EveryCounterIsCopiedByNameAndPriorityZeroOnly) {
-    fm_portCounters c = distinct_counters();
-    ASSERT_TRUE(fmsim_set_port_counters(0, 7, c));
-    stat_request(KEL_GET_STAT, 7);
-    Answer a = run();
-    ASSERT_EQ(a.reply.size(), 820u);
+TEST_F(Statistics, CountersAreCopiedByNameAndPrioritiesApart) {
+    Answer a = stat(KEL_GET_STAT, 7);
     auto s = a.as<kel_stat_t>();
     EXPECT_EQ(s.ret_val, 0);
     for (const Pair &p : kByName)
-        EXPECT_EQ(word(&s.kel_stat_cnt.kelf, p.wire), word(&c, p.sdk)) << "reply offset " << p.wire;
-    EXPECT_EQ(s.kel_stat_cnt.kelf.cntRxPriorityPkts, c.cntRxPriorityPkts[0]);
-    EXPECT_EQ(s.kel_stat_cnt.kelf.cntRxPriorityOctets, c.cntRxPriorityOctets[0]);
-    EXPECT_EQ(a.out, "");
-    // The status word carries the record's result on.
-    EXPECT_EQ(d_.ret_fn(), 0);
-}
+        EXPECT_EQ(word(&s.kel_stat_cnt.kelf, p.wire), word(&c_, p.sdk))
+            << "reply offset " << p.wire;
+    EXPECT_EQ(s.kel_stat_cnt.kelf.cntRxPriorityPkts, c_.cntRxPriorityPkts[0]);
+    EXPECT_EQ(s.kel_stat_cnt.kelf.cntRxPriorityOctets, c_.cntRxPriorityOctets[0]);
 
-TEST_F(Statistics, PriorityCountersFillTheFirst128BytesOnly) {
-    fm_portCounters c = distinct_counters();
-    ASSERT_TRUE(fmsim_set_port_counters(0, 3, c));
-    stat_request(KEL_GET_PRIO_STAT, 3);
-    Answer a = run();
-    ASSERT_EQ(a.reply.size(), 820u);
-    auto s = a.as<kel_stat_t>();
+    // All 16 priorities come from 202, which writes the first 128 bytes only.
+    a = stat(KEL_GET_PRIO_STAT, 7);
+    s = a.as<kel_stat_t>();
     EXPECT_EQ(s.ret_val, 0);
     for (int p = 0; p < 16; ++p)
-        EXPECT_EQ(s.kel_stat_cnt.prio_kelf.cntRxPriorityPkts[p], c.cntRxPriorityPkts[p]) << p;
+        EXPECT_EQ(s.kel_stat_cnt.prio_kelf.cntRxPriorityPkts[p], c_.cntRxPriorityPkts[p]) << p;
     for (std::size_t i = 128; i < 816; ++i) ASSERT_EQ(a.reply[i], 0xA5) << "byte " << i;
+    EXPECT_EQ(a.out, "");
 }
 
-TEST_F(Statistics, PortBoundIsCheckedBeforeTheSwitchSeesIt) {
-    // 49999 and negative ports reach the switch, which knows no such port.
+TEST_F(Statistics, PortsAbove49999NeverReachTheSwitch) {
+    // 49999 and negative ports go to the switch, which knows no such port.
     for (int port : {49999, -1}) {
-        for (std::uint32_t cmd : {KEL_GET_STAT, KEL_GET_PRIO_STAT}) {
-            fmsim_reset();
-            stat_request(cmd, port);
-            Answer a = run();
-            ASSERT_EQ(a.reply.size(), 820u);
-            auto s = a.as<kel_stat_t>();
-            EXPECT_EQ(s.ret_val, -1);
-            EXPECT_TRUE(untouched(s));
-            EXPECT_EQ(fmsim_calls(cmd == KEL_GET_STAT ? "fmGetPortState" : "fmGetPortCounters"),
-                      1u);
-        }
-        fmsim_reset();
-        stat_request(KEL_RESET_STAT, port);
-        EXPECT_EQ(run().status(), -1);
-        EXPECT_EQ(fmsim_calls("fmResetPortCounters"), 1u);
+        EXPECT_EQ(stat(KEL_GET_STAT, port).as<kel_stat_t>().ret_val, -1);
+        EXPECT_EQ(stat(KEL_GET_PRIO_STAT, port).as<kel_stat_t>().ret_val, -1);
+        EXPECT_EQ(stat(KEL_RESET_STAT, port).status(), -1);
     }
-    // 50000 and beyond never do, though the switch has a port 50000.
-    fmsim_reset();
+    EXPECT_EQ(fmsim_calls("fmGetPortState"), 2u);
+    EXPECT_EQ(fmsim_calls("fmGetPortCounters"), 2u);
+    EXPECT_EQ(fmsim_calls("fmResetPortCounters"), 2u);
+    // The switch has a port 50000, but the daemon does not ask.
     for (int port : {50000, 0x7FFFFFFF}) {
         for (std::uint32_t cmd : {KEL_GET_STAT, KEL_GET_PRIO_STAT}) {
-            stat_request(cmd, port);
-            Answer a = run();
-            ASSERT_EQ(a.reply.size(), 820u);
-            auto s = a.as<kel_stat_t>();
-            EXPECT_EQ(s.ret_val, -1);
-            EXPECT_TRUE(untouched(s));
+            Answer a = stat(cmd, port);
+            EXPECT_EQ(a.as<kel_stat_t>().ret_val, -1);
+            EXPECT_TRUE(untouched(a));
             EXPECT_EQ(d_.ret_fn(), -1);
         }
-        stat_request(KEL_RESET_STAT, port);
-        EXPECT_EQ(run().status(), -1);
+        EXPECT_EQ(stat(KEL_RESET_STAT, port).status(), -1);
     }
-    EXPECT_EQ(fmsim_calls("fmGetPortState"), 0u);
-    EXPECT_EQ(fmsim_calls("fmGetPortCounters"), 0u);
-    EXPECT_EQ(fmsim_calls("fmResetPortCounters"), 0u);
+    EXPECT_EQ(fmsim_calls("fmGetPortState") + fmsim_calls("fmGetPortCounters"), 4u);
+    EXPECT_EQ(fmsim_calls("fmResetPortCounters"), 2u);
 }
 
-TEST_F(Statistics, FailedStateQueryOrCounterReadLeavesTheAreaAsSent) {
-    ASSERT_TRUE(fmsim_set_port_counters(0, 5, distinct_counters()));
+TEST_F(Statistics, FailuresLeaveTheAreaAsSent) {
     fmsim_fail("fmGetPortState");
-    stat_request(KEL_GET_STAT, 5);
-    auto s = run().as<kel_stat_t>();
-    EXPECT_EQ(s.ret_val, -1);
-    EXPECT_TRUE(untouched(s));
+    Answer a = stat(KEL_GET_STAT, 7);
+    EXPECT_EQ(a.as<kel_stat_t>().ret_val, -1);
+    EXPECT_TRUE(untouched(a));
     EXPECT_EQ(fmsim_calls("fmGetPortCounters"), 0u) << "counters are read only for a known state";
 
     fmsim_fail("fmGetPortCounters", 1, FM_FAIL, 2);
     for (std::uint32_t cmd : {KEL_GET_STAT, KEL_GET_PRIO_STAT}) {
-        stat_request(cmd, 5);
-        s = run().as<kel_stat_t>();
-        EXPECT_EQ(s.ret_val, -1);
-        EXPECT_TRUE(untouched(s));
+        a = stat(cmd, 7);
+        EXPECT_EQ(a.as<kel_stat_t>().ret_val, -1);
+        EXPECT_TRUE(untouched(a));
     }
-    // The counters of the other switch are its own.
-    stat_request(KEL_GET_STAT, 5, 1);
-    s = run().as<kel_stat_t>();
-    EXPECT_EQ(s.ret_val, 0);
-    EXPECT_EQ(s.kel_stat_cnt.kelf.cntRxUcstPkts, 0u);
+    // The other switch's port 7 has counters of its own.
+    EXPECT_EQ(stat(KEL_GET_STAT, 7, 1).as<kel_stat_t>().kel_stat_cnt.kelf.cntTxOctets, 0u);
 }
 
-TEST_F(Statistics, ResetClearsOnePortAndAnySdkFailureIsMinusOne) {
-    fm_portCounters c = distinct_counters();
-    ASSERT_TRUE(fmsim_set_port_counters(0, 9, c));
-    ASSERT_TRUE(fmsim_set_port_counters(0, 10, c));
-    stat_request(KEL_RESET_STAT, 9);
-    Answer a = run();
-    EXPECT_EQ(a.reply.size(), 4u);
-    EXPECT_EQ(a.status(), 0);
+TEST_F(Statistics, ResetClearsOnePortAndAnyFailureIsMinusOne) {
+    ASSERT_TRUE(fmsim_set_port_counters(0, 8, c_));
+    EXPECT_EQ(stat(KEL_RESET_STAT, 7).status(), 0);
     fm_portCounters after;
-    ASSERT_TRUE(fmsim_get_port_counters(0, 9, &after));
+    ASSERT_TRUE(fmsim_get_port_counters(0, 7, &after));
     EXPECT_EQ(after.cntTxOctets, 0u);
     EXPECT_EQ(after.cntRxPriorityOctets[15], 0u);
-    ASSERT_TRUE(fmsim_get_port_counters(0, 10, &after));
-    EXPECT_EQ(after.cntTxOctets, c.cntTxOctets);
+    ASSERT_TRUE(fmsim_get_port_counters(0, 8, &after));
+    EXPECT_EQ(after.cntTxOctets, c_.cntTxOctets);
 
-    fmsim_fail("fmResetPortCounters", fmsim_calls("fmResetPortCounters") + 1, FM_ERR_UNSUPPORTED);
-    stat_request(KEL_RESET_STAT, 10);
-    EXPECT_EQ(run().status(), -1) << "the switch's own code is not passed on";
-    stat_request(KEL_RESET_STAT, 10, 2);
-    EXPECT_EQ(run().status(), -1);
-}
-
-TEST_F(Statistics, VlanStatisticsDoNothing) {
-    if_kel_t &k = request(KEL_GET_VLAN_STAT);
-    std::memset(&k.kel_vlan_stat, 0x3C, sizeof k.kel_vlan_stat);
-    std::memset(&k.kel_stat, 0x3C, sizeof k.kel_stat);
-    Answer a = run();
-    EXPECT_EQ(a.status(), 0);
-    const unsigned char *raw = buffer().raw;
-    for (std::size_t i = offsetof(if_kel_t, kel_vlan_stat); i < offsetof(if_kel_t, l2_hash); ++i)
-        ASSERT_EQ(raw[i], 0x3C) << i;
+    fmsim_fail("fmResetPortCounters", 2, FM_ERR_UNSUPPORTED);
+    EXPECT_EQ(stat(KEL_RESET_STAT, 8).status(), -1) << "the switch's own code is not passed on";
 }
 
 }  // namespace
