@@ -1,6 +1,7 @@
 // rule_action.cpp - a rule's actions and its installation: the action code
 // turned into the switch's action bits and parameters, the switch-wide
 // settings some actions need, the group's ACL, and add, compile, apply.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>

@@ -200,18 +200,6 @@ fm_status fmSetPortState(fm_int sw, fm_int port, fm_int mode, fm_int subMode) {
     return FM_OK;
 }
 
-fm_status fmGetPortState(fm_int sw, fm_int port, fm_int *mode, fm_int *state, fm_int *info) {
-    FMSIM_ENTER("fmGetPortState");
-    if (find_switch(sw) == nullptr) return FM_ERR_INVALID_SWITCH;
-    fmsim::Port *p = find_port(sw, port);
-    if (p == nullptr) return FM_ERR_INVALID_PORT;
-    if (mode == nullptr || state == nullptr) return FM_ERR_INVALID_ARGUMENT;
-    *mode = p->mode;
-    *state = p->mode == FM_PORT_STATE_UP ? FM_PORT_STATUS_LINK_UP : FM_PORT_STATUS_LINK_DOWN;
-    if (info) std::memset(info, 0, 4 * sizeof *info);
-    return FM_OK;
-}
-
 fm_status fmSetPortAttribute(fm_int sw, fm_int port, fm_int attr, void *value) {
     FMSIM_ENTER("fmSetPortAttribute");
     return set_attr(sw, port, attr, value);
