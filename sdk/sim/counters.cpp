@@ -51,7 +51,7 @@ extern "C" {
 
 fm_status fmGetPortCounters(fm_int sw, fm_int port, fm_portCounters *out) {
     FMSIM_ENTER("fmGetPortCounters");
-    fm_status st;
+    fm_status st = FM_FAIL;  // set by find_counters; gcc -O3 cannot tell
     fm_portCounters *c = find_counters(sw, port, &st);
     if (c == nullptr) return st;
     if (out == nullptr) return FM_ERR_INVALID_ARGUMENT;
@@ -66,7 +66,7 @@ fm_status fmGetPortCounters(fm_int sw, fm_int port, fm_portCounters *out) {
 
 fm_status fmResetPortCounters(fm_int sw, fm_int port) {
     FMSIM_ENTER("fmResetPortCounters");
-    fm_status st;
+    fm_status st = FM_FAIL;  // set by find_counters; gcc -O3 cannot tell
     fm_portCounters *c = find_counters(sw, port, &st);
     if (c == nullptr) return st;
     std::memset(c, 0, sizeof *c);
