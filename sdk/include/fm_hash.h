@@ -24,8 +24,8 @@ extern "C" {
 
 /* Which L2 fields enter the L2 hash: a mask per field. */
 typedef struct _fm_L2HashKey {
-    fm_macaddr SMACMask; /* 48 bits */
-    fm_macaddr DMACMask; /* 48 bits */
+    fm_macaddr SMACMask;     /* 48 bits */
+    fm_macaddr DMACMask;     /* 48 bits */
     fm_uint32 etherTypeMask; /* 16 bits */
     fm_uint32 vlanId1Mask;   /* 12 bits */
     fm_uint32 vlanPri1Mask;  /* 4 bits */

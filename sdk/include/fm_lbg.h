@@ -7,8 +7,8 @@
 #ifndef FM_LBG_H
 #define FM_LBG_H
 
-#include "fm_types.h"
 #include "fm_bitarray.h"
+#include "fm_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -19,11 +19,7 @@ extern "C" {
 /* Most bins a mapped group can have. */
 #define FM_LBG_MAX_BINS 4096
 
-typedef enum {
-    FM_LBG_MODE_HASH = 0,
-    FM_LBG_MODE_REDIRECT = 1,
-    FM_LBG_MODE_MAPPED = 2
-} fm_LBGMode;
+typedef enum { FM_LBG_MODE_HASH = 0, FM_LBG_MODE_REDIRECT = 1, FM_LBG_MODE_MAPPED = 2 } fm_LBGMode;
 
 /* Creation parameters; numberOfBins counts in mapped mode only. */
 typedef struct _fm_LBGParams {
