@@ -37,6 +37,7 @@ TEST_F(McastTest, CreateGivesAnActiveGroupForL3SwitchingOnly) {
     EXPECT_TRUE(g.active);
     EXPECT_FALSE(g.l2_only);
     EXPECT_TRUE(g.l3_only);
+    EXPECT_EQ(fmDeleteMcastGroup(0, g1), FM_ERR_MCAST_GROUP_ACTIVE) << "the switch guards it";
 
     disttest::Answer a = cmd(KEL_MCG_GET_PORT, g2);
     EXPECT_EQ(a.status(), fmsim_mcast_group(0, g2).port);
