@@ -66,16 +66,16 @@ TEST(Distribution, LoadBalancingGroupsOverTheSocket) {
     if_kel_lbg_t q = lbg_req(KEL_LBG_QUERY_LIST);
     std::vector<unsigned char> r = ask(c, &q);
     ASSERT_EQ(r.size(), 136u);
-    EXPECT_EQ(list_of(r).kel_lbg_list.lbg_num, 2);
-    EXPECT_EQ(list_of(r).kel_lbg_list.lbg_list[0], g1);
-    EXPECT_EQ(list_of(r).kel_lbg_list.lbg_list[1], g2);
-    EXPECT_EQ(list_of(r).ret, 0);
+    EXPECT_EQ(+list_of(r).kel_lbg_list.lbg_num, 2);
+    EXPECT_EQ(+list_of(r).kel_lbg_list.lbg_list[0], g1);
+    EXPECT_EQ(+list_of(r).kel_lbg_list.lbg_list[1], g2);
+    EXPECT_EQ(+list_of(r).ret, 0);
 
     if_kel_lbg_t rm = lbg_req(KEL_LBG_REMOVE, g1);
     EXPECT_EQ(status_of(ask(c, &rm)), 0);
     EXPECT_EQ(status_of(ask(c, &rm)), -1);
     EXPECT_TRUE(d.wait_out("fmDeleteLBG: Invalid load-balancing group\n"));
-    EXPECT_EQ(list_of(ask(c, &q)).kel_lbg_list.lbg_num, 1);
+    EXPECT_EQ(+list_of(ask(c, &q)).kel_lbg_list.lbg_num, 1);
 }
 
 TEST(Distribution, AFailedStateWriteLeavesNoGroup) {
@@ -87,7 +87,7 @@ TEST(Distribution, AFailedStateWriteLeavesNoGroup) {
     EXPECT_EQ(status_of(ask(c, &add)), -1);
     EXPECT_TRUE(d.wait_out("set fmSetLBGAttribute FM_LBG_STATE: Failure\n"));
     if_kel_lbg_t q = lbg_req(KEL_LBG_QUERY_LIST);
-    EXPECT_EQ(list_of(ask(c, &q)).kel_lbg_list.lbg_num, 0);
+    EXPECT_EQ(+list_of(ask(c, &q)).kel_lbg_list.lbg_num, 0);
     EXPECT_GE(status_of(ask(c, &add)), 0) << "the next add succeeds";
 }
 
@@ -102,11 +102,11 @@ TEST(Distribution, MirrorsAndMulticastGroupsOverTheSocket) {
     if_kel_lbg_t pq = lbg_req(KEL_MIR_PORT_QUERY_LIST, 10);
     std::vector<unsigned char> r = ask(c, &pq);
     ASSERT_EQ(r.size(), 136u);
-    EXPECT_EQ(list_of(r).kel_lbg_list.lbg_num, 3);
-    EXPECT_EQ(list_of(r).kel_lbg_list.lbg_list[2], 7);
-    EXPECT_EQ(list_of(r).ret, 0);
+    EXPECT_EQ(+list_of(r).kel_lbg_list.lbg_num, 3);
+    EXPECT_EQ(+list_of(r).kel_lbg_list.lbg_list[2], 7);
+    EXPECT_EQ(+list_of(r).ret, 0);
     pq.lbg = 11;
-    EXPECT_EQ(list_of(ask(c, &pq)).ret, -1);
+    EXPECT_EQ(+list_of(ask(c, &pq)).ret, -1);
 
     std::vector<unsigned char> v = kel_req(KEL_MIR_VLAN_ADD);
     as_kel(v)->port = 10;
@@ -116,11 +116,11 @@ TEST(Distribution, MirrorsAndMulticastGroupsOverTheSocket) {
     if_kel_lbg_t ml = lbg_req(KEL_MIR_QUERY_LIST);
     r = ask(c, &ml);
     ASSERT_EQ(r.size(), 136u);
-    EXPECT_EQ(list_of(r).kel_lbg_list.lbg_num, 1);
-    EXPECT_EQ(list_of(r).kel_lbg_list.lbg_list[0], 10);
+    EXPECT_EQ(+list_of(r).kel_lbg_list.lbg_num, 1);
+    EXPECT_EQ(+list_of(r).kel_lbg_list.lbg_list[0], 10);
     if_kel_lbg_t rm = lbg_req(KEL_MIR_REMOVE, 10);
     EXPECT_EQ(status_of(ask(c, &rm)), 0);
-    EXPECT_EQ(list_of(ask(c, &ml)).kel_lbg_list.lbg_num, 0);
+    EXPECT_EQ(+list_of(ask(c, &ml)).kel_lbg_list.lbg_num, 0);
 
     std::vector<unsigned char> m = kel_req(KEL_MCG_CREATE);
     std::int32_t grp = status_of(ask(c, m.data(), m.size()));
@@ -156,7 +156,7 @@ TEST(Distribution, HashSettingsOverTheSocket) {
     kel_l2_hash_t l2;
     std::memcpy(&l2, r.data(), sizeof l2);
     EXPECT_EQ(std::memcmp(l2.dst_mac_mask, dmac, 6), 0);
-    EXPECT_EQ(l2.profile_index, 4u);
+    EXPECT_EQ(+l2.profile_index, 4u);
 
     s = kel_req(KEL_SET_L3_HASH);
     as_kel(s)->l3_hash.l3_hash_set = 0x1;
@@ -169,8 +169,50 @@ TEST(Distribution, HashSettingsOverTheSocket) {
     ASSERT_EQ(r.size(), 50u);
     kel_l3_hash_t l3;
     std::memcpy(&l3, r.data(), sizeof l3);
-    EXPECT_EQ(l3.src_ip_mask, 0xFFFFFF00u);
-    EXPECT_EQ(l3.use_ptable, 9);
+    EXPECT_EQ(+l3.src_ip_mask, 0xFFFFFF00u);
+    EXPECT_EQ(+l3.use_ptable, 9);
+}
+
+TEST(Distribution, RulesRedirectToAGroupAndMirrorToAMirror) {
+    DaemonProcess d;
+    kelctl::Client c = d.client();
+    if_kel_lbg_t lbg = lbg_req(KEL_LBG_ADD, 0, {1, 2, 3});
+    std::int32_t g = status_of(ask(c, &lbg));
+    ASSERT_GE(g, 0);
+    if_kel_lbg_t mir = lbg_req(KEL_MIR_ADD, 10, {1, 2});
+    ASSERT_EQ(status_of(ask(c, &mir)), 0);
+
+    std::vector<unsigned char> rule = kel_req(KEL_SET_RULE);
+    as_kel(rule)->action = 0x2000;
+    as_kel(rule)->kel_mem.port = 4;
+    as_kel(rule)->kel_mem.redir_port = g;
+    EXPECT_EQ(status_of(ask(c, rule.data(), rule.size())), 1);
+    rule = kel_req(KEL_SET_MIR);
+    as_kel(rule)->kel_mem.port = 5;
+    as_kel(rule)->kel_mem.mirror_port = 10;
+    EXPECT_EQ(status_of(ask(c, rule.data(), rule.size())), 2);
+
+    // The group rule reads back naming its group.
+    std::vector<unsigned char> q = kel_req(KEL_ENTRY_QUERY);
+    as_kel(q)->kel_mem.rule_id = 1;
+    std::vector<unsigned char> r = ask(c, q.data(), q.size());
+    ASSERT_EQ(r.size(), sizeof(kel_query_rule_t));
+    kel_query_rule_t got;
+    std::memcpy(&got, r.data(), sizeof got);
+    EXPECT_EQ(+got.kel_mem.rule_act, 8192);
+    EXPECT_EQ(+got.kel_mem.redir_port, g);
+    EXPECT_EQ(+got.ret, 0);
+
+    // Removing the mirror rule leaves the mirror and its ports.
+    std::vector<unsigned char> rm = kel_req(KEL_ENTRY_REMOVE);
+    as_kel(rm)->rule_id = 2;
+    EXPECT_EQ(status_of(ask(c, rm.data(), rm.size())), 0);
+    if_kel_lbg_t pq = lbg_req(KEL_MIR_PORT_QUERY_LIST, 10);
+    kel_lbg_query_list_t ports = list_of(ask(c, &pq));
+    EXPECT_EQ(+ports.kel_lbg_list.lbg_num, 2);
+    EXPECT_EQ(+ports.ret, 0);
+    if_kel_lbg_t lq = lbg_req(KEL_LBG_QUERY_LIST);
+    EXPECT_EQ(+list_of(ask(c, &lq)).kel_lbg_list.lbg_num, 1);
 }
 
 }  // namespace

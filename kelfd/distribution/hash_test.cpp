@@ -277,10 +277,10 @@ TEST_F(HashTest, ReadAndWriteFailuresReachTheClient) {
     EXPECT_EQ(a.out, "get FM_L3_HASH_CONFIG: Failure\n");
     kel_l3_hash_t got;
     std::memcpy(&got, a.reply.data(), sizeof got);
-    EXPECT_EQ(got.src_ip_mask, 0u);
-    EXPECT_EQ(got.random_only, 0u);
-    EXPECT_EQ(got.l3_hash_set, 0x33333333u);
-    EXPECT_EQ(got.use_ptable, 0x33u);
+    EXPECT_EQ(+got.src_ip_mask, 0u);
+    EXPECT_EQ(+got.random_only, 0u);
+    EXPECT_EQ(+got.l3_hash_set, 0x33333333u);
+    EXPECT_EQ(+got.use_ptable, 0x33u);
 
     disttest::kel_request(d_, KEL_GET_L2_HASH, 8);
     a = send(d_);

@@ -107,8 +107,8 @@ TEST_F(LbgTest, AFailedCreationLeavesNoGroup) {
 TEST_F(LbgTest, ListAndRemove) {
     disttest::Answer a = list();
     ASSERT_EQ(a.reply.size(), 136u);
-    EXPECT_EQ(a.list().kel_lbg_list.lbg_num, 0);
-    EXPECT_EQ(a.list().ret, 0);
+    EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0);
+    EXPECT_EQ(+a.list().ret, 0);
 
     std::vector<int> made;
     for (int i = 0; i < 20; ++i) made.push_back(add({1 + i % 8}).status());
@@ -119,17 +119,17 @@ TEST_F(LbgTest, ListAndRemove) {
     disttest::lbg_request(d_, KEL_LBG_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_list[16] = 1234;
     a = send(d_);
     kel_lbg_query_list_t q = a.list();
-    EXPECT_EQ(q.kel_lbg_list.lbg_num, 16);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_num, 16);
     EXPECT_EQ(disttest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
-    EXPECT_EQ(q.kel_lbg_list.lbg_list[16], 1234);
-    EXPECT_EQ(q.ret, 0);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_list[16], 1234);
+    EXPECT_EQ(+q.ret, 0);
 
     for (int i = 3; i < 20; ++i) {
         disttest::lbg_request(d_, KEL_LBG_REMOVE).lbg = made[static_cast<size_t>(i)];
         ASSERT_EQ(send(d_).status(), 0);
     }
     q = list().list();
-    EXPECT_EQ(q.kel_lbg_list.lbg_num, 3);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_num, 3);
     EXPECT_EQ(disttest::entries(q, 3), std::vector<int>(made.begin(), made.begin() + 3));
 
     disttest::lbg_request(d_, KEL_LBG_REMOVE).lbg = made[5];
@@ -140,7 +140,7 @@ TEST_F(LbgTest, ListAndRemove) {
     fmsim_fail("fmGetLBGList", fmsim_calls("fmGetLBGList") + 1, FM_ERR_INVALID_SWITCH);
     a = list();
     ASSERT_EQ(a.reply.size(), 136u);
-    EXPECT_EQ(a.list().ret, -1);
+    EXPECT_EQ(+a.list().ret, -1);
     EXPECT_EQ(a.out, "fmGetLBGList: Invalid switch number\n");
 }
 

@@ -59,10 +59,10 @@ TEST_F(MirrorTest, AddCreatesOrExtendsAMirror) {
     a = port_list(10);
     ASSERT_EQ(a.reply.size(), 136u);
     kel_lbg_query_list_t q = a.list();
-    EXPECT_EQ(q.kel_lbg_list.lbg_num, 2);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_num, 2);
     EXPECT_EQ(disttest::entries(q, 2), (std::vector<int>{1, 2}));
-    EXPECT_EQ(q.kel_lbg_list.lbg_list[20], 4321);
-    EXPECT_EQ(q.ret, 0);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_list[20], 4321);
+    EXPECT_EQ(+q.ret, 0);
 
     a = add(10, {5});
     EXPECT_EQ(a.status(), 0);
@@ -148,8 +148,8 @@ TEST_F(MirrorTest, MirrorListCountsEveryMirrorAndFillsSixteen) {
     disttest::lbg_request(d_, KEL_MIR_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_num = 9;
     disttest::Answer a = send(d_);
     ASSERT_EQ(a.reply.size(), 136u);
-    EXPECT_EQ(a.list().kel_lbg_list.lbg_num, 0);
-    EXPECT_EQ(a.list().ret, 0);
+    EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0);
+    EXPECT_EQ(+a.list().ret, 0);
 
     std::vector<int> made;
     for (int m = 41; m > 21; --m) {
@@ -159,16 +159,16 @@ TEST_F(MirrorTest, MirrorListCountsEveryMirrorAndFillsSixteen) {
     disttest::lbg_request(d_, KEL_MIR_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_list[16] = 555;
     a = send(d_);
     kel_lbg_query_list_t q = a.list();
-    EXPECT_EQ(q.kel_lbg_list.lbg_num, 20);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_num, 20);
     EXPECT_EQ(disttest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
-    EXPECT_EQ(q.kel_lbg_list.lbg_list[16], 555) << "no entry past 16 is written";
-    EXPECT_EQ(q.ret, 0);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_list[16], 555) << "no entry past 16 is written";
+    EXPECT_EQ(+q.ret, 0);
 
     fmsim_fail("fmGetMirrorFirst", fmsim_calls("fmGetMirrorFirst") + 1);
     disttest::lbg_request(d_, KEL_MIR_QUERY_LIST);
     a = send(d_);
-    EXPECT_EQ(a.list().kel_lbg_list.lbg_num, 0);
-    EXPECT_EQ(a.list().ret, 0) << "the mirror list never fails";
+    EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0);
+    EXPECT_EQ(+a.list().ret, 0) << "the mirror list never fails";
     EXPECT_EQ(a.out, "");
 }
 
@@ -178,8 +178,8 @@ TEST_F(MirrorTest, PortListFailsSilentlyForNoMirrorOrNoPorts) {
     for (int m : {4, 3, -1, INT_MAX}) {
         disttest::Answer a = port_list(m);
         ASSERT_EQ(a.reply.size(), 136u);
-        EXPECT_EQ(a.list().kel_lbg_list.lbg_num, 0) << m;
-        EXPECT_EQ(a.list().ret, -1) << m;
+        EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0) << m;
+        EXPECT_EQ(+a.list().ret, -1) << m;
         EXPECT_EQ(a.out, "") << m;
     }
 
@@ -189,11 +189,11 @@ TEST_F(MirrorTest, PortListFailsSilentlyForNoMirrorOrNoPorts) {
     for (int p = 21; p >= 2; --p) ports.push_back(p);
     ASSERT_EQ(add(30, ports).status(), 0);
     kel_lbg_query_list_t q = port_list(30).list();
-    EXPECT_EQ(q.kel_lbg_list.lbg_num, 21);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_num, 21);
     EXPECT_EQ(disttest::entries(q, 16),
               (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
-    EXPECT_EQ(q.kel_lbg_list.lbg_list[20], 4321);
-    EXPECT_EQ(q.ret, 0);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_list[20], 4321);
+    EXPECT_EQ(+q.ret, 0);
 }
 
 }  // namespace
