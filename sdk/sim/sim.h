@@ -85,6 +85,9 @@ Switch *find_switch(fm_int sw);
 Port *find_port(fm_int sw, fm_int port);
 // Rebuilds a switch in its power-on state.
 void build_switch(Switch &s, int sw);
+// Tells the event thread that a port's state (or its switch's) changed, so
+// that a link change is reported. Called with the lock held.
+void port_mode_changed(fm_int sw, const Port &p);
 
 }  // namespace fmsim
 
