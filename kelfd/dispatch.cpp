@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "events.h"
+
 namespace kelf {
 namespace {
 
@@ -78,8 +80,8 @@ std::array<Row, kCodes> make_table() {
     t[KEL_GET_PORT_MASK] = record(nullptr, kMask, sizeof(kel_mask_t), kMaskRet);
 
     // Daemon life and switch events.
-    t[KEL_GET_DEV_NUM] = status(nullptr);
-    t[KEL_GET_PORT_LINK] = status(nullptr);
+    t[KEL_GET_DEV_NUM] = status([](kel_buf &) { return kel_get_dev_num_fn(); });
+    t[KEL_GET_PORT_LINK] = status([](kel_buf &b) { return kel_get_port_link_fn(b.kel.unit, b.kel.port); });
 
     // Traffic distribution.
     t[KEL_SET_L2_HASH] = status(nullptr);
