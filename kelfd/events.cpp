@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "daemon.h"
@@ -44,14 +45,18 @@ void switch_inserted(fm_int sw) {
 
 void port_event(fm_int sw, const fm_eventPort &ev) {
     Stamp t = now();
+    // Passed on as the number the SDK gave, whatever it is.
+    int status;
+    std::memcpy(&status, &ev.linkStatus, sizeof status);
+    const bool up = status != FM_PORT_STATUS_LINK_DOWN;
     if (start_flag.load() == 2) {
         std::printf("%d.%d.%d %d:%d:%d port event: unit %d port %d is %s\n", t.day, t.month,
                     t.year, t.hour, t.min, t.sec, sw, static_cast<int>(ev.port),
-                    ev.linkStatus != FM_PORT_STATUS_LINK_DOWN ? "up" : "down");
+                    up ? "up" : "down");
         std::fflush(stdout);
     }
     if (sw >= 0 && sw < KEL_MAX_UNITS && ev.port <= KEL_MAX_PORTS)
-        link_state[sw][ev.port].store(ev.linkStatus != FM_PORT_STATUS_LINK_DOWN ? 1 : 0);
+        link_state[sw][ev.port].store(up ? 1 : 0);
 
     auto port = static_cast<fm_int>(ev.port);
     fm_bool pcie = FALSE;
@@ -63,7 +68,7 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
     LinkProp p{};
     p[0] = ifindex;
     p[1] = port;
-    p[2] = static_cast<int>(ev.linkStatus);
+    p[2] = status;
     fm_int mode = 0;
     fm_status err = fmGetPortAttribute(sw, port, FM_PORT_ETHERNET_INTERFACE_MODE, &mode);
     cleanup(err, "fmGetPortAttribute FM_PORT_ETHERNET_INTERFACE_MODE");

@@ -29,7 +29,9 @@ pid_t parse_pid(std::string_view text);
 pid_t pid_file_holder(const std::string &path);
 
 // The daemon's pid file, locked for the daemon's whole life: a file that no
-// running daemon holds is stale and never blocks a start.
+// running daemon holds is stale and never blocks a start. The lock is a
+// record lock, which the process loses when it closes ANY descriptor of the
+// file: the daemon never opens the file again once it holds it.
 class PidFile {
 public:
     enum class Result { Ok, Busy, OpenFailed };

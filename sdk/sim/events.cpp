@@ -70,8 +70,10 @@ struct Events {
                 continue;
             }
             auto it = queue.begin();
-            if (it->first.first > Clock::now()) {
-                wake.wait_until(lk, it->first.first);
+            // A copy: the entry may be dropped while this thread waits.
+            const Clock::time_point due = it->first.first;
+            if (due > Clock::now()) {
+                wake.wait_until(lk, due);
                 continue;
             }
             Event ev = std::move(it->second);

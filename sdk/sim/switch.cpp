@@ -69,7 +69,8 @@ struct Init {
                 fm_reservedMacCfg c;
                 std::memcpy(&c, v, sizeof c);
                 if (c.index < 0 || c.index > FM_RES_MAC_INDEX_MAX) return FM_ERR_INVALID_INDEX;
-                if (c.action < FM_RES_MAC_ACTION_SWITCH || c.action > FM_RES_MAC_ACTION_LOG)
+                fm_int action = fmsim::raw_enum(c.action);
+                if (action < FM_RES_MAC_ACTION_SWITCH || action > FM_RES_MAC_ACTION_LOG)
                     return FM_ERR_INVALID_VALUE;
                 c.useTrapPri = c.useTrapPri ? TRUE : FALSE;
                 of(sw).res_mac[static_cast<size_t>(c.index)] = c;

@@ -140,12 +140,12 @@ fm_status fmSetTriggerAction(fm_int sw, fm_int group, fm_int rule, const fm_trig
     Trigger *t = find(sw, group, rule, &st);
     if (t == nullptr) return st;
     if (action == nullptr) return FM_ERR_INVALID_ARGUMENT;
-    if (action->cfg.forwardingAction < FM_TRIGGER_FORWARDING_ACTION_ASIS ||
-        action->cfg.forwardingAction > FM_TRIGGER_FORWARDING_ACTION_DROP ||
-        action->cfg.trapAction < FM_TRIGGER_TRAP_ACTION_ASIS ||
-        action->cfg.trapAction > FM_TRIGGER_TRAP_ACTION_DONOT_TRAP_OR_LOG)
+    fm_int fwd = fmsim::raw_enum(action->cfg.forwardingAction);
+    fm_int trap = fmsim::raw_enum(action->cfg.trapAction);
+    if (fwd < FM_TRIGGER_FORWARDING_ACTION_ASIS || fwd > FM_TRIGGER_FORWARDING_ACTION_DROP ||
+        trap < FM_TRIGGER_TRAP_ACTION_ASIS || trap > FM_TRIGGER_TRAP_ACTION_DONOT_TRAP_OR_LOG)
         return FM_ERR_INVALID_VALUE;
-    if (action->cfg.forwardingAction == FM_TRIGGER_FORWARDING_ACTION_DROP &&
+    if (fwd == FM_TRIGGER_FORWARDING_ACTION_DROP &&
         !portset_ok(action->param.dropPortset))
         return FM_ERR_INVALID_PORT_SET;
     t->action = *action;
