@@ -16,6 +16,7 @@
 #include "daemon.h"
 #include "events.h"
 #include "kel_lib.h"
+#include "ports/ports.h"
 #include "sdk_util.h"
 
 namespace kelf {
@@ -346,6 +347,7 @@ bool bring_up_switch(fm_int sw) {
 
     // The per-switch tables hold KEL_MAX_UNITS switches.
     if (kel_inserted < KEL_MAX_UNITS) ++kel_inserted;
+    kel_set_cfg_fn(sw, 5);  // every port isolated from the others
     fmPlatformGpioSetDirection(sw, kGpioBypass, FM_PLAT_GPIO_DIR_OUTPUT, 0);
     create_trigger(sw);
     return true;

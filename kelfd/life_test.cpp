@@ -19,6 +19,7 @@
 
 #include "daemon.h"
 #include "events.h"
+#include "ports/ports.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
 #include "fmsim_platform.h"
@@ -196,6 +197,7 @@ protected:
         kel_inserted = 0;
         numSw = 0;
         sw_remain = TRUE;
+        kelf::ports_reset();
         kelf::reset_events();
         kelf::set_driver_call(recorder);
         taken();
@@ -221,6 +223,10 @@ TEST_F(BringUp, SwitchReachesTheBaseState) {
     EXPECT_EQ(bring_up(0), "");
     EXPECT_EQ(kel_inserted, 1);
     EXPECT_TRUE(fmsim_switch_up(0));
+    EXPECT_EQ(kel_get_cfg_fn(0), 5);
+    EXPECT_EQ(kel_get_cfg_fn(1), -1);
+    EXPECT_EQ(fmsim_port_mask(0, 1), 0u) << "configuration 5 isolates every port";
+    EXPECT_EQ(fmsim_port_mask(0, 47), 0u);
 
     int mode = -1;
     fmsim_port_state(0, 0, &mode, nullptr);

@@ -49,6 +49,7 @@ TEST(Life, ForegroundStartBringsTheSwitchUpAndServes) {
 
     kelctl::Client c = d.client();
     EXPECT_EQ(ask(c, KEL_GET_DEV_NUM), 1);
+    EXPECT_EQ(ask(c, KEL_GET_CFG, 0), 5);
     EXPECT_EQ(ask(c, KEL_GET_PORT_LINK, 0, 49), -1);
     // Link events come from the switch's event thread; port 1 is Ethernet,
     // port 41 PCI Express.
@@ -65,6 +66,7 @@ TEST(Life, EverySwitchIsCounted) {
     o.switches = 2;
     DaemonProcess d(o);
     EXPECT_EQ(ask(d.client(), KEL_GET_DEV_NUM), 2);
+    EXPECT_EQ(ask(d.client(), KEL_GET_CFG, 1), 5);
     EXPECT_NE(d.out().find("Switch #1 inserted!\n"), std::string::npos);
 }
 
