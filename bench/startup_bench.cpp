@@ -22,7 +22,9 @@ using Clock = std::chrono::steady_clock;
 using kelftest::DaemonProcess;
 constexpr int kRuns = 7;
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -41,7 +43,8 @@ double start_once(int switches) {
     std::int32_t r;
     while (!c.status(req, sizeof req, &r)) {
         if (!d.running()) {
-            std::fprintf(stderr, "kelfd ended during start:\n%s%s", d.out().c_str(), d.err().c_str());
+            std::fprintf(stderr, "kelfd ended during start:\n%s%s", d.out().c_str(),
+                         d.err().c_str());
             std::exit(1);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -95,6 +98,7 @@ int main() {
     std::printf("| one switch's bring-up in-process | %.1f ms | %.2f of the 1-switch start |\n",
                 inproc_ms, inproc_ms / one_ms);
     std::printf("\nVLAN calls per bring-up: %llu (%.0f ns each, bring-up included)\n",
-                static_cast<unsigned long long>(calls), inproc_ms * 1e6 / static_cast<double>(calls));
+                static_cast<unsigned long long>(calls),
+                inproc_ms * 1e6 / static_cast<double>(calls));
     return 0;
 }

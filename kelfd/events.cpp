@@ -50,9 +50,8 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
     std::memcpy(&status, &ev.linkStatus, sizeof status);
     const bool up = status != FM_PORT_STATUS_LINK_DOWN;
     if (start_flag.load() == 2) {
-        std::printf("%d.%d.%d %d:%d:%d port event: unit %d port %d is %s\n", t.day, t.month,
-                    t.year, t.hour, t.min, t.sec, sw, static_cast<int>(ev.port),
-                    up ? "up" : "down");
+        std::printf("%d.%d.%d %d:%d:%d port event: unit %d port %d is %s\n", t.day, t.month, t.year,
+                    t.hour, t.min, t.sec, sw, static_cast<int>(ev.port), up ? "up" : "down");
         std::fflush(stdout);
     }
     if (sw >= 0 && sw < KEL_MAX_UNITS && ev.port <= KEL_MAX_PORTS)
@@ -83,10 +82,11 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
 void logical_port_event(fm_int sw, const fm_eventLogicalPort &ev) {
     Stamp t = now();
     if (start_flag.load() != 2) return;
-    std::printf("%d.%d.%d %d:%d:%d lport event: unit %d port %d pepId %d pepLogicalPort %d "
-                "portCreated %d\n",
-                t.day, t.month, t.year, t.hour, t.min, t.sec, sw, ev.firstPort, ev.pepId,
-                ev.pepLogicalPort, ev.portCreated);
+    std::printf(
+        "%d.%d.%d %d:%d:%d lport event: unit %d port %d pepId %d pepLogicalPort %d "
+        "portCreated %d\n",
+        t.day, t.month, t.year, t.hour, t.min, t.sec, sw, ev.firstPort, ev.pepId, ev.pepLogicalPort,
+        ev.portCreated);
     std::fflush(stdout);
 }
 
@@ -110,7 +110,9 @@ void send_link_prop(const LinkProp &in_param) {
     driver_call.load()(cmd);
 }
 
-bool switch_reported(fm_int sw) { return sw >= 0 && sw < 32 && (reported.load() >> sw) & 1u; }
+bool switch_reported(fm_int sw) {
+    return sw >= 0 && sw < 32 && (reported.load() >> sw) & 1u;
+}
 
 void reset_events() {
     for (auto &sw : link_state)
@@ -122,7 +124,9 @@ void reset_events() {
 
 void eventHandler(fm_int event, fm_int sw, void *ptr) {
     switch (event) {
-        case FM_EVENT_SWITCH_INSERTED: kelf::switch_inserted(sw); break;
+        case FM_EVENT_SWITCH_INSERTED:
+            kelf::switch_inserted(sw);
+            break;
         case FM_EVENT_PORT:
             if (ptr != nullptr) kelf::port_event(sw, *static_cast<const fm_eventPort *>(ptr));
             break;
@@ -130,11 +134,14 @@ void eventHandler(fm_int event, fm_int sw, void *ptr) {
             if (ptr != nullptr)
                 kelf::logical_port_event(sw, *static_cast<const fm_eventLogicalPort *>(ptr));
             break;
-        default: break;  // the daemon has no use for other events
+        default:
+            break;  // the daemon has no use for other events
     }
 }
 
-int kel_get_dev_num_fn() { return kel_inserted; }
+int kel_get_dev_num_fn() {
+    return kel_inserted;
+}
 
 int kel_get_port_link_fn(int unit, int port) {
     if (port < 1 || port > KEL_MAX_PORTS) return -1;

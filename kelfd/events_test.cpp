@@ -115,9 +115,9 @@ TEST_F(Events, LogicalPortEventIsOnlyALine) {
     testing::internal::CaptureStdout();
     eventHandler(FM_EVENT_LOGICAL_PORT, 1, &lp);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(
-        out, std::regex(R"([0-9.]+ [0-9:]+ lport event: unit 1 port 7 pepId 2 )"
-                        R"(pepLogicalPort 9 portCreated 1\n)")))
+    EXPECT_TRUE(
+        std::regex_match(out, std::regex(R"([0-9.]+ [0-9:]+ lport event: unit 1 port 7 pepId 2 )"
+                                         R"(pepLogicalPort 9 portCreated 1\n)")))
         << out;
     EXPECT_TRUE(taken().empty());
     EXPECT_EQ(link_state[1][7].load(), 0);

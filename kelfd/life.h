@@ -24,8 +24,8 @@ std::string pid_path(const std::string &dir);
 pid_t parse_pid(std::string_view text);
 
 // The process that holds the lock of the pid file at path: its id; 0 when
-// no process holds it (or there is no file); -1 when it is held by a
-// process whose id cannot be told.
+// no process holds it (or there is no file it could read); -1 when it is
+// held by a process whose id cannot be told.
 pid_t pid_file_holder(const std::string &path);
 
 // The daemon's pid file, locked for the daemon's whole life: a file that no
@@ -58,8 +58,7 @@ private:
 // until it has ended (at most `wait`); removes a stale file. Never signals
 // a process that does not hold the file. Returns the exit status: 0 when no
 // daemon runs any more, 1 when it could not be stopped.
-int stop_daemon(const std::string &path,
-                std::chrono::milliseconds wait = std::chrono::seconds(10));
+int stop_daemon(const std::string &path, std::chrono::milliseconds wait = std::chrono::seconds(10));
 
 // ---- Signals --------------------------------------------------------------
 

@@ -4,11 +4,10 @@
 #include "life.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
@@ -19,12 +18,12 @@
 
 #include "daemon.h"
 #include "events.h"
-#include "ports/ports.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
 #include "fmsim_platform.h"
 #include "fmsim_switch.h"
 #include "fmsim_vlan.h"
+#include "ports/ports.h"
 
 namespace {
 
@@ -33,7 +32,9 @@ std::string slurp(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-void put(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
+void put(const std::string &path, const std::string &text) {
+    std::ofstream(path) << text;
+}
 
 class PidFiles : public testing::Test {
 protected:
@@ -61,7 +62,7 @@ protected:
                 // Locked and written through one descriptor: closing any
                 // other one of this file would drop the lock.
                 int fd = ::open(path_.c_str(), O_RDWR | O_CREAT, 0644);
-                struct flock lk{};
+                struct flock lk {};
                 lk.l_type = F_WRLCK;
                 ok = fd >= 0 && ::fcntl(fd, F_SETLK, &lk) == 0 &&
                      ::write(fd, content, std::strlen(content)) >= 0;
@@ -156,7 +157,7 @@ TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
     }
     // A real fault must end the process: its default action stays.
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
-        struct sigaction sa{};
+        struct sigaction sa {};
         ::sigaction(sig, nullptr, &sa);
         EXPECT_NE(sa.sa_handler, &kelf_catcher) << sig;
     }
@@ -239,10 +240,13 @@ TEST_F(BringUp, SwitchReachesTheBaseState) {
         EXPECT_TRUE(m.member && !m.tagged && m.stp_state == FM_STP_STATE_FORWARDING) << p;
         for (int v : {2, 100, 4095}) {
             m = fmsim_vlan_member(0, v, p);
-            EXPECT_TRUE(m.member && m.tagged && m.stp_state == FM_STP_STATE_FORWARDING) << p << " " << v;
+            EXPECT_TRUE(m.member && m.tagged && m.stp_state == FM_STP_STATE_FORWARDING)
+                << p << " " << v;
         }
-        for (auto [attr, want] : {std::pair{FM_PORT_DEF_VLAN, 1}, {FM_PORT_LOOPBACK_SUPPRESSION, 0},
-                                  {FM_PORT_PARSER, 2}, {FM_PORT_MAX_FRAME_SIZE, 15360},
+        for (auto [attr, want] : {std::pair{FM_PORT_DEF_VLAN, 1},
+                                  {FM_PORT_LOOPBACK_SUPPRESSION, 0},
+                                  {FM_PORT_PARSER, 2},
+                                  {FM_PORT_MAX_FRAME_SIZE, 15360},
                                   {FM_PORT_RX_PAUSE, TRUE}}) {
             std::int32_t v = -1;
             ASSERT_TRUE(fmsim_port_attr(0, p, attr, &v));
@@ -309,7 +313,8 @@ TEST_F(BringUp, FailuresAreReportedAndTheBringUpGoesOn) {
     // VLAN 7 is missing, so every port's joining it fails as well.
     const std::string missing = "fmAddVlanPort: Invalid VLAN\nfmSetVlanPortState: Invalid VLAN\n";
     int misses = 0;
-    for (size_t at; (at = out.find(missing)) != std::string::npos; ++misses) out.erase(at, missing.size());
+    for (size_t at; (at = out.find(missing)) != std::string::npos; ++misses)
+        out.erase(at, missing.size());
     EXPECT_EQ(misses, 48);
     EXPECT_EQ(out,
               "fmCreateVlan: Failure\n"
@@ -355,7 +360,8 @@ TEST_F(BringUp, PciExpressPortsAreReportedUp) {
     kelf::report_pcie_ports();
     auto s = taken();
     ASSERT_EQ(s.size(), 8u) << "ports 41 to 48 of switch 0; switch 1 has no interface";
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(s[static_cast<size_t>(i)], (kelf::LinkProp{10, 0, 1, 41 + i, 0, 0, 0, 0}));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(s[static_cast<size_t>(i)], (kelf::LinkProp{10, 0, 1, 41 + i, 0, 0, 0, 0}));
 }
 
 TEST_F(BringUp, ShutdownKeepsTheSwitchesUnlessTheyAreToGo) {

@@ -1,9 +1,8 @@
 // The real kelfd's life: foreground and detached starts, the single
 // instance, stop, signals, stale pid files.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>

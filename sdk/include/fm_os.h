@@ -5,8 +5,8 @@
 #ifndef FM_OS_H
 #define FM_OS_H
 
-#include "fm_types.h"
 #include "fm_bitarray.h"
+#include "fm_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -19,10 +19,7 @@ typedef struct _fm_timestamp {
 } fm_timestamp;
 
 /* Semaphore kinds: a binary one holds at most one release. */
-typedef enum {
-    FM_SEM_BINARY = 0,
-    FM_SEM_COUNTING = 1
-} fm_semType;
+typedef enum { FM_SEM_BINARY = 0, FM_SEM_COUNTING = 1 } fm_semType;
 
 /* A semaphore as the SDK hands it out; the members belong to the SDK. */
 typedef struct _fm_semaphore {

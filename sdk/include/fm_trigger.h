@@ -7,8 +7,8 @@
 #ifndef FM_TRIGGER_H
 #define FM_TRIGGER_H
 
-#include "fm_types.h"
 #include "fm_bitarray.h"
+#include "fm_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -71,10 +71,10 @@ typedef struct _fm_triggerActionCfg {
 } fm_triggerActionCfg;
 
 typedef struct _fm_triggerActionParam {
-    fm_int newDestPort;      /* FORWARDING_ACTION_REDIRECT */
-    fm_int dropPortset;      /* FORWARDING_ACTION_DROP */
-    fm_int mirrorSelect;     /* mirrorAction */
-    fm_uint32 newSwitchPri;  /* switchPriAction */
+    fm_int newDestPort;     /* FORWARDING_ACTION_REDIRECT */
+    fm_int dropPortset;     /* FORWARDING_ACTION_DROP */
+    fm_int mirrorSelect;    /* mirrorAction */
+    fm_uint32 newSwitchPri; /* switchPriAction */
 } fm_triggerActionParam;
 
 typedef struct _fm_triggerAction {

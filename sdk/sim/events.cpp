@@ -4,6 +4,8 @@
 // changes, events posted by tests) to the callback given to fmInitialize.
 // It never holds fmsim's lock while it calls the callback: the callback
 // makes SDK calls of its own, and the main thread keeps calling the SDK.
+#include "events.h"
+
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -14,7 +16,6 @@
 #include <utility>
 #include <variant>
 
-#include "events.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
 #include "sim.h"
@@ -120,7 +121,9 @@ struct Init {
     }
 } init;
 
-bool valid_sw(fm_int sw) { return sw >= 0 && sw < FM_MAX_NUM_SWITCHES; }
+bool valid_sw(fm_int sw) {
+    return sw >= 0 && sw < FM_MAX_NUM_SWITCHES;
+}
 
 // Queues an event due now; false when nobody listens or sw is unknown.
 bool post(Event ev) {
@@ -187,7 +190,8 @@ extern "C" fm_status fmInitialize(fm_eventHandler handler) {
     auto now = Clock::now();
     auto &all = fmsim::switches();
     for (size_t sw = 0; sw < all.size(); ++sw)
-        if (all[sw].present) e.push(now, Event{FM_EVENT_SWITCH_INSERTED, static_cast<fm_int>(sw), {}});
+        if (all[sw].present)
+            e.push(now, Event{FM_EVENT_SWITCH_INSERTED, static_cast<fm_int>(sw), {}});
     return FM_OK;
 }
 
@@ -203,7 +207,9 @@ bool fmsim_post_logical_port_event(int sw, const fm_eventLogicalPort &event) {
     return post(Event{FM_EVENT_LOGICAL_PORT, sw, event});
 }
 
-bool fmsim_post_event(int type, int sw) { return post(Event{type, sw, {}}); }
+bool fmsim_post_event(int type, int sw) {
+    return post(Event{type, sw, {}});
+}
 
 bool fmsim_wait_events_idle(int timeout_ms) {
     Events &e = events();

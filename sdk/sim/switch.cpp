@@ -38,7 +38,9 @@ void reset_settings() {
 }
 
 // The switch's settings; find_switch has vouched for sw.
-Settings &of(fm_int sw) { return settings()[static_cast<size_t>(sw)]; }
+Settings &of(fm_int sw) {
+    return settings()[static_cast<size_t>(sw)];
+}
 
 fm_status set_bool(fm_bool *field, const void *value) {
     fm_bool b;

@@ -42,7 +42,9 @@ std::vector<Table> &tables() {
     return *t;
 }
 
-void reset_triggers() { tables().assign(FM_MAX_NUM_SWITCHES, Table{}); }
+void reset_triggers() {
+    tables().assign(FM_MAX_NUM_SWITCHES, Table{});
+}
 
 struct Init {
     Init() {
@@ -66,7 +68,9 @@ Trigger *find(fm_int sw, fm_int group, fm_int rule, fm_status *st) {
     return &it->second;
 }
 
-bool portset_ok(fm_int ps) { return ps == FM_PORT_SET_ALL || ps >= 0; }
+bool portset_ok(fm_int ps) {
+    return ps == FM_PORT_SET_ALL || ps >= 0;
+}
 
 }  // namespace
 
@@ -145,8 +149,7 @@ fm_status fmSetTriggerAction(fm_int sw, fm_int group, fm_int rule, const fm_trig
     if (fwd < FM_TRIGGER_FORWARDING_ACTION_ASIS || fwd > FM_TRIGGER_FORWARDING_ACTION_DROP ||
         trap < FM_TRIGGER_TRAP_ACTION_ASIS || trap > FM_TRIGGER_TRAP_ACTION_DONOT_TRAP_OR_LOG)
         return FM_ERR_INVALID_VALUE;
-    if (fwd == FM_TRIGGER_FORWARDING_ACTION_DROP &&
-        !portset_ok(action->param.dropPortset))
+    if (fwd == FM_TRIGGER_FORWARDING_ACTION_DROP && !portset_ok(action->param.dropPortset))
         return FM_ERR_INVALID_PORT_SET;
     t->action = *action;
     return FM_OK;
