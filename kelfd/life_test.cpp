@@ -1,18 +1,12 @@
-// The daemon's life in-process on fmsim: pid file and its lock, stop
-// signals, the SDK start, the bring-up of a switch, the PCI Express report
-// and the shutdown.
+// The daemon's life in-process on fmsim: pid text, stop signals, the SDK
+// start, the bring-up of a switch, the PCI Express report and the shutdown.
+// The pid file's lock, stop and detaching are the process tests' subject.
 #include "life.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <climits>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -27,70 +21,6 @@
 
 namespace {
 
-std::string slurp(const std::string &path) {
-    std::ifstream f(path);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-void put(const std::string &path, const std::string &text) {
-    std::ofstream(path) << text;
-}
-
-class PidFiles : public testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kelfd-life-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        path_ = kelf::pid_path(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    // A child process that holds the pid file until told to go (a byte on
-    // the returned descriptor); its pid in *child.
-    int hold_in_child(pid_t *child, const char *content = nullptr) {
-        int ready[2], go[2];
-        EXPECT_EQ(::pipe(ready), 0);
-        EXPECT_EQ(::pipe(go), 0);
-        *child = ::fork();
-        if (*child == 0) {
-            kelf::PidFile f;
-            char ok = 0;
-            if (content == nullptr) {
-                ok = f.acquire(path_) == kelf::PidFile::Result::Ok ? 1 : 0;
-            } else {
-                // Locked and written through one descriptor: closing any
-                // other one of this file would drop the lock.
-                int fd = ::open(path_.c_str(), O_RDWR | O_CREAT, 0644);
-                struct flock lk {};
-                lk.l_type = F_WRLCK;
-                ok = fd >= 0 && ::fcntl(fd, F_SETLK, &lk) == 0 &&
-                     ::write(fd, content, std::strlen(content)) >= 0;
-            }
-            (void)!::write(ready[1], &ok, 1);
-            char c;
-            (void)!::read(go[0], &c, 1);
-            ::_exit(0);
-        }
-        char ok = 0;
-        EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-        EXPECT_EQ(ok, 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-        ::close(go[0]);
-        return go[1];
-    }
-    void release(pid_t child, int go) {
-        char c = 1;
-        (void)!::write(go, &c, 1);
-        ::close(go);
-        int st;
-        ::waitpid(child, &st, 0);
-    }
-
-    std::string dir_, path_;
-};
-
 TEST(PidText, OnlyAPositivePidIsAPid) {
     EXPECT_EQ(kelf::parse_pid("4242\n"), 4242);
     EXPECT_EQ(kelf::parse_pid("17"), 17);
@@ -98,55 +28,6 @@ TEST(PidText, OnlyAPositivePidIsAPid) {
     for (const char *bad : {"", "\n", "0\n", "-1\n", "-5", "+5", "12a\n", " 12", "12\n\n",
                             "2147483648", "99999999999999999999", "abc"})
         EXPECT_EQ(kelf::parse_pid(bad), -1) << '"' << bad << '"';
-}
-
-TEST_F(PidFiles, TheLockMakesASingleInstance) {
-    EXPECT_EQ(kelf::pid_file_holder(path_), 0) << "no file, nobody";
-    pid_t child;
-    int go = hold_in_child(&child);
-    EXPECT_EQ(slurp(path_), std::to_string(child) + "\n");
-    EXPECT_EQ(kelf::pid_file_holder(path_), child);
-    kelf::PidFile second;
-    EXPECT_EQ(second.acquire(path_), kelf::PidFile::Result::Busy);
-    EXPECT_EQ(slurp(path_), std::to_string(child) + "\n") << "a refused start writes nothing";
-    release(child, go);
-
-    // The ended holder left its file behind: stale, taken over at once.
-    EXPECT_EQ(kelf::pid_file_holder(path_), 0);
-    kelf::PidFile next;
-    ASSERT_EQ(next.acquire(path_), kelf::PidFile::Result::Ok);
-    EXPECT_EQ(slurp(path_), std::to_string(::getpid()) + "\n");
-    put(path_, "garbage that is longer than a pid\n");
-    ASSERT_TRUE(next.write_pid());
-    EXPECT_EQ(slurp(path_), std::to_string(::getpid()) + "\n");
-    next.remove();
-    EXPECT_FALSE(std::filesystem::exists(path_));
-
-    kelf::PidFile nowhere;
-    EXPECT_EQ(nowhere.acquire(dir_ + "/missing/kelfctl.pid"), kelf::PidFile::Result::OpenFailed);
-}
-
-TEST_F(PidFiles, StopRemovesAStaleFileWithoutSignalling) {
-    EXPECT_EQ(kelf::stop_daemon(path_), 0) << "no file: nothing to stop";
-    // Whatever an unheld file says, nobody is signalled (a signal to 0 or -1
-    // would reach this test's own process group or every process).
-    for (const char *text : {"garbage\n", "0\n", "-1\n", "", "1\n"}) {
-        put(path_, text);
-        EXPECT_EQ(kelf::stop_daemon(path_), 0) << text;
-        EXPECT_FALSE(std::filesystem::exists(path_)) << text;
-    }
-}
-
-TEST_F(PidFiles, StopRefusesAHolderThatTheFileDoesNotName) {
-    pid_t child;
-    int go = hold_in_child(&child, "0\n");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(kelf::stop_daemon(path_, std::chrono::milliseconds(200)), 1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("not stopping"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(path_));
-    int st = 0;
-    EXPECT_EQ(::waitpid(child, &st, WNOHANG), 0) << "the holder was not signalled";
-    release(child, go);
 }
 
 TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
@@ -164,12 +45,6 @@ TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
     ::raise(SIGTERM);
     EXPECT_TRUE(kelf::stop_requested());
     EXPECT_TRUE(kelf::stop_requested()) << "the request stays until the shutdown";
-}
-
-TEST(Signals, InterruptAsksForTheStopToo) {
-    ASSERT_TRUE(kelf::install_signals());
-    ::raise(SIGINT);
-    EXPECT_TRUE(kelf::stop_requested());
 }
 
 // ---- Bring-up ---------------------------------------------------------------
@@ -211,10 +86,9 @@ protected:
         ASSERT_EQ(fmInitialize(nullptr), FM_OK);
         numSw = switches;
     }
-    std::string bring_up(fm_int sw, bool *ok = nullptr) {
+    std::string bring_up(fm_int sw) {
         testing::internal::CaptureStdout();
-        bool r = kelf::bring_up_switch(sw);
-        if (ok) *ok = r;
+        EXPECT_TRUE(kelf::bring_up_switch(sw));
         return testing::internal::GetCapturedStdout();
     }
 };
@@ -392,28 +266,6 @@ TEST_F(BringUp, ShutdownKeepsTheSwitchesUnlessTheyAreToGo) {
     EXPECT_EQ(s[39], (kelf::LinkProp{11, 40, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(s[40], (kelf::LinkProp{11, 0, 0, 41, 0, 0, 0, 0}));
     EXPECT_EQ(s[47], (kelf::LinkProp{11, 0, 0, 48, 0, 0, 0, 0}));
-}
-
-// The whole start as main runs it, with the event thread live.
-TEST_F(BringUp, StartThenEventsKeepTheLinkTable) {
-    testing::internal::CaptureStdout();
-    kelf::start_sdk(std::chrono::seconds(5));
-    EXPECT_EQ(numSw.load(), 2);
-    EXPECT_EQ(kelf::bring_up_switches(), 2);
-    ASSERT_TRUE(fmsim_wait_events_idle(10000));
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.rfind("Switch #0 inserted!\nSwitch #1 inserted!\n", 0), 0u) << out;
-    for (int sw : {0, 1}) {
-        for (int p = 1; p <= 40; ++p) EXPECT_EQ(link_state[sw][p].load(), 1) << sw << " " << p;
-        for (int p = 41; p <= 48; ++p) EXPECT_EQ(link_state[sw][p].load(), 0) << sw << " " << p;
-    }
-    auto s = taken();
-    ASSERT_EQ(s.size(), 80u) << "one link-up record per Ethernet port";
-    for (const auto &p : s) {
-        EXPECT_EQ(p[2], FM_PORT_STATUS_LINK_UP);
-        EXPECT_EQ(p[4], FM_ETH_MODE_25GBASE_SR);
-        EXPECT_EQ(p[5], 25000);
-    }
 }
 
 // The last switch may report itself before the start-up knows how many
