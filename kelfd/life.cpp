@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -143,45 +144,87 @@ void PidFile::remove() {
     if (fd_ >= 0 && same_file(fd_, path_)) ::unlink(path_.c_str());
 }
 
+namespace {
+
+// A descriptor that names one process for good (no pid reuse) and becomes
+// readable when it has ended; -1 where the kernel has none.
+int open_process(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+int signal_process(int pidfd, pid_t pid, int sig) {
+#ifdef SYS_pidfd_send_signal
+    if (pidfd >= 0)
+        return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
+#endif
+    return ::kill(pid, sig);
+}
+
+// Closes the descriptors of one stop on every path.
+struct Fds {
+    int file = -1, process = -1;
+    ~Fds() {
+        if (file >= 0) ::close(file);
+        if (process >= 0) ::close(process);
+    }
+};
+
+}  // namespace
+
 int stop_daemon(const std::string &path, std::chrono::milliseconds wait) {
     // Watch the lock through a descriptor of our own: it stays on the file
-    // when the daemon removes it, and goes only when the daemon has ended.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // when the daemon removes it, and goes only when the daemon ends.
+    Fds fds;
+    fds.file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fds.file < 0) {
         if (errno == ENOENT) return 0;
         std::perror(path.c_str());
         return 1;
     }
-    pid_t holder = lock_holder(fd);
+    pid_t holder = lock_holder(fds.file);
     if (holder == 0) {
-        ::close(fd);
         remove_stale(path);
         return 0;
     }
     // Only the daemon that holds the file and names itself in it is signalled.
-    pid_t named = parse_pid(read_all(fd));
+    pid_t named = parse_pid(read_all(fds.file));
     if (holder < 0 || holder != named || holder == ::getpid()) {
         std::fprintf(stderr, "%s is held by %s process; not stopping it\n", path.c_str(),
                      holder < 0 ? "an unknown" : "another");
-        ::close(fd);
         return 1;
     }
-    if (::kill(holder, SIGTERM) != 0) {
+    fds.process = open_process(holder);
+    // Still the holder once named for good: not a process that took over its id.
+    if (lock_holder(fds.file) != holder) {
+        remove_stale(path);
+        return 0;
+    }
+    if (signal_process(fds.process, holder, SIGTERM) != 0) {
         std::perror("kill");
-        ::close(fd);
         return 1;
     }
+    // Done when the process has ended; where it cannot be watched, when it
+    // let go of the file (which it does just before it ends).
     auto deadline = std::chrono::steady_clock::now() + wait;
-    while (lock_holder(fd) == holder) {
+    for (;;) {
+        if (fds.process >= 0) {
+            pollfd p{fds.process, POLLIN, 0};
+            if (::poll(&p, 1, 5) > 0) break;
+        } else {
+            if (lock_holder(fds.file) != holder) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         if (std::chrono::steady_clock::now() >= deadline) {
             std::fprintf(stderr, "keld (pid %ld) did not stop within %lld ms\n",
                          static_cast<long>(holder), static_cast<long long>(wait.count()));
-            ::close(fd);
             return 1;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ::close(fd);
     remove_stale(path);
     return 0;
 }
