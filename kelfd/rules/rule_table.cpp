@@ -16,8 +16,9 @@ int kel_cur_rule[KEL_MAX_UNITS][KEL_MAX_GROUPS];
 // ---- one group's slots ----
 
 int kel_acl_s::find(int id) const {
-    auto it = slot_of_.find(id);
-    return it == slot_of_.end() ? -1 : it->second;
+    if (!slot_of_) return -1;
+    auto it = slot_of_->find(id);
+    return it == slot_of_->end() ? -1 : it->second;
 }
 
 int kel_acl_s::lowest_free() const {
@@ -48,7 +49,8 @@ int kel_acl_s::prev_taken(int from) const {
 
 void kel_acl_s::put(int slot, std::unique_ptr<kel_acl_rule_t> r) {
     auto w = static_cast<size_t>(slot / 64);
-    slot_of_[r->rule_id] = slot;
+    if (!slot_of_) slot_of_ = std::make_unique<std::unordered_map<int, int>>();
+    (*slot_of_)[r->rule_id] = slot;
     rule[static_cast<size_t>(slot)] = std::move(r);
     taken_[w] |= std::uint64_t{1} << (slot % 64);
     if (taken_[w] == ~std::uint64_t{0}) full_words_ |= std::uint64_t{1} << w;
@@ -59,7 +61,7 @@ std::unique_ptr<kel_acl_rule_t> kel_acl_s::take(int slot) {
     auto w = static_cast<size_t>(slot / 64);
     std::unique_ptr<kel_acl_rule_t> r = std::move(rule[static_cast<size_t>(slot)]);
     if (!r) return r;
-    slot_of_.erase(r->rule_id);
+    slot_of_->erase(r->rule_id);
     taken_[w] &= ~(std::uint64_t{1} << (slot % 64));
     full_words_ &= ~(std::uint64_t{1} << w);
     --count_;
@@ -71,7 +73,7 @@ void kel_acl_s::reset() {
     taken_.fill(0);
     full_words_ = 0;
     count_ = 0;
-    slot_of_.clear();
+    slot_of_.reset();
 }
 
 namespace kelf::rules {

@@ -54,7 +54,9 @@ private:
     std::array<std::uint64_t, kWords> taken_{};  // bit s%64 of word s/64: slot s taken
     std::uint64_t full_words_ = 0;               // bit w: word w all taken
     int count_ = 0;
-    std::unordered_map<int, int> slot_of_;  // rule id -> slot; ids are unique in a group
+    // Rule id -> slot; ids are unique in a group. Made on the group's first
+    // rule, so that the 256 empty tables need no start-up work at all.
+    std::unique_ptr<std::unordered_map<int, int>> slot_of_;
 } kel_acl_t;
 
 extern kel_acl_t kel_acl[KEL_MAX_UNITS][KEL_MAX_GROUPS];
