@@ -17,41 +17,7 @@ struct Lbg {
     std::vector<fm_int> bins;
 };
 
-// Per switch, the groups by number.
-std::vector<std::map<fm_int, Lbg>> &groups() {
-    static auto *g = new std::vector<std::map<fm_int, Lbg>>;
-    return *g;
-}
-
-void reset_groups() {
-    groups().assign(FM_MAX_NUM_SWITCHES, {});
-}
-
-struct Init {
-    Init() {
-        reset_groups();
-        fmsim::on_reset(reset_groups);
-    }
-} init;
-
-std::map<fm_int, Lbg> *switch_groups(fm_int sw) {
-    if (fmsim::find_switch(sw) == nullptr) return nullptr;
-    return &groups()[static_cast<size_t>(sw)];
-}
-
-Lbg *find_lbg(fm_int sw, fm_int lbg, fm_status *st) {
-    auto *g = switch_groups(sw);
-    if (g == nullptr) {
-        *st = FM_ERR_INVALID_SWITCH;
-        return nullptr;
-    }
-    auto it = g->find(lbg);
-    if (it == g->end()) {
-        *st = FM_ERR_INVALID_LBG;
-        return nullptr;
-    }
-    return &it->second;
-}
+auto &lbgs = *new fmsim::ObjectTable<Lbg>(FM_ERR_INVALID_LBG);
 
 // The range's bins, checked against the group; nullptr-safe.
 fm_status check_range(const Lbg &g, const fm_LBGDistributionMapRange &r) {
@@ -69,7 +35,7 @@ extern "C" {
 
 fm_status fmCreateLBGExt(fm_int sw, fm_int *lbgNumber, fm_LBGParams *params) {
     FMSIM_ENTER("fmCreateLBGExt");
-    auto *g = switch_groups(sw);
+    auto *g = lbgs.of(sw);
     if (g == nullptr) return FM_ERR_INVALID_SWITCH;
     if (lbgNumber == nullptr || params == nullptr) return FM_ERR_INVALID_ARGUMENT;
     if (params->mode < FM_LBG_MODE_HASH || params->mode > FM_LBG_MODE_MAPPED)
@@ -77,12 +43,7 @@ fm_status fmCreateLBGExt(fm_int sw, fm_int *lbgNumber, fm_LBGParams *params) {
     if (params->mode == FM_LBG_MODE_MAPPED &&
         (params->numberOfBins < 1 || params->numberOfBins > FM_LBG_MAX_BINS))
         return FM_ERR_INVALID_ARGUMENT;
-    // The lowest free number; the table is small, so a walk is cheap.
-    fm_int n = 0;
-    for (const auto &e : *g) {
-        if (e.first != n) break;
-        ++n;
-    }
+    fm_int n = fmsim::ObjectTable<Lbg>::lowest_free(*g);
     if (n >= FM_MAX_LBGS) return FM_ERR_TABLE_FULL;
     Lbg &l = (*g)[n];
     l.mode = params->mode;
@@ -95,15 +56,15 @@ fm_status fmCreateLBGExt(fm_int sw, fm_int *lbgNumber, fm_LBGParams *params) {
 fm_status fmDeleteLBG(fm_int sw, fm_int lbgNumber) {
     FMSIM_ENTER("fmDeleteLBG");
     fm_status st;
-    if (find_lbg(sw, lbgNumber, &st) == nullptr) return st;
-    groups()[static_cast<size_t>(sw)].erase(lbgNumber);
+    if (lbgs.find(sw, lbgNumber, &st) == nullptr) return st;
+    lbgs.of(sw)->erase(lbgNumber);
     return FM_OK;
 }
 
 fm_status fmSetLBGAttribute(fm_int sw, fm_int lbgNumber, fm_int attr, void *value) {
     FMSIM_ENTER("fmSetLBGAttribute");
     fm_status st;
-    Lbg *g = find_lbg(sw, lbgNumber, &st);
+    Lbg *g = lbgs.find(sw, lbgNumber, &st);
     if (g == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     switch (attr) {
@@ -137,7 +98,7 @@ fm_status fmSetLBGAttribute(fm_int sw, fm_int lbgNumber, fm_int attr, void *valu
 fm_status fmGetLBGAttribute(fm_int sw, fm_int lbgNumber, fm_int attr, void *value) {
     FMSIM_ENTER("fmGetLBGAttribute");
     fm_status st;
-    Lbg *g = find_lbg(sw, lbgNumber, &st);
+    Lbg *g = lbgs.find(sw, lbgNumber, &st);
     if (g == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     switch (attr) {
@@ -162,7 +123,7 @@ fm_status fmGetLBGAttribute(fm_int sw, fm_int lbgNumber, fm_int attr, void *valu
 
 fm_status fmGetLBGList(fm_int sw, fm_int *numLbgs, fm_int *lbgList, fm_int maxLbgs) {
     FMSIM_ENTER("fmGetLBGList");
-    auto *g = switch_groups(sw);
+    auto *g = lbgs.of(sw);
     if (g == nullptr) return FM_ERR_INVALID_SWITCH;
     if (numLbgs == nullptr || maxLbgs < 0 || (lbgList == nullptr && maxLbgs > 0))
         return FM_ERR_INVALID_ARGUMENT;
@@ -178,7 +139,7 @@ FmsimLbg fmsim_lbg(int sw, int lbg) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
     FmsimLbg r;
     fm_status st;
-    const Lbg *l = find_lbg(sw, lbg, &st);
+    const Lbg *l = lbgs.find(sw, lbg, &st);
     if (l == nullptr) return r;
     r.exists = true;
     r.mode = l->mode;
@@ -189,8 +150,5 @@ FmsimLbg fmsim_lbg(int sw, int lbg) {
 
 std::vector<int> fmsim_lbg_list(int sw) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
-    std::vector<int> r;
-    if (auto *m = switch_groups(sw))
-        for (const auto &e : *m) r.push_back(e.first);
-    return r;
+    return lbgs.numbers(sw);
 }

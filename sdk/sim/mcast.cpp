@@ -23,40 +23,7 @@ struct Group {
     std::map<std::pair<fm_int, fm_int>, fm_multicastListener> listeners;
 };
 
-std::vector<std::map<fm_int, Group>> &groups() {
-    static auto *g = new std::vector<std::map<fm_int, Group>>;
-    return *g;
-}
-
-void reset_groups() {
-    groups().assign(FM_MAX_NUM_SWITCHES, {});
-}
-
-struct Init {
-    Init() {
-        reset_groups();
-        fmsim::on_reset(reset_groups);
-    }
-} init;
-
-std::map<fm_int, Group> *switch_groups(fm_int sw) {
-    if (fmsim::find_switch(sw) == nullptr) return nullptr;
-    return &groups()[static_cast<size_t>(sw)];
-}
-
-Group *find_group(fm_int sw, fm_int grp, fm_status *st) {
-    auto *g = switch_groups(sw);
-    if (g == nullptr) {
-        *st = FM_ERR_INVALID_SWITCH;
-        return nullptr;
-    }
-    auto it = g->find(grp);
-    if (it == g->end()) {
-        *st = FM_ERR_INVALID_MULTICAST_GROUP;
-        return nullptr;
-    }
-    return &it->second;
-}
+auto &mcast_groups = *new fmsim::ObjectTable<Group>(FM_ERR_INVALID_MULTICAST_GROUP);
 
 // Checks a listener; *key is where it goes.
 fm_status check_listener(fm_int sw, const fm_multicastListener *l, std::pair<fm_int, fm_int> *key) {
@@ -73,15 +40,10 @@ extern "C" {
 
 fm_status fmCreateMcastGroup(fm_int sw, fm_int *mcastGroup) {
     FMSIM_ENTER("fmCreateMcastGroup");
-    auto *g = switch_groups(sw);
+    auto *g = mcast_groups.of(sw);
     if (g == nullptr) return FM_ERR_INVALID_SWITCH;
     if (mcastGroup == nullptr) return FM_ERR_INVALID_ARGUMENT;
-    fm_int n = 0;
-    // Lowest free number: with the table ordered, the first gap.
-    for (const auto &e : *g) {
-        if (e.first != n) break;
-        ++n;
-    }
+    fm_int n = fmsim::ObjectTable<Group>::lowest_free(*g);
     if (n >= FM_MAX_MCAST_GROUPS) return FM_ERR_TABLE_FULL;
     (*g)[n] = Group{};
     *mcastGroup = n;
@@ -91,17 +53,17 @@ fm_status fmCreateMcastGroup(fm_int sw, fm_int *mcastGroup) {
 fm_status fmDeleteMcastGroup(fm_int sw, fm_int mcastGroup) {
     FMSIM_ENTER("fmDeleteMcastGroup");
     fm_status st;
-    Group *g = find_group(sw, mcastGroup, &st);
+    Group *g = mcast_groups.find(sw, mcastGroup, &st);
     if (g == nullptr) return st;
     if (g->active) return FM_ERR_MCAST_GROUP_ACTIVE;
-    groups()[static_cast<size_t>(sw)].erase(mcastGroup);
+    mcast_groups.of(sw)->erase(mcastGroup);
     return FM_OK;
 }
 
 fm_status fmActivateMcastGroup(fm_int sw, fm_int mcastGroup) {
     FMSIM_ENTER("fmActivateMcastGroup");
     fm_status st;
-    Group *g = find_group(sw, mcastGroup, &st);
+    Group *g = mcast_groups.find(sw, mcastGroup, &st);
     if (g == nullptr) return st;
     g->active = true;
     return FM_OK;
@@ -110,7 +72,7 @@ fm_status fmActivateMcastGroup(fm_int sw, fm_int mcastGroup) {
 fm_status fmDeactivateMcastGroup(fm_int sw, fm_int mcastGroup) {
     FMSIM_ENTER("fmDeactivateMcastGroup");
     fm_status st;
-    Group *g = find_group(sw, mcastGroup, &st);
+    Group *g = mcast_groups.find(sw, mcastGroup, &st);
     if (g == nullptr) return st;
     g->active = false;
     return FM_OK;
@@ -119,7 +81,7 @@ fm_status fmDeactivateMcastGroup(fm_int sw, fm_int mcastGroup) {
 fm_status fmSetMcastGroupAttribute(fm_int sw, fm_int mcastGroup, fm_int attr, void *value) {
     FMSIM_ENTER("fmSetMcastGroupAttribute");
     fm_status st;
-    Group *g = find_group(sw, mcastGroup, &st);
+    Group *g = mcast_groups.find(sw, mcastGroup, &st);
     if (g == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     if (attr != FM_MCASTGROUP_L2_SWITCHING_ONLY && attr != FM_MCASTGROUP_L3_SWITCHING_ONLY)
@@ -139,7 +101,7 @@ fm_status fmSetMcastGroupAttribute(fm_int sw, fm_int mcastGroup, fm_int attr, vo
 fm_status fmGetMcastGroupAttribute(fm_int sw, fm_int mcastGroup, fm_int attr, void *value) {
     FMSIM_ENTER("fmGetMcastGroupAttribute");
     fm_status st;
-    Group *g = find_group(sw, mcastGroup, &st);
+    Group *g = mcast_groups.find(sw, mcastGroup, &st);
     if (g == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     fm_bool b;
@@ -160,7 +122,7 @@ fm_status fmGetMcastGroupAttribute(fm_int sw, fm_int mcastGroup, fm_int attr, vo
 fm_status fmGetMcastGroupPort(fm_int sw, fm_int mcastGroup, fm_int *port) {
     FMSIM_ENTER("fmGetMcastGroupPort");
     fm_status st;
-    if (find_group(sw, mcastGroup, &st) == nullptr) return st;
+    if (mcast_groups.find(sw, mcastGroup, &st) == nullptr) return st;
     if (port == nullptr) return FM_ERR_INVALID_ARGUMENT;
     *port = kPortBase + mcastGroup;
     return FM_OK;
@@ -169,7 +131,7 @@ fm_status fmGetMcastGroupPort(fm_int sw, fm_int mcastGroup, fm_int *port) {
 fm_status fmAddMcastGroupListener(fm_int sw, fm_int mcastGroup, fm_multicastListener *listener) {
     FMSIM_ENTER("fmAddMcastGroupListener");
     fm_status st;
-    Group *g = find_group(sw, mcastGroup, &st);
+    Group *g = mcast_groups.find(sw, mcastGroup, &st);
     if (g == nullptr) return st;
     std::pair<fm_int, fm_int> key;
     if ((st = check_listener(sw, listener, &key)) != FM_OK) return st;
@@ -180,7 +142,7 @@ fm_status fmAddMcastGroupListener(fm_int sw, fm_int mcastGroup, fm_multicastList
 fm_status fmDeleteMcastGroupListener(fm_int sw, fm_int mcastGroup, fm_multicastListener *listener) {
     FMSIM_ENTER("fmDeleteMcastGroupListener");
     fm_status st;
-    Group *g = find_group(sw, mcastGroup, &st);
+    Group *g = mcast_groups.find(sw, mcastGroup, &st);
     if (g == nullptr) return st;
     std::pair<fm_int, fm_int> key;
     if ((st = check_listener(sw, listener, &key)) != FM_OK) return st;
@@ -194,7 +156,7 @@ FmsimMcastGroup fmsim_mcast_group(int sw, int group) {
     std::lock_guard<std::recursive_mutex> lock(fmsim::mutex());
     FmsimMcastGroup r;
     fm_status st;
-    const Group *g = find_group(sw, group, &st);
+    const Group *g = mcast_groups.find(sw, group, &st);
     if (g == nullptr) return r;
     r.exists = true;
     r.active = g->active;
@@ -209,8 +171,5 @@ FmsimMcastGroup fmsim_mcast_group(int sw, int group) {
 
 std::vector<int> fmsim_mcast_list(int sw) {
     std::lock_guard<std::recursive_mutex> lock(fmsim::mutex());
-    std::vector<int> r;
-    if (auto *m = switch_groups(sw))
-        for (const auto &e : *m) r.push_back(e.first);
-    return r;
+    return mcast_groups.numbers(sw);
 }

@@ -19,43 +19,7 @@ struct Mirror {
     std::set<fm_int> monitored;  // ordered, so walks are stable
 };
 
-// Per switch, the groups by number; ordered for the First/Next walk.
-std::vector<std::map<fm_int, Mirror>> &mirrors() {
-    static auto *m = new std::vector<std::map<fm_int, Mirror>>;
-    return *m;
-}
-
-void reset_mirrors() {
-    mirrors().assign(FM_MAX_NUM_SWITCHES, {});
-}
-
-struct Init {
-    Init() {
-        reset_mirrors();
-        fmsim::on_reset(reset_mirrors);
-    }
-} init;
-
-// The switch's groups, or nullptr for an unknown switch.
-std::map<fm_int, Mirror> *switch_mirrors(fm_int sw) {
-    if (fmsim::find_switch(sw) == nullptr) return nullptr;
-    return &mirrors()[static_cast<size_t>(sw)];
-}
-
-// The group, or nullptr; *st says why not.
-Mirror *find_mirror(fm_int sw, fm_int grp, fm_status *st) {
-    auto *m = switch_mirrors(sw);
-    if (m == nullptr) {
-        *st = FM_ERR_INVALID_SWITCH;
-        return nullptr;
-    }
-    auto it = m->find(grp);
-    if (it == m->end()) {
-        *st = FM_ERR_INVALID_MIRROR;
-        return nullptr;
-    }
-    return &it->second;
-}
+auto &mirror_groups = *new fmsim::ObjectTable<Mirror>(FM_ERR_INVALID_MIRROR);
 
 void report(const std::pair<const fm_int, Mirror> &e, fm_int *grp, fm_int *port,
             fm_mirrorType *type) {
@@ -70,7 +34,7 @@ extern "C" {
 
 fm_status fmCreateMirror(fm_int sw, fm_int grpId, fm_int mirrorPort, fm_mirrorType mirrorType) {
     FMSIM_ENTER("fmCreateMirror");
-    auto *m = switch_mirrors(sw);
+    auto *m = mirror_groups.of(sw);
     if (m == nullptr) return FM_ERR_INVALID_SWITCH;
     if (grpId < 0 || grpId >= FM_MAX_MIRRORS) return FM_ERR_INVALID_MIRROR;
     if (fmsim::find_port(sw, mirrorPort) == nullptr) return FM_ERR_INVALID_PORT;
@@ -86,15 +50,15 @@ fm_status fmCreateMirror(fm_int sw, fm_int grpId, fm_int mirrorPort, fm_mirrorTy
 fm_status fmDeleteMirror(fm_int sw, fm_int grpId) {
     FMSIM_ENTER("fmDeleteMirror");
     fm_status st;
-    if (find_mirror(sw, grpId, &st) == nullptr) return st;
-    mirrors()[static_cast<size_t>(sw)].erase(grpId);
+    if (mirror_groups.find(sw, grpId, &st) == nullptr) return st;
+    mirror_groups.of(sw)->erase(grpId);
     return FM_OK;
 }
 
 fm_status fmAddMirrorPort(fm_int sw, fm_int grpId, fm_int port) {
     FMSIM_ENTER("fmAddMirrorPort");
     fm_status st;
-    Mirror *g = find_mirror(sw, grpId, &st);
+    Mirror *g = mirror_groups.find(sw, grpId, &st);
     if (g == nullptr) return st;
     // A mirror port that monitored itself would copy its own copies.
     if (fmsim::find_port(sw, port) == nullptr || port == g->port) return FM_ERR_INVALID_PORT;
@@ -105,7 +69,7 @@ fm_status fmAddMirrorPort(fm_int sw, fm_int grpId, fm_int port) {
 fm_status fmDeleteMirrorPort(fm_int sw, fm_int grpId, fm_int port) {
     FMSIM_ENTER("fmDeleteMirrorPort");
     fm_status st;
-    Mirror *g = find_mirror(sw, grpId, &st);
+    Mirror *g = mirror_groups.find(sw, grpId, &st);
     if (g == nullptr) return st;
     if (fmsim::find_port(sw, port) == nullptr) return FM_ERR_INVALID_PORT;
     if (g->monitored.erase(port) == 0) return FM_ERR_NOT_FOUND;
@@ -115,7 +79,7 @@ fm_status fmDeleteMirrorPort(fm_int sw, fm_int grpId, fm_int port) {
 fm_status fmSetMirrorAttribute(fm_int sw, fm_int grpId, fm_int attr, void *value) {
     FMSIM_ENTER("fmSetMirrorAttribute");
     fm_status st;
-    Mirror *g = find_mirror(sw, grpId, &st);
+    Mirror *g = mirror_groups.find(sw, grpId, &st);
     if (g == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     switch (attr) {
@@ -140,7 +104,7 @@ fm_status fmSetMirrorAttribute(fm_int sw, fm_int grpId, fm_int attr, void *value
 fm_status fmGetMirrorAttribute(fm_int sw, fm_int grpId, fm_int attr, void *value) {
     FMSIM_ENTER("fmGetMirrorAttribute");
     fm_status st;
-    Mirror *g = find_mirror(sw, grpId, &st);
+    Mirror *g = mirror_groups.find(sw, grpId, &st);
     if (g == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     switch (attr) {
@@ -160,7 +124,7 @@ fm_status fmGetMirrorAttribute(fm_int sw, fm_int grpId, fm_int attr, void *value
 fm_status fmGetMirrorFirst(fm_int sw, fm_int *firstGrpId, fm_int *mirrorPort,
                            fm_mirrorType *mirrorType) {
     FMSIM_ENTER("fmGetMirrorFirst");
-    auto *m = switch_mirrors(sw);
+    auto *m = mirror_groups.of(sw);
     if (m == nullptr) return FM_ERR_INVALID_SWITCH;
     if (firstGrpId == nullptr) return FM_ERR_INVALID_ARGUMENT;
     if (m->empty()) return FM_ERR_NO_MORE;
@@ -171,7 +135,7 @@ fm_status fmGetMirrorFirst(fm_int sw, fm_int *firstGrpId, fm_int *mirrorPort,
 fm_status fmGetMirrorNext(fm_int sw, fm_int currentGrpId, fm_int *nextGrpId, fm_int *mirrorPort,
                           fm_mirrorType *mirrorType) {
     FMSIM_ENTER("fmGetMirrorNext");
-    auto *m = switch_mirrors(sw);
+    auto *m = mirror_groups.of(sw);
     if (m == nullptr) return FM_ERR_INVALID_SWITCH;
     if (nextGrpId == nullptr) return FM_ERR_INVALID_ARGUMENT;
     auto it = m->upper_bound(currentGrpId);
@@ -183,7 +147,7 @@ fm_status fmGetMirrorNext(fm_int sw, fm_int currentGrpId, fm_int *nextGrpId, fm_
 fm_status fmGetMirror(fm_int sw, fm_int grpId, fm_int *mirrorPort, fm_mirrorType *mirrorType) {
     FMSIM_ENTER("fmGetMirror");
     fm_status st;
-    Mirror *g = find_mirror(sw, grpId, &st);
+    Mirror *g = mirror_groups.find(sw, grpId, &st);
     if (g == nullptr) return st;
     if (mirrorPort == nullptr || mirrorType == nullptr) return FM_ERR_INVALID_ARGUMENT;
     *mirrorPort = g->port;
@@ -194,7 +158,7 @@ fm_status fmGetMirror(fm_int sw, fm_int grpId, fm_int *mirrorPort, fm_mirrorType
 fm_status fmGetMirrorPortFirst(fm_int sw, fm_int grpId, fm_int *firstPort) {
     FMSIM_ENTER("fmGetMirrorPortFirst");
     fm_status st;
-    Mirror *g = find_mirror(sw, grpId, &st);
+    Mirror *g = mirror_groups.find(sw, grpId, &st);
     if (g == nullptr) return st;
     if (firstPort == nullptr) return FM_ERR_INVALID_ARGUMENT;
     if (g->monitored.empty()) return FM_ERR_NO_MORE;
@@ -205,7 +169,7 @@ fm_status fmGetMirrorPortFirst(fm_int sw, fm_int grpId, fm_int *firstPort) {
 fm_status fmGetMirrorPortNext(fm_int sw, fm_int grpId, fm_int currentPort, fm_int *nextPort) {
     FMSIM_ENTER("fmGetMirrorPortNext");
     fm_status st;
-    Mirror *g = find_mirror(sw, grpId, &st);
+    Mirror *g = mirror_groups.find(sw, grpId, &st);
     if (g == nullptr) return st;
     if (nextPort == nullptr) return FM_ERR_INVALID_ARGUMENT;
     auto it = g->monitored.upper_bound(currentPort);
@@ -220,7 +184,7 @@ FmsimMirror fmsim_mirror(int sw, int mirror) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
     FmsimMirror r;
     fm_status st;
-    const Mirror *m = find_mirror(sw, mirror, &st);
+    const Mirror *m = mirror_groups.find(sw, mirror, &st);
     if (m == nullptr) return r;
     r.exists = true;
     r.mirror_port = m->port;
@@ -233,8 +197,5 @@ FmsimMirror fmsim_mirror(int sw, int mirror) {
 
 std::vector<int> fmsim_mirror_list(int sw) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
-    std::vector<int> r;
-    if (auto *m = switch_mirrors(sw))
-        for (const auto &e : *m) r.push_back(e.first);
-    return r;
+    return mirror_groups.numbers(sw);
 }

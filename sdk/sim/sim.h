@@ -100,6 +100,62 @@ void build_switch(Switch &s, int sw);
 // that a link change is reported. Called with the lock held.
 void port_mode_changed(fm_int sw, const Port &p);
 
+// One kind of numbered object of every switch (load-balancing groups,
+// mirrors, multicast groups), ordered by number and emptied by
+// fmsim_reset(). Instances are made once and never destroyed, so that no
+// thread finds one gone while the process exits.
+template <typename T>
+class ObjectTable {
+public:
+    // missing: the status for a number that names no object.
+    explicit ObjectTable(fm_status missing) : missing_(missing) {
+        reset();
+        on_reset([this] { reset(); });
+    }
+    ObjectTable(const ObjectTable &) = delete;
+    ObjectTable &operator=(const ObjectTable &) = delete;
+
+    // The switch's objects by number, or nullptr when sw names no switch.
+    std::map<fm_int, T> *of(fm_int sw) {
+        return find_switch(sw) ? &tables_[static_cast<size_t>(sw)] : nullptr;
+    }
+    // The object, or nullptr with *status saying why not.
+    T *find(fm_int sw, fm_int id, fm_status *status) {
+        auto *t = of(sw);
+        if (t == nullptr) {
+            *status = FM_ERR_INVALID_SWITCH;
+            return nullptr;
+        }
+        auto it = t->find(id);
+        if (it == t->end()) {
+            *status = missing_;
+            return nullptr;
+        }
+        return &it->second;
+    }
+    // The lowest number no object of the switch holds: the first gap.
+    static fm_int lowest_free(const std::map<fm_int, T> &t) {
+        fm_int n = 0;
+        for (const auto &e : t) {
+            if (e.first != n) break;
+            ++n;
+        }
+        return n;
+    }
+    // Numbers of the switch's objects, ascending; for inspection.
+    std::vector<int> numbers(fm_int sw) {
+        std::vector<int> r;
+        if (auto *t = of(sw))
+            for (const auto &e : *t) r.push_back(e.first);
+        return r;
+    }
+
+private:
+    void reset() { tables_.assign(FM_MAX_NUM_SWITCHES, {}); }
+    fm_status missing_;
+    std::vector<std::map<fm_int, T>> tables_;
+};
+
 }  // namespace fmsim
 
 #define FMSIM_ENTER(name)                                                          \
