@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ports/ports.h"
+
 namespace kelf {
 namespace {
 
@@ -72,10 +74,16 @@ std::array<Row, kCodes> make_table() {
     t[KEL_ENTRY_QUERY_LIST] = query_list(nullptr);
 
     // Port configuration.
-    t[KEL_SET_CFG] = status(nullptr);
-    t[KEL_GET_CFG] = status(nullptr);
-    t[KEL_SET_PORT_MASK] = status(nullptr);
-    t[KEL_GET_PORT_MASK] = record(nullptr, kMask, sizeof(kel_mask_t), kMaskRet);
+    t[KEL_SET_CFG] = status([](kel_buf &b) { return kel_set_cfg_fn(b.kel.unit, b.kel.cfg); });
+    t[KEL_GET_CFG] = status([](kel_buf &b) { return kel_get_cfg_fn(b.kel.unit); });
+    t[KEL_SET_PORT_MASK] = status([](kel_buf &b) {
+        return kel_set_port_mask_fn(static_cast<int>(b.mask.unit), &b.mask.mask);
+    });
+    t[KEL_GET_PORT_MASK] = record(
+        [](kel_buf &b) {
+            return kel_get_port_mask_fn(static_cast<int>(b.mask.unit), &b.mask.mask);
+        },
+        kMask, sizeof(kel_mask_t), kMaskRet);
 
     // Daemon life and switch events.
     t[KEL_GET_DEV_NUM] = status(nullptr);

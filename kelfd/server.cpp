@@ -103,16 +103,25 @@ void send_all(int s2, const void *data, std::size_t size) {
 }  // namespace
 
 void ControlServer::serve(int s2) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(timeout_.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((timeout_.count() % 1000) * 1000);
-    ::setsockopt(s2, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-
-    dispatcher_.clear();
-    ssize_t n;
-    do {
-        n = ::recv(s2, dispatcher_.buffer().raw, KEL_BUF_SIZE, 0);
-    } while (n < 0 && errno == EINTR);
+    // The buffer is zero here: cleared at construction and after every request.
+    // A client normally sends its request right after connecting, so the
+    // first receive finds it waiting; only a slow client is waited for, and
+    // no longer than the receive time-out.
+    ssize_t n = ::recv(s2, dispatcher_.buffer().raw, KEL_BUF_SIZE, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        auto deadline = std::chrono::steady_clock::now() + timeout_;
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd p{s2, POLLIN, 0};
+            int r = ::poll(&p, 1, static_cast<int>(left.count()));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            n = ::recv(s2, dispatcher_.buffer().raw, KEL_BUF_SIZE, MSG_DONTWAIT);
+            if (n >= 0 || (errno != EAGAIN && errno != EINTR)) break;
+        }
+    }
     Reply reply;
     if (n <= 0) {
         // Nothing to carry out; the status reply is still attempted.
@@ -122,10 +131,12 @@ void ControlServer::serve(int s2) {
         reply = dispatcher_.dispatch();
     }
     send_all(s2, reply.data, reply.size);
-    // Drop what the client sent beyond one request, so that closing does not
-    // turn its read of the reply into a reset.
-    unsigned char sink[4096];
-    for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+    // A client that filled the buffer may have sent more: drop what is
+    // queued, so that closing does not turn its read of the reply into a reset.
+    if (n == KEL_BUF_SIZE) {
+        unsigned char sink[4096];
+        for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+        }
     }
     ::close(s2);
     dispatcher_.clear();

@@ -1,0 +1,36 @@
+// ports.h - port configuration: the numbered operating configurations that
+// lay out which port may forward to which, and the per-port forwarding masks.
+#pragma once
+
+#include "fm_sdk.h"
+#include "kel_lib.h"
+
+// The configuration last applied with success to each unit; 0 until the
+// bring-up applies one. Written only by _kel_set_cfg.
+extern int cur_cfg[KEL_MAX_UNITS];
+
+// Command 4 and the bring-up: checks cfg is 1 to 6, then applies it.
+// 0 on success, -1 on any refusal.
+int kel_set_cfg_fn(int unit, int cfg);
+// Checks the unit, applies cfg and records it. 0 or -1.
+int _kel_set_cfg(int unit, int cfg);
+// Command 8: the unit's configuration, or -1 for a unit not brought up.
+int kel_get_cfg_fn(int unit);
+
+// Mask set-ups of configurations 1 (ports paired), 5 (every port isolated)
+// and 6 (full mesh). Always 0.
+int setupPortBypass(fm_int sw);
+int setupPortMon2(fm_int sw);
+int setupPortInit(fm_int sw);
+
+// Command 16: every port 1..47 selected in mask->ingress gets the mask
+// mask->egress. 0, or -1 when a selected port may not have got it.
+int kel_set_port_mask_fn(int unit, kel_mask_t *mask);
+// Command 17: adds the mask of the lowest port selected in mask->ingress to
+// mask->egress. 0, or -1 when the mask could not be read whole.
+int kel_get_port_mask_fn(int unit, kel_mask_t *mask);
+
+namespace kelf {
+// Forgets every recorded configuration (start-up and tests).
+void ports_reset();
+}  // namespace kelf
