@@ -1,4 +1,5 @@
 // Traffic distribution objects: lbg, mirror, mcast, hash.
+#include <cstddef>
 #include <cstring>
 
 #include "objects.h"
@@ -82,8 +83,10 @@ void fill_list(kel_lbg_list_t &l, const std::vector<int> &ports) {
 
 // Numbers of a list reply, no more than it can hold or than were sent.
 std::vector<int> list_of(const kel_lbg_list_t &l, int cap) {
-    int n = std::min(std::max(l.lbg_num, 0), cap);
-    return {l.lbg_list, l.lbg_list + n};
+    int n = std::min(std::max(int{l.lbg_num}, 0), cap);
+    std::vector<int> v;
+    for (int i = 0; i < n; ++i) v.push_back(l.lbg_list[i]);  // packed: element by element
+    return v;
 }
 
 void lbg_add(Session &s, Args &a) {
@@ -332,27 +335,27 @@ void hash_set_l3(Session &s, Args &a) {
     std::uint32_t sel = 0;
     struct Mask {
         const char *kw;
-        std::uint32_t kel_l3_hash_t::*field;
+        std::size_t off;  // packed: written with memcpy, never through a pointer
         std::uint32_t bit;
     };
     static const Mask masks[] = {
-        {"src-ip", &kel_l3_hash_t::src_ip_mask, 0x1},    {"dst-ip", &kel_l3_hash_t::dst_ip_mask, 0x2},
-        {"src-port", &kel_l3_hash_t::src_port_mask, 0x4}, {"dst-port", &kel_l3_hash_t::dst_port_mask, 0x8},
-        {"dscp", &kel_l3_hash_t::dscp_mask, 0x10},       {"isl-user", &kel_l3_hash_t::isl_usr_mask, 0x20},
-        {"protocol", &kel_l3_hash_t::proto_mask, 0x40},  {"flow", &kel_l3_hash_t::flow_mask, 0x80},
-        {"custom", &kel_l3_hash_t::custom_mask, 0x400},
+        {"src-ip", offsetof(kel_l3_hash_t, src_ip_mask), 0x1},    {"dst-ip", offsetof(kel_l3_hash_t, dst_ip_mask), 0x2},
+        {"src-port", offsetof(kel_l3_hash_t, src_port_mask), 0x4}, {"dst-port", offsetof(kel_l3_hash_t, dst_port_mask), 0x8},
+        {"dscp", offsetof(kel_l3_hash_t, dscp_mask), 0x10},       {"isl-user", offsetof(kel_l3_hash_t, isl_usr_mask), 0x20},
+        {"protocol", offsetof(kel_l3_hash_t, proto_mask), 0x40},  {"flow", offsetof(kel_l3_hash_t, flow_mask), 0x80},
+        {"custom", offsetof(kel_l3_hash_t, custom_mask), 0x400},
     };
     struct Flag {
         const char *kw;
-        std::uint8_t kel_l3_hash_t::*field;
+        std::size_t off;
         std::uint32_t bit;
     };
     static const Flag flags[] = {
-        {"symmetric-l3", &kel_l3_hash_t::sym_l3_fields, 0x100},
-        {"symmetric-l4", &kel_l3_hash_t::sym_l4_fields, 0x200},
-        {"random-next-hop", &kel_l3_hash_t::random_next_hop, 0x800},
-        {"random-other", &kel_l3_hash_t::random_other, 0x1000},
-        {"random-only", &kel_l3_hash_t::random_only, 0x2000},
+        {"symmetric-l3", offsetof(kel_l3_hash_t, sym_l3_fields), 0x100},
+        {"symmetric-l4", offsetof(kel_l3_hash_t, sym_l4_fields), 0x200},
+        {"random-next-hop", offsetof(kel_l3_hash_t, random_next_hop), 0x800},
+        {"random-other", offsetof(kel_l3_hash_t, random_other), 0x1000},
+        {"random-only", offsetof(kel_l3_hash_t, random_only), 0x2000},
     };
     while (!a.done()) {
         std::string kw = a.next("L3FIELD");
@@ -363,9 +366,16 @@ void hash_set_l3(Session &s, Args &a) {
             known = true;
         }
         for (const auto &m : masks)
-            if (kw == m.kw) h.*(m.field) = a.u32(kw + " MASK"), sel |= m.bit, known = true;
+            if (kw == m.kw) {
+                std::uint32_t v = a.u32(kw + " MASK");
+                std::memcpy(reinterpret_cast<unsigned char *>(&h) + m.off, &v, sizeof v);
+                sel |= m.bit, known = true;
+            }
         for (const auto &f : flags)
-            if (kw == f.kw) h.*(f.field) = a.on_off(kw) ? 1 : 0, sel |= f.bit, known = true;
+            if (kw == f.kw) {
+                reinterpret_cast<unsigned char *>(&h)[f.off] = a.on_off(kw) ? 1 : 0;
+                sel |= f.bit, known = true;
+            }
         if (!known) usage("unknown L3 hash field '" + kw + "'");
     }
     if (sel == 0) usage("hash set l3 needs a field to set");

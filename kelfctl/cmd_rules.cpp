@@ -81,7 +81,9 @@ std::vector<int> rule_ids(Session &s, int group) {
     if (q.kel_id_list.rule_num > KEL_MAX_RULES)
         refused("kelfd listed " + std::to_string(q.kel_id_list.rule_num) + " rules in group " +
                 std::to_string(group) + ", more than a group holds");
-    return {q.kel_id_list.id_list, q.kel_id_list.id_list + q.kel_id_list.rule_num};
+    std::vector<int> ids;
+    for (std::uint32_t i = 0; i < q.kel_id_list.rule_num; ++i) ids.push_back(q.kel_id_list.id_list[i]);
+    return ids;
 }
 
 std::optional<RuleSpec> query(Session &s, int group, std::int64_t id) {

@@ -28,7 +28,7 @@ std::string dump(const unsigned char *p, std::size_t n) {
         }
         starred = false;
         prev = bytes;
-        char o[16];
+        char o[24];
         std::snprintf(o, sizeof o, "%04zx  ", off);
         r += o + bytes + "\n";
     }

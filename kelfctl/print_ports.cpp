@@ -99,7 +99,8 @@ Output print_links(const std::vector<std::pair<int, int>> &links) {
 }
 
 Output print_port_state(int port, const kel_lbg_query_list_t &q) {
-    const int *l = q.kel_lbg_list.lbg_list;
+    int l[6];
+    for (int i = 0; i < 6; ++i) l[i] = q.kel_lbg_list.lbg_list[i];
     Cell info{Json::array({l[2], l[3], l[4], l[5]}), std::to_string(l[2]) + " " + std::to_string(l[3]) +
                                                           " " + std::to_string(l[4]) + " " +
                                                           std::to_string(l[5])};

@@ -76,16 +76,21 @@ IpPrefix v6_prefix(const std::uint8_t *a, const std::uint8_t *m) {
     return p;
 }
 
-void put_ip(const IpPrefix &p, std::uint32_t &v4, std::uint32_t &v4mask, kel_ip6_t &v6,
-            kel_ip6_t &v6mask) {
+// The address fields of one side; kel_mem is packed, so no references
+// into it.
+void put_ip(const IpPrefix &p, kel_mem_t &m, bool src) {
     if (p.v6) {
-        v6.flag = 1;
-        std::memcpy(v6.ip, p.addr.data(), 16);
-        v6mask.flag = 1;
-        std::memcpy(v6mask.ip, p.mask.data(), 16);
+        kel_ip6_t a{}, mask{};
+        a.flag = 1;
+        std::memcpy(a.ip, p.addr.data(), 16);
+        mask.flag = 1;
+        std::memcpy(mask.ip, p.mask.data(), 16);
+        (src ? m.src_ip6 : m.dst_ip6) = a;
+        (src ? m.src_ip6_mask : m.dst_ip6_mask) = mask;
+    } else if (src) {
+        m.src_ip = p.v4, m.src_ip_mask = p.v4mask;
     } else {
-        v4 = p.v4;
-        v4mask = p.v4mask;
+        m.dst_ip = p.v4, m.dst_ip_mask = p.v4mask;
     }
 }
 
@@ -242,8 +247,8 @@ if_kel_t rule_request(const RuleSpec &r, int unit, int *code) {
     if (r.ethertype) m.ether_type = *r.ethertype;
     if (r.vlan) m.vlan = *r.vlan;
     if (r.vlan_tag) m.vlan_tag = *r.vlan_tag + 1;
-    if (r.src_ip) put_ip(*r.src_ip, m.src_ip, m.src_ip_mask, m.src_ip6, m.src_ip6_mask);
-    if (r.dst_ip) put_ip(*r.dst_ip, m.dst_ip, m.dst_ip_mask, m.dst_ip6, m.dst_ip6_mask);
+    if (r.src_ip) put_ip(*r.src_ip, m, true);
+    if (r.dst_ip) put_ip(*r.dst_ip, m, false);
     if (r.protocol) m.ip_protocol = *r.protocol;
     if (r.sport) m.src_port = *r.sport, m.src_port_mask = r.sport_mask.value_or(0);
     if (r.dport) m.dst_port = *r.dport, m.dst_port_mask = r.dport_mask.value_or(0);
