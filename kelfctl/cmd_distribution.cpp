@@ -317,10 +317,10 @@ void hash_set_l2(Session &s, Args &a) {
     // keeps its current value.
     if ((vid.has_value() != vid2.has_value()) || (pri.has_value() != pri2.has_value())) {
         kel_l2_hash_t cur = get_l2(s);
-        if (vid && !vid2) vid2 = cur.vlan2_id_mask;
-        if (vid2 && !vid) vid = cur.vlan_id_mask;
-        if (pri && !pri2) pri2 = cur.vlan2_pri;
-        if (pri2 && !pri) pri = cur.vlan_pri;
+        if (vid && !vid2) vid2 = std::uint32_t{cur.vlan2_id_mask};
+        if (vid2 && !vid) vid = std::uint32_t{cur.vlan_id_mask};
+        if (pri && !pri2) pri2 = std::uint32_t{cur.vlan2_pri};
+        if (pri2 && !pri) pri = std::uint32_t{cur.vlan_pri};
     }
     if (vid) h.vlan_id_mask = *vid, h.vlan2_id_mask = *vid2, sel |= 0x8;
     if (pri) h.vlan_pri = *pri, h.vlan2_pri = *pri2, sel |= 0x10;

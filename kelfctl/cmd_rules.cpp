@@ -1,5 +1,6 @@
 // The rule object: add, show, list, stats, delete, flush.
 #include <cstring>
+#include <set>
 
 #include "objects.h"
 #include "print.h"
@@ -105,12 +106,21 @@ RuleSpec must_query(Session &s, int group, std::int64_t id) {
 std::vector<RuleSpec> all_rules(Session &s, const std::vector<int> &groups) {
     std::vector<RuleSpec> out;
     for (int g : groups) {
-        for (int id : rule_ids(s, g)) {
-            auto r = query(s, g, id);
-            if (r) out.push_back(*r);
-            else
-                s.err() << "kelfctl: rule " << id << " of group " << g
-                        << " is listed but cannot be read (gone, or its id is above 65535)\n";
+        // The list carries the low 16 bits of each id: an id above 65535 is
+        // found by asking for the ids with the same low bits, lowest first,
+        // that this listing has not shown yet.
+        std::set<std::int64_t> seen;
+        for (int low : rule_ids(s, g)) {
+            std::optional<RuleSpec> r;
+            for (std::int64_t id = low; id <= 0xFFFFFF && !r; id += 0x10000)
+                if (!seen.count(id)) r = query(s, g, id);
+            if (r) {
+                seen.insert(r->id);
+                out.push_back(*r);
+            } else {
+                s.err() << "kelfctl: rule " << low << " of group " << g
+                        << " is listed but cannot be read (removed meanwhile?)\n";
+            }
         }
     }
     return out;
@@ -160,8 +170,7 @@ void rule_stats(Session &s, Args &a) {
         must_query(s, g, *w.id);
         c.push_back({g, *w.id, counter(s, g, *w.id)});
     } else {
-        for (int g : w.groups())
-            for (int i : rule_ids(s, g)) c.push_back({g, i, counter(s, g, i)});
+        for (const RuleSpec &r : all_rules(s, w.groups())) c.push_back({r.group, r.id, counter(s, r.group, r.id)});
     }
     s.print(print_rule_counters(c));
 }

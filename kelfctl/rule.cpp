@@ -284,7 +284,7 @@ std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, st
         default: r.action = RuleSpec::Action::Unreported; break;
     }
     // The stored switch priority comes back whatever else the rule does.
-    if (r.action == RuleSpec::Action::Rewrite || m.user_act != 0) r.set_switch_priority = m.user_act;
+    if (r.action == RuleSpec::Action::Rewrite || m.user_act != 0) r.set_switch_priority = int{m.user_act};
 
     r.in_port = m.port;
     Mac mac;
@@ -292,7 +292,7 @@ std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, st
     if (any_byte(mac.data(), 6)) r.src_mac = mac;
     std::memcpy(mac.data(), m.dst_mac.mac, 6);
     if (any_byte(mac.data(), 6)) r.dst_mac = mac;
-    if (m.mpls_type == 1 || m.mpls_type == 2) r.mpls = m.mpls_type;
+    if (m.mpls_type == 1 || m.mpls_type == 2) r.mpls = int{m.mpls_type};
     else if (m.ether_type != 0) r.ethertype = m.ether_type & 0xFFFF;
     if (m.vlan != 0) r.vlan = m.vlan & 0xFFF;
     if (any_byte(m.src_ip6.ip, 16)) r.src_ip = v6_prefix(m.src_ip6.ip, m.src_ip6_mask.ip);
@@ -309,8 +309,8 @@ std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, st
         if (m.dst_port_mask != 0) r.dport_mask = m.dst_port_mask & 0xFFFF;
     }
     if (r.mpls && m.mpls_header != 0) {
-        r.mpls_header = m.mpls_header;
-        r.mpls_header_mask = m.mpls_header_mask;
+        r.mpls_header = std::uint64_t{m.mpls_header};
+        r.mpls_header_mask = std::uint64_t{m.mpls_header_mask};
     }
     return r;
 }
