@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 
 #include "batch.h"
 #include "fake_daemon.h"
+#include "objects.h"
 
 namespace kelfctl::test {
 namespace {
@@ -184,6 +186,33 @@ TEST(Golden, AnUnreachableDaemonIsExitThreeWithItsPath) {
         EXPECT_NE(r.err.find("/fake"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("may not be running"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("KELF_RUN_DIR"), std::string::npos) << r.err;
+    }
+}
+
+// The man page and the completion know every object and command.
+TEST(Golden, ManPageAndCompletionCoverTheGrammar) {
+    auto slurp = [](const char *path) {
+        std::ifstream f(path);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    std::string man = slurp(KELFCTL_MAN);
+    std::string completion = slurp(KELFCTL_COMPLETION);
+    ASSERT_FALSE(man.empty());
+    ASSERT_FALSE(completion.empty());
+    auto roff = [](std::string s) {  // roff writes a minus as \-
+        std::string r;
+        for (char c : s) r += c == '-' ? std::string("\\-") : std::string(1, c);
+        return r;
+    };
+    for (const Object &o : objects()) {
+        EXPECT_NE(man.find(roff(o.name)), std::string::npos) << o.name;
+        EXPECT_TRUE(std::regex_search(completion, std::regex(std::string("[\" ]") + o.name + "[ \"]")))
+            << o.name;
+        for (const Command &c : o.commands) {
+            EXPECT_NE(man.find(std::string("\\fB") + o.name + " " + roff(c.name)), std::string::npos)
+                << o.name << " " << c.name;
+            EXPECT_NE(completion.find(c.name), std::string::npos) << o.name << " " << c.name;
+        }
     }
 }
 
