@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/platform_access.h"
+#include "device/port_properties.h"
+#include "device/statistics.h"
 #include "ports/ports.h"
+#include "rules/rules.h"
 
 namespace kelf {
 namespace {
@@ -62,16 +66,25 @@ std::array<Row, kCodes> make_table() {
     t[KEL_LBG_PORT_ADD] = {Shape::Refused};
 
     // Rule engine.
-    t[KEL_CLEAR] = status(nullptr);
-    t[KEL_SET_DROP] = status(nullptr);
-    t[KEL_SET_DIR] = status(nullptr);
-    t[KEL_SET_MIR] = status(nullptr);
-    t[KEL_SET_PERMIT] = status(nullptr);
-    t[KEL_SET_RULE] = status(nullptr);
-    t[KEL_GET_CNT] = record(nullptr, kRuleStat, sizeof(kel_rule_stat_t), -1);
-    t[KEL_ENTRY_REMOVE] = status(nullptr);
-    t[KEL_ENTRY_QUERY] = {Shape::QueryRule, nullptr};
-    t[KEL_ENTRY_QUERY_LIST] = query_list(nullptr);
+    t[KEL_CLEAR] = status([](kel_buf &b) { return kel_clear_fn(b.kel.unit); });
+    t[KEL_SET_DROP] = status([](kel_buf &b) { return kel_add_rule_fn(2, &b.kel); });
+    t[KEL_SET_DIR] = status([](kel_buf &b) { return kel_add_rule_fn(32768, &b.kel); });
+    t[KEL_SET_MIR] = status([](kel_buf &b) { return kel_add_rule_fn(8, &b.kel); });
+    t[KEL_SET_PERMIT] = status([](kel_buf &b) { return kel_add_rule_fn(1, &b.kel); });
+    t[KEL_SET_RULE] = status([](kel_buf &b) { return kel_add_rule_fn(b.kel.action, &b.kel); });
+    t[KEL_GET_CNT] = record(
+        [](kel_buf &b) {
+            return kel_rule_count_fn(b.kel.unit, b.kel.kel_mem.group, b.kel.rule_id,
+                                     &b.kel.kel_rule_stat);
+        },
+        kRuleStat, sizeof(kel_rule_stat_t), -1);
+    t[KEL_ENTRY_REMOVE] = status(
+        [](kel_buf &b) { return kel_entry_remove_fn(b.kel.unit, b.kel.rule_id, b.kel.group); });
+    t[KEL_ENTRY_QUERY] = {Shape::QueryRule,
+                          [](kel_buf &b) { return kel_entry_query_fn(b.kel.unit, &b.kel.kel_mem); }};
+    t[KEL_ENTRY_QUERY_LIST] = query_list([](kel_buf &b) {
+        return kel_entry_query_list_fn(b.kel.unit, b.kel.group, &b.kel.kel_query_list);
+    });
 
     // Port configuration.
     t[KEL_SET_CFG] = status([](kel_buf &b) { return kel_set_cfg_fn(b.kel.unit, b.kel.cfg); });
@@ -110,42 +123,93 @@ std::array<Row, kCodes> make_table() {
     t[KEL_MCG_REMOVE] = status(nullptr);
 
     // Device access and statistics.
-    t[KEL_ADD_VLAN_PROMISC] = status(nullptr);
-    t[KEL_DEL_VLAN_PROMISC] = status(nullptr);
-    t[KEL_GET_PORT_SPEED] = status(nullptr);
-    t[KEL_GET_PORT_ETH_MODE] = status(nullptr);
-    t[KEL_SET_PORT_PARSER] = status(nullptr);
-    t[KEL_GET_PORT_PARSER] = status(nullptr);
-    t[KEL_SET_RFRAME_UPDATE] = status(nullptr);
-    t[KEL_GET_RFRAME_UPDATE] = status(nullptr);
-    t[KEL_SET_TTL_UPDATE] = status(nullptr);
-    t[KEL_GET_TTL_UPDATE] = status(nullptr);
-    t[KEL_SET_SW_REMAIN] = status(nullptr);
-    t[KEL_GET_SW_REMAIN] = status(nullptr);
-    t[KEL_SET_PRBS] = status(nullptr);
-    t[KEL_GET_PORT_STATE] = lbg_list(nullptr);
-    t[KEL_SET_LOOPBACK] = status(nullptr);
-    t[KEL_READ_PHY] = status(nullptr);
-    t[KEL_WRITE_PHY] = status(nullptr);
-    t[KEL_BP_READ] = query_list(nullptr);
-    t[KEL_BP_WRITE] = query_list(nullptr);
-    t[KEL_GET_GPIO_DIR] = status(nullptr);
-    t[KEL_SET_GPIO_DIR] = status(nullptr);
-    t[KEL_GET_GPIO] = status(nullptr);
-    t[KEL_SET_GPIO] = status(nullptr);
-    t[KEL_GET_REG] = record(nullptr, kRuleStat, sizeof(kel_rule_stat_t), -1);
-    t[KEL_SET_REG] = status(nullptr);
-    t[KEL_TEMP_READ] = query_list(nullptr);
-    t[KEL_TEMP_WRITE] = query_list(nullptr);
-    t[KEL_TEMP1_READ] = query_list(nullptr);
-    t[KEL_TEMP1_WRITE] = query_list(nullptr);
-    t[KEL_FCI_READ] = query_list(nullptr);
-    t[KEL_FCI_WRITE] = query_list(nullptr);
-    t[KEL_FCI_RX_READ] = query_list(nullptr);
-    t[KEL_FCI_RX_WRITE] = query_list(nullptr);
-    t[KEL_GET_STAT] = record(nullptr, kStat, sizeof(kel_stat_t), -1);
-    t[KEL_GET_PRIO_STAT] = record(nullptr, kStat, sizeof(kel_stat_t), -1);
-    t[KEL_RESET_STAT] = status(nullptr);
+    t[KEL_ADD_VLAN_PROMISC] =
+        status([](kel_buf &b) { return kel_add_vlan_promisc_fn(b.kel.unit, b.kel.port); });
+    t[KEL_DEL_VLAN_PROMISC] =
+        status([](kel_buf &b) { return kel_del_vlan_promisc_fn(b.kel.unit, b.kel.port); });
+    t[KEL_GET_PORT_SPEED] =
+        status([](kel_buf &b) { return kel_get_port_speed_fn(b.kel.unit, b.kel.port); });
+    t[KEL_GET_PORT_ETH_MODE] =
+        status([](kel_buf &b) { return kel_get_port_eth_mode_fn(b.kel.unit, b.kel.port); });
+    t[KEL_SET_PORT_PARSER] = status(
+        [](kel_buf &b) { return kel_set_port_parser_fn(b.kel.unit, b.kel.port, b.kel.val); });
+    t[KEL_GET_PORT_PARSER] =
+        status([](kel_buf &b) { return kel_get_port_parser_fn(b.kel.unit, b.kel.port); });
+    t[KEL_SET_RFRAME_UPDATE] = status(
+        [](kel_buf &b) { return kel_set_rframe_update_fn(b.kel.unit, b.kel.port, b.kel.val); });
+    t[KEL_GET_RFRAME_UPDATE] =
+        status([](kel_buf &b) { return kel_get_rframe_update_fn(b.kel.unit, b.kel.port); });
+    t[KEL_SET_TTL_UPDATE] =
+        status([](kel_buf &b) { return kel_set_ttl_update_fn(b.kel.unit, b.kel.port, b.kel.val); });
+    t[KEL_GET_TTL_UPDATE] =
+        status([](kel_buf &b) { return kel_get_ttl_update_fn(b.kel.unit, b.kel.port); });
+    t[KEL_SET_SW_REMAIN] = status([](kel_buf &b) { return kel_set_sw_remain_fn(b.kel.val); });
+    t[KEL_GET_SW_REMAIN] = status([](kel_buf &) { return kel_get_sw_remain_fn(); });
+    t[KEL_SET_PRBS] = status(
+        [](kel_buf &b) { return kel_set_prbs_fn(b.kel.unit, b.kel.val, b.kel.dev, b.kel.addr); });
+    t[KEL_GET_PORT_STATE] = lbg_list([](kel_buf &b) {
+        return kel_get_port_state_fn(b.lbg.unit, b.lbg.lbg, &b.lbg.kel_query_list);
+    });
+    t[KEL_SET_LOOPBACK] =
+        status([](kel_buf &b) { return kel_set_loopback_fn(b.kel.unit, b.kel.dev, b.kel.val); });
+    t[KEL_READ_PHY] = status([](kel_buf &b) {
+        return kel_read_phy_fn(b.kel.unit, b.kel.phy_addr, b.kel.dev, b.kel.addr);
+    });
+    t[KEL_WRITE_PHY] = status([](kel_buf &b) {
+        return kel_write_phy_fn(b.kel.unit, b.kel.phy_addr, b.kel.dev, b.kel.addr, b.kel.val);
+    });
+    t[KEL_BP_READ] = query_list(
+        [](kel_buf &b) { return kel_bp_read_fn(b.kel.unit, b.kel.dev, &b.kel.kel_query_list); });
+    t[KEL_BP_WRITE] = query_list(
+        [](kel_buf &b) { return kel_bp_write_fn(b.kel.unit, b.kel.dev, &b.kel.kel_query_list); });
+    t[KEL_GET_GPIO_DIR] =
+        status([](kel_buf &b) { return kel_get_gpio_dir_fn(b.kel.unit, b.kel.dev); });
+    t[KEL_SET_GPIO_DIR] = status([](kel_buf &b) {
+        return kel_set_gpio_dir_fn(b.kel.unit, b.kel.dev, b.kel.addr, b.kel.val);
+    });
+    t[KEL_GET_GPIO] = status([](kel_buf &b) { return kel_get_gpio_fn(b.kel.unit, b.kel.dev); });
+    t[KEL_SET_GPIO] =
+        status([](kel_buf &b) { return kel_set_gpio_fn(b.kel.unit, b.kel.dev, b.kel.val); });
+    t[KEL_GET_REG] = record(
+        [](kel_buf &b) { return kel_get_reg_fn(b.kel.unit, b.kel.addr, &b.kel.kel_rule_stat); },
+        kRuleStat, sizeof(kel_rule_stat_t), -1);
+    t[KEL_SET_REG] =
+        status([](kel_buf &b) { return kel_set_reg_fn(b.kel.unit, b.kel.addr, b.kel.val); });
+    t[KEL_TEMP_READ] = query_list(
+        [](kel_buf &b) { return kel_temp_read_fn(b.kel.unit, b.kel.dev, &b.kel.kel_query_list); });
+    t[KEL_TEMP_WRITE] = query_list(
+        [](kel_buf &b) { return kel_temp_write_fn(b.kel.unit, b.kel.dev, &b.kel.kel_query_list); });
+    t[KEL_TEMP1_READ] = query_list(
+        [](kel_buf &b) { return kel_temp1_read_fn(b.kel.unit, b.kel.dev, &b.kel.kel_query_list); });
+    t[KEL_TEMP1_WRITE] = query_list([](kel_buf &b) {
+        return kel_temp1_write_fn(b.kel.unit, b.kel.dev, &b.kel.kel_query_list);
+    });
+    t[KEL_FCI_READ] = query_list([](kel_buf &b) {
+        return kel_fci_read_fn(b.kel.unit, b.kel.phy_addr, b.kel.dev, b.kel.addr,
+                               &b.kel.kel_query_list);
+    });
+    t[KEL_FCI_WRITE] = query_list([](kel_buf &b) {
+        return kel_fci_write_fn(b.kel.unit, b.kel.phy_addr, b.kel.dev, b.kel.addr,
+                                &b.kel.kel_query_list);
+    });
+    t[KEL_FCI_RX_READ] = query_list([](kel_buf &b) {
+        return kel_fci_rx_read_fn(b.kel.unit, b.kel.phy_addr, b.kel.dev, b.kel.addr,
+                                  &b.kel.kel_query_list);
+    });
+    t[KEL_FCI_RX_WRITE] = query_list([](kel_buf &b) {
+        return kel_fci_rx_write_fn(b.kel.unit, b.kel.phy_addr, b.kel.dev, b.kel.addr,
+                                   &b.kel.kel_query_list);
+    });
+    t[KEL_GET_STAT] = record(
+        [](kel_buf &b) { return kel_get_stat_fn(b.kel.unit, b.kel.kel_mem.port, &b.kel.kel_stat); },
+        kStat, sizeof(kel_stat_t), -1);
+    t[KEL_GET_PRIO_STAT] = record(
+        [](kel_buf &b) {
+            return kel_get_prio_stat_fn(b.kel.unit, b.kel.kel_mem.port, &b.kel.kel_stat);
+        },
+        kStat, sizeof(kel_stat_t), -1);
+    t[KEL_RESET_STAT] =
+        status([](kel_buf &b) { return kel_reset_stat_fn(b.kel.unit, b.kel.kel_mem.port); });
     return t;
 }
 

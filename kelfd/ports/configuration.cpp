@@ -1,10 +1,12 @@
 // configuration.cpp - operating configurations: whole-switch layouts of
 // which port may forward to which, chosen by number.
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 #include "daemon.h"
 #include "ports.h"
+#include "rules/rules.h"
 #include "sdk_util.h"
 
 int cur_cfg[KEL_MAX_UNITS] = {};
@@ -19,6 +21,8 @@ constexpr fm_int kMaskBits = KEL_MAX_PORTS;
 constexpr fm_int kFanInPorts = 4;
 constexpr fm_int kFanInHub = 5;
 constexpr fm_int kFanInBits = kFanInHub + 1;
+constexpr fm_int kFanInFirstSource = 50000;
+constexpr int kRedirectAction = 0x8000;
 
 void write_mask(fm_int sw, fm_int port, kelf::BitArray &mask) {
     fmSetPortAttribute(sw, port, FM_PORT_MASK_WIDE, mask.get());
@@ -39,6 +43,20 @@ void write_mask_via_empty(fm_int sw, fm_int port, std::initializer_list<fm_int> 
 void setupPortFanIn(fm_int sw) {
     for (fm_int p = 1; p <= kFanInPorts; ++p) write_mask_via_empty(sw, p, {kFanInHub});
     write_mask_via_empty(sw, kFanInHub, {1, 2, 3, 4});
+}
+
+// Configuration 2's rules: traffic from logical ports 50000..50003 is
+// redirected to ports 1..4, in rule group 0 with ids the table chooses.
+// What the rule engine answers is not the configuration's concern.
+void redirectFanInSources(fm_int sw) {
+    if_kel_t req;
+    std::memset(&req, 0, sizeof req);
+    req.unit = sw;
+    for (int i = 0; i < kFanInPorts; ++i) {
+        req.kel_mem.port = kFanInFirstSource + i;
+        req.kel_mem.redir_port = i + 1;
+        kel_add_rule_fn(kRedirectAction, &req);
+    }
 }
 
 }  // namespace
@@ -93,6 +111,7 @@ int _kel_set_cfg(int unit, int cfg) {
             break;
         case 2:
             setupPortFanIn(unit);
+            redirectFanInSources(unit);
             break;
         case 5:
             setupPortMon2(unit);

@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <set>
+#include <utility>
 #include <string>
 
 #include "daemon.h"
 #include "fmsim.h"
+#include "fmsim_acl.h"
 #include "ports.h"
+#include "rules/rules.h"
 
 namespace {
 
@@ -97,6 +101,52 @@ TEST_F(Configuration, FanInLinksPorts1To4WithPort5Only) {
     std::map<int, std::uint64_t> isolated;
     for (int p = 1; p <= 47; ++p) isolated[p] = 0;
     expect_masks_after(5, isolated);
+}
+
+// (source port, redirect port) of every rule of group 0, as the switch holds them.
+std::multiset<std::pair<int, int>> group0_redirects(int sw) {
+    std::multiset<std::pair<int, int>> out;
+    static kel_query_list_t list;
+    EXPECT_EQ(kel_entry_query_list_fn(sw, 0, &list), 0);
+    EXPECT_EQ(fmsim_acl_rules(sw, 0).size(), list.kel_id_list.rule_num);
+    for (int id : fmsim_acl_rules(sw, 0)) {
+        FmsimAclRule r;
+        EXPECT_TRUE(fmsim_acl_rule(sw, 0, id, &r));
+        kel_mem_t q{};
+        q.rule_id = id;
+        EXPECT_EQ(kel_entry_query_fn(sw, &q), 0);
+        EXPECT_EQ(q.redir_port, r.param.logicalPort);
+        out.insert({q.port, r.param.logicalPort});
+    }
+    return out;
+}
+
+TEST_F(Configuration, FanInRedirectsTheFourSourcePortsAndKeepsThemAfterward) {
+    const std::multiset<std::pair<int, int>> four{{50000, 1}, {50001, 2}, {50002, 3}, {50003, 4}};
+    ASSERT_EQ(set_cfg(0, 2).ret, 0);
+    EXPECT_EQ(group0_redirects(0), four);
+    EXPECT_TRUE(fmsim_acl_in_force(0));
+    EXPECT_TRUE(fmsim_acl_rules(1, 0).empty()) << "the other switch gets none";
+
+    ASSERT_EQ(set_cfg(0, 2).ret, 0);
+    auto eight = four;
+    eight.insert(four.begin(), four.end());
+    EXPECT_EQ(group0_redirects(0), eight);
+
+    ASSERT_EQ(set_cfg(0, 5).ret, 0);
+    EXPECT_EQ(group0_redirects(0), eight) << "leaving the configuration keeps its rules";
+}
+
+TEST_F(Configuration, FanInIsRecordedWhenTheRulesAreRefused) {
+    fmsim_fail("fmAddACLRuleExt", 1, FM_FAIL, -1);
+    testing::internal::CaptureStdout();
+    int r = kel_set_cfg_fn(0, 2);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(kel_get_cfg_fn(0), 2);
+    fmsim_fail_clear();
+    EXPECT_TRUE(group0_redirects(0).empty());
+    EXPECT_EQ(fmsim_port_mask(0, 5), bits({1, 2, 3, 4}));
 }
 
 TEST_F(Configuration, OutOfRangeNumbersAreRefusedBeforeTheUnitIsLookedAt) {

@@ -18,5 +18,6 @@
 #include "fm_trigger.h"
 #include "fm_counters.h"
 #include "fm_platform.h"
+#include "fm_diag.h"
 
 #endif /* FM_SDK_H */

@@ -60,6 +60,21 @@ typedef struct _fm_switchInfo {
     fm_int maxVLAN;
     fm_int maxPhysicalPort;
     fm_bool up;
+    fm_int ebiClock;   /* MHz */
+    fm_int fhRefClock; /* MHz */
+    fm_uint32 version;
+    fm_uint32 partNumber;
+    fm_uint32 jtagId;
+    fm_int switchModel;
+    fm_int switchVersion;
+    fm_int maxPortMirrors;
+    fm_int maxTrigs;
+    fm_int maxLags;
+    fm_int maxPortsPerLag;
+    fm_int maxVlanCounters;
+    fm_int memorySize; /* bytes of frame memory */
+    fm_int availableMemorySize;
+    fm_int packageType;
 } fm_switchInfo;
 
 fm_status fmOSInitialize(void);

@@ -141,6 +141,21 @@ fm_status fmGetSwitchInfo(fm_int sw, fm_switchInfo *info) {
     info->maxVLAN = 4095;
     info->maxPhysicalPort = s->card_ports - 1;
     info->up = s->up ? TRUE : FALSE;
+    info->ebiClock = 50;
+    info->fhRefClock = 700;
+    info->version = 0x2;
+    info->partNumber = 0xA510;
+    info->jtagId = 0x1A51021D;
+    info->switchModel = 1;
+    info->switchVersion = 2;
+    info->maxPortMirrors = 4;
+    info->maxTrigs = 64;
+    info->maxLags = 256;
+    info->maxPortsPerLag = 16;
+    info->maxVlanCounters = 64;
+    info->memorySize = 5 * 1024 * 1024;
+    info->availableMemorySize = 5 * 1024 * 1024 - 256 * 1024;
+    info->packageType = 0;
     return FM_OK;
 }
 

@@ -1,0 +1,185 @@
+// Actions and installation: what each action code stores and sets up on the
+// switch, the group's ACL, and the add's failures with the tables and the
+// switch left in step.
+#include "fmsim_mirror.h"
+#include "fmsim_vlan.h"
+#include "rule_test_util.h"
+
+namespace {
+
+using ruletest::request;
+using ruletest::rule;
+
+class RuleAction : public ruletest::RuleTest {};
+
+TEST_F(RuleAction, EachCodeStoresItsActionAndAQueryReportsIt) {
+    struct Case {
+        int cmd, code;  // code: for KEL_SET_RULE
+        fm_aclActionExt stored;
+        int rule_act, redir_port, mirror_port;  // -7: as the query sent it
+    };
+    const Case cases[] = {
+        {KEL_SET_DROP, 0, 0x22, 2, -7, -7},           {KEL_SET_PERMIT, 0, 0x21, 1, -7, -7},
+        {KEL_SET_DIR, 0, 0x8021, 32768, 3, -7},       {KEL_SET_MIR, 0, 0x100020, 8, -7, 5},
+        {KEL_SET_RULE, 0, 0x20, -7, -7, -7},          {KEL_SET_RULE, 0x8100, 0x8121, 32768, 3, -7},
+        {KEL_SET_RULE, 0x9000, 0x1020, -7, -7, -7},   {KEL_SET_RULE, 0x1008, 0x100020, 8, -7, 5},
+        {KEL_SET_RULE, 0x2400, 0x2420, 8192, 3, -7},  {KEL_SET_RULE, 0x400, 0x420, 1024, -7, -7},
+        {KEL_SET_RULE, 0x40000, 0x40020, -7, -7, -7},
+    };
+    int id = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "command " << c.cmd << " code " << c.code);
+        if_kel_t r = request(c.cmd);
+        r.action = c.code;
+        r.kel_mem.redir_port = 3;
+        r.kel_mem.mirror_port = 0x105;
+        r.kel_mem.vlan_act = 0x10064;
+        r.kel_mem.user_act = 0x1F7;
+        ASSERT_EQ(dispatch_status(r), ++id);
+        FmsimAclRule s = on_switch(0, id);
+        EXPECT_EQ(s.action, c.stored);
+        // Every bit of the code writes its parameter, whatever the stored
+        // action ends as.
+        int code = c.cmd == KEL_SET_DIR ? 0x8000 : c.cmd == KEL_SET_MIR ? 0x8 : c.code;
+        EXPECT_EQ(s.param.logicalPort, code & 0x8000 ? 3 : 0);
+        EXPECT_EQ(s.param.lbgNumber, code & 0x2000 ? 3 : 0);
+        EXPECT_EQ(s.param.mirrorGrp, code & 0x8 ? 5 : 0);
+        EXPECT_EQ(s.param.vlan, code & 0x100 ? 0x64 : 0);
+        EXPECT_EQ(s.param.switchPriority, code & 0x400 ? 0xF7 : 0);
+        EXPECT_EQ(s.param.user, code & 0x1000 ? 0xF7 : 0);
+        EXPECT_EQ(s.param.userMask, code & 0x1000 ? 0x0F : 0);
+
+        kel_mem_t m = query(0, id, [](kel_mem_t &q) {
+                          q.rule_act = q.redir_port = q.mirror_port = -7;
+                      }).kel_mem;
+        EXPECT_EQ(+m.rule_act, c.rule_act);
+        EXPECT_EQ(+m.redir_port, c.redir_port);
+        EXPECT_EQ(+m.mirror_port, c.mirror_port);
+        EXPECT_EQ(+m.user_act, code & 0x400 ? 0xF7 : 0);
+    }
+    expect_in_step();
+}
+
+TEST_F(RuleAction, VlanPriorityTurnsOnTxVpriOnEightPorts) {
+    if_kel_t r = rule(0, 0);
+    r.kel_mem.vlan_pri_act = 0x305;
+    fmsim_fail("fmSetPortAttribute", 2, FM_ERR_INVALID_PORT);
+    capture();
+    ASSERT_EQ(add(0x200, r), 1);
+    const std::string ok = " fmSetPortAttribute:Success \n";
+    EXPECT_EQ(captured(), "!!!1:" + ok + "!!!2: fmSetPortAttribute:Invalid port number \n" +
+                              "!!!7:" + ok + "!!!8:" + ok + "!!!1:" + ok + "!!!2:" + ok +
+                              "!!!7:" + ok + "!!!8:" + ok);
+    for (int p : {3, 5, 6, 9, 10, 1, 2, 7, 8}) {
+        std::int32_t v = -1;
+        ASSERT_TRUE(fmsim_port_attr(0, p, FM_PORT_TXVPRI, &v));
+        EXPECT_EQ(v, p == 3 || p == 6 ? FALSE : TRUE) << p;
+    }
+    EXPECT_EQ(on_switch(0, 1).action, 0x220u);
+    EXPECT_EQ(on_switch(0, 1).param.vlanPriority, 5);
+}
+
+TEST_F(RuleAction, UserBitsPutEveryCardPortIntoVlan2) {
+    fmsim_fail("fmMapCardinalPort", 5);  // index 5
+    capture();
+    ASSERT_EQ(add(0x1000, 0, 0), 1);
+    const std::string tags =
+        "!!!1: fmSetPortAttribute:Success \n!!!2: fmSetPortAttribute:Success \n"
+        "!!!7: fmSetPortAttribute:Success \n!!!8: fmSetPortAttribute:Success \n";
+    EXPECT_EQ(captured(), "fmMapCardinalPort error\n" + tags);
+    for (int p = 0; p <= 48; ++p) {
+        FmsimVlanMember m = fmsim_vlan_member(0, 2, p);
+        bool in = p != 0 && p != 5;
+        EXPECT_EQ(m.member && m.tagged && m.stp_state == FM_STP_STATE_FORWARDING, in) << p;
+    }
+    for (int p : {1, 2, 7, 8}) {
+        std::int32_t v = 0;
+        ASSERT_TRUE(fmsim_port_attr(0, p, FM_PORT_ISL_TAG_FORMAT, &v));
+        EXPECT_EQ(v, FM_ISL_TAG_F64) << p;
+    }
+
+    // Without the switch's information the port loop does not run.
+    fmsim_fail("fmGetSwitchInfo", fmsim_calls("fmGetSwitchInfo") + 1);
+    std::uint64_t maps = fmsim_calls("fmMapCardinalPort");
+    capture();
+    ASSERT_EQ(add(0x1000, 0, 0), 2);
+    EXPECT_EQ(captured(), tags);
+    EXPECT_EQ(fmsim_calls("fmMapCardinalPort"), maps);
+}
+
+TEST_F(RuleAction, AMirrorRuleOpensItsMirrorToRules) {
+    ASSERT_EQ(fmCreateMirror(0, 5, 10, FM_MIRROR_TYPE_INGRESS), FM_OK);
+    ASSERT_FALSE(fmsim_mirror(0, 5).acl);
+    if_kel_t r = rule(0, 0, 3);
+    r.kel_mem.mirror_port = 5;
+    ASSERT_EQ(add(0x8, r), 1);
+    EXPECT_TRUE(fmsim_mirror(0, 5).acl);
+    EXPECT_EQ(on_switch(0, 1).param.mirrorGrp, 5);
+    r.kel_mem.mirror_port = 6;  // no such mirror: the rule goes in all the same
+    EXPECT_EQ(add(0x8, r), 2);
+}
+
+TEST_F(RuleAction, TheFirstRuleOfAGroupCreatesItsAcl) {
+    ASSERT_EQ(add(1, 3, 0), 1);
+    std::uint32_t scenarios = 0;
+    int precedence = -1;
+    ASSERT_TRUE(fmsim_acl_args(0, 3, &scenarios, &precedence));
+    EXPECT_EQ(scenarios, 0x43F7u);
+    EXPECT_EQ(precedence, 0);
+    ASSERT_EQ(add(1, 3, 0), 2);
+    EXPECT_EQ(fmsim_calls("fmCreateACLExt"), 1u);
+    EXPECT_TRUE(fmsim_acl_in_force(0));
+
+    fmsim_fail("fmCreateACLExt", 2, FM_ERR_NO_MEM);
+    capture();
+    EXPECT_EQ(add(1, 4, 0), -1);
+    std::string out = captured();
+    EXPECT_NE(out.find("kel_add_rule_fn: kel: Failed creating ACL (acl:4 msg:Out of memory)"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(add(1, 4, 0), 1);
+    expect_in_step();
+}
+
+TEST_F(RuleAction, ARuleThatDoesNotComeIntoForceLeavesTableAndSwitch) {
+    ASSERT_EQ(add(2, 0, 0), 1);
+    for (const char *op : {"fmCompileACL", "fmApplyACL"}) {
+        SCOPED_TRACE(op);
+        fmsim_fail(op, fmsim_calls(op) + 1, FM_ERR_ACL_COMPILE);
+        capture();
+        EXPECT_EQ(add(2, 0, 0), -1);
+        std::string out = captured();
+        EXPECT_NE(out.find(op[2] == 'C' ? "kel: Failed compiling ACL (status: msg:ACL compilation"
+                                        : "kel: Failed applying ACL (msg:ACL compilation"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(kel_cur_rule[0][0], 1);
+        EXPECT_EQ(+query(0, 2).kel_mem.rule_act, 0) << "the failed rule is not queryable";
+        expect_in_step();
+    }
+
+    // When the switch will not let the rule go either, the table keeps it
+    // so the two still agree, and the client can remove it.
+    fmsim_fail("fmCompileACL", fmsim_calls("fmCompileACL") + 1);
+    fmsim_fail("fmDeleteACLRule", fmsim_calls("fmDeleteACLRule") + 1);
+    capture();
+    EXPECT_EQ(add(2, 0, 0), -1);
+    std::string out = captured();
+    EXPECT_NE(out.find("set rule state failed!\n"), std::string::npos) << out;
+    EXPECT_EQ(table_ids(0, 0), (std::vector<int>{1, 2}));
+    expect_in_step();
+    EXPECT_EQ(kel_entry_remove_fn(0, 2, 0), 0);
+    EXPECT_EQ(add(2, 0, 0), 3);
+    EXPECT_TRUE(fmsim_acl_in_force(0));
+
+    if_kel_t r = rule(0, 0, 3);
+    r.kel_mem.redir_port = 49;
+    capture();
+    EXPECT_EQ(add(0x8000, r), -1);
+    out = captured();
+    EXPECT_NE(out.find("Failed adding ACL (acl:0 msg:Invalid port number)"), std::string::npos)
+        << out << "the switch refuses a redirect to a port it does not have";
+    expect_in_step();
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// rule_match.cpp - the match translation of a rule request.
+#include "rule_match.h"
+
+#include <cstdio>
+#include <cstring>
+
+fm_int portSet[KEL_MAX_UNITS][4];
+
+namespace kelf::rules {
+namespace {
+
+// Whether each port-set slot holds a port set. Kept apart from the handles
+// because a handle may be any number, 0 included.
+bool port_set_used[KEL_MAX_UNITS][4];
+
+constexpr fm_macaddr kFullMac = 0xFFFFFFFFFFFFULL;
+
+// Bytes 4k..4k+3 as a little-endian word.
+fm_uint32 le32(const std::uint8_t *p) {
+    return static_cast<fm_uint32>(p[0]) | static_cast<fm_uint32>(p[1]) << 8 |
+           static_cast<fm_uint32>(p[2]) << 16 | static_cast<fm_uint32>(p[3]) << 24;
+}
+
+// The switch keeps an IPv6 address with its last four bytes in addr[0].
+void pack_ip6(const std::uint8_t *ip, fm_ipAddr &a) {
+    for (int i = 0; i < 4; ++i) a.addr[3 - i] = le32(ip + 4 * i);
+    a.isIPv6 = TRUE;
+}
+
+void match_ip4(fm_uint32 ip, fm_uint32 mask, fm_ipAddr &addr, fm_ipAddr &addr_mask) {
+    addr.addr[0] = ip;
+    addr_mask.addr[0] = mask ? mask : 0xFFFFFFFFu;
+    addr.isIPv6 = FALSE;
+    addr_mask.isIPv6 = FALSE;
+}
+
+void match_ip6(const kel_ip6_t &ip, const kel_ip6_t &mask, fm_ipAddr &addr, fm_ipAddr &addr_mask) {
+    std::uint8_t m[16];
+    if (mask.flag)
+        std::memcpy(m, mask.ip, sizeof m);
+    else
+        std::memset(m, 0xFF, sizeof m);
+    pack_ip6(ip.ip, addr);
+    pack_ip6(m, addr_mask);
+}
+
+fm_macaddr mac48(const std::uint8_t *mac) {
+    fm_macaddr v = 0;
+    for (int i = 0; i < 6; ++i) v = v << 8 | mac[i];
+    return v;
+}
+
+}  // namespace
+
+bool is_pcie_port(int unit, int port) {
+    fm_bool pcie = FALSE;
+    if (port != 0) fmIsPciePort(unit, port, &pcie);  // a failure leaves it an ordinary port
+    return pcie != FALSE;
+}
+
+bool match_glort(int unit, int action, bool pcie, kel_acl_rule_t &r) {
+    if ((action & 0x8) || pcie || r.port == 0) return true;
+    r.cond |= FM_ACL_MATCH_SRC_GLORT;
+    fm_uint32 glort = 0;
+    if (fmGetStackGlort(unit, r.port, &glort) != FM_OK) return false;
+    r.value.srcGlort = static_cast<fm_uint16>(glort);
+    r.value.srcGlortMask = 0xFFFF;
+    return true;
+}
+
+void match_fields(const kel_mem_t &m, kel_acl_rule_t &r) {
+    fm_aclValue &v = r.value;
+    if (m.src_ip != 0) {
+        r.cond |= FM_ACL_MATCH_SRC_IP;
+        match_ip4(m.src_ip, m.src_ip_mask, v.srcIp, v.srcIpMask);
+    }
+    if (m.dst_ip != 0) {
+        r.cond |= FM_ACL_MATCH_DST_IP;
+        match_ip4(m.dst_ip, m.dst_ip_mask, v.dstIp, v.dstIpMask);
+    }
+    // An IPv6 address wins over an IPv4 one given in the same request.
+    if (m.src_ip6.flag != 0) {
+        r.cond |= FM_ACL_MATCH_SRC_IP;
+        match_ip6(m.src_ip6, m.src_ip6_mask, v.srcIp, v.srcIpMask);
+    }
+    if (m.dst_ip6.flag != 0) {
+        r.cond |= FM_ACL_MATCH_DST_IP;
+        match_ip6(m.dst_ip6, m.dst_ip6_mask, v.dstIp, v.dstIpMask);
+    }
+    if (m.vlan != 0) {
+        r.cond |= FM_ACL_MATCH_VLAN;
+        v.vlanId = static_cast<fm_uint16>(m.vlan);
+        v.vlanIdMask = 0x0FFF;
+    }
+    if (m.vlan_tag != 0) {
+        // vlan_tag counts the switch's tag types from 1.
+        r.cond |= FM_ACL_MATCH_VLAN_TAG_TYPE;
+        v.vlanTag = static_cast<fm_aclVlanTagType>(m.vlan_tag - 1);
+    }
+    if (m.ether_type != 0) {
+        r.cond |= FM_ACL_MATCH_ETHERTYPE;
+        v.ethType = static_cast<fm_uint16>(m.ether_type);
+        v.ethTypeMask = 0xFFFF;
+    }
+    if (m.mpls_type != 0) {
+        r.cond |= FM_ACL_MATCH_ETHERTYPE;
+        v.ethType = m.mpls_type == 2 ? 0x8848 : 0x8847;
+        v.ethTypeMask = 0xFFFF;
+        std::uint64_t header = m.mpls_header, mask = m.mpls_header_mask;
+        if (header != 0) {
+            r.cond |= FM_ACL_MATCH_NON_IP_PAYLOAD;
+            std::memcpy(v.nonIPPayload, &header, sizeof header);
+            std::memcpy(v.nonIPPayloadMask, &mask, sizeof mask);
+        }
+    }
+    if (m.ip_protocol != 0) {
+        r.cond |= FM_ACL_MATCH_PROTOCOL;
+        v.protocol = static_cast<fm_byte>(m.ip_protocol);
+        v.protocolMask = 0xFF;
+    }
+    if (m.src_port != 0) {
+        v.L4SrcStart = static_cast<fm_uint16>(m.src_port);
+        if (m.src_port_mask == 0) {
+            r.cond |= FM_ACL_MATCH_L4_SRC_PORT;
+        } else {
+            v.L4SrcMask = static_cast<fm_uint16>(m.src_port_mask);
+            r.cond |= FM_ACL_MATCH_L4_SRC_PORT_WITH_MASK;
+        }
+    }
+    if (m.dst_port != 0) {
+        v.L4DstStart = static_cast<fm_uint16>(m.dst_port);
+        if (m.dst_port_mask == 0) {
+            r.cond |= FM_ACL_MATCH_L4_DST_PORT;
+        } else {
+            v.L4DstMask = static_cast<fm_uint16>(m.dst_port_mask);
+            r.cond |= FM_ACL_MATCH_L4_DST_PORT_WITH_MASK;
+        }
+    }
+    if (m.src_mac.flag != 0) {
+        r.cond |= FM_ACL_MATCH_SRC_MAC;
+        v.src = mac48(m.src_mac.mac);
+        v.srcMask = kFullMac;
+    }
+    if (m.dst_mac.flag != 0) {
+        r.cond |= FM_ACL_MATCH_DST_MAC;
+        v.dst = mac48(m.dst_mac.mac);
+        v.dstMask = kFullMac;
+    }
+}
+
+int match_port_set(int unit, int port, kel_acl_rule_t &r) {
+    for (int i = 0; i < 4; ++i) {
+        fm_int &slot = portSet[unit][i];
+        if (port_set_used[unit][i]) {
+            fm_int first = 0;
+            fmGetPortSetPortFirst(unit, slot, &first);
+            if (first != port) continue;
+        } else {
+            fm_int ps = -1;
+            if (fmCreatePortSet(unit, &ps) != FM_OK) return -1;
+            if (fmAddPortSetPort(unit, ps, port) != FM_OK) {
+                fmDeletePortSet(unit, ps);  // the slot stays free, so the set must go
+                return -1;
+            }
+            slot = ps;
+            port_set_used[unit][i] = true;
+        }
+        r.value.portSet = slot;
+        r.cond |= FM_ACL_MATCH_INGRESS_PORT_SET;
+        return 0;
+    }
+    // Without a port set the rule would act on every port: refuse it.
+    std::puts("portSet error");
+    std::fflush(stdout);
+    return -1;
+}
+
+void reset_port_sets() {
+    for (int u = 0; u < KEL_MAX_UNITS; ++u) {
+        portSet[u][0] = -1;
+        portSet[u][1] = portSet[u][2] = portSet[u][3] = 0;
+        for (bool &used : port_set_used[u]) used = false;
+    }
+}
+
+namespace {
+struct InitPortSets {
+    InitPortSets() { reset_port_sets(); }
+} init_port_sets;
+}  // namespace
+
+}  // namespace kelf::rules

@@ -1,0 +1,34 @@
+// rule_match.h - what a rule matches: the request's match fields turned into
+// the switch's condition bits and values, and the ingress port matched by
+// its source glort or, for a PCI Express port, through a port set.
+#pragma once
+
+#include "fm_sdk.h"
+#include "kel_lib.h"
+#include "rule_table.h"
+
+// Per unit, four slots of port sets, each created for one PCI Express port
+// and kept for every later rule on that port. A row starts as {-1, 0, 0, 0}.
+extern fm_int portSet[KEL_MAX_UNITS][4];
+
+namespace kelf::rules {
+
+// True when port is not 0 and the switch calls it a PCI Express port.
+bool is_pcie_port(int unit, int port);
+
+// Matches an ordinary port by its source glort, unless the action code is
+// a mirror's (bit 0x8), which matches on every port. False when the glort
+// cannot be read.
+bool match_glort(int unit, int action, bool pcie, kel_acl_rule_t &r);
+
+// Addresses, VLAN, EtherType and MPLS, protocol, L4 ports and MACs.
+void match_fields(const kel_mem_t &m, kel_acl_rule_t &r);
+
+// Matches a PCI Express port through its port set, creating one in a free
+// slot on first use. -1 after "portSet error" when all four slots hold other
+// ports, or when the port set cannot be made (the slot stays free).
+int match_port_set(int unit, int port, kel_acl_rule_t &r);
+
+void reset_port_sets();
+
+}  // namespace kelf::rules

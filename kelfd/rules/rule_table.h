@@ -1,0 +1,95 @@
+// rule_table.h - the daemon's record of its installed rules: per unit and
+// group one table of 4096 slots, each slot owning at most one rule.
+//
+// Group g of a unit is the switch's ACL g; a rule's id is its rule number in
+// that ACL. Removing, clearing, querying, listing and counting work from
+// these tables alone and never ask the switch which rules exist.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+#include "fm_sdk.h"
+#include "kel_lib.h"
+
+// One installed rule: exactly what the switch was handed for it.
+typedef struct kel_acl_rule {
+    fm_int acl;      // the group
+    fm_int rule_id;  // rule number in the ACL, and the id the client sees
+    fm_int port;     // ingress port of the request, 0 for none
+    fm_aclCondition cond;
+    fm_aclValue value;
+    fm_aclActionExt action;
+    fm_aclParamExt param;
+    char src_mac[6];  // never written
+    char dst_mac[6];
+} kel_acl_rule_t;
+
+// One group's slots. A null slot is free. Beside the slots it keeps a count,
+// a bitmap of taken slots and an id index, so that adding a rule costs the
+// same however many the group holds; every change goes through put/take to
+// keep them in step with the slots.
+typedef struct kel_acl_s {
+    const kel_acl_rule_t *at(int slot) const { return rule[static_cast<size_t>(slot)].get(); }
+    int count() const { return count_; }
+    bool full() const { return count_ == KEL_MAX_RULES; }
+    // The slot holding rule id, or -1.
+    int find(int id) const;
+    // The lowest free slot, or -1 when the group is full.
+    int lowest_free() const;
+    // The next taken slot at or above from (ascending) or at or below from
+    // (descending), or -1.
+    int next_taken(int from) const;
+    int prev_taken(int from) const;
+    // Puts r into free slot `slot`, or takes a slot's rule out.
+    void put(int slot, std::unique_ptr<kel_acl_rule_t> r);
+    std::unique_ptr<kel_acl_rule_t> take(int slot);
+    void reset();
+
+private:
+    static constexpr int kWords = KEL_MAX_RULES / 64;
+    std::array<std::unique_ptr<kel_acl_rule_t>, KEL_MAX_RULES> rule;
+    std::array<std::uint64_t, kWords> taken_{};  // bit s%64 of word s/64: slot s taken
+    std::uint64_t full_words_ = 0;               // bit w: word w all taken
+    int count_ = 0;
+    std::unordered_map<int, int> slot_of_;  // rule id -> slot; ids are unique in a group
+} kel_acl_t;
+
+extern kel_acl_t kel_acl[KEL_MAX_UNITS][KEL_MAX_GROUPS];
+// The id most recently handed out automatically, per unit and group.
+extern int kel_cur_rule[KEL_MAX_UNITS][KEL_MAX_GROUPS];
+
+// Rule-engine failures of the ACL calls go to the SDK's log at level 8,
+// under the name of the command's handler.
+#define KEL_RULE_LOG(fn, ...) fmLogMessage(FM_LOG_CAT_ALL, 8, __FILE__, (fn), __LINE__, __VA_ARGS__)
+
+namespace kelf::rules {
+
+inline constexpr int kMaxAutoId = 0xFFFFFF;
+
+// True when unit is a switch that is up and group a rule group: the check
+// every rule command makes before it indexes a table.
+bool unit_group_ok(int unit, int group);
+
+// The automatic id for a new rule of the group: the smallest id above
+// kel_cur_rule (wrapping from 16777215 to 1) that no rule of the group holds.
+// Raises kel_cur_rule to it.
+int next_auto_id(int unit, int group);
+
+// Takes the rule in `slot` out of the switch (delete, compile, apply) and, if
+// the switch no longer holds it, out of the table. `fn` names the command in
+// log lines. 0, or -1 after the message of the step that failed.
+int uninstall(int unit, int group, int slot, const char *fn);
+
+// Empties every table; for start-up and tests. The switch is not touched.
+void reset_tables();
+
+// Compiles (1024-byte status text, flags 0x40) or applies (flags 1) the
+// unit's ACLs; on failure logs the step's line under the name fn and
+// returns the status.
+fm_status compile_acls(int unit, const char *fn);
+fm_status apply_acls(int unit, const char *fn);
+
+}  // namespace kelf::rules

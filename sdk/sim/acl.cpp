@@ -1,0 +1,311 @@
+// acl.cpp - fmsim's ACLs: per switch the numbered ACLs with their rules
+// exactly as added, a frame counter per rule, and whether the switch's
+// changes have been compiled and applied; and the port sets rules match on.
+#include <cstdio>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "fmsim.h"
+#include "fmsim_acl.h"
+#include "sim.h"
+
+namespace {
+
+// A switch holds this many port sets at most, as the hardware's table does.
+constexpr int kMaxPortSets = 256;
+
+struct Rule {
+    fm_aclCondition cond;
+    fm_aclValue value;
+    fm_aclActionExt action;
+    fm_aclParamExt param;
+    fm_uint64 frames;
+};
+
+struct Acl {
+    fm_uint32 scenarios = 0;
+    fm_int precedence = 0;
+    std::map<fm_int, Rule> rules;
+};
+
+struct SwitchAcls {
+    std::map<fm_int, Acl> acls;
+    std::size_t rule_count = 0;
+    // Generations: every change raises `changed`; a compile takes it into
+    // `compiled`, an apply puts `compiled` into force. Compiling costs the
+    // same whatever the ACLs hold.
+    std::uint64_t changed = 0, compiled = 0, applied = 0;
+    std::map<fm_int, std::set<fm_int>> port_sets;
+    std::map<fm_int, int> port_set_users;  // rules matching on each set
+    fm_int next_port_set = 0;
+};
+
+std::vector<SwitchAcls> &state() {
+    static auto *s = new std::vector<SwitchAcls>;
+    return *s;
+}
+
+void reset_acls() {
+    state().assign(FM_MAX_NUM_SWITCHES, SwitchAcls{});
+}
+
+struct Init {
+    Init() {
+        reset_acls();
+        fmsim::on_reset(reset_acls);
+    }
+} init;
+
+SwitchAcls *find(fm_int sw) {
+    if (fmsim::find_switch(sw) == nullptr) return nullptr;
+    return &state()[static_cast<size_t>(sw)];
+}
+
+// The ACL, or nullptr with *status saying why not.
+Acl *find_acl(fm_int sw, fm_int acl, fm_status *status) {
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) {
+        *status = FM_ERR_INVALID_SWITCH;
+        return nullptr;
+    }
+    auto it = s->acls.find(acl);
+    if (it == s->acls.end()) {
+        *status = FM_ERR_INVALID_ACL;
+        return nullptr;
+    }
+    return &it->second;
+}
+
+Rule *find_rule(fm_int sw, fm_int acl, fm_int rule, fm_status *status) {
+    Acl *a = find_acl(sw, acl, status);
+    if (a == nullptr) return nullptr;
+    auto it = a->rules.find(rule);
+    if (it == a->rules.end()) {
+        *status = FM_ERR_INVALID_ACL_RULE;
+        return nullptr;
+    }
+    return &it->second;
+}
+
+}  // namespace
+
+extern "C" {
+
+fm_status fmGetACL(fm_int sw, fm_int acl, fm_aclArguments *args) {
+    FMSIM_ENTER("fmGetACL");
+    fm_status st;
+    Acl *a = find_acl(sw, acl, &st);
+    if (a == nullptr) return st;
+    if (args == nullptr) return FM_ERR_INVALID_ARGUMENT;
+    args->scenarios = a->scenarios;
+    args->precedence = a->precedence;
+    return FM_OK;
+}
+
+fm_status fmCreateACLExt(fm_int sw, fm_int acl, fm_uint32 scenarios, fm_int precedence) {
+    FMSIM_ENTER("fmCreateACLExt");
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return FM_ERR_INVALID_SWITCH;
+    if (acl < 0) return FM_ERR_INVALID_ACL;
+    if (scenarios == 0) return FM_ERR_INVALID_ARGUMENT;
+    if (s->acls.count(acl)) return FM_ERR_ALREADY_EXISTS;
+    Acl &a = s->acls[acl];
+    a.scenarios = scenarios;
+    a.precedence = precedence;
+    ++s->changed;
+    return FM_OK;
+}
+
+fm_status fmAddACLRuleExt(fm_int sw, fm_int acl, fm_int rule, fm_aclCondition cond,
+                          const fm_aclValue *value, fm_aclActionExt action,
+                          const fm_aclParamExt *param) {
+    FMSIM_ENTER("fmAddACLRuleExt");
+    fm_status st;
+    Acl *a = find_acl(sw, acl, &st);
+    if (a == nullptr) return st;
+    if (value == nullptr || param == nullptr) return FM_ERR_INVALID_ARGUMENT;
+    if (rule < 0) return FM_ERR_INVALID_ACL_RULE;
+    if (a->rules.count(rule)) return FM_ERR_ALREADY_EXISTS;
+    SwitchAcls &s = state()[static_cast<size_t>(sw)];
+    if ((cond & FM_ACL_MATCH_INGRESS_PORT_SET) && !s.port_sets.count(value->portSet))
+        return FM_ERR_INVALID_PORT_SET;
+    if ((action & FM_ACL_ACTIONEXT_REDIRECT) && fmsim::find_port(sw, param->logicalPort) == nullptr)
+        return FM_ERR_INVALID_PORT;
+    a->rules.emplace(rule, Rule{cond, *value, action, *param, 0});
+    if (cond & FM_ACL_MATCH_INGRESS_PORT_SET) ++s.port_set_users[value->portSet];
+    ++s.rule_count;
+    ++s.changed;
+    return FM_OK;
+}
+
+fm_status fmDeleteACLRule(fm_int sw, fm_int acl, fm_int rule) {
+    FMSIM_ENTER("fmDeleteACLRule");
+    fm_status st;
+    Acl *a = find_acl(sw, acl, &st);
+    if (a == nullptr) return st;
+    auto it = a->rules.find(rule);
+    if (it == a->rules.end()) return FM_ERR_INVALID_ACL_RULE;
+    SwitchAcls &s = state()[static_cast<size_t>(sw)];
+    if (it->second.cond & FM_ACL_MATCH_INGRESS_PORT_SET) {
+        auto u = s.port_set_users.find(it->second.value.portSet);
+        if (u != s.port_set_users.end() && --u->second == 0) s.port_set_users.erase(u);
+    }
+    a->rules.erase(it);
+    --s.rule_count;
+    ++s.changed;
+    return FM_OK;
+}
+
+fm_status fmCompileACL(fm_int sw, fm_char *statusText, fm_int statusTextLength, fm_uint32 flags) {
+    FMSIM_ENTER("fmCompileACL");
+    (void)flags;
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return FM_ERR_INVALID_SWITCH;
+    if (statusTextLength < 0 || (statusText == nullptr && statusTextLength > 0))
+        return FM_ERR_INVALID_ARGUMENT;
+    if (statusText != nullptr && statusTextLength > 0)
+        std::snprintf(statusText, static_cast<size_t>(statusTextLength),
+                      "compiled %zu rules in %zu ACLs", s->rule_count, s->acls.size());
+    s->compiled = s->changed;
+    return FM_OK;
+}
+
+fm_status fmApplyACL(fm_int sw, fm_uint32 flags) {
+    FMSIM_ENTER("fmApplyACL");
+    (void)flags;
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return FM_ERR_INVALID_SWITCH;
+    s->applied = s->compiled;
+    return FM_OK;
+}
+
+fm_status fmGetACLCount(fm_int sw, fm_int acl, fm_int rule, fm_uint64 *frameCount) {
+    FMSIM_ENTER("fmGetACLCount");
+    fm_status st;
+    Rule *r = find_rule(sw, acl, rule, &st);
+    if (r == nullptr) return st;
+    if (frameCount == nullptr) return FM_ERR_INVALID_ARGUMENT;
+    // Only a rule with the count action has a counter.
+    if (!(r->action & FM_ACL_ACTIONEXT_COUNT)) return FM_ERR_INVALID_ACL_RULE;
+    *frameCount = r->frames;
+    return FM_OK;
+}
+
+fm_status fmCreatePortSet(fm_int sw, fm_int *portSet) {
+    FMSIM_ENTER("fmCreatePortSet");
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return FM_ERR_INVALID_SWITCH;
+    if (portSet == nullptr) return FM_ERR_INVALID_ARGUMENT;
+    if (s->port_sets.size() >= kMaxPortSets) return FM_ERR_TABLE_FULL;
+    while (s->port_sets.count(s->next_port_set)) ++s->next_port_set;
+    *portSet = s->next_port_set++;
+    s->port_sets[*portSet];
+    return FM_OK;
+}
+
+fm_status fmDeletePortSet(fm_int sw, fm_int portSet) {
+    FMSIM_ENTER("fmDeletePortSet");
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return FM_ERR_INVALID_SWITCH;
+    if (!s->port_sets.count(portSet)) return FM_ERR_INVALID_PORT_SET;
+    if (s->port_set_users.count(portSet)) return FM_ERR_INVALID_STATE;  // a rule still uses it
+    s->port_sets.erase(portSet);
+    return FM_OK;
+}
+
+fm_status fmAddPortSetPort(fm_int sw, fm_int portSet, fm_int port) {
+    FMSIM_ENTER("fmAddPortSetPort");
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return FM_ERR_INVALID_SWITCH;
+    auto it = s->port_sets.find(portSet);
+    if (it == s->port_sets.end()) return FM_ERR_INVALID_PORT_SET;
+    if (fmsim::find_port(sw, port) == nullptr) return FM_ERR_INVALID_PORT;
+    it->second.insert(port);
+    return FM_OK;
+}
+
+fm_status fmGetPortSetPortFirst(fm_int sw, fm_int portSet, fm_int *port) {
+    FMSIM_ENTER("fmGetPortSetPortFirst");
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return FM_ERR_INVALID_SWITCH;
+    auto it = s->port_sets.find(portSet);
+    if (it == s->port_sets.end()) return FM_ERR_INVALID_PORT_SET;
+    if (port == nullptr) return FM_ERR_INVALID_ARGUMENT;
+    if (it->second.empty()) {
+        *port = -1;
+        return FM_ERR_NO_MORE;
+    }
+    *port = *it->second.begin();
+    return FM_OK;
+}
+
+}  // extern "C"
+
+bool fmsim_acl_exists(int sw, int acl) {
+    return fmsim_acl_args(sw, acl, nullptr, nullptr);
+}
+
+bool fmsim_acl_args(int sw, int acl, std::uint32_t *scenarios, int *precedence) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    fm_status st;
+    Acl *a = find_acl(sw, acl, &st);
+    if (a == nullptr) return false;
+    if (scenarios) *scenarios = a->scenarios;
+    if (precedence) *precedence = a->precedence;
+    return true;
+}
+
+std::vector<int> fmsim_acl_rules(int sw, int acl) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    std::vector<int> ids;
+    fm_status st;
+    if (Acl *a = find_acl(sw, acl, &st))
+        for (const auto &[id, r] : a->rules) ids.push_back(id);
+    return ids;
+}
+
+bool fmsim_acl_rule(int sw, int acl, int rule, FmsimAclRule *out) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    fm_status st;
+    Rule *r = find_rule(sw, acl, rule, &st);
+    if (r == nullptr) return false;
+    if (out) *out = {rule, r->cond, r->value, r->action, r->param, r->frames};
+    return true;
+}
+
+bool fmsim_acl_set_frames(int sw, int acl, int rule, std::uint64_t frames) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    fm_status st;
+    Rule *r = find_rule(sw, acl, rule, &st);
+    if (r == nullptr) return false;
+    r->frames = frames;
+    return true;
+}
+
+bool fmsim_acl_in_force(int sw) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    SwitchAcls *s = find(sw);
+    return s != nullptr && s->applied == s->changed;
+}
+
+std::vector<int> fmsim_port_set_ports(int sw, int portSet) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    SwitchAcls *s = find(sw);
+    if (s == nullptr) return {};
+    auto it = s->port_sets.find(portSet);
+    if (it == s->port_sets.end()) return {};
+    return {it->second.begin(), it->second.end()};
+}
+
+bool fmsim_port_set_exists(int sw, int portSet) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    SwitchAcls *s = find(sw);
+    return s != nullptr && s->port_sets.count(portSet) != 0;
+}
+
+int fmsim_port_set_count(int sw) {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    SwitchAcls *s = find(sw);
+    return s ? static_cast<int>(s->port_sets.size()) : 0;
+}
