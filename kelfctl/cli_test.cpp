@@ -96,12 +96,13 @@ TEST(Json, EveryDocumentReadsBackAsOneObjectALine) {
     d.status[KEL_GET_CFG] = 6;
     d.status[KEL_LBG_ADD] = 7;
     d.status[KEL_SET_PERMIT] = -1;
+    d.status[KEL_GET_POWER] = -1;
     std::string batch =
         "rule add redirect 7 in-port 3 src-ip 10.1.0.0/16 dst-mac 00:11:22:33:44:55 protocol udp\n"
         "rule add group 2 id 70 drop vlan 12 src-ip 2001:db8::/48\n"
         "rule list\nrule stats\nconfig\nlbg add 3,3,4\nlbg list\nmask show 1\n"
         "hash show\nport show 1\nstats show 1\ndaemon\nraw 63 port=1\nrule help\n"
-        "rule add permit\nrule add frob\n";
+        "rule add permit\nrule add frob\nraw 204\n";
     Outcome r = run(d, {"-j", "--force", "-b", "-"}, batch);
     EXPECT_EQ(r.status, 1);
     std::vector<Json> docs;
@@ -113,7 +114,7 @@ TEST(Json, EveryDocumentReadsBackAsOneObjectALine) {
         EXPECT_TRUE(docs.back().is_object());
         pos = nl + 1;
     }
-    ASSERT_EQ(docs.size(), 16u) << r.out;
+    ASSERT_EQ(docs.size(), 17u) << r.out;
     EXPECT_EQ(docs[0]["id"], 1);
     const Json &rules = docs[2]["rules"];
     ASSERT_EQ(rules.size(), 2u);
@@ -136,6 +137,7 @@ TEST(Json, EveryDocumentReadsBackAsOneObjectALine) {
     EXPECT_TRUE(docs[13]["help"].get<std::string>().starts_with("Usage: kelfctl rule"));
     EXPECT_EQ(docs[14]["exit"], 1);
     EXPECT_EQ(docs[15]["exit"], 2);
+    EXPECT_EQ(docs[16]["status"], -1) << "a refused raw request prints its reply alone";
 }
 
 // The text and the JSON of a listing come from the same rows.

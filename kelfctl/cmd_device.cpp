@@ -406,7 +406,11 @@ void raw(Session &s, Args &a) {
     if (reply.size() == 4) {
         std::int32_t v;
         std::memcpy(&v, reply.data(), 4);
-        if (v == -1) refused("kelfd answered -1: refused, or a command it does not serve");
+        if (v == -1) {
+            Failure f(kExitRefused, "kelfd answered -1: refused, or a command it does not serve");
+            f.printed = true;
+            throw f;
+        }
     }
 }
 

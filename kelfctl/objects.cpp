@@ -114,7 +114,7 @@ int run_words(Session &s, const std::vector<std::string> &words) {
         if (f.status == kExitUsage)
             msg += "; see 'kelfctl " + (topic.empty() ? std::string("help") : topic + " help") + "'";
         s.err() << "kelfctl: " << msg << '\n';
-        if (s.json) {
+        if (s.json && !f.printed) {
             Json j = Json::object();
             j["error"] = f.what();
             j["exit"] = f.status;

@@ -23,6 +23,7 @@ enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachabl
 struct Failure : std::runtime_error {
     Failure(int exit_status, const std::string &msg) : std::runtime_error(msg), status(exit_status) {}
     int status;
+    bool printed = false;  // the command printed its JSON document already
 };
 [[noreturn]] void usage(const std::string &msg);
 [[noreturn]] void refused(const std::string &msg);
