@@ -7,6 +7,7 @@
 #include "device/platform_access.h"
 #include "device/port_properties.h"
 #include "device/statistics.h"
+#include "distribution/distribution.h"
 #include "ports/ports.h"
 #include "rules/rules.h"
 
@@ -103,24 +104,44 @@ std::array<Row, kCodes> make_table() {
     t[KEL_GET_PORT_LINK] = status(nullptr);
 
     // Traffic distribution.
-    t[KEL_SET_L2_HASH] = status(nullptr);
-    t[KEL_SET_L3_HASH] = status(nullptr);
-    t[KEL_GET_L2_HASH] = record(nullptr, kL2Hash, sizeof(kel_l2_hash_t), -1);
-    t[KEL_GET_L3_HASH] = record(nullptr, kL3Hash, sizeof(kel_l3_hash_t), -1);
-    t[KEL_LBG_QUERY_LIST] = lbg_list(nullptr);
-    t[KEL_LBG_REMOVE] = status(nullptr);
-    t[KEL_LBG_ADD] = status(nullptr);
-    t[KEL_MIR_QUERY_LIST] = lbg_list(nullptr);
-    t[KEL_MIR_PORT_QUERY_LIST] = lbg_list(nullptr);
-    t[KEL_MIR_REMOVE] = status(nullptr);
-    t[KEL_MIR_ADD] = status(nullptr);
-    t[KEL_MIR_PORT_REMOVE] = status(nullptr);
-    t[KEL_MIR_PORT_ADD] = status(nullptr);
-    t[KEL_MIR_VLAN_ADD] = status(nullptr);
-    t[KEL_MCG_CREATE] = status(nullptr);
-    t[KEL_MCG_GET_PORT] = status(nullptr);
-    t[KEL_MCG_ADD_LISTENER] = status(nullptr);
-    t[KEL_MCG_REMOVE] = status(nullptr);
+    t[KEL_SET_L2_HASH] =
+        status([](kel_buf &b) { return kel_set_l2_hash_fn(b.kel.unit, &b.kel.l2_hash); });
+    t[KEL_SET_L3_HASH] =
+        status([](kel_buf &b) { return kel_set_l3_hash_fn(b.kel.unit, &b.kel.l3_hash); });
+    t[KEL_GET_L2_HASH] =
+        record([](kel_buf &b) { return kel_get_l2_hash_fn(b.kel.unit, &b.kel.l2_hash); }, kL2Hash,
+               sizeof(kel_l2_hash_t), -1);
+    t[KEL_GET_L3_HASH] =
+        record([](kel_buf &b) { return kel_get_l3_hash_fn(b.kel.unit, &b.kel.l3_hash); }, kL3Hash,
+               sizeof(kel_l3_hash_t), -1);
+    t[KEL_LBG_QUERY_LIST] = lbg_list(
+        [](kel_buf &b) { return kel_lbg_query_list_fn(b.lbg.unit, &b.lbg.kel_query_list); });
+    t[KEL_LBG_REMOVE] = status([](kel_buf &b) { return kel_lbg_remove_fn(b.lbg.unit, b.lbg.lbg); });
+    t[KEL_LBG_ADD] = status(
+        [](kel_buf &b) { return kel_lbg_add_fn(b.lbg.unit, &b.lbg.kel_query_list.kel_lbg_list); });
+    t[KEL_MIR_QUERY_LIST] = lbg_list(
+        [](kel_buf &b) { return kel_mir_query_list_fn(b.lbg.unit, &b.lbg.kel_query_list); });
+    t[KEL_MIR_PORT_QUERY_LIST] = lbg_list([](kel_buf &b) {
+        return kel_mir_port_query_list_fn(b.lbg.unit, b.lbg.lbg, &b.lbg.kel_query_list);
+    });
+    t[KEL_MIR_REMOVE] = status([](kel_buf &b) { return kel_mir_remove_fn(b.lbg.unit, b.lbg.lbg); });
+    t[KEL_MIR_ADD] = status([](kel_buf &b) {
+        return kel_mir_add_fn(b.lbg.unit, b.lbg.lbg, &b.lbg.kel_query_list.kel_lbg_list);
+    });
+    t[KEL_MIR_PORT_REMOVE] = status(
+        [](kel_buf &b) { return kel_mir_port_remove_fn(b.lbg.unit, b.lbg.lbg, b.lbg.port); });
+    t[KEL_MIR_PORT_ADD] =
+        status([](kel_buf &b) { return kel_mir_port_add_fn(b.lbg.unit, b.lbg.lbg, b.lbg.port); });
+    t[KEL_MIR_VLAN_ADD] =
+        status([](kel_buf &b) { return kel_mir_vlan_add_fn(b.kel.unit, b.kel.port, b.kel.group); });
+    t[KEL_MCG_CREATE] = status([](kel_buf &b) { return kel_mcg_create_fn(b.kel.unit); });
+    t[KEL_MCG_GET_PORT] =
+        status([](kel_buf &b) { return kel_mcg_get_port_fn(b.kel.unit, b.kel.group); });
+    t[KEL_MCG_ADD_LISTENER] = status([](kel_buf &b) {
+        return kel_mcg_add_listener_fn(b.kel.unit, b.kel.group, b.kel.port, b.kel.val);
+    });
+    t[KEL_MCG_REMOVE] =
+        status([](kel_buf &b) { return kel_mcg_remove_fn(b.kel.unit, b.kel.group); });
 
     // Device access and statistics.
     t[KEL_ADD_VLAN_PROMISC] =

@@ -151,7 +151,9 @@ TEST_F(RuleTable, EveryCommandRefusesAUnitOrGroupOutsideItsTables) {
         EXPECT_EQ(kel_entry_remove_fn(unit, 1, group), -1);
         EXPECT_EQ(kel_entry_query_fn(unit, &r.kel_mem), -1);
         EXPECT_EQ(kel_entry_query_list_fn(unit, group, &r.kel_query_list), -1);
-        if (group == 0) EXPECT_EQ(kel_clear_fn(unit), -1);
+        if (group == 0) {
+            EXPECT_EQ(kel_clear_fn(unit), -1);
+        }
     }
     EXPECT_EQ(table_ids(0, 0), Ids{1});
     expect_in_step();

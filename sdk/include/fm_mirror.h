@@ -7,8 +7,8 @@
 #ifndef FM_MIRROR_H
 #define FM_MIRROR_H
 
-#include "fm_types.h"
 #include "fm_bitarray.h"
+#include "fm_types.h"
 
 #ifdef __cplusplus
 extern "C" {

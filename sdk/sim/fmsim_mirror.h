@@ -7,8 +7,8 @@ struct FmsimMirror {
     bool exists = false;
     int mirror_port = -1;
     int type = -1;
-    int vlan = -1;     // -1: the copies keep the frame's VLAN
-    bool acl = false;  // rules may send frames to the mirror
+    int vlan = -1;           // -1: the copies keep the frame's VLAN
+    bool acl = false;        // rules may send frames to the mirror
     std::vector<int> ports;  // monitored ports, ascending
 };
 

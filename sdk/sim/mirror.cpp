@@ -25,7 +25,9 @@ std::vector<std::map<fm_int, Mirror>> &mirrors() {
     return *m;
 }
 
-void reset_mirrors() { mirrors().assign(FM_MAX_NUM_SWITCHES, {}); }
+void reset_mirrors() {
+    mirrors().assign(FM_MAX_NUM_SWITCHES, {});
+}
 
 struct Init {
     Init() {
@@ -130,7 +132,8 @@ fm_status fmSetMirrorAttribute(fm_int sw, fm_int grpId, fm_int attr, void *value
             g->acl = b != FALSE;
             return FM_OK;
         }
-        default: return FM_ERR_INVALID_ATTRIB;
+        default:
+            return FM_ERR_INVALID_ATTRIB;
     }
 }
 
@@ -141,13 +144,16 @@ fm_status fmGetMirrorAttribute(fm_int sw, fm_int grpId, fm_int attr, void *value
     if (g == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     switch (attr) {
-        case FM_MIRROR_VLAN: std::memcpy(value, &g->vlan, sizeof g->vlan); return FM_OK;
+        case FM_MIRROR_VLAN:
+            std::memcpy(value, &g->vlan, sizeof g->vlan);
+            return FM_OK;
         case FM_MIRROR_ACL: {
             fm_bool b = g->acl ? TRUE : FALSE;
             std::memcpy(value, &b, sizeof b);
             return FM_OK;
         }
-        default: return FM_ERR_INVALID_ATTRIB;
+        default:
+            return FM_ERR_INVALID_ATTRIB;
     }
 }
 
