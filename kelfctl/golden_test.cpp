@@ -53,7 +53,9 @@ void check_golden(const std::string &name, FakeDaemon &d) {
     for (const Block &b : blocks) {
         std::string got = render(run(d, split_line(b.command)));
         rewritten += kPrompt + b.command + "\n" + got;
-        if (!update) EXPECT_EQ(got, b.expected) << "$ kelfctl " << b.command;
+        if (!update) {
+            EXPECT_EQ(got, b.expected) << "$ kelfctl " << b.command;
+        }
     }
     if (update) std::ofstream(path) << rewritten;
 }
