@@ -12,6 +12,10 @@ extern int kel_inserted;
 extern std::atomic<int> start_flag;
 // Number of switches the platform reports.
 extern std::atomic<fm_int> numSw;
+// Binary semaphore "seq": the event handler releases it when the last
+// switch reports itself inserted, which ends the start-up's wait. Lives as
+// long as the process.
+extern fm_semaphore seqSem;
 // TRUE (the default): stopping the daemon leaves the switches running.
 // Set and read by the stay-up commands, read by the shutdown.
 extern fm_bool sw_remain;

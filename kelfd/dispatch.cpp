@@ -8,6 +8,7 @@
 #include "device/port_properties.h"
 #include "device/statistics.h"
 #include "distribution/distribution.h"
+#include "events.h"
 #include "ports/ports.h"
 #include "rules/rules.h"
 
@@ -100,8 +101,8 @@ std::array<Row, kCodes> make_table() {
         kMask, sizeof(kel_mask_t), kMaskRet);
 
     // Daemon life and switch events.
-    t[KEL_GET_DEV_NUM] = status(nullptr);
-    t[KEL_GET_PORT_LINK] = status(nullptr);
+    t[KEL_GET_DEV_NUM] = status([](kel_buf &) { return kel_get_dev_num_fn(); });
+    t[KEL_GET_PORT_LINK] = status([](kel_buf &b) { return kel_get_port_link_fn(b.kel.unit, b.kel.port); });
 
     // Traffic distribution.
     t[KEL_SET_L2_HASH] =

@@ -1,7 +1,9 @@
 // The real kelfd over its real socket.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "daemon_process.h"
 
@@ -40,11 +42,16 @@ TEST(Daemon, ShortReplyIsAnError) {
 }
 
 TEST(Daemon, ASocketPathTooLongEndsTheStartWithStatusOne) {
+    // A run directory that exists (the pid file goes there first) but whose
+    // socket path does not fit a socket address.
+    std::string dir = "/tmp/" + std::string(100, 'k') + "XXXXXX";
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
     DaemonProcess::Options o;
     o.wait_ready = false;
-    o.env["KELF_RUN_DIR"] = "/tmp/" + std::string(110, 'k');
+    o.env["KELF_RUN_DIR"] = dir;
     DaemonProcess d(o);
     EXPECT_EQ(d.wait_exit(20s), 1);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "fm_bitarray.h"
 #include "fm_os.h"
 #include "fm_switch.h"
+#include "fm_switch_attr.h"
 #include "fm_port.h"
 #include "fm_vlan.h"
 #include "fm_acl.h"

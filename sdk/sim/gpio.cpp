@@ -46,7 +46,7 @@ extern "C" {
 fm_status fmPlatformGpioSetDirection(fm_int sw, fm_int gpio, fm_platGpioDirection direction,
                                      fm_int value) {
     FMSIM_ENTER("fmPlatformGpioSetDirection");
-    fm_status st;
+    fm_status st = FM_OK;
     Line *l = find_line(sw, gpio, &st);
     if (l == nullptr) return st;
     if (direction < FM_PLAT_GPIO_DIR_INPUT || direction > FM_PLAT_GPIO_DIR_OPEN_DRAIN)
@@ -58,7 +58,7 @@ fm_status fmPlatformGpioSetDirection(fm_int sw, fm_int gpio, fm_platGpioDirectio
 
 fm_status fmPlatformGpioGetDirection(fm_int sw, fm_int gpio, fm_platGpioDirection *direction) {
     FMSIM_ENTER("fmPlatformGpioGetDirection");
-    fm_status st;
+    fm_status st = FM_OK;
     Line *l = find_line(sw, gpio, &st);
     if (l == nullptr) return st;
     if (direction == nullptr) return FM_ERR_INVALID_ARGUMENT;
@@ -68,7 +68,7 @@ fm_status fmPlatformGpioGetDirection(fm_int sw, fm_int gpio, fm_platGpioDirectio
 
 fm_status fmPlatformGpioSetValue(fm_int sw, fm_int gpio, fm_int value) {
     FMSIM_ENTER("fmPlatformGpioSetValue");
-    fm_status st;
+    fm_status st = FM_OK;
     Line *l = find_line(sw, gpio, &st);
     if (l == nullptr) return st;
     // An input line is driven from outside; writing it changes nothing.
@@ -79,7 +79,7 @@ fm_status fmPlatformGpioSetValue(fm_int sw, fm_int gpio, fm_int value) {
 
 fm_status fmPlatformGpioGetValue(fm_int sw, fm_int gpio, fm_int *value) {
     FMSIM_ENTER("fmPlatformGpioGetValue");
-    fm_status st;
+    fm_status st = FM_OK;
     Line *l = find_line(sw, gpio, &st);
     if (l == nullptr) return st;
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
@@ -91,7 +91,7 @@ fm_status fmPlatformGpioGetValue(fm_int sw, fm_int gpio, fm_int *value) {
 
 void fmsim_gpio_line(int sw, int gpio, int *direction, int *value) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
-    fm_status st;
+    fm_status st = FM_OK;
     Line *l = find_line(sw, gpio, &st);
     if (direction) *direction = l ? l->dir : -1;
     if (value) *value = l ? l->value : -1;
@@ -99,7 +99,7 @@ void fmsim_gpio_line(int sw, int gpio, int *direction, int *value) {
 
 void fmsim_gpio_drive_input(int sw, int gpio, int value) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
-    fm_status st;
+    fm_status st = FM_OK;
     Line *l = find_line(sw, gpio, &st);
     if (l != nullptr && l->dir == FM_PLAT_GPIO_DIR_INPUT) l->value = value ? 1 : 0;
 }

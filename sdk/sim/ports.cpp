@@ -197,6 +197,7 @@ fm_status fmSetPortState(fm_int sw, fm_int port, fm_int mode, fm_int subMode) {
     if (mode < FM_PORT_STATE_UP || mode > FM_PORT_STATE_DOWN) return FM_ERR_INVALID_ARGUMENT;
     p->mode = mode;
     p->submode = subMode;
+    fmsim::port_mode_changed(sw, *p);
     return FM_OK;
 }
 

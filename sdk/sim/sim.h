@@ -7,6 +7,7 @@
 #pragma once
 
 #include <bitset>
+#include <cstring>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -72,6 +73,16 @@ struct Switch {
 using SwitchAttrFn = std::function<fm_status(fm_int sw, void *value)>;
 void register_switch_attr(fm_int attr, SwitchAttrFn set, SwitchAttrFn get);
 
+// The number stored in an enum member, read as the int it is: a caller may
+// have stored any number there, and loading it as the enum would be wrong.
+template <class E>
+fm_int raw_enum(const E &e) {
+    static_assert(sizeof(E) == sizeof(fm_int));
+    fm_int v;
+    std::memcpy(&v, &e, sizeof v);
+    return v;
+}
+
 // Index of a port in Switch::ports (cardinal ports first), or -1.
 int port_index(fm_int sw, fm_int port);
 // Largest number of ports a switch has: the index bound of per-port tables.
@@ -85,6 +96,9 @@ Switch *find_switch(fm_int sw);
 Port *find_port(fm_int sw, fm_int port);
 // Rebuilds a switch in its power-on state.
 void build_switch(Switch &s, int sw);
+// Tells the event thread that a port's state (or its switch's) changed, so
+// that a link change is reported. Called with the lock held.
+void port_mode_changed(fm_int sw, const Port &p);
 
 }  // namespace fmsim
 

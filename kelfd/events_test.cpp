@@ -1,0 +1,192 @@
+// The SDK event callback in-process on fmsim: insertion releasing the
+// start-up, the link-state table, the driver record, the event lines, and
+// the two commands that read what the events keep.
+#include "events.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <regex>
+#include <vector>
+
+#include "daemon.h"
+#include "dispatch.h"
+#include "fmsim.h"
+#include "fmsim_switch.h"
+
+namespace {
+
+std::mutex sent_mutex;
+std::vector<kelf::LinkProp> sent;
+
+void recorder(const fm10k_cmd &cmd) {
+    // Only in_param may carry anything.
+    fm10k_cmd zero{};
+    std::memcpy(zero.in_param, cmd.in_param, sizeof zero.in_param);
+    EXPECT_EQ(std::memcmp(&zero, &cmd, sizeof cmd), 0);
+    kelf::LinkProp p{};
+    for (size_t i = 0; i < p.size(); ++i) p[i] = cmd.in_param[i];
+    std::lock_guard<std::mutex> g(sent_mutex);
+    sent.push_back(p);
+}
+
+std::vector<kelf::LinkProp> taken() {
+    std::lock_guard<std::mutex> g(sent_mutex);
+    std::vector<kelf::LinkProp> out;
+    out.swap(sent);
+    return out;
+}
+
+class Events : public testing::Test {
+protected:
+    void SetUp() override {
+        fmsim_set_switches(2);
+        kel_inserted = 2;
+        start_flag = 0;
+        numSw = 2;
+        kelf::reset_events();
+        kelf::set_driver_call(recorder);
+        taken();
+    }
+    void TearDown() override { kelf::set_driver_call(nullptr); }
+
+    // Runs the callback for a port event; returns what it printed.
+    std::string port_event(fm_int sw, fm_uint port, int status) {
+        fm_eventPort ev{};
+        ev.port = port;
+        std::memcpy(&ev.linkStatus, &status, sizeof status);
+        testing::internal::CaptureStdout();
+        eventHandler(FM_EVENT_PORT, sw, &ev);
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST_F(Events, OnlyTheLastSwitchReleasesTheStartUp) {
+    ASSERT_EQ(fmOSInitialize(), FM_OK);
+    ASSERT_EQ(fmCreateSemaphore("seq", FM_SEM_BINARY, &seqSem, 0), FM_OK);
+    fm_timestamp none{0, 0};
+    testing::internal::CaptureStdout();
+    eventHandler(FM_EVENT_SWITCH_INSERTED, 0, nullptr);
+    EXPECT_EQ(fmCaptureSemaphore(&seqSem, &none), FM_ERR_SEM_TIMEOUT);
+    eventHandler(FM_EVENT_SWITCH_INSERTED, 1, nullptr);
+    EXPECT_EQ(fmCaptureSemaphore(&seqSem, &none), FM_OK);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Switch #0 inserted!\nSwitch #1 inserted!\n")
+        << "printed in every mode";
+    EXPECT_TRUE(kelf::switch_reported(1));
+    EXPECT_FALSE(kelf::switch_reported(5));
+}
+
+TEST_F(Events, PortEventSetsTheTableAndTellsTheDriver) {
+    start_flag = 2;
+    std::string out = port_event(0, 3, FM_PORT_STATUS_AUTONEG_STARTED);
+    EXPECT_TRUE(std::regex_match(
+        out, std::regex(R"([0-9]{1,2}\.[0-9]{1,2}\.[0-9]{4} [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2} )"
+                        R"(port event: unit 0 port 3 is up\n)")))
+        << out;
+    EXPECT_EQ(link_state[0][3].load(), 1) << "any status but link down counts as up";
+    auto s = taken();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0], (kelf::LinkProp{10, 3, 2, 0, FM_ETH_MODE_25GBASE_SR, 25000, 0, 0}));
+
+    fm_int speed = 10000;
+    ASSERT_EQ(fmSetPortAttribute(1, 7, FM_PORT_SPEED, &speed), FM_OK);
+    out = port_event(1, 7, FM_PORT_STATUS_LINK_DOWN);
+    EXPECT_NE(out.find("port event: unit 1 port 7 is down\n"), std::string::npos) << out;
+    EXPECT_EQ(link_state[1][7].load(), 0);
+    s = taken();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0], (kelf::LinkProp{11, 7, 0, 0, FM_ETH_MODE_25GBASE_SR, 10000, 0, 0}));
+}
+
+TEST_F(Events, LogicalPortEventIsOnlyALine) {
+    start_flag = 2;
+    fm_eventLogicalPort lp{7, 1, 2, 9, TRUE};
+    testing::internal::CaptureStdout();
+    eventHandler(FM_EVENT_LOGICAL_PORT, 1, &lp);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(
+        std::regex_match(out, std::regex(R"([0-9.]+ [0-9:]+ lport event: unit 1 port 7 pepId 2 )"
+                                         R"(pepLogicalPort 9 portCreated 1\n)")))
+        << out;
+    EXPECT_TRUE(taken().empty());
+    EXPECT_EQ(link_state[1][7].load(), 0);
+    start_flag = 0;
+    testing::internal::CaptureStdout();
+    eventHandler(FM_EVENT_LOGICAL_PORT, 1, &lp);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "lines only with -v";
+}
+
+TEST_F(Events, WhichPortsReachTheTableAndTheDriver) {
+    // Port 48, the last one the commands know, is kept; it is a PCI Express
+    // port, so the driver hears nothing of it. Without -v nothing is printed.
+    EXPECT_EQ(port_event(0, 48, FM_PORT_STATUS_LINK_UP), "");
+    EXPECT_EQ(link_state[0][48].load(), 1);
+    EXPECT_TRUE(taken().empty());
+    // Beyond the table, an existing port still reaches the driver.
+    port_event(0, 50001, FM_PORT_STATUS_LINK_UP);
+    auto s = taken();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0][1], 50001);
+    // An unknown port, a switch the table does not hold, a huge number:
+    // nothing recorded, nothing sent, nothing outside the table touched.
+    port_event(0, 49, FM_PORT_STATUS_LINK_UP);
+    port_event(9, 1, FM_PORT_STATUS_LINK_UP);
+    port_event(-1, 1, FM_PORT_STATUS_LINK_UP);
+    port_event(0, 0xFFFFFFFFu, FM_PORT_STATUS_LINK_UP);
+    EXPECT_TRUE(taken().empty());
+    // No interface index: no record.
+    fmsim_set_switch_ifindex(0, 0);
+    port_event(0, 2, FM_PORT_STATUS_LINK_UP);
+    EXPECT_EQ(link_state[0][2].load(), 1);
+    EXPECT_TRUE(taken().empty());
+}
+
+TEST_F(Events, AFailedAttributeReadIsReportedAndSentAsZero) {
+    fmsim_fail("fmGetPortAttribute", 1, FM_ERR_INVALID_ATTRIB);
+    std::string out = port_event(0, 4, FM_PORT_STATUS_LINK_UP);
+    EXPECT_EQ(out, "fmGetPortAttribute FM_PORT_ETHERNET_INTERFACE_MODE: Invalid attribute\n");
+    auto s = taken();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0][4], 0);
+    EXPECT_EQ(s[0][5], 25000);
+}
+
+TEST_F(Events, OtherEventsAndMissingPayloadsAreIgnored) {
+    testing::internal::CaptureStdout();
+    eventHandler(0x4, 0, nullptr);
+    eventHandler(FM_EVENT_PORT, 0, nullptr);
+    eventHandler(FM_EVENT_LOGICAL_PORT, 0, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(taken().empty());
+}
+
+int request(kelf::Dispatcher &d, std::uint32_t code, int unit, int port) {
+    d.clear();
+    d.buffer().kel.kel_cmd = static_cast<int>(code);
+    d.buffer().kel.unit = unit;
+    d.buffer().kel.port = port;
+    kelf::Reply r = d.dispatch();
+    int v = 0x7eadbeef;
+    if (r.size == 4) std::memcpy(&v, r.data, 4);
+    return v;
+}
+
+TEST_F(Events, DeviceCountAndPortLinkCommands) {
+    kelf::Dispatcher d;
+    EXPECT_EQ(request(d, KEL_GET_DEV_NUM, 0, 0), 2);
+    kel_inserted = 1;
+    EXPECT_EQ(request(d, KEL_GET_DEV_NUM, 5, 0), 1);
+
+    port_event(0, 1, FM_PORT_STATUS_LINK_UP);
+    port_event(0, 48, FM_PORT_STATUS_LINK_UP);
+    port_event(7, 2, FM_PORT_STATUS_LINK_UP);
+    EXPECT_EQ(request(d, KEL_GET_PORT_LINK, 0, 1), 1);
+    EXPECT_EQ(request(d, KEL_GET_PORT_LINK, 0, 2), 0) << "no event yet reads 0";
+    EXPECT_EQ(request(d, KEL_GET_PORT_LINK, 0, 48), 1);
+    EXPECT_EQ(request(d, KEL_GET_PORT_LINK, 7, 2), 1) << "any unit the table holds";
+    for (auto [unit, port] : {std::pair{0, 0}, {0, 49}, {0, -1}, {8, 1}, {-1, 1}, {0x7fffffff, 1}})
+        EXPECT_EQ(request(d, KEL_GET_PORT_LINK, unit, port), -1) << unit << " " << port;
+}
+
+}  // namespace
