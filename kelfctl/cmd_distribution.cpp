@@ -1,0 +1,417 @@
+// Traffic distribution objects: lbg, mirror, mcast, hash.
+#include <cstddef>
+#include <cstring>
+
+#include "objects.h"
+#include "print.h"
+
+namespace kelfctl {
+namespace {
+
+const char kLbgHelp[] = R"(Usage: kelfctl lbg add PORTS
+       kelfctl lbg delete LBG
+       kelfctl lbg list
+       kelfctl lbg help
+
+PORTS := LIST like 1-4,7, at most 32 ports
+
+add creates a load-balancing group that spreads traffic evenly over the
+ports (a port listed twice gets a double share) and prints its number;
+rules send traffic to it with `rule add lbg LBG`. A group's ports cannot
+change: delete it and add a new one. list prints the unit's groups (kelfd
+reports at most 16); `lbg` alone lists.
+)";
+
+const char kMirrorHelp[] = R"(Usage: kelfctl mirror add MIRROR [ports PORTS]
+       kelfctl mirror delete MIRROR
+       kelfctl mirror add-port MIRROR PORTS
+       kelfctl mirror delete-port MIRROR PORTS
+       kelfctl mirror vlan MIRROR { VLAN | none }
+       kelfctl mirror list
+       kelfctl mirror show MIRROR
+       kelfctl mirror help
+
+A mirror copies the frames received on its monitored ports to its mirror
+port, which is the mirror's number: mirror 10 copies to port 10. add creates
+the mirror (or extends an existing one) with the given ports; add-port and
+delete-port change them one port at a time; vlan sets the VLAN of the copies.
+Rules mirror matching frames with `rule add mirror MIRROR`.
+list prints every mirror with its ports (kelfd reports at most 16 mirrors
+and 16 ports each); `mirror` alone lists.
+)";
+
+const char kMcastHelp[] = R"(Usage: kelfctl mcast create
+       kelfctl mcast delete GROUP
+       kelfctl mcast show GROUP
+       kelfctl mcast add-listener GROUP port PORT vlan VLAN
+       kelfctl mcast help
+
+create makes an active multicast group for L3 switching and prints its
+number; show prints the logical port the switch gives the group;
+add-listener adds a port on a VLAN to the group's listeners. kelfd keeps no
+list of groups or listeners.
+)";
+
+const char kHashHelp[] = R"(Usage: kelfctl hash show [ l2 | l3 ]
+       kelfctl hash set l2 [profile N] L2FIELD VALUE [L2FIELD VALUE ...]
+       kelfctl hash set l3 [profile N] L3FIELD VALUE [L3FIELD VALUE ...]
+       kelfctl hash help
+
+L2FIELD := { src-mac MAC | dst-mac MAC | ethertype MASK | vlan-id MASK |
+             vlan2-id MASK | vlan-priority MASK | vlan2-priority MASK |
+             symmetric-mac { on | off } }
+L3FIELD := { src-ip MASK | dst-ip MASK | src-port MASK | dst-port MASK |
+             dscp MASK | isl-user MASK | protocol MASK | flow MASK | custom MASK |
+             symmetric-l3 { on | off } | symmetric-l4 { on | off } |
+             random-next-hop { on | off } | random-other { on | off } |
+             random-only { on | off } }
+
+The switch hashes the masked fields of a frame to spread it over a
+load-balancing group. set changes only the fields given; the others keep
+their values. Masks are numbers (0x... or decimal), the MAC masks are
+written like MAC addresses; vlan masks take 12 bits, priority masks 4.
+With profile N, the fields as read from profile 0 are written, with the
+changes, to hash profile N. show reads profile 0; `hash` alone shows both.
+)";
+
+constexpr int kListMax = KEL_LBG_LIST_MAX;
+
+void fill_list(kel_lbg_list_t &l, const std::vector<int> &ports) {
+    l.lbg_num = static_cast<std::int32_t>(ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) l.lbg_list[i] = ports[i];
+}
+
+// Numbers of a list reply, no more than it can hold or than were sent.
+std::vector<int> list_of(const kel_lbg_list_t &l, int cap) {
+    int n = std::min(std::max(int{l.lbg_num}, 0), cap);
+    std::vector<int> v;
+    for (int i = 0; i < n; ++i) v.push_back(l.lbg_list[i]);  // packed: element by element
+    return v;
+}
+
+void lbg_add(Session &s, Args &a) {
+    std::vector<int> ports = a.ports("PORTS", 0, 65535);
+    a.finish();
+    if (ports.empty() || ports.size() > kListMax) usage("lbg add takes 1 to 32 ports");
+    if_kel_lbg_t l = s.lbg(KEL_LBG_ADD);
+    fill_list(l.kel_query_list.kel_lbg_list, ports);
+    int n = s.value(s.status(l), "create a load-balancing group over ports " +
+                                     format_port_list(ports, false));
+    s.print(print_lbg_added(n));
+}
+
+void lbg_delete(Session &s, Args &a) {
+    int n = static_cast<int>(a.number("LBG", 0, INT32_MAX));
+    a.finish();
+    if_kel_lbg_t l = s.lbg(KEL_LBG_REMOVE);
+    l.lbg = n;
+    s.value(s.status(l), "delete load-balancing group " + std::to_string(n));
+    s.print_ok();
+}
+
+void lbg_list(Session &s, Args &a) {
+    a.finish();
+    if_kel_lbg_t l = s.lbg(KEL_LBG_QUERY_LIST);
+    kel_lbg_query_list_t q;
+    s.record(&l, sizeof l, &q, sizeof q);
+    if (q.ret != 0) refused("cannot list the load-balancing groups: kelfd refused the request");
+    s.print(print_lbgs(list_of(q.kel_lbg_list, kListMax)));
+}
+
+int mirror_number(Args &a) { return static_cast<int>(a.number("MIRROR", 0, 65535)); }
+
+void mirror_add(Session &s, Args &a) {
+    int m = mirror_number(a);
+    std::vector<int> ports;
+    if (a.accept("ports")) ports = a.ports("ports PORTS", 0, 65535);
+    a.finish();
+    if (ports.size() > kListMax) usage("mirror add takes at most 32 ports");
+    if_kel_lbg_t l = s.lbg(KEL_MIR_ADD);
+    l.lbg = m;
+    fill_list(l.kel_query_list.kel_lbg_list, ports);
+    s.value(s.status(l), "create mirror " + std::to_string(m));
+    s.print_ok();
+}
+
+void mirror_delete(Session &s, Args &a) {
+    int m = mirror_number(a);
+    a.finish();
+    if_kel_lbg_t l = s.lbg(KEL_MIR_REMOVE);
+    l.lbg = m;
+    s.value(s.status(l), "delete mirror " + std::to_string(m));
+    s.print_ok();
+}
+
+void mirror_ports(Session &s, Args &a, int code, const char *verb) {
+    int m = mirror_number(a);
+    std::vector<int> ports = a.ports("PORTS", 0, 65535);
+    a.finish();
+    for (int p : ports) {
+        if_kel_lbg_t l = s.lbg(code);
+        l.lbg = m;
+        l.port = p;
+        s.value(s.status(l), std::string(verb) + " port " + std::to_string(p) + " of mirror " +
+                                 std::to_string(m));
+    }
+    s.print_ok();
+}
+
+void mirror_add_port(Session &s, Args &a) { mirror_ports(s, a, KEL_MIR_PORT_ADD, "add"); }
+void mirror_delete_port(Session &s, Args &a) { mirror_ports(s, a, KEL_MIR_PORT_REMOVE, "remove"); }
+
+void mirror_vlan(Session &s, Args &a) {
+    int m = mirror_number(a);
+    int vlan = a.accept("none") ? 0 : static_cast<int>(a.number("VLAN", 1, 4095));
+    a.finish();
+    if_kel_t k = s.kel(KEL_MIR_VLAN_ADD);
+    k.port = m;
+    k.group = vlan;
+    s.value(s.status(k), "set the VLAN of mirror " + std::to_string(m));
+    s.print_ok();
+}
+
+std::vector<int> mirror_numbers(Session &s) {
+    if_kel_lbg_t l = s.lbg(KEL_MIR_QUERY_LIST);
+    kel_lbg_query_list_t q;
+    s.record(&l, sizeof l, &q, sizeof q);
+    if (q.ret != 0) refused("cannot list the mirrors: kelfd refused the request");
+    if (q.kel_lbg_list.lbg_num > 16)
+        s.err() << "kelfctl: kelfd reports 16 of the unit's " << q.kel_lbg_list.lbg_num << " mirrors\n";
+    return list_of(q.kel_lbg_list, 16);
+}
+
+// The monitored ports of a mirror; nullopt when it has none (or is none).
+std::optional<std::vector<int>> mirror_port_list(Session &s, int m) {
+    if_kel_lbg_t l = s.lbg(KEL_MIR_PORT_QUERY_LIST);
+    l.lbg = m;
+    kel_lbg_query_list_t q;
+    s.record(&l, sizeof l, &q, sizeof q);
+    if (q.ret != 0) return std::nullopt;
+    return list_of(q.kel_lbg_list, 16);
+}
+
+void mirror_list(Session &s, Args &a) {
+    a.finish();
+    std::vector<MirrorInfo> info;
+    for (int m : mirror_numbers(s)) info.push_back({m, mirror_port_list(s, m)});
+    s.print(print_mirrors(info));
+}
+
+void mirror_show(Session &s, Args &a) {
+    int m = mirror_number(a);
+    a.finish();
+    auto ports = mirror_port_list(s, m);
+    if (!ports) {
+        // kelfd answers the same for a mirror without ports and for none.
+        auto all = mirror_numbers(s);
+        if (std::find(all.begin(), all.end(), m) == all.end())
+            refused("unit " + std::to_string(s.unit) + " has no mirror " + std::to_string(m));
+    }
+    s.print(print_mirrors({{m, ports}}));
+}
+
+void mcast_create(Session &s, Args &a) {
+    a.finish();
+    if_kel_t k = s.kel(KEL_MCG_CREATE);
+    s.print(print_mcast_created(s.value(s.status(k), "create a multicast group")));
+}
+
+int mcast_group(Args &a) { return static_cast<int>(a.number("GROUP", 0, INT32_MAX)); }
+
+void mcast_delete(Session &s, Args &a) {
+    int g = mcast_group(a);
+    a.finish();
+    if_kel_t k = s.kel(KEL_MCG_REMOVE);
+    k.group = g;
+    s.value(s.status(k), "delete multicast group " + std::to_string(g));
+    s.print_ok();
+}
+
+void mcast_show(Session &s, Args &a) {
+    int g = mcast_group(a);
+    a.finish();
+    if_kel_t k = s.kel(KEL_MCG_GET_PORT);
+    k.group = g;
+    s.print(print_mcast(g, s.value(s.status(k), "read the port of multicast group " + std::to_string(g))));
+}
+
+void mcast_add_listener(Session &s, Args &a) {
+    int g = mcast_group(a);
+    std::optional<int> port, vlan;
+    while (!a.done()) {
+        if (!port && a.accept("port")) port = a.port("port PORT");
+        else if (!vlan && a.accept("vlan")) vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
+        else a.finish();
+    }
+    if (!port || !vlan) usage("add-listener needs port PORT and vlan VLAN");
+    if_kel_t k = s.kel(KEL_MCG_ADD_LISTENER);
+    k.group = g;
+    k.port = *port;
+    k.val = *vlan;
+    s.value(s.status(k), "add port " + std::to_string(*port) + " on VLAN " + std::to_string(*vlan) +
+                             " to multicast group " + std::to_string(g));
+    s.print_ok();
+}
+
+kel_l2_hash_t get_l2(Session &s) {
+    if_kel_t k = s.kel(KEL_GET_L2_HASH);
+    kel_l2_hash_t h;
+    s.record(&k, sizeof k, &h, sizeof h);
+    return h;
+}
+
+kel_l3_hash_t get_l3(Session &s) {
+    if_kel_t k = s.kel(KEL_GET_L3_HASH);
+    kel_l3_hash_t h;
+    s.record(&k, sizeof k, &h, sizeof h);
+    return h;
+}
+
+Output merge(Output a, const Output &b) {
+    for (const auto &[k, v] : b.json.items()) a.json[k] = v;
+    a.text += b.text;
+    return a;
+}
+
+void hash_show(Session &s, Args &a) {
+    bool l2 = true, l3 = true;
+    if (a.accept("l2")) l3 = false;
+    else if (a.accept("l3")) l2 = false;
+    a.finish();
+    Output o{Json::object(), ""};
+    if (l2) o = merge(o, print_l2_hash(get_l2(s)));
+    if (l3) o = merge(o, print_l3_hash(get_l3(s)));
+    s.print(o);
+}
+
+std::uint32_t mask_value(Args &a, const std::string &kw, std::uint32_t hi) {
+    return static_cast<std::uint32_t>(a.number(kw + " MASK", 0, hi));
+}
+
+void hash_set_l2(Session &s, Args &a) {
+    if_kel_t k = s.kel(KEL_SET_L2_HASH);
+    kel_l2_hash_t &h = k.l2_hash;
+    std::uint32_t sel = 0;
+    std::optional<std::uint32_t> vid, vid2, pri, pri2;
+    while (!a.done()) {
+        std::string kw = a.next("L2FIELD");
+        auto mac = [&](std::uint8_t *dst, std::uint32_t bit) {
+            std::string v = a.next(kw + " MAC");
+            Mac m = value([&] { return parse_mac(v, kw); });
+            std::memcpy(dst, m.data(), 6);
+            sel |= bit;
+        };
+        if (kw == "profile") h.profile_index = static_cast<std::uint32_t>(a.number("profile", 0, 255)), sel |= 0x1000000;
+        else if (kw == "src-mac") mac(h.src_mac_mask, 0x1);
+        else if (kw == "dst-mac") mac(h.dst_mac_mask, 0x2);
+        else if (kw == "ethertype") h.ether_type_mask = mask_value(a, kw, 0xFFFF), sel |= 0x4;
+        else if (kw == "vlan-id") vid = mask_value(a, kw, 0xFFF);
+        else if (kw == "vlan2-id") vid2 = mask_value(a, kw, 0xFFF);
+        else if (kw == "vlan-priority") pri = mask_value(a, kw, 0xF);
+        else if (kw == "vlan2-priority") pri2 = mask_value(a, kw, 0xF);
+        else if (kw == "symmetric-mac") h.sym_mac = a.on_off(kw) ? 1 : 0, sel |= 0x20;
+        else usage("unknown L2 hash field '" + kw + "'");
+    }
+    if (sel == 0 && !vid && !vid2 && !pri && !pri2) usage("hash set l2 needs a field to set");
+    // One selector bit writes both VLAN fields of a pair: the one not given
+    // keeps its current value.
+    if ((vid.has_value() != vid2.has_value()) || (pri.has_value() != pri2.has_value())) {
+        kel_l2_hash_t cur = get_l2(s);
+        if (vid && !vid2) vid2 = std::uint32_t{cur.vlan2_id_mask};
+        if (vid2 && !vid) vid = std::uint32_t{cur.vlan_id_mask};
+        if (pri && !pri2) pri2 = std::uint32_t{cur.vlan2_pri};
+        if (pri2 && !pri) pri = std::uint32_t{cur.vlan_pri};
+    }
+    if (vid) h.vlan_id_mask = *vid, h.vlan2_id_mask = *vid2, sel |= 0x8;
+    if (pri) h.vlan_pri = *pri, h.vlan2_pri = *pri2, sel |= 0x10;
+    h.l2_hash_set = sel;
+    s.sdk_ok(s.status(k), "set the L2 hash");
+    s.print_ok();
+}
+
+void hash_set_l3(Session &s, Args &a) {
+    if_kel_t k = s.kel(KEL_SET_L3_HASH);
+    kel_l3_hash_t &h = k.l3_hash;
+    std::uint32_t sel = 0;
+    struct Mask {
+        const char *kw;
+        std::size_t off;  // packed: written with memcpy, never through a pointer
+        std::uint32_t bit;
+    };
+    static const Mask masks[] = {
+        {"src-ip", offsetof(kel_l3_hash_t, src_ip_mask), 0x1},    {"dst-ip", offsetof(kel_l3_hash_t, dst_ip_mask), 0x2},
+        {"src-port", offsetof(kel_l3_hash_t, src_port_mask), 0x4}, {"dst-port", offsetof(kel_l3_hash_t, dst_port_mask), 0x8},
+        {"dscp", offsetof(kel_l3_hash_t, dscp_mask), 0x10},       {"isl-user", offsetof(kel_l3_hash_t, isl_usr_mask), 0x20},
+        {"protocol", offsetof(kel_l3_hash_t, proto_mask), 0x40},  {"flow", offsetof(kel_l3_hash_t, flow_mask), 0x80},
+        {"custom", offsetof(kel_l3_hash_t, custom_mask), 0x400},
+    };
+    struct Flag {
+        const char *kw;
+        std::size_t off;
+        std::uint32_t bit;
+    };
+    static const Flag flags[] = {
+        {"symmetric-l3", offsetof(kel_l3_hash_t, sym_l3_fields), 0x100},
+        {"symmetric-l4", offsetof(kel_l3_hash_t, sym_l4_fields), 0x200},
+        {"random-next-hop", offsetof(kel_l3_hash_t, random_next_hop), 0x800},
+        {"random-other", offsetof(kel_l3_hash_t, random_other), 0x1000},
+        {"random-only", offsetof(kel_l3_hash_t, random_only), 0x2000},
+    };
+    while (!a.done()) {
+        std::string kw = a.next("L3FIELD");
+        bool known = false;
+        if (kw == "profile") {
+            h.profile_index = static_cast<std::uint32_t>(a.number("profile", 0, 255));
+            sel |= 0x1000000;
+            known = true;
+        }
+        for (const auto &m : masks)
+            if (kw == m.kw) {
+                std::uint32_t v = a.u32(kw + " MASK");
+                std::memcpy(reinterpret_cast<unsigned char *>(&h) + m.off, &v, sizeof v);
+                sel |= m.bit, known = true;
+            }
+        for (const auto &f : flags)
+            if (kw == f.kw) {
+                reinterpret_cast<unsigned char *>(&h)[f.off] = a.on_off(kw) ? 1 : 0;
+                sel |= f.bit, known = true;
+            }
+        if (!known) usage("unknown L3 hash field '" + kw + "'");
+    }
+    if (sel == 0) usage("hash set l3 needs a field to set");
+    h.l3_hash_set = sel;
+    s.sdk_ok(s.status(k), "set the L3 hash");
+    s.print_ok();
+}
+
+void hash_set(Session &s, Args &a) {
+    if (a.accept("l2")) hash_set_l2(s, a);
+    else if (a.accept("l3")) hash_set_l3(s, a);
+    else usage("hash set needs l2 or l3");
+}
+
+}  // namespace
+
+std::vector<Object> distribution_objects() {
+    return {
+        {"lbg", nullptr, "load-balancing groups", kLbgHelp, lbg_list,
+         {{"add", nullptr, lbg_add}, {"delete", "del", lbg_delete}, {"list", "ls", lbg_list}}},
+        {"mirror", nullptr, "port mirrors", kMirrorHelp, mirror_list,
+         {{"add", nullptr, mirror_add},
+          {"delete", "del", mirror_delete},
+          {"add-port", nullptr, mirror_add_port},
+          {"delete-port", nullptr, mirror_delete_port},
+          {"vlan", nullptr, mirror_vlan},
+          {"list", "ls", mirror_list},
+          {"show", nullptr, mirror_show}}},
+        {"mcast", nullptr, "multicast groups and listeners", kMcastHelp, nullptr,
+         {{"create", nullptr, mcast_create},
+          {"delete", "del", mcast_delete},
+          {"show", nullptr, mcast_show},
+          {"add-listener", nullptr, mcast_add_listener}}},
+        {"hash", nullptr, "L2 and L3 hash fields", kHashHelp, hash_show,
+         {{"show", nullptr, hash_show}, {"set", nullptr, hash_set}}},
+    };
+}
+
+}  // namespace kelfctl

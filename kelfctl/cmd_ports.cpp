@@ -1,0 +1,325 @@
+// Whole-switch and per-port objects: config, mask, port, stats.
+#include <cstring>
+
+#include "objects.h"
+#include "print.h"
+
+namespace kelfctl {
+namespace {
+
+const char kConfigHelp[] = R"(Usage: kelfctl config set CONFIG
+       kelfctl config show
+       kelfctl config help
+
+CONFIG := { pairs | fan-in | isolated | mesh | 1 | 2 | 5 | 6 }
+
+An operating configuration sets the port masks of ports 1 to 48 at once:
+  pairs     (1)  ports forward in pairs only: 1 and 2, 3 and 4 ... 47 and 48
+  fan-in    (2)  ports 1-4 forward to port 5 only, port 5 to ports 1-4; adds
+                 redirect rules from logical ports 50000-50003 to ports 1-4
+  isolated  (5)  no port forwards to another (the start-up configuration)
+  mesh      (6)  every port 1-47 forwards to every port 1-47
+`config` alone shows the unit's configuration.
+)";
+
+const char kMaskHelp[] = R"(Usage: kelfctl mask set PORTS to PORTS
+       kelfctl mask show [PORTS]
+       kelfctl mask help
+
+PORTS := { LIST | all | none }, LIST like 1-4,7; ports 1 to 47
+
+A port's mask is the set of ports it may forward frames to. set gives every
+port of the first list the second list as its mask (none: forward nowhere).
+show prints the masks of the given ports (default all); `mask` alone shows
+them all.
+)";
+
+const char kPortHelp[] = R"(Usage: kelfctl port show [PORTS]
+       kelfctl port link [PORTS]
+       kelfctl port set PORTS SETTING [SETTING ...]
+       kelfctl port state PORT
+       kelfctl port help
+
+SETTING := { parser N | frame-update MASK | ttl-update { on | off } |
+             loopback { off | 1 | 2 } | prbs ORDER { tx | rx } | vlans { all | none } }
+ORDER   := { 7 | 9 | 11 | 15 | 23 | 31 }
+
+show prints link, speed, interface mode, parser depth, routed-frame update
+fields and TTL update of ports (default 1-48); a value kelfd cannot read
+shows as -. link prints only the link state. `port` alone shows all ports.
+set changes each given port in turn and stops at the first refusal:
+  parser N          parser depth, as kelfd counts it (it sets 4 at start)
+  frame-update MASK fields rewritten in routed frames (a bit mask)
+  ttl-update        decrement the TTL of routed frames
+  loopback          loopback mode (off also turns loopback suppression on)
+  prbs ORDER tx|rx  start a PRBS-ORDER test pattern, sending or checking
+  vlans all|none    join (leave) every VLAN 2 to 4095
+state asks kelfd for the port's mode, state and info words; kelfd also
+prints the switch's and the port's description on its own output.
+)";
+
+const char kStatsHelp[] = R"(Usage: kelfctl stats show PORT
+       kelfctl stats priorities PORT
+       kelfctl stats reset PORTS
+       kelfctl stats help
+
+show prints every counter of a port, priorities its received frames per
+priority 0 to 15, reset clears the counters of the given ports.
+Ports are 0 to 49999.
+)";
+
+// Operating configurations by name and number.
+struct CfgName {
+    const char *name;
+    int cfg;
+};
+constexpr CfgName kCfgs[] = {{"pairs", 1}, {"fan-in", 2}, {"isolated", 5}, {"mesh", 6}};
+
+void config_set(Session &s, Args &a) {
+    std::string w = a.next("CONFIG");
+    a.finish();
+    int cfg = -1;
+    for (const auto &c : kCfgs)
+        if (w == c.name || w == std::to_string(c.cfg)) cfg = c.cfg;
+    if (cfg < 0)
+        usage("config: '" + w + "' is not a configuration (pairs, fan-in, isolated, mesh, or 1, 2, 5, 6)");
+    if_kel_t k = s.kel(KEL_SET_CFG);
+    k.cfg = cfg;
+    s.value(s.status(k), "apply configuration " + w + " to unit " + std::to_string(s.unit));
+    s.print_ok();
+}
+
+void config_show(Session &s, Args &a) {
+    a.finish();
+    if_kel_t k = s.kel(KEL_GET_CFG);
+    int cfg = s.value(s.status(k), "read the configuration of unit " + std::to_string(s.unit));
+    s.print(print_config(cfg));
+}
+
+constexpr int kMaskPorts = 47;  // masks cover ports 1 to 47
+
+void set_bits(std::uint8_t *set, const std::vector<int> &ports) {
+    for (int p : ports) set[p / 8] = static_cast<std::uint8_t>(set[p / 8] | (1u << (p % 8)));
+}
+
+void mask_set(Session &s, Args &a) {
+    std::vector<int> in = a.ports("PORTS", 1, kMaskPorts, kMaskPorts);
+    if (!a.accept("to")) usage("mask set needs PORTS to PORTS");
+    std::vector<int> eg = a.ports("egress PORTS", 1, kMaskPorts, kMaskPorts);
+    a.finish();
+    if (in.empty()) usage("mask set: no port to set");
+    if_kel_mask_t m = s.mask(KEL_SET_PORT_MASK);
+    set_bits(m.mask.ingress, in);
+    set_bits(m.mask.egress, eg);
+    s.value(s.status(m), "set the masks of ports " + format_port_list(in));
+    s.print_ok();
+}
+
+void mask_show(Session &s, Args &a) {
+    std::vector<int> ports;
+    if (a.done()) ports = parse_port_list("all", "PORTS", 1, kMaskPorts, kMaskPorts);
+    else ports = a.ports("PORTS", 1, kMaskPorts, kMaskPorts);
+    a.finish();
+    std::vector<PortMask> masks;
+    for (int p : ports) {
+        if_kel_mask_t m = s.mask(KEL_GET_PORT_MASK);
+        set_bits(m.mask.ingress, {p});
+        kel_mask_t r;
+        s.record(&m, sizeof m, &r, sizeof r);
+        if (r.ret_val != 0) refused("cannot read the mask of port " + std::to_string(p) + ": kelfd refused");
+        PortMask pm{p, {}};
+        for (int q = 1; q <= kMaskPorts; ++q)
+            if (r.egress[q / 8] & (1u << (q % 8))) pm.egress.push_back(q);
+        masks.push_back(pm);
+    }
+    s.print(print_masks(masks));
+}
+
+std::optional<int> port_read(Session &s, int code, int port) {
+    if_kel_t k = s.kel(code);
+    k.port = port;
+    std::int32_t v = s.status(k);
+    if (v < 0) return std::nullopt;
+    return v;
+}
+
+std::vector<int> port_list(Args &a, int hi = 65535) {
+    std::vector<int> p;
+    if (a.done()) p = parse_port_list("1-48", "PORTS", 0, hi);
+    else p = a.ports("PORTS", 0, hi);
+    a.finish();
+    return p;
+}
+
+void port_show(Session &s, Args &a) {
+    std::vector<int> ports = port_list(a);
+    std::vector<PortInfo> info;
+    bool any = false;
+    for (int p : ports) {
+        PortInfo i{p, port_read(s, KEL_GET_PORT_LINK, p), port_read(s, KEL_GET_PORT_SPEED, p),
+                   port_read(s, KEL_GET_PORT_ETH_MODE, p), port_read(s, KEL_GET_PORT_PARSER, p),
+                   port_read(s, KEL_GET_RFRAME_UPDATE, p), port_read(s, KEL_GET_TTL_UPDATE, p)};
+        any = any || i.link || i.speed || i.mode || i.parser || i.frame_update || i.ttl_update;
+        info.push_back(i);
+    }
+    if (!any) refused("kelfd answered none of the reads of ports " + format_port_list(ports));
+    s.print(print_ports(info));
+}
+
+void port_link(Session &s, Args &a) {
+    std::vector<int> ports = port_list(a);
+    std::vector<std::pair<int, int>> links;
+    for (int p : ports) {
+        if_kel_t k = s.kel(KEL_GET_PORT_LINK);
+        k.port = p;
+        links.emplace_back(p, s.value(s.status(k), "read the link of port " + std::to_string(p)));
+    }
+    s.print(print_links(links));
+}
+
+// One change of `port set`, ready to send to each port.
+struct PortSetting {
+    std::string what;
+    int code;
+    int field_port;  // 0: if_kel.port, 1: dev, 2: val
+    std::int32_t val = 0, dev = 0, addr = 0;
+    bool sdk_status = false;  // the reply is a switch status, not 0 / -1
+};
+
+PortSetting parse_setting(Args &a) {
+    std::string kw = a.next("SETTING");
+    if (kw == "parser")
+        return {"set the parser depth", KEL_SET_PORT_PARSER, 0,
+                static_cast<std::int32_t>(a.number("parser N", 2, INT32_MAX))};
+    if (kw == "frame-update")
+        return {"set the routed-frame update fields", KEL_SET_RFRAME_UPDATE, 0,
+                static_cast<std::int32_t>(a.u32("frame-update MASK"))};
+    if (kw == "ttl-update")
+        return {"set TTL update", KEL_SET_TTL_UPDATE, 0, a.on_off("ttl-update") ? 1 : 0};
+    if (kw == "loopback") {
+        std::string m = a.next("loopback MODE");
+        int mode = m == "off" ? 0 : m == "1" ? 1 : m == "2" ? 2 : -1;
+        if (mode < 0) usage("loopback: '" + m + "' is not off, 1 or 2");
+        PortSetting ps{"set loopback", KEL_SET_LOOPBACK, 1, mode};
+        ps.sdk_status = true;
+        return ps;
+    }
+    if (kw == "prbs") {
+        std::string o = a.next("prbs ORDER");
+        int order = 0;
+        for (int v : {7, 9, 11, 15, 23, 31})
+            if (o == std::to_string(v)) order = v;
+        if (order == 0) usage("prbs: '" + o + "' is not a pattern order (7, 9, 11, 15, 23, 31)");
+        std::string dir = a.next("prbs direction tx|rx");
+        if (dir != "tx" && dir != "rx") usage("prbs: '" + dir + "' is not tx or rx");
+        PortSetting ps{"start PRBS-" + o, KEL_SET_PRBS, 2, 0};
+        ps.dev = order;
+        ps.addr = dir == "tx" ? 1 : 0;
+        return ps;
+    }
+    if (kw == "vlans") {
+        std::string w = a.next("vlans all|none");
+        if (w != "all" && w != "none") usage("vlans: '" + w + "' is not all or none");
+        PortSetting ps{w == "all" ? "join every VLAN" : "leave every VLAN",
+                       w == "all" ? KEL_ADD_VLAN_PROMISC : KEL_DEL_VLAN_PROMISC, 0, 0};
+        ps.sdk_status = true;
+        return ps;
+    }
+    usage("unknown port setting '" + kw + "'");
+}
+
+void port_set(Session &s, Args &a) {
+    std::vector<int> ports = a.ports("PORTS", 0, 65535);
+    std::vector<PortSetting> settings;
+    while (!a.done()) settings.push_back(parse_setting(a));
+    if (settings.empty()) usage("port set needs a SETTING");
+    for (int p : ports) {
+        for (const auto &ps : settings) {
+            if_kel_t k = s.kel(ps.code);
+            k.val = ps.val;
+            k.dev = ps.dev;
+            k.addr = ps.addr;
+            if (ps.field_port == 0) k.port = p;
+            else if (ps.field_port == 1) k.dev = p;
+            else k.val = p;
+            std::int32_t st = s.status(k);
+            std::string what = ps.what + " of port " + std::to_string(p);
+            if (ps.sdk_status) s.sdk_ok(st, what);
+            else s.value(st, what);
+        }
+    }
+    s.print_ok();
+}
+
+void port_state(Session &s, Args &a) {
+    int port = a.port("PORT");
+    a.finish();
+    if_kel_lbg_t l = s.lbg(KEL_GET_PORT_STATE);
+    l.lbg = port;
+    kel_lbg_query_list_t q;
+    s.record(&l, sizeof l, &q, sizeof q);
+    if (q.ret != 0) refused("cannot read the state of port " + std::to_string(port) + ": kelfd refused");
+    s.print(print_port_state(port, q));
+}
+
+void stats_show(Session &s, Args &a) {
+    int port = a.port("PORT", 0, 49999);
+    a.finish();
+    if_kel_t k = s.kel(KEL_GET_STAT);
+    k.kel_mem.port = port;
+    kel_stat_t st;
+    s.record(&k, sizeof k, &st, sizeof st);
+    if (st.ret_val != 0) refused("cannot read the counters of port " + std::to_string(port) + ": kelfd refused");
+    s.print(print_stats(port, st.kel_stat_cnt.kelf));
+}
+
+void stats_priorities(Session &s, Args &a) {
+    int port = a.port("PORT", 0, 49999);
+    a.finish();
+    if_kel_t k = s.kel(KEL_GET_PRIO_STAT);
+    k.kel_mem.port = port;
+    kel_stat_t st;
+    s.record(&k, sizeof k, &st, sizeof st);
+    if (st.ret_val != 0)
+        refused("cannot read the priority counters of port " + std::to_string(port) + ": kelfd refused");
+    s.print(print_prio_stats(port, st.kel_stat_cnt.prio_kelf));
+}
+
+void stats_reset(Session &s, Args &a) {
+    std::vector<int> ports = a.ports("PORTS", 0, 49999);
+    a.finish();
+    for (int p : ports) {
+        if_kel_t k = s.kel(KEL_RESET_STAT);
+        k.kel_mem.port = p;
+        s.value(s.status(k), "reset the counters of port " + std::to_string(p));
+    }
+    s.print_ok();
+}
+
+}  // namespace
+
+std::string config_name(int cfg) {
+    for (const auto &c : kCfgs)
+        if (c.cfg == cfg) return c.name;
+    return cfg == 0 ? "none" : "unknown";
+}
+
+std::vector<Object> port_objects() {
+    return {
+        {"config", "cfg", "operating configuration of the switch", kConfigHelp, config_show,
+         {{"set", nullptr, config_set}, {"show", nullptr, config_show}}},
+        {"mask", nullptr, "port masks: where each port may forward", kMaskHelp, mask_show,
+         {{"set", nullptr, mask_set}, {"show", nullptr, mask_show}}},
+        {"port", nullptr, "port properties, link, test modes", kPortHelp, port_show,
+         {{"show", nullptr, port_show},
+          {"link", nullptr, port_link},
+          {"set", nullptr, port_set},
+          {"state", nullptr, port_state}}},
+        {"stats", nullptr, "port counters", kStatsHelp, nullptr,
+         {{"show", nullptr, stats_show},
+          {"priorities", "prio", stats_priorities},
+          {"reset", nullptr, stats_reset}}},
+    };
+}
+
+}  // namespace kelfctl

@@ -1,0 +1,65 @@
+// print.h - one printer per object: from what kelfd answered to an Output
+// that holds both the text and the JSON form.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kel_lib.h"
+#include "output.h"
+#include "rule.h"
+
+namespace kelfctl {
+
+// Rules.
+struct RuleCounter {
+    int group;
+    std::int64_t id;
+    std::uint64_t frames;
+};
+Output print_rule_added(int group, std::int64_t id);
+// A table of rules, or with detail their `rule add` lines (an export).
+Output print_rules(const std::vector<RuleSpec> &rules, bool detail);
+Output print_rule_counters(const std::vector<RuleCounter> &c);
+
+// Operating configuration, port masks, port properties, statistics.
+Output print_config(int cfg);
+struct PortMask {
+    int port;
+    std::vector<int> egress;
+};
+Output print_masks(const std::vector<PortMask> &m);
+struct PortInfo {
+    int port;
+    std::optional<int> link, speed, mode, parser, frame_update, ttl_update;
+};
+Output print_ports(const std::vector<PortInfo> &p);
+Output print_links(const std::vector<std::pair<int, int>> &links);
+Output print_port_state(int port, const kel_lbg_query_list_t &q);
+Output print_stats(int port, const kelf_stat_cnt_t &c);
+Output print_prio_stats(int port, const kelf_prio_stat_cnt_t &c);
+std::string config_name(int cfg);
+
+// Load-balancing groups, mirrors, multicast groups, hashing.
+Output print_lbg_added(int lbg);
+Output print_lbgs(const std::vector<int> &lbgs);
+struct MirrorInfo {
+    int mirror;
+    std::optional<std::vector<int>> ports;  // nullopt: none monitored
+};
+Output print_mirrors(const std::vector<MirrorInfo> &m);
+Output print_mcast_created(int group);
+Output print_mcast(int group, int port);
+Output print_l2_hash(const kel_l2_hash_t &h);
+Output print_l3_hash(const kel_l3_hash_t &h);
+
+// Platform hardware and the daemon.
+Output print_value(const std::string &key, std::int64_t v, int hex_digits = 0);
+Output print_block(const kel_query_list_t &q, std::uint32_t length);
+Output print_gpio(int gpio, std::optional<int> direction, std::optional<int> value);
+Output print_daemon(int switches, int stay_up);
+Output print_raw(int code, const std::vector<unsigned char> &reply);
+
+}  // namespace kelfctl

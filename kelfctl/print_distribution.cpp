@@ -1,0 +1,93 @@
+// Printers of lbg, mirror, mcast and hash.
+#include "print.h"
+
+namespace kelfctl {
+namespace {
+
+Cell mac_cell(const std::uint8_t *p) {
+    Mac m;
+    std::copy(p, p + 6, m.begin());
+    return str(format_mac(m));
+}
+
+// A record printed under a heading in text, nested under key in JSON.
+Output section(const std::string &key, const std::string &heading, const Record &r) {
+    Output o = out(r);
+    std::string indented;
+    std::size_t pos = 0;
+    while (pos < o.text.size()) {
+        std::size_t nl = o.text.find('\n', pos);
+        indented += "  " + o.text.substr(pos, nl - pos + 1);
+        pos = nl + 1;
+    }
+    Json j = Json::object();
+    j[key] = o.json;
+    return {j, heading + "\n" + indented};
+}
+
+}  // namespace
+
+Output print_lbg_added(int lbg) {
+    Json j = Json::object();
+    j["lbg"] = lbg;
+    return {j, "created load-balancing group " + std::to_string(lbg) + "\n"};
+}
+
+Output print_lbgs(const std::vector<int> &lbgs) {
+    Table t("lbgs", {{"lbg", "LBG"}});
+    for (int n : lbgs) t.row({num(n)});
+    return out(t);
+}
+
+Output print_mirrors(const std::vector<MirrorInfo> &m) {
+    Table t("mirrors", {{"mirror", "MIRROR"}, {"ports", "MONITORED PORTS"}});
+    for (const auto &i : m)
+        t.row({num(i.mirror), i.ports ? ports(*i.ports) : ports({})});
+    return out(t);
+}
+
+Output print_mcast_created(int group) {
+    Json j = Json::object();
+    j["group"] = group;
+    return {j, "created multicast group " + std::to_string(group) + "\n"};
+}
+
+Output print_mcast(int group, int port) {
+    Record r;
+    r.add("group", num(group)).add("port", num(port));
+    return out(r);
+}
+
+Output print_l2_hash(const kel_l2_hash_t &h) {
+    Record r;
+    r.add("src-mac", mac_cell(h.src_mac_mask))
+        .add("dst-mac", mac_cell(h.dst_mac_mask))
+        .add("ethertype", hexnum(h.ether_type_mask, 4))
+        .add("vlan-id", hexnum(h.vlan_id_mask, 3))
+        .add("vlan-priority", hexnum(h.vlan_pri, 1))
+        .add("vlan2-id", hexnum(h.vlan2_id_mask, 3))
+        .add("vlan2-priority", hexnum(h.vlan2_pri, 1))
+        .add("symmetric-mac", on_off(h.sym_mac != 0));
+    return section("l2", "l2 hash", r);
+}
+
+Output print_l3_hash(const kel_l3_hash_t &h) {
+    Record r;
+    r.add("src-ip", hexnum(h.src_ip_mask, 8))
+        .add("dst-ip", hexnum(h.dst_ip_mask, 8))
+        .add("src-port", hexnum(h.src_port_mask, 4))
+        .add("dst-port", hexnum(h.dst_port_mask, 4))
+        .add("dscp", hexnum(h.dscp_mask, 2))
+        .add("isl-user", hexnum(h.isl_usr_mask, 2))
+        .add("protocol", hexnum(h.proto_mask, 2))
+        .add("flow", hexnum(h.flow_mask, 5))
+        .add("custom", hexnum(h.custom_mask, 8))
+        .add("symmetric-l3", on_off(h.sym_l3_fields != 0))
+        .add("symmetric-l4", on_off(h.sym_l4_fields != 0))
+        .add("random-next-hop", on_off(h.random_next_hop != 0))
+        .add("random-other", on_off(h.random_other != 0))
+        .add("random-only", on_off(h.random_only != 0));
+    return section("l3", "l3 hash", r);
+}
+
+}  // namespace kelfctl

@@ -1,0 +1,137 @@
+// Printers of config, mask, port and stats.
+#include <cstddef>
+#include <cstring>
+
+#include "print.h"
+
+namespace kelfctl {
+namespace {
+
+struct Counter {
+    const char *name;
+    std::size_t off;
+};
+
+// The counters in wire order; offsetof ties each name to its place.
+#define KEL_COUNTER(n) {#n, offsetof(kelf_stat_cnt_t, n)}
+constexpr Counter kCounters[] = {
+    KEL_COUNTER(cntRxUcstPkts), KEL_COUNTER(cntRxUcstPktsNonIP), KEL_COUNTER(cntRxUcstPktsIPv4),
+    KEL_COUNTER(cntRxUcstPktsIPv6), KEL_COUNTER(cntRxBcstPkts), KEL_COUNTER(cntRxBcstPktsNonIP),
+    KEL_COUNTER(cntRxBcstPktsIPv4), KEL_COUNTER(cntRxBcstPktsIPv6), KEL_COUNTER(cntRxMcstPkts),
+    KEL_COUNTER(cntRxMcstPktsNonIP), KEL_COUNTER(cntRxMcstPktsIPv4), KEL_COUNTER(cntRxMcstPktsIPv6),
+    KEL_COUNTER(cntRxPausePkts), KEL_COUNTER(cntRxCBPausePkts), KEL_COUNTER(cntRxFCSErrors),
+    KEL_COUNTER(cntRxSymbolErrors), KEL_COUNTER(cntRxFrameSizeErrors), KEL_COUNTER(cntRxMinTo63Pkts),
+    KEL_COUNTER(cntRx64Pkts), KEL_COUNTER(cntRx65to127Pkts), KEL_COUNTER(cntRx128to255Pkts),
+    KEL_COUNTER(cntRx256to511Pkts), KEL_COUNTER(cntRx512to1023Pkts), KEL_COUNTER(cntRx1024to1522Pkts),
+    KEL_COUNTER(cntRx1523to2047Pkts), KEL_COUNTER(cntRx2048to4095Pkts),
+    KEL_COUNTER(cntRx4096to8191Pkts), KEL_COUNTER(cntRx8192to10239Pkts),
+    KEL_COUNTER(cntRx10240toMaxPkts), KEL_COUNTER(cntRxFragmentPkts), KEL_COUNTER(cntRxUndersizedPkts),
+    KEL_COUNTER(cntRxJabberPkts), KEL_COUNTER(cntRxOversizedPkts), KEL_COUNTER(cntRxGoodOctets),
+    KEL_COUNTER(cntRxOctetsNonIp), KEL_COUNTER(cntRxOctetsIPv4), KEL_COUNTER(cntRxOctetsIPv6),
+    KEL_COUNTER(cntRxBadOctets), KEL_COUNTER(cntRxPriorityPkts), KEL_COUNTER(cntRxPriorityOctets),
+    KEL_COUNTER(cntTxUcstPkts), KEL_COUNTER(cntTxBcstPkts), KEL_COUNTER(cntTxMcstPkts),
+    KEL_COUNTER(cntTxPausePkts), KEL_COUNTER(cntTxFCSErroredPkts), KEL_COUNTER(cntTxErrorDropPkts),
+    KEL_COUNTER(cntTxTimeOutPkts), KEL_COUNTER(cntTxLoopbackPkts), KEL_COUNTER(cntTxMinTo63Pkts),
+    KEL_COUNTER(cntTx64Pkts), KEL_COUNTER(cntTx65to127Pkts), KEL_COUNTER(cntTx128to255Pkts),
+    KEL_COUNTER(cntTx256to511Pkts), KEL_COUNTER(cntTx512to1023Pkts), KEL_COUNTER(cntTx1024to1522Pkts),
+    KEL_COUNTER(cntTx1523to2047Pkts), KEL_COUNTER(cntTx2048to4095Pkts),
+    KEL_COUNTER(cntTx4096to8191Pkts), KEL_COUNTER(cntTx8192to10239Pkts),
+    KEL_COUNTER(cntTx10240toMaxPkts), KEL_COUNTER(cntTxOctets), KEL_COUNTER(cntTxErrorOctets),
+    KEL_COUNTER(cntTxCMDropPkts), KEL_COUNTER(cntFIDForwardedPkts), KEL_COUNTER(cntFloodForwardedPkts),
+    KEL_COUNTER(cntSpeciallyHandledPkts), KEL_COUNTER(cntParseErrDropPkts),
+    KEL_COUNTER(cntParityErrorPkts), KEL_COUNTER(cntTrappedPkts), KEL_COUNTER(cntPauseDropPkts),
+    KEL_COUNTER(cntSTPDropPkts), KEL_COUNTER(cntReservedTrapPkts),
+    KEL_COUNTER(cntSecurityViolationPkts), KEL_COUNTER(cntVLANTagDropPkts),
+    KEL_COUNTER(cntVLANIngressBVPkts), KEL_COUNTER(cntVLANEgressBVPkts),
+    KEL_COUNTER(cntGlortMissDropPkts), KEL_COUNTER(cntFFUDropPkts), KEL_COUNTER(cntPolicerDropPkts),
+    KEL_COUNTER(cntTTLDropPkts), KEL_COUNTER(cntCmPrivDropPkts), KEL_COUNTER(cntSmp0DropPkts),
+    KEL_COUNTER(cntSmp1DropPkts), KEL_COUNTER(cntRxHog0DropPkts), KEL_COUNTER(cntRxHog1DropPkts),
+    KEL_COUNTER(cntTxHog0DropPkts), KEL_COUNTER(cntTxHog1DropPkts), KEL_COUNTER(cntRateLimit0DropPkts),
+    KEL_COUNTER(cntRateLimit1DropPkts), KEL_COUNTER(cntBadSmpDropPkts),
+    KEL_COUNTER(cntTriggerDropRedirPkts), KEL_COUNTER(cntTriggerDropPkts),
+    KEL_COUNTER(cntTriggerRedirPkts), KEL_COUNTER(cntTriggerMirroredPkts),
+    KEL_COUNTER(cntBroadcastDropPkts), KEL_COUNTER(cntDLFDropPkts), KEL_COUNTER(cntRxCMDropPkts),
+    KEL_COUNTER(cntUnderrunPkts), KEL_COUNTER(cntOverrunPkts), KEL_COUNTER(cntCorruptedPkts),
+    KEL_COUNTER(cntStatsDropCountTx), KEL_COUNTER(cntStatsDropCountRx),
+};
+#undef KEL_COUNTER
+static_assert(sizeof kCounters / sizeof kCounters[0] * 8 == sizeof(kelf_stat_cnt_t),
+              "every counter of the reply is printed");
+
+Cell opt(const std::optional<int> &v) { return v ? num(*v) : none(); }
+
+}  // namespace
+
+Output print_config(int cfg) {
+    Json j = Json::object();
+    j["config"] = cfg;
+    j["name"] = config_name(cfg);
+    return {j, "configuration " + std::to_string(cfg) + " (" + config_name(cfg) + ")\n"};
+}
+
+Output print_masks(const std::vector<PortMask> &m) {
+    Table t("masks", {{"port", "PORT"}, {"egress", "FORWARDS TO"}});
+    for (const auto &pm : m) t.row({num(pm.port), ports(pm.egress)});
+    return out(t);
+}
+
+Output print_ports(const std::vector<PortInfo> &p) {
+    Table t("ports", {{"port", "PORT"},
+                      {"link", "LINK"},
+                      {"speed", "SPEED"},
+                      {"mode", "MODE"},
+                      {"parser", "PARSER"},
+                      {"frame-update", "FRAME-UPDATE"},
+                      {"ttl-update", "TTL-UPDATE"}});
+    for (const auto &i : p) {
+        t.row({num(i.port), i.link ? Cell{*i.link != 0, *i.link != 0 ? "up" : "down"} : none(),
+               opt(i.speed), opt(i.mode), opt(i.parser),
+               i.frame_update ? hexnum(static_cast<std::uint32_t>(*i.frame_update)) : none(),
+               i.ttl_update ? on_off(*i.ttl_update != 0) : none()});
+    }
+    return out(t);
+}
+
+Output print_links(const std::vector<std::pair<int, int>> &links) {
+    Table t("links", {{"port", "PORT"}, {"link", "LINK"}});
+    for (const auto &[p, l] : links) t.row({num(p), Cell{l != 0, l != 0 ? "up" : "down"}});
+    return out(t);
+}
+
+Output print_port_state(int port, const kel_lbg_query_list_t &q) {
+    int l[6];
+    for (int i = 0; i < 6; ++i) l[i] = q.kel_lbg_list.lbg_list[i];
+    Cell info{Json::array({l[2], l[3], l[4], l[5]}), std::to_string(l[2]) + " " + std::to_string(l[3]) +
+                                                          " " + std::to_string(l[4]) + " " +
+                                                          std::to_string(l[5])};
+    Record r;
+    r.add("port", num(port)).add("mode", num(l[0])).add("state", num(l[1])).add("info", info);
+    return out(r);
+}
+
+Output print_stats(int port, const kelf_stat_cnt_t &c) {
+    Record r;
+    r.add("port", num(port));
+    const auto *base = reinterpret_cast<const unsigned char *>(&c);
+    for (const auto &k : kCounters) {
+        std::uint64_t v;
+        std::memcpy(&v, base + k.off, sizeof v);
+        r.add(k.name, unum(v));
+    }
+    return out(r);
+}
+
+Output print_prio_stats(int port, const kelf_prio_stat_cnt_t &c) {
+    Table t("priorities", {{"priority", "PRIORITY"}, {"frames", "RX FRAMES"}});
+    for (int i = 0; i < 16; ++i) {
+        std::uint64_t v;
+        std::memcpy(&v, reinterpret_cast<const unsigned char *>(&c) + 8 * i, sizeof v);
+        t.row({num(i), unum(v)});
+    }
+    Output o = out(t);
+    o.json["port"] = port;
+    o.text = "port " + std::to_string(port) + "\n" + o.text;
+    return o;
+}
+
+}  // namespace kelfctl

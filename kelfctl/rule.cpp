@@ -1,0 +1,407 @@
+#include "rule.h"
+
+#include <cstring>
+
+namespace kelfctl {
+namespace {
+
+// Action bits of command 54, one per thing a rule does.
+constexpr int kActPermit = 0x1;
+constexpr int kActDrop = 0x2;
+constexpr int kActMirror = 0x8;
+constexpr int kActSetVlan = 0x100;
+constexpr int kActSetVlanPri = 0x200;
+constexpr int kActSetSwitchPri = 0x400;
+constexpr int kActSetUserBits = 0x1000;
+constexpr int kActLbg = 0x2000;
+constexpr int kActRedirect = 0x8000;
+
+// VLAN tag types, counted from 1 on the wire (0 is no condition).
+constexpr const char *kVlanTags[] = {"untagged",   "tagged",     "user-a",      "user-b",
+                                     "vlan1",      "vlan2",      "only-vlan1",  "only-vlan2",
+                                     "vlan1-vlan2", "vlan2-untagged"};
+constexpr int kVlanTagCount = static_cast<int>(sizeof kVlanTags / sizeof kVlanTags[0]);
+
+const char *action_name(RuleSpec::Action a) {
+    switch (a) {
+        case RuleSpec::Action::Drop: return "drop";
+        case RuleSpec::Action::Permit: return "permit";
+        case RuleSpec::Action::Redirect: return "redirect";
+        case RuleSpec::Action::Lbg: return "lbg";
+        case RuleSpec::Action::Mirror: return "mirror";
+        case RuleSpec::Action::Rewrite: return "rewrite";
+        case RuleSpec::Action::Unreported: return "unreported";
+    }
+    return "?";
+}
+
+template <class T>
+void once(std::optional<T> &slot, std::string_view kw, T v) {
+    if (slot) usage(std::string(kw) + " given twice");
+    slot = v;
+}
+
+std::pair<int, std::optional<int>> l4_port(Args &a, std::string_view kw) {
+    std::string s = a.next(std::string(kw) + " PORT[/MASK]");
+    std::size_t slash = s.find('/');
+    int p = static_cast<int>(value([&] { return parse_int(s.substr(0, slash), kw, 1, 65535); }));
+    std::optional<int> m;
+    if (slash != std::string::npos)
+        m = static_cast<int>(value([&] { return parse_int(s.substr(slash + 1), kw, 1, 0xFFFF); }));
+    return {p, m};
+}
+
+bool any_byte(const std::uint8_t *p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (p[i] != 0) return true;
+    return false;
+}
+
+IpPrefix v4_prefix(std::uint32_t a, std::uint32_t m) {
+    IpPrefix p;
+    p.v4 = a;
+    p.v4mask = m;
+    for (int i = 0; i < 4; ++i) {
+        p.addr[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(a >> (24 - 8 * i));
+        p.mask[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(m >> (24 - 8 * i));
+    }
+    return p;
+}
+
+IpPrefix v6_prefix(const std::uint8_t *a, const std::uint8_t *m) {
+    IpPrefix p;
+    p.v6 = true;
+    std::memcpy(p.addr.data(), a, 16);
+    std::memcpy(p.mask.data(), m, 16);
+    return p;
+}
+
+// The address fields of one side; kel_mem is packed, so no references
+// into it.
+void put_ip(const IpPrefix &p, kel_mem_t &m, bool src) {
+    if (p.v6) {
+        kel_ip6_t a{}, mask{};
+        a.flag = 1;
+        std::memcpy(a.ip, p.addr.data(), 16);
+        mask.flag = 1;
+        std::memcpy(mask.ip, p.mask.data(), 16);
+        (src ? m.src_ip6 : m.dst_ip6) = a;
+        (src ? m.src_ip6_mask : m.dst_ip6_mask) = mask;
+    } else if (src) {
+        m.src_ip = p.v4, m.src_ip_mask = p.v4mask;
+    } else {
+        m.dst_ip = p.v4, m.dst_ip_mask = p.v4mask;
+    }
+}
+
+}  // namespace
+
+RuleSpec parse_rule(Args &a) {
+    RuleSpec r;
+    bool have_action = false;
+    auto action = [&](RuleSpec::Action act) {
+        if (have_action) usage("a rule takes one of drop, permit, redirect, lbg, mirror, rewrite");
+        have_action = true;
+        r.action = act;
+    };
+    bool have_group = false, have_id = false;
+    while (!a.done()) {
+        std::string kw = a.next("keyword");
+        if (kw == "group") {
+            if (have_group) usage("group given twice");
+            have_group = true;
+            r.group = static_cast<int>(a.number("group", 0, KEL_MAX_GROUPS - 1));
+        } else if (kw == "id") {
+            if (have_id) usage("id given twice");
+            have_id = true;
+            r.id = a.number("id", 1, 0xFFFFFF);
+        } else if (kw == "drop") {
+            action(RuleSpec::Action::Drop);
+        } else if (kw == "permit") {
+            action(RuleSpec::Action::Permit);
+        } else if (kw == "redirect") {
+            action(RuleSpec::Action::Redirect);
+            r.target = a.port("redirect PORT");
+        } else if (kw == "lbg") {
+            action(RuleSpec::Action::Lbg);
+            r.target = static_cast<int>(a.number("lbg GROUP", 0, INT32_MAX));
+        } else if (kw == "mirror") {
+            action(RuleSpec::Action::Mirror);
+            r.target = static_cast<int>(a.number("mirror MIRROR", 0, 255));
+        } else if (kw == "rewrite") {
+            action(RuleSpec::Action::Rewrite);
+        } else if (kw == "set-vlan") {
+            once(r.set_vlan, kw, static_cast<int>(a.number("set-vlan VLAN", 0, 4095)));
+        } else if (kw == "set-vlan-priority") {
+            once(r.set_vlan_priority, kw, static_cast<int>(a.number("set-vlan-priority", 0, 15)));
+        } else if (kw == "set-switch-priority") {
+            once(r.set_switch_priority, kw, static_cast<int>(a.number("set-switch-priority", 0, 15)));
+        } else if (kw == "set-user-bits") {
+            once(r.set_user_bits, kw, static_cast<int>(a.number("set-user-bits", 0, 15)));
+        } else if (kw == "in-port") {
+            if (r.in_port != 0) usage("in-port given twice");
+            r.in_port = a.port("in-port PORT", 1, 65535);
+        } else if (kw == "src-mac" || kw == "dst-mac") {
+            std::string s = a.next(kw + " MAC");
+            once(kw == "src-mac" ? r.src_mac : r.dst_mac, kw, value([&] { return parse_mac(s, kw); }));
+        } else if (kw == "ethertype") {
+            std::string s = a.next("ethertype TYPE");
+            int t = value([&] { return parse_ethertype(s, kw); });
+            if (t == 0) usage("ethertype: 0 matches nothing; leave ethertype out to match any");
+            once(r.ethertype, kw, t);
+        } else if (kw == "vlan") {
+            once(r.vlan, kw, static_cast<int>(a.number("vlan VLAN", 1, 4095)));
+        } else if (kw == "vlan-tag") {
+            std::string s = a.next("vlan-tag TYPE");
+            int t = -1;
+            for (int i = 0; i < kVlanTagCount; ++i)
+                if (s == kVlanTags[i]) t = i;
+            if (t < 0)
+                usage("vlan-tag: '" + s +
+                      "' is not a tag type (untagged, tagged, user-a, user-b, vlan1, vlan2, "
+                      "only-vlan1, only-vlan2, vlan1-vlan2, vlan2-untagged)");
+            once(r.vlan_tag, kw, t);
+        } else if (kw == "src-ip" || kw == "dst-ip") {
+            std::string s = a.next(kw + " ADDRESS[/PREFIX]");
+            IpPrefix p = value([&] { return parse_ip_prefix(s, kw); });
+            if (!p.v6 && p.v4 == 0) usage(kw + ": 0.0.0.0 matches any address; leave " + kw + " out");
+            once(kw == "src-ip" ? r.src_ip : r.dst_ip, kw, p);
+        } else if (kw == "protocol") {
+            std::string s = a.next("protocol PROTO");
+            int p = value([&] { return parse_protocol(s, kw); });
+            if (p == 0) usage("protocol: 0 matches any protocol; leave protocol out");
+            once(r.protocol, kw, p);
+        } else if (kw == "sport" || kw == "dport") {
+            auto [p, m] = l4_port(a, kw);
+            once(kw == "sport" ? r.sport : r.dport, kw, p);
+            if (m) (kw == "sport" ? r.sport_mask : r.dport_mask) = m;
+        } else if (kw == "mpls") {
+            std::string s = a.next("mpls unicast|multicast");
+            if (s != "unicast" && s != "multicast")
+                usage("mpls: '" + s + "' is not unicast or multicast");
+            once(r.mpls, kw, s == "unicast" ? 1 : 2);
+        } else if (kw == "mpls-header") {
+            std::string s = a.next("mpls-header VALUE[/MASK]");
+            std::size_t slash = s.find('/');
+            std::uint64_t v = value([&] { return parse_u64(s.substr(0, slash), kw); });
+            std::uint64_t m = slash == std::string::npos
+                                  ? ~std::uint64_t{0}
+                                  : value([&] { return parse_u64(s.substr(slash + 1), kw); });
+            if (v == 0) usage("mpls-header: 0 matches any header; leave mpls-header out");
+            once(r.mpls_header, kw, v);
+            r.mpls_header_mask = m;
+        } else {
+            usage("unknown rule keyword '" + kw + "'");
+        }
+    }
+    if (!have_action) usage("a rule needs an action: drop, permit, redirect, lbg, mirror or rewrite");
+    bool sets = r.set_vlan || r.set_vlan_priority || r.set_switch_priority || r.set_user_bits;
+    if (r.action == RuleSpec::Action::Rewrite && !sets)
+        usage("rewrite needs set-vlan, set-vlan-priority, set-switch-priority or set-user-bits");
+    if (r.action == RuleSpec::Action::Mirror && sets)
+        usage("a mirror rule takes no set-* action: mirroring replaces every other action");
+    if (r.set_user_bits && (r.action != RuleSpec::Action::Rewrite || r.set_vlan ||
+                            r.set_vlan_priority || r.set_switch_priority))
+        usage("set-user-bits replaces every other action: use it alone with rewrite");
+    if (r.mpls_header && !r.mpls) usage("mpls-header needs mpls unicast or mpls multicast");
+    if (r.mpls && r.ethertype) usage("mpls sets the EtherType: leave ethertype out");
+    return r;
+}
+
+if_kel_t rule_request(const RuleSpec &r, int unit, int *code) {
+    if_kel_t k;
+    std::memset(&k, 0, sizeof k);
+    k.unit = unit;
+    kel_mem_t &m = k.kel_mem;
+    m.group = r.group;
+    m.rule_id = static_cast<std::int32_t>(r.id);
+
+    int act = 0;
+    switch (r.action) {
+        case RuleSpec::Action::Drop: act = kActDrop; break;
+        case RuleSpec::Action::Permit: act = kActPermit; break;
+        case RuleSpec::Action::Redirect: act = kActRedirect; m.redir_port = r.target; break;
+        case RuleSpec::Action::Lbg: act = kActLbg; m.redir_port = r.target; break;
+        case RuleSpec::Action::Mirror: act = kActMirror; m.mirror_port = r.target; break;
+        case RuleSpec::Action::Rewrite:
+        case RuleSpec::Action::Unreported: break;
+    }
+    if (r.set_vlan) act |= kActSetVlan, m.vlan_act = *r.set_vlan;
+    if (r.set_vlan_priority) act |= kActSetVlanPri, m.vlan_pri_act = *r.set_vlan_priority;
+    if (r.set_switch_priority) act |= kActSetSwitchPri, m.user_act = *r.set_switch_priority;
+    if (r.set_user_bits) act |= kActSetUserBits, m.user_act = *r.set_user_bits;
+    // The plain actions have commands of their own; everything else goes
+    // through the combined command with its action bits.
+    switch (act) {
+        case kActDrop: *code = KEL_SET_DROP; break;
+        case kActPermit: *code = KEL_SET_PERMIT; break;
+        case kActRedirect: *code = KEL_SET_DIR; break;
+        case kActMirror: *code = KEL_SET_MIR; break;
+        default: *code = KEL_SET_RULE; k.action = act; break;
+    }
+    k.kel_cmd = *code;
+
+    m.port = r.in_port;
+    if (r.src_mac) m.src_mac.flag = 1, std::memcpy(m.src_mac.mac, r.src_mac->data(), 6);
+    if (r.dst_mac) m.dst_mac.flag = 1, std::memcpy(m.dst_mac.mac, r.dst_mac->data(), 6);
+    if (r.ethertype) m.ether_type = *r.ethertype;
+    if (r.vlan) m.vlan = *r.vlan;
+    if (r.vlan_tag) m.vlan_tag = *r.vlan_tag + 1;
+    if (r.src_ip) put_ip(*r.src_ip, m, true);
+    if (r.dst_ip) put_ip(*r.dst_ip, m, false);
+    if (r.protocol) m.ip_protocol = *r.protocol;
+    if (r.sport) m.src_port = *r.sport, m.src_port_mask = r.sport_mask.value_or(0);
+    if (r.dport) m.dst_port = *r.dport, m.dst_port_mask = r.dport_mask.value_or(0);
+    if (r.mpls) m.mpls_type = *r.mpls;
+    if (r.mpls_header) m.mpls_header = *r.mpls_header, m.mpls_header_mask = *r.mpls_header_mask;
+    return k;
+}
+
+if_kel_t rule_query(int unit, int group, std::int64_t id) {
+    if_kel_t k;
+    std::memset(&k, 0, sizeof k);
+    k.kel_cmd = KEL_ENTRY_QUERY;
+    k.unit = unit;
+    k.kel_mem.group = group;
+    k.kel_mem.rule_id = static_cast<std::int32_t>(id);
+    k.kel_mem.port = kAbsent;
+    k.kel_mem.rule_act = kAbsent;
+    return k;
+}
+
+std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id) {
+    const kel_mem_t &m = q.kel_mem;
+    if (m.port == kAbsent) return std::nullopt;
+    RuleSpec r;
+    r.group = group;
+    r.id = id;
+    switch (m.rule_act) {
+        case kActDrop: r.action = RuleSpec::Action::Drop; break;
+        case kActPermit: r.action = RuleSpec::Action::Permit; break;
+        case kActRedirect: r.action = RuleSpec::Action::Redirect, r.target = m.redir_port; break;
+        case kActLbg: r.action = RuleSpec::Action::Lbg, r.target = m.redir_port; break;
+        case kActSetSwitchPri: r.action = RuleSpec::Action::Rewrite; break;
+        default: r.action = RuleSpec::Action::Unreported; break;
+    }
+    // The stored switch priority comes back whatever else the rule does.
+    if (r.action == RuleSpec::Action::Rewrite || m.user_act != 0) r.set_switch_priority = int{m.user_act};
+
+    r.in_port = m.port;
+    Mac mac;
+    std::memcpy(mac.data(), m.src_mac.mac, 6);
+    if (any_byte(mac.data(), 6)) r.src_mac = mac;
+    std::memcpy(mac.data(), m.dst_mac.mac, 6);
+    if (any_byte(mac.data(), 6)) r.dst_mac = mac;
+    if (m.mpls_type == 1 || m.mpls_type == 2) r.mpls = int{m.mpls_type};
+    else if (m.ether_type != 0) r.ethertype = m.ether_type & 0xFFFF;
+    if (m.vlan != 0) r.vlan = m.vlan & 0xFFF;
+    if (any_byte(m.src_ip6.ip, 16)) r.src_ip = v6_prefix(m.src_ip6.ip, m.src_ip6_mask.ip);
+    else if (m.src_ip != 0) r.src_ip = v4_prefix(m.src_ip, m.src_ip_mask);
+    if (any_byte(m.dst_ip6.ip, 16)) r.dst_ip = v6_prefix(m.dst_ip6.ip, m.dst_ip6_mask.ip);
+    else if (m.dst_ip != 0) r.dst_ip = v4_prefix(m.dst_ip, m.dst_ip_mask);
+    if (m.ip_protocol != 0) r.protocol = m.ip_protocol & 0xFF;
+    if (m.src_port != 0) {
+        r.sport = m.src_port & 0xFFFF;
+        if (m.src_port_mask != 0) r.sport_mask = m.src_port_mask & 0xFFFF;
+    }
+    if (m.dst_port != 0) {
+        r.dport = m.dst_port & 0xFFFF;
+        if (m.dst_port_mask != 0) r.dport_mask = m.dst_port_mask & 0xFFFF;
+    }
+    if (r.mpls && m.mpls_header != 0) {
+        r.mpls_header = std::uint64_t{m.mpls_header};
+        r.mpls_header_mask = std::uint64_t{m.mpls_header_mask};
+    }
+    return r;
+}
+
+std::string rule_action_text(const RuleSpec &r) {
+    std::string s = r.action == RuleSpec::Action::Unreported ? "" : action_name(r.action);
+    if (r.action == RuleSpec::Action::Redirect || r.action == RuleSpec::Action::Lbg ||
+        r.action == RuleSpec::Action::Mirror)
+        s += " " + std::to_string(r.target);
+    auto add = [&](const char *kw, const std::optional<int> &v) {
+        if (v) s += std::string(s.empty() ? "" : " ") + kw + " " + std::to_string(*v);
+    };
+    add("set-vlan", r.set_vlan);
+    add("set-vlan-priority", r.set_vlan_priority);
+    add("set-switch-priority", r.set_switch_priority);
+    add("set-user-bits", r.set_user_bits);
+    return s;
+}
+
+std::string rule_match_text(const RuleSpec &r) {
+    std::string s;
+    auto add = [&](const std::string &kw, const std::string &v) {
+        s += (s.empty() ? "" : " ") + kw + " " + v;
+    };
+    if (r.in_port != 0) add("in-port", std::to_string(r.in_port));
+    if (r.src_mac) add("src-mac", format_mac(*r.src_mac));
+    if (r.dst_mac) add("dst-mac", format_mac(*r.dst_mac));
+    if (r.ethertype) add("ethertype", format_ethertype(*r.ethertype));
+    if (r.vlan) add("vlan", std::to_string(*r.vlan));
+    if (r.vlan_tag) add("vlan-tag", kVlanTags[*r.vlan_tag]);
+    if (r.src_ip) add("src-ip", format_ip_prefix(*r.src_ip));
+    if (r.dst_ip) add("dst-ip", format_ip_prefix(*r.dst_ip));
+    if (r.protocol) add("protocol", format_protocol(*r.protocol));
+    auto l4 = [&](const char *kw, const std::optional<int> &p, const std::optional<int> &m) {
+        if (p) add(kw, std::to_string(*p) + (m ? "/" + hex(static_cast<std::uint64_t>(*m), 4) : ""));
+    };
+    l4("sport", r.sport, r.sport_mask);
+    l4("dport", r.dport, r.dport_mask);
+    if (r.mpls) add("mpls", *r.mpls == 2 ? "multicast" : "unicast");
+    if (r.mpls_header) {
+        std::string v = hex(*r.mpls_header);
+        if (*r.mpls_header_mask != ~std::uint64_t{0}) v += "/" + hex(*r.mpls_header_mask);
+        add("mpls-header", v);
+    }
+    return s;
+}
+
+std::string rule_command(const RuleSpec &r) {
+    std::string head = "group " + std::to_string(r.group) + " id " + std::to_string(r.id);
+    std::string match = rule_match_text(r);
+    if (r.action == RuleSpec::Action::Unreported) {
+        // Importing it as anything would install a different rule.
+        return "# rule " + head + ": kelfd does not report its action (mirror or rewrite)" +
+               (match.empty() ? "" : "; match: " + match);
+    }
+    return "rule add " + head + " " + rule_action_text(r) + (match.empty() ? "" : " " + match);
+}
+
+Json rule_json(const RuleSpec &r) {
+    Json j = Json::object();
+    j["group"] = r.group;
+    j["id"] = r.id;
+    j["action"] = action_name(r.action);
+    if (r.action == RuleSpec::Action::Redirect) j["port"] = r.target;
+    if (r.action == RuleSpec::Action::Lbg) j["lbg"] = r.target;
+    if (r.action == RuleSpec::Action::Mirror) j["mirror"] = r.target;
+    Json set = Json::object();
+    if (r.set_vlan) set["vlan"] = *r.set_vlan;
+    if (r.set_vlan_priority) set["vlan-priority"] = *r.set_vlan_priority;
+    if (r.set_switch_priority) set["switch-priority"] = *r.set_switch_priority;
+    if (r.set_user_bits) set["user-bits"] = *r.set_user_bits;
+    j["set"] = set;
+    Json m = Json::object();
+    if (r.in_port != 0) m["in-port"] = r.in_port;
+    if (r.src_mac) m["src-mac"] = format_mac(*r.src_mac);
+    if (r.dst_mac) m["dst-mac"] = format_mac(*r.dst_mac);
+    if (r.ethertype) m["ethertype"] = *r.ethertype;
+    if (r.vlan) m["vlan"] = *r.vlan;
+    if (r.vlan_tag) m["vlan-tag"] = kVlanTags[*r.vlan_tag];
+    if (r.src_ip) m["src-ip"] = format_ip_prefix(*r.src_ip);
+    if (r.dst_ip) m["dst-ip"] = format_ip_prefix(*r.dst_ip);
+    if (r.protocol) m["protocol"] = *r.protocol;
+    if (r.sport) m["sport"] = *r.sport;
+    if (r.sport_mask) m["sport-mask"] = *r.sport_mask;
+    if (r.dport) m["dport"] = *r.dport;
+    if (r.dport_mask) m["dport-mask"] = *r.dport_mask;
+    if (r.mpls) m["mpls"] = *r.mpls == 2 ? "multicast" : "unicast";
+    if (r.mpls_header) m["mpls-header"] = *r.mpls_header, m["mpls-header-mask"] = *r.mpls_header_mask;
+    j["match"] = m;
+    j["command"] = rule_command(r);
+    return j;
+}
+
+}  // namespace kelfctl

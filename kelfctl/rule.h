@@ -1,0 +1,62 @@
+// rule.h - a rule as the operator writes it: its group and id, what it
+// does, and what it matches. The same description is parsed from
+// `rule add`, turned into the request record, recovered from kelfd's
+// query reply and printed back in the syntax `rule add` reads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "kel_lib.h"
+#include "output.h"
+#include "session.h"
+#include "values.h"
+
+namespace kelfctl {
+
+struct RuleSpec {
+    enum class Action { Drop, Permit, Redirect, Lbg, Mirror, Rewrite, Unreported };
+
+    int group = 0;
+    std::int64_t id = 0;  // 0: kelfd chooses
+    Action action = Action::Drop;
+    int target = 0;  // redirect port, load-balancing group or mirror
+    std::optional<int> set_vlan, set_vlan_priority, set_switch_priority, set_user_bits;
+
+    int in_port = 0;  // 0: any port
+    std::optional<Mac> src_mac, dst_mac;
+    std::optional<int> ethertype;
+    std::optional<int> vlan;
+    std::optional<int> vlan_tag;  // index into the tag type names
+    std::optional<IpPrefix> src_ip, dst_ip;
+    std::optional<int> protocol;
+    std::optional<int> sport, sport_mask, dport, dport_mask;
+    std::optional<int> mpls;  // 1 unicast, 2 multicast
+    std::optional<std::uint64_t> mpls_header, mpls_header_mask;
+
+    bool operator==(const RuleSpec &) const = default;
+};
+
+// Parses what follows `rule add`.
+RuleSpec parse_rule(Args &a);
+
+// The command code and the request record that adds the rule.
+if_kel_t rule_request(const RuleSpec &r, int unit, int *code);
+
+// The query (command 13) of one rule. kelfd writes the stored port into
+// every reply for a rule it holds, so a port it can never store tells a
+// missing rule apart.
+constexpr std::int32_t kAbsent = INT32_MIN;
+if_kel_t rule_query(int unit, int group, std::int64_t id);
+// The rule from a query reply; nullopt when the group holds no such id.
+std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id);
+
+// "rule add group G id N ACTION ... MATCH ..."; for an action the daemon
+// does not report, a comment line that says so.
+std::string rule_command(const RuleSpec &r);
+std::string rule_action_text(const RuleSpec &r);
+std::string rule_match_text(const RuleSpec &r);
+Json rule_json(const RuleSpec &r);
+
+}  // namespace kelfctl

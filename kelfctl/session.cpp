@@ -1,0 +1,134 @@
+#include "session.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kelfctl {
+
+void usage(const std::string &msg) { throw Failure(kExitUsage, msg); }
+void refused(const std::string &msg) { throw Failure(kExitRefused, msg); }
+
+std::string Args::next(std::string_view what) {
+    if (done()) usage("missing " + std::string(what));
+    return w_[i_++];
+}
+
+bool Args::accept(std::string_view kw, std::string_view alias) {
+    if (done() || (w_[i_] != kw && (alias.empty() || w_[i_] != alias))) return false;
+    ++i_;
+    return true;
+}
+
+std::int64_t Args::number(std::string_view what, std::int64_t lo, std::int64_t hi) {
+    std::string s = next(what);
+    return value([&] { return parse_int(s, what, lo, hi); });
+}
+
+std::vector<int> Args::ports(std::string_view what, int lo, int hi, int all_hi) {
+    std::string s = next(what);
+    return value([&] { return parse_port_list(s, what, lo, hi, all_hi); });
+}
+
+bool Args::on_off(std::string_view what) {
+    std::string s = next(what);
+    return value([&] { return parse_on_off(s, what); });
+}
+
+void Args::finish() const {
+    if (!done()) usage("unexpected '" + w_[i_] + "'");
+}
+
+kelctl::Status SocketTransport::exchange(const void *request, std::size_t len,
+                                         std::vector<unsigned char> *reply) {
+    // kelfd reads a request with one receive and takes missing bytes as
+    // zero, so the zero tail of a record need not travel.
+    const auto *p = static_cast<const unsigned char *>(request);
+    while (len > 8 && p[len - 1] == 0) --len;
+    return client_.exchange(request, len, reply);
+}
+
+void Session::print(const Output &o) {
+    if (json) out_ << o.json.dump() << '\n';
+    else out_ << o.text;
+}
+
+void Session::print_ok() {
+    if (json) out_ << R"({"ok":true})" << '\n';
+}
+
+if_kel_t Session::kel(int code) const {
+    if_kel_t r;
+    std::memset(&r, 0, sizeof r);
+    r.kel_cmd = code;
+    r.unit = unit;
+    return r;
+}
+
+if_kel_lbg_t Session::lbg(int code) const {
+    if_kel_lbg_t r;
+    std::memset(&r, 0, sizeof r);
+    r.kel_cmd = code;
+    r.unit = unit;
+    return r;
+}
+
+if_kel_mask_t Session::mask(int code) const {
+    if_kel_mask_t r;
+    std::memset(&r, 0, sizeof r);
+    r.kel_cmd = static_cast<std::uint32_t>(code);
+    r.unit = static_cast<std::uint32_t>(unit);
+    return r;
+}
+
+std::vector<unsigned char> Session::exchange(const void *req, std::size_t len) {
+    std::vector<unsigned char> reply;
+    kelctl::Status st = t_.exchange(req, len, &reply);
+    if (st.code == kelctl::Status::NoDaemon || st.code == kelctl::Status::Io) {
+        const char *dir = std::getenv("KELF_RUN_DIR");
+        std::string env = dir != nullptr && *dir != '\0' ? std::string("KELF_RUN_DIR=") + dir
+                                                          : std::string("KELF_RUN_DIR unset, so /var/run");
+        throw Failure(kExitUnreachable,
+                      st.message + "\nkelfd may not be running, or it runs with another KELF_RUN_DIR (here " +
+                          env + "); -S PATH names its socket");
+    }
+    if (!st) refused(st.message);
+    return reply;
+}
+
+std::int32_t Session::status(const void *req, std::size_t len) {
+    std::vector<unsigned char> r = exchange(req, len);
+    if (r.size() != 4)
+        refused("kelfd answered " + std::to_string(r.size()) + " bytes where a 4-byte status was due");
+    std::int32_t v;
+    std::memcpy(&v, r.data(), 4);
+    return v;
+}
+
+void Session::record(const void *req, std::size_t len, void *reply, std::size_t size) {
+    std::vector<unsigned char> r = exchange(req, len);
+    std::int32_t code;
+    std::memcpy(&code, req, 4);
+    if (r.size() == 4 && size != 4) {
+        // The unknown-command path answers the status word instead.
+        std::int32_t v;
+        std::memcpy(&v, r.data(), 4);
+        refused("kelfd does not serve command " + std::to_string(code) + " (it answered " +
+                std::to_string(v) + " instead of its " + std::to_string(size) + "-byte record)");
+    }
+    if (r.size() != size)
+        refused("kelfd answered command " + std::to_string(code) + " with " +
+                std::to_string(r.size()) + " bytes, expected " + std::to_string(size));
+    std::memcpy(reply, r.data(), size);
+}
+
+std::int32_t Session::value(std::int32_t st, const std::string &what) {
+    if (st < 0) refused("cannot " + what + ": kelfd refused the request (reply " + std::to_string(st) + ")");
+    return st;
+}
+
+void Session::sdk_ok(std::int32_t st, const std::string &what) {
+    if (st == -1) refused("cannot " + what + ": kelfd refused the request (reply -1)");
+    if (st != 0) refused("cannot " + what + ": the switch refused it (SDK status " + std::to_string(st) + ")");
+}
+
+}  // namespace kelfctl
