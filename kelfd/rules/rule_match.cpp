@@ -93,9 +93,13 @@ void match_fields(const kel_mem_t &m, kel_acl_rule_t &r) {
         v.vlanIdMask = 0x0FFF;
     }
     if (m.vlan_tag != 0) {
-        // vlan_tag counts the switch's tag types from 1.
+        // vlan_tag counts the switch's tag types from 1. The number goes on
+        // unchecked, so it is formed without overflow and stored as the
+        // member's int, not cast to a tag type that may not hold it.
         r.cond |= FM_ACL_MATCH_VLAN_TAG_TYPE;
-        v.vlanTag = static_cast<fm_aclVlanTagType>(m.vlan_tag - 1);
+        static_assert(sizeof v.vlanTag == sizeof(fm_int));
+        fm_int tag = static_cast<fm_int>(static_cast<fm_uint32>(m.vlan_tag) - 1u);
+        std::memcpy(&v.vlanTag, &tag, sizeof tag);
     }
     if (m.ether_type != 0) {
         r.cond |= FM_ACL_MATCH_ETHERTYPE;

@@ -1,6 +1,8 @@
 // The match translation, checked on what the switch received: condition
 // bits and values, the ingress port by glort or port set, and the query
 // that reads a rule back.
+#include <climits>
+
 #include "rule_test_util.h"
 
 namespace {
@@ -194,6 +196,26 @@ TEST_F(RuleMatch, PciExpressPortsMatchThroughFourPortSets) {
     if_kel_t other = rule(0, 0, 45);
     other.unit = 1;
     EXPECT_EQ(kel_add_rule_fn(kPermit, &other), 1) << "each unit has its own four";
+}
+
+}  // namespace
+
+namespace {
+
+// Every tag-type number a request can carry reaches the switch as one less,
+// the extremes included: none may stop the daemon.
+TEST_F(RuleMatch, AnyVlanTagNumberIsPassedOnWithoutHarm) {
+    int id = 0;
+    for (int tag : {INT_MIN, -1, 11, INT_MAX}) {
+        if_kel_t q = rule(0, 0);
+        q.kel_mem.vlan_tag = tag;
+        ASSERT_EQ(add(kPermit, q), ++id) << tag;
+        FmsimAclRule r = on_switch(0, id);
+        EXPECT_EQ(r.cond, FM_ACL_MATCH_VLAN_TAG_TYPE) << tag;
+        int sent = 0;
+        std::memcpy(&sent, &r.value.vlanTag, sizeof sent);
+        EXPECT_EQ(sent, static_cast<int>(static_cast<unsigned>(tag) - 1u)) << tag;
+    }
 }
 
 }  // namespace
