@@ -126,6 +126,7 @@ std::uint64_t parse_u64(std::string_view s, std::string_view what) {
 
 std::vector<int> parse_port_list(std::string_view s, std::string_view what, int lo, int hi,
                                  int all_hi) {
+    constexpr std::size_t kMaxListed = 65536;
     std::string expected = "a port list like 1-4,7 (ports " + std::to_string(lo) + " to " +
                            std::to_string(hi) + ")";
     std::vector<int> out;
@@ -145,6 +146,9 @@ std::vector<int> parse_port_list(std::string_view s, std::string_view what, int 
         if (!a || !b || *a < static_cast<std::uint64_t>(lo) || *b > static_cast<std::uint64_t>(hi) ||
             *a > *b)
             bad(what, s, expected);
+        // No command takes more ports than a switch has numbers for; a range
+        // past that is a typo, refused before it is spelled out in memory.
+        if (out.size() + (*b - *a) >= kMaxListed) bad(what, s, "a list of at most 65536 ports");
         for (std::uint64_t p = *a; p <= *b; ++p) out.push_back(static_cast<int>(p));
         if (comma == std::string_view::npos) break;
         pos = comma + 1;

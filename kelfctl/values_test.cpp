@@ -39,6 +39,14 @@ TEST(Values, PortListsKeepOrderAndRepeatsAndPrintAsRanges) {
     EXPECT_EQ(parse_port_list(format_port_list(ports), "p", 1, 47), ports);
 }
 
+// A short text must not expand into millions of numbers: the raw list field
+// takes numbers up to 2^31 - 1, and a typo there used to allocate gigabytes.
+TEST(Values, PortListsStopAtTheirLengthNotAtTheMemory) {
+    EXPECT_EQ(parse_port_list("0-65535", "p", 0, 65535).size(), 65536u);
+    EXPECT_THROW(parse_port_list("0-9999999", "p", 0, INT32_MAX), ValueError);
+    EXPECT_THROW(parse_port_list("0-65535,0", "p", 0, 65535), ValueError);
+}
+
 TEST(Values, MacAddressesInTransmissionOrder) {
     Mac m = parse_mac("00:11:22:aa:BB:ff", "mac");
     EXPECT_EQ(m, (Mac{0x00, 0x11, 0x22, 0xaa, 0xbb, 0xff}));
