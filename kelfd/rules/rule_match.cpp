@@ -152,6 +152,17 @@ void match_fields(const kel_mem_t &m, kel_acl_rule_t &r) {
     }
 }
 
+namespace {
+
+// Without a port set the rule would act on every port: it is refused.
+int port_set_refused() {
+    std::puts("portSet error");
+    std::fflush(stdout);
+    return -1;
+}
+
+}  // namespace
+
 int match_port_set(int unit, int port, kel_acl_rule_t &r) {
     for (int i = 0; i < 4; ++i) {
         fm_int &slot = portSet[unit][i];
@@ -161,10 +172,10 @@ int match_port_set(int unit, int port, kel_acl_rule_t &r) {
             if (first != port) continue;
         } else {
             fm_int ps = -1;
-            if (fmCreatePortSet(unit, &ps) != FM_OK) return -1;
+            if (fmCreatePortSet(unit, &ps) != FM_OK) return port_set_refused();
             if (fmAddPortSetPort(unit, ps, port) != FM_OK) {
                 fmDeletePortSet(unit, ps);  // the slot stays free, so the set must go
-                return -1;
+                return port_set_refused();
             }
             slot = ps;
             port_set_used[unit][i] = true;
@@ -173,10 +184,7 @@ int match_port_set(int unit, int port, kel_acl_rule_t &r) {
         r.cond |= FM_ACL_MATCH_INGRESS_PORT_SET;
         return 0;
     }
-    // Without a port set the rule would act on every port: refuse it.
-    std::puts("portSet error");
-    std::fflush(stdout);
-    return -1;
+    return port_set_refused();
 }
 
 void reset_port_sets() {

@@ -25,8 +25,8 @@ bool match_glort(int unit, int action, bool pcie, kel_acl_rule_t &r);
 void match_fields(const kel_mem_t &m, kel_acl_rule_t &r);
 
 // Matches a PCI Express port through its port set, creating one in a free
-// slot on first use. -1 after "portSet error" when all four slots hold other
-// ports, or when the port set cannot be made (the slot stays free).
+// slot on first use. "portSet error" and -1 when all four slots hold other
+// ports, or when the port set cannot be made (the slot then stays free).
 int match_port_set(int unit, int port, kel_acl_rule_t &r);
 
 void reset_port_sets();

@@ -169,9 +169,13 @@ TEST_F(RuleMatch, AnOrdinaryPortMatchesByItsGlortExceptInAMirrorRule) {
 
 TEST_F(RuleMatch, PciExpressPortsMatchThroughFourPortSets) {
     fmsim_fail("fmCreatePortSet");
+    capture();
     EXPECT_EQ(add(kPermit, 0, 0, 41), -1);
+    EXPECT_EQ(captured(), "portSet error\n");
     fmsim_fail("fmAddPortSetPort");
+    capture();
     EXPECT_EQ(add(kPermit, 0, 0, 41), -1);
+    EXPECT_EQ(captured(), "portSet error\n");
     EXPECT_EQ(fmsim_port_set_count(0), 0) << "a half-made set is deleted again";
 
     ASSERT_EQ(add(kPermit, 0, 0, 41), 1);
