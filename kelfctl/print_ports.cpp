@@ -13,47 +13,8 @@ struct Counter {
 };
 
 // The counters in wire order; offsetof ties each name to its place.
-#define KEL_COUNTER(n) {#n, offsetof(kelf_stat_cnt_t, n)}
-constexpr Counter kCounters[] = {
-    KEL_COUNTER(cntRxUcstPkts), KEL_COUNTER(cntRxUcstPktsNonIP), KEL_COUNTER(cntRxUcstPktsIPv4),
-    KEL_COUNTER(cntRxUcstPktsIPv6), KEL_COUNTER(cntRxBcstPkts), KEL_COUNTER(cntRxBcstPktsNonIP),
-    KEL_COUNTER(cntRxBcstPktsIPv4), KEL_COUNTER(cntRxBcstPktsIPv6), KEL_COUNTER(cntRxMcstPkts),
-    KEL_COUNTER(cntRxMcstPktsNonIP), KEL_COUNTER(cntRxMcstPktsIPv4), KEL_COUNTER(cntRxMcstPktsIPv6),
-    KEL_COUNTER(cntRxPausePkts), KEL_COUNTER(cntRxCBPausePkts), KEL_COUNTER(cntRxFCSErrors),
-    KEL_COUNTER(cntRxSymbolErrors), KEL_COUNTER(cntRxFrameSizeErrors), KEL_COUNTER(cntRxMinTo63Pkts),
-    KEL_COUNTER(cntRx64Pkts), KEL_COUNTER(cntRx65to127Pkts), KEL_COUNTER(cntRx128to255Pkts),
-    KEL_COUNTER(cntRx256to511Pkts), KEL_COUNTER(cntRx512to1023Pkts), KEL_COUNTER(cntRx1024to1522Pkts),
-    KEL_COUNTER(cntRx1523to2047Pkts), KEL_COUNTER(cntRx2048to4095Pkts),
-    KEL_COUNTER(cntRx4096to8191Pkts), KEL_COUNTER(cntRx8192to10239Pkts),
-    KEL_COUNTER(cntRx10240toMaxPkts), KEL_COUNTER(cntRxFragmentPkts), KEL_COUNTER(cntRxUndersizedPkts),
-    KEL_COUNTER(cntRxJabberPkts), KEL_COUNTER(cntRxOversizedPkts), KEL_COUNTER(cntRxGoodOctets),
-    KEL_COUNTER(cntRxOctetsNonIp), KEL_COUNTER(cntRxOctetsIPv4), KEL_COUNTER(cntRxOctetsIPv6),
-    KEL_COUNTER(cntRxBadOctets), KEL_COUNTER(cntRxPriorityPkts), KEL_COUNTER(cntRxPriorityOctets),
-    KEL_COUNTER(cntTxUcstPkts), KEL_COUNTER(cntTxBcstPkts), KEL_COUNTER(cntTxMcstPkts),
-    KEL_COUNTER(cntTxPausePkts), KEL_COUNTER(cntTxFCSErroredPkts), KEL_COUNTER(cntTxErrorDropPkts),
-    KEL_COUNTER(cntTxTimeOutPkts), KEL_COUNTER(cntTxLoopbackPkts), KEL_COUNTER(cntTxMinTo63Pkts),
-    KEL_COUNTER(cntTx64Pkts), KEL_COUNTER(cntTx65to127Pkts), KEL_COUNTER(cntTx128to255Pkts),
-    KEL_COUNTER(cntTx256to511Pkts), KEL_COUNTER(cntTx512to1023Pkts), KEL_COUNTER(cntTx1024to1522Pkts),
-    KEL_COUNTER(cntTx1523to2047Pkts), KEL_COUNTER(cntTx2048to4095Pkts),
-    KEL_COUNTER(cntTx4096to8191Pkts), KEL_COUNTER(cntTx8192to10239Pkts),
-    KEL_COUNTER(cntTx10240toMaxPkts), KEL_COUNTER(cntTxOctets), KEL_COUNTER(cntTxErrorOctets),
-    KEL_COUNTER(cntTxCMDropPkts), KEL_COUNTER(cntFIDForwardedPkts), KEL_COUNTER(cntFloodForwardedPkts),
-    KEL_COUNTER(cntSpeciallyHandledPkts), KEL_COUNTER(cntParseErrDropPkts),
-    KEL_COUNTER(cntParityErrorPkts), KEL_COUNTER(cntTrappedPkts), KEL_COUNTER(cntPauseDropPkts),
-    KEL_COUNTER(cntSTPDropPkts), KEL_COUNTER(cntReservedTrapPkts),
-    KEL_COUNTER(cntSecurityViolationPkts), KEL_COUNTER(cntVLANTagDropPkts),
-    KEL_COUNTER(cntVLANIngressBVPkts), KEL_COUNTER(cntVLANEgressBVPkts),
-    KEL_COUNTER(cntGlortMissDropPkts), KEL_COUNTER(cntFFUDropPkts), KEL_COUNTER(cntPolicerDropPkts),
-    KEL_COUNTER(cntTTLDropPkts), KEL_COUNTER(cntCmPrivDropPkts), KEL_COUNTER(cntSmp0DropPkts),
-    KEL_COUNTER(cntSmp1DropPkts), KEL_COUNTER(cntRxHog0DropPkts), KEL_COUNTER(cntRxHog1DropPkts),
-    KEL_COUNTER(cntTxHog0DropPkts), KEL_COUNTER(cntTxHog1DropPkts), KEL_COUNTER(cntRateLimit0DropPkts),
-    KEL_COUNTER(cntRateLimit1DropPkts), KEL_COUNTER(cntBadSmpDropPkts),
-    KEL_COUNTER(cntTriggerDropRedirPkts), KEL_COUNTER(cntTriggerDropPkts),
-    KEL_COUNTER(cntTriggerRedirPkts), KEL_COUNTER(cntTriggerMirroredPkts),
-    KEL_COUNTER(cntBroadcastDropPkts), KEL_COUNTER(cntDLFDropPkts), KEL_COUNTER(cntRxCMDropPkts),
-    KEL_COUNTER(cntUnderrunPkts), KEL_COUNTER(cntOverrunPkts), KEL_COUNTER(cntCorruptedPkts),
-    KEL_COUNTER(cntStatsDropCountTx), KEL_COUNTER(cntStatsDropCountRx),
-};
+#define KEL_COUNTER(n) {#n, offsetof(kelf_stat_cnt_t, n)},
+constexpr Counter kCounters[] = {KEL_STAT_COUNTERS(KEL_COUNTER)};
 #undef KEL_COUNTER
 static_assert(sizeof kCounters / sizeof kCounters[0] * 8 == sizeof(kelf_stat_cnt_t),
               "every counter of the reply is printed");
