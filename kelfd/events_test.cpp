@@ -11,32 +11,15 @@
 #include <vector>
 
 #include "daemon.h"
+#include "driver_recorder.h"
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_switch.h"
 
 namespace {
 
-std::mutex sent_mutex;
-std::vector<kelf::LinkProp> sent;
-
-void recorder(const fm10k_cmd &cmd) {
-    // Only in_param may carry anything.
-    fm10k_cmd zero{};
-    std::memcpy(zero.in_param, cmd.in_param, sizeof zero.in_param);
-    EXPECT_EQ(std::memcmp(&zero, &cmd, sizeof cmd), 0);
-    kelf::LinkProp p{};
-    for (size_t i = 0; i < p.size(); ++i) p[i] = cmd.in_param[i];
-    std::lock_guard<std::mutex> g(sent_mutex);
-    sent.push_back(p);
-}
-
-std::vector<kelf::LinkProp> taken() {
-    std::lock_guard<std::mutex> g(sent_mutex);
-    std::vector<kelf::LinkProp> out;
-    out.swap(sent);
-    return out;
-}
+using kelftest::recorder;
+using kelftest::taken;
 
 class Events : public testing::Test {
 protected:

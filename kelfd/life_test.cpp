@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "daemon.h"
+#include "driver_recorder.h"
 #include "events.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
@@ -49,22 +50,8 @@ TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
 
 // ---- Bring-up ---------------------------------------------------------------
 
-std::mutex sent_mutex;
-std::vector<kelf::LinkProp> sent;
-
-void recorder(const fm10k_cmd &cmd) {
-    kelf::LinkProp p{};
-    for (size_t i = 0; i < p.size(); ++i) p[i] = cmd.in_param[i];
-    std::lock_guard<std::mutex> g(sent_mutex);
-    sent.push_back(p);
-}
-
-std::vector<kelf::LinkProp> taken() {
-    std::lock_guard<std::mutex> g(sent_mutex);
-    std::vector<kelf::LinkProp> out;
-    out.swap(sent);
-    return out;
-}
+using kelftest::recorder;
+using kelftest::taken;
 
 class BringUp : public testing::Test {
 protected:
