@@ -174,14 +174,14 @@ std::uint64_t fmsim_calls(const std::string &name) {
     return it == ops.end() ? 0 : it->second.calls;
 }
 
-bool fmsim_fail_parse(const std::string &spec, std::string *error) {
+bool fmsim_fail_parse(const std::string &list, std::string *error) {
     struct Entry {
         std::string op;
         std::int64_t nth;
         std::int64_t status;
     };
     std::vector<Entry> entries;
-    std::string_view rest(spec);
+    std::string_view rest(list);
     while (true) {
         size_t comma = rest.find(',');
         std::string_view item = rest.substr(0, comma);

@@ -26,7 +26,7 @@ std::uint64_t fmsim_calls(const std::string &op);
 
 // Parses a fault list "op[#n][=status],..." and installs it. Returns false
 // and sets *error for a malformed list, installing nothing.
-bool fmsim_fail_parse(const std::string &spec, std::string *error);
+bool fmsim_fail_parse(const std::string &list, std::string *error);
 
 // Inspection of ports.
 bool fmsim_port_exists(int sw, int port);
