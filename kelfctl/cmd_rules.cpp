@@ -37,9 +37,9 @@ show, list and stats cover every group unless group is given; `rule` alone
 lists. `list -d` and `show` print each rule as the `rule add` line that
 recreates it: `kelfctl rule list -d > rules.kel` exports a rule set and
 `kelfctl -b rules.kel` imports it. kelfd does not report vlan-tag,
-set-vlan, set-vlan-priority, set-user-bits or mirror actions: exported
-rules lack them, and a rule whose action is not reported is exported as a
-comment. flush removes every rule of the unit.
+set-vlan, set-vlan-priority or set-user-bits: exported rules lack them,
+and a rule whose action is not reported is exported as a comment. flush
+removes every rule of the unit.
 )";
 
 // The words after show, list, stats and delete: [group G] [id N] [-d].

@@ -143,6 +143,7 @@ private:
             else if (r.action & 0x2000) m.rule_act = 0x2000, m.redir_port = s.redir_port;
             else if (r.action & 0x1) m.rule_act = 1;
             else if (r.action & 0x400) m.rule_act = 0x400;
+            else if (r.action & 0x8) m.rule_act = 8, m.mirror_port = s.mirror_port & 0xFF;
             m.user_act = (r.action & 0x400) ? s.user_act : 0;
             m.src_port = s.src_port, m.src_port_mask = s.src_port ? s.src_port_mask : 0;
             m.dst_port = s.dst_port, m.dst_port_mask = s.dst_port ? s.dst_port_mask : 0;

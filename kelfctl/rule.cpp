@@ -281,6 +281,7 @@ std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, st
         case kActRedirect: r.action = RuleSpec::Action::Redirect, r.target = m.redir_port; break;
         case kActLbg: r.action = RuleSpec::Action::Lbg, r.target = m.redir_port; break;
         case kActSetSwitchPri: r.action = RuleSpec::Action::Rewrite; break;
+        case kActMirror: r.action = RuleSpec::Action::Mirror, r.target = m.mirror_port; break;
         default: r.action = RuleSpec::Action::Unreported; break;
     }
     // The stored switch priority comes back whatever else the rule does.
@@ -363,7 +364,7 @@ std::string rule_command(const RuleSpec &r) {
     std::string match = rule_match_text(r);
     if (r.action == RuleSpec::Action::Unreported) {
         // Importing it as anything would install a different rule.
-        return "# rule " + head + ": kelfd does not report its action (mirror or rewrite)" +
+        return "# rule " + head + ": kelfd does not report its action" +
                (match.empty() ? "" : "; match: " + match);
     }
     return "rule add " + head + " " + rule_action_text(r) + (match.empty() ? "" : " " + match);

@@ -94,6 +94,7 @@ TEST(Kelfctl, RuleSetExportedAndImportedAcrossARestart) {
                   "tcp", "dport", "443"},
                  {"rule", "add", "permit", "dst-mac", "00:11:22:33:44:55", "vlan", "100", "ethertype", "ipv4"},
                  {"rule", "add", "group", "2", "drop", "src-ip", "2001:db8::/32", "sport", "1024/0xfc00"},
+                 {"rule", "add", "group", "2", "mirror", "10", "in-port", "9"},
              }) {
             auto r = kelfctl(d, add);
             ASSERT_EQ(r.status, 0) << r.err;
@@ -102,7 +103,8 @@ TEST(Kelfctl, RuleSetExportedAndImportedAcrossARestart) {
         ASSERT_EQ(e.status, 0) << e.err;
         exported = e.out;
         listing = kelfctl(d, {"rule", "list"}).out;
-        EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), 4) << exported;
+        EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), 5) << exported;
+        EXPECT_NE(exported.find(" mirror 10 in-port 9\n"), std::string::npos) << exported;
     }
     DaemonProcess d;
     EXPECT_EQ(kelfctl(d, {"rule", "list"}).out, "") << "a new kelfd starts without rules";
