@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "daemon_process.h"
-#include "kel_lib.h"
-#include "kelctl.h"
+#include <kelfd/kel_lib.h>
+#include <kelfd/kelfclient.h>
 
 namespace {
 
@@ -44,7 +44,7 @@ namespace {
     }
 }
 
-double round_trips_per_second(const kelctl::Client &c, int n) {
+double round_trips_per_second(const kelfclient::Client &c, int n) {
     unsigned char req[8] = {KEL_INIT};
     auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) {
@@ -74,7 +74,7 @@ int main(int argc, char **argv) {
     pid_t base = ::fork();
     if (base == 0) baseline_server(base_path);
     if (base < 0) return 1;
-    kelctl::Client kelfd(daemon.socket_path()), baseline(base_path);
+    kelfclient::Client kelfd(daemon.socket_path()), baseline(base_path);
     for (int i = 0; i < 200 && ::access(base_path.c_str(), F_OK) != 0; ++i) ::usleep(10000);
 
     round_trips_per_second(kelfd, 200);  // warm both up

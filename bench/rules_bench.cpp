@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "daemon_process.h"
-#include "kel_lib.h"
-#include "kelctl.h"
+#include <kelfd/kel_lib.h>
+#include <kelfd/kelfclient.h>
 
 namespace {
 
@@ -27,7 +27,7 @@ if_kel_t request(int cmd) {
     return r;
 }
 
-int ask(const kelctl::Client &c, const if_kel_t &r) {
+int ask(const kelfclient::Client &c, const if_kel_t &r) {
     std::int32_t v = 0;
     if (!c.status(&r, sizeof r, &v)) {
         std::fprintf(stderr, "request %d failed\n", r.kel_cmd);
@@ -38,7 +38,7 @@ int ask(const kelctl::Client &c, const if_kel_t &r) {
 
 // Requests per second for n round trips of r; each must answer above
 // `at_least` (a rule id, or 0 for no action).
-double rate(const kelctl::Client &c, if_kel_t r, int n, int at_least) {
+double rate(const kelfclient::Client &c, if_kel_t r, int n, int at_least) {
     auto t0 = Clock::now();
     for (int i = 0; i < n; ++i)
         if (ask(c, r) < at_least) {
@@ -66,7 +66,7 @@ double median(std::vector<double> v) {
 int main() {
     constexpr int kRounds = 16, kPerRound = KEL_MAX_RULES / kRounds;
     kelftest::DaemonProcess daemon;
-    kelctl::Client c = daemon.client();
+    kelfclient::Client c = daemon.client();
     if_kel_t noop = request(KEL_INIT);
     if_kel_t add = request(KEL_SET_DIR);
     add.kel_mem.port = 3;

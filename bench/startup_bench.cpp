@@ -38,7 +38,7 @@ double start_once(int switches) {
     o.wait_ready = false;
     auto t0 = Clock::now();
     DaemonProcess d(o);
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     unsigned char req[8] = {KEL_INIT};
     std::int32_t r;
     while (!c.status(req, sizeof req, &r)) {

@@ -9,7 +9,7 @@
 #include "daemon.h"
 #include "dispatch.h"
 #include "fmsim.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 namespace {
 kelf::Dispatcher *dispatcher;

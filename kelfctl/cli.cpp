@@ -29,7 +29,7 @@ int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdi
     };
     int unit = 0;
     bool json = false, force = false;
-    std::string socket = kelctl::default_socket_path();
+    std::string socket = kelfclient::default_socket_path();
     std::string batch;
     bool have_batch = false;
     // Options stop at the first word that is none (the OBJECT), so that a

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "batch.h"
-#include "fake_daemon.h"
+#include "testing/fake_daemon.h"
 #include "rule.h"
 
 namespace kelfctl::test {

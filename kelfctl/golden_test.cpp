@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "batch.h"
-#include "fake_daemon.h"
+#include "testing/fake_daemon.h"
 #include "objects.h"
 
 namespace kelfctl::test {

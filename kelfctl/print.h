@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 #include "output.h"
 #include "rule.h"
 

@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "fake_daemon.h"
+#include "testing/fake_daemon.h"
 
 namespace kelfctl::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 #include "output.h"
 #include "session.h"
 #include "values.h"

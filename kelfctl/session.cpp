@@ -38,7 +38,7 @@ void Args::finish() const {
     if (!done()) usage("unexpected '" + w_[i_] + "'");
 }
 
-kelctl::Status SocketTransport::exchange(const void *request, std::size_t len,
+kelfclient::Status SocketTransport::exchange(const void *request, std::size_t len,
                                          std::vector<unsigned char> *reply) {
     // kelfd reads a request with one receive and takes missing bytes as
     // zero, so the zero tail of a record need not travel.
@@ -82,8 +82,8 @@ if_kel_mask_t Session::mask(int code) const {
 
 std::vector<unsigned char> Session::exchange(const void *req, std::size_t len) {
     std::vector<unsigned char> reply;
-    kelctl::Status st = t_.exchange(req, len, &reply);
-    if (st.code == kelctl::Status::NoDaemon || st.code == kelctl::Status::Io) {
+    kelfclient::Status st = t_.exchange(req, len, &reply);
+    if (st.code == kelfclient::Status::NoDaemon || st.code == kelfclient::Status::Io) {
         const char *dir = std::getenv("KELF_RUN_DIR");
         std::string env = dir != nullptr && *dir != '\0' ? std::string("KELF_RUN_DIR=") + dir
                                                           : std::string("KELF_RUN_DIR unset, so /var/run");

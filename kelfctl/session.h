@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "kel_lib.h"
-#include "kelctl.h"
+#include <kelfd/kel_lib.h>
+#include <kelfd/kelfclient.h>
 #include "output.h"
 #include "values.h"
 
@@ -69,7 +69,7 @@ auto value(F &&f) -> decltype(f()) {
 class Transport {
 public:
     virtual ~Transport() = default;
-    virtual kelctl::Status exchange(const void *request, std::size_t len,
+    virtual kelfclient::Status exchange(const void *request, std::size_t len,
                                     std::vector<unsigned char> *reply) = 0;
     virtual std::string where() const = 0;
 };
@@ -78,12 +78,12 @@ public:
 class SocketTransport : public Transport {
 public:
     explicit SocketTransport(std::string path) : client_(std::move(path)) {}
-    kelctl::Status exchange(const void *request, std::size_t len,
+    kelfclient::Status exchange(const void *request, std::size_t len,
                             std::vector<unsigned char> *reply) override;
     std::string where() const override { return client_.socket_path(); }
 
 private:
-    kelctl::Client client_;
+    kelfclient::Client client_;
 };
 
 class Session {

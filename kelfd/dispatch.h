@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 namespace kelf {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "fm_sdk.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // The kernel driver's request record (SET_LINK_PROP), host byte order.
 struct fm10k_cmd {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "daemon.h"
-#include "driver_recorder.h"
+#include "testing/driver_recorder.h"
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_switch.h"

@@ -16,7 +16,7 @@
 
 #include "daemon.h"
 #include "events.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 #include "ports/ports.h"
 #include "sdk_util.h"
 

@@ -16,7 +16,7 @@
 #include <fstream>
 #include <thread>
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 namespace {
 

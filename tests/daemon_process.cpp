@@ -107,7 +107,7 @@ std::vector<std::string> DaemonProcess::environment() const {
 
 bool DaemonProcess::wait_ready(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    kelctl::Client c = client();
+    kelfclient::Client c = client();
     unsigned char req[8] = {KEL_INIT, 0, 0, 0, 0, 0, 0, 0};
     while (std::chrono::steady_clock::now() < deadline) {
         std::int32_t r = -1;

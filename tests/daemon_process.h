@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kelctl.h"
+#include <kelfd/kelfclient.h>
 
 namespace kelftest {
 
@@ -36,7 +36,7 @@ public:
     std::string socket_path() const { return dir_ + "/kelfctl.sock"; }
     std::string pid_path() const { return dir_ + "/kelfctl.pid"; }
     pid_t pid() const { return pid_; }
-    kelctl::Client client() const { return kelctl::Client(socket_path()); }
+    kelfclient::Client client() const { return kelfclient::Client(socket_path()); }
 
     // Waits until the daemon answers a no-action request.
     bool wait_ready(std::chrono::milliseconds timeout = 20s);

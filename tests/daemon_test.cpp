@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 TEST(Daemon, AnswersNoActionAndUnknownCommands) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     std::int32_t r = 7;
     ASSERT_TRUE(c.command(KEL_INIT, 0, &r));
     EXPECT_EQ(r, 0);
@@ -26,10 +26,10 @@ TEST(Daemon, AnswersNoActionAndUnknownCommands) {
 }
 
 TEST(Daemon, ClientReportsAMissingDaemon) {
-    kelctl::Client c("/nonexistent-kelfd-dir/kelfctl.sock");
+    kelfclient::Client c("/nonexistent-kelfd-dir/kelfctl.sock");
     std::int32_t r;
-    kelctl::Status st = c.command(KEL_INIT, 0, &r);
-    EXPECT_EQ(st.code, kelctl::Status::NoDaemon);
+    kelfclient::Status st = c.command(KEL_INIT, 0, &r);
+    EXPECT_EQ(st.code, kelfclient::Status::NoDaemon);
     EXPECT_NE(st.message.find("/nonexistent-kelfd-dir/kelfctl.sock"), std::string::npos);
 }
 
@@ -37,8 +37,8 @@ TEST(Daemon, ShortReplyIsAnError) {
     DaemonProcess d;
     unsigned char req[8] = {KEL_INIT};
     unsigned char out[12];
-    kelctl::Status st = d.client().call(req, sizeof req, out, sizeof out);
-    EXPECT_EQ(st.code, kelctl::Status::Short);
+    kelfclient::Status st = d.client().call(req, sizeof req, out, sizeof out);
+    EXPECT_EQ(st.code, kelfclient::Status::Short);
 }
 
 TEST(Daemon, ASocketPathTooLongEndsTheStartWithStatusOne) {

@@ -18,9 +18,9 @@ struct Request {
     if_kel_t &k() { return *reinterpret_cast<if_kel_t *>(buf.data()); }
     // The reply, which must be exactly sizeof(T) bytes.
     template <typename T = std::int32_t>
-    T ask(const kelctl::Client &c) {
+    T ask(const kelfclient::Client &c) {
         T out{};
-        kelctl::Status st = c.call(buf.data(), buf.size(), &out, sizeof out);
+        kelfclient::Status st = c.call(buf.data(), buf.size(), &out, sizeof out);
         EXPECT_TRUE(st) << k().kel_cmd << ": " << st.message;
         return out;
     }
@@ -28,7 +28,7 @@ struct Request {
 
 TEST(Device, StatisticsPropertiesAndHardwareOverTheSocket) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
 
     Request stat(KEL_GET_STAT);
     stat.k().kel_mem.port = 5;

@@ -33,7 +33,7 @@ if_kel_t *as_kel(std::vector<unsigned char> &b) {
 
 // Sends a request and returns every byte of the reply.
 template <typename T>
-std::vector<unsigned char> ask(const kelctl::Client &c, const T *req, size_t len = sizeof(T)) {
+std::vector<unsigned char> ask(const kelfclient::Client &c, const T *req, size_t len = sizeof(T)) {
     std::vector<unsigned char> reply;
     EXPECT_TRUE(c.exchange(req, len, &reply));
     return reply;
@@ -54,7 +54,7 @@ kel_lbg_query_list_t list_of(const std::vector<unsigned char> &r) {
 
 TEST(Distribution, LoadBalancingGroupsOverTheSocket) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     if_kel_lbg_t add = lbg_req(KEL_LBG_ADD, 0, {1, 2, 3});
     std::int32_t g1 = status_of(ask(c, &add));
     add = lbg_req(KEL_LBG_ADD, 0, {4});
@@ -82,7 +82,7 @@ TEST(Distribution, AFailedStateWriteLeavesNoGroup) {
     DaemonProcess::Options o;
     o.env["FMSIM_FAIL"] = "fmSetLBGAttribute#2";
     DaemonProcess d(o);
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     if_kel_lbg_t add = lbg_req(KEL_LBG_ADD, 0, {1, 2});
     EXPECT_EQ(status_of(ask(c, &add)), -1);
     EXPECT_TRUE(d.wait_out("set fmSetLBGAttribute FM_LBG_STATE: Failure\n"));
@@ -93,7 +93,7 @@ TEST(Distribution, AFailedStateWriteLeavesNoGroup) {
 
 TEST(Distribution, MirrorsAndMulticastGroupsOverTheSocket) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     if_kel_lbg_t add = lbg_req(KEL_MIR_ADD, 10, {1, 2});
     EXPECT_EQ(status_of(ask(c, &add)), 0);
     if_kel_lbg_t padd = lbg_req(KEL_MIR_PORT_ADD, 10);
@@ -142,7 +142,7 @@ TEST(Distribution, MirrorsAndMulticastGroupsOverTheSocket) {
 
 TEST(Distribution, HashSettingsOverTheSocket) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     std::vector<unsigned char> s = kel_req(KEL_SET_L2_HASH);
     as_kel(s)->l2_hash.l2_hash_set = 0x2;
     const std::uint8_t dmac[6] = {0xFF, 0xFF, 0xFF, 0, 0, 0};
@@ -175,7 +175,7 @@ TEST(Distribution, HashSettingsOverTheSocket) {
 
 TEST(Distribution, RulesRedirectToAGroupAndMirrorToAMirror) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     if_kel_lbg_t lbg = lbg_req(KEL_LBG_ADD, 0, {1, 2, 3});
     std::int32_t g = status_of(ask(c, &lbg));
     ASSERT_GE(g, 0);

@@ -16,7 +16,7 @@ using kelftest::DaemonProcess;
 using kelftest::read_file;
 using namespace std::chrono_literals;
 
-int ask(const kelctl::Client &c, std::uint32_t code, int unit = 0, int port = 0) {
+int ask(const kelfclient::Client &c, std::uint32_t code, int unit = 0, int port = 0) {
     if_kel_t req{};
     req.kel_cmd = static_cast<int>(code);
     req.unit = unit;
@@ -50,7 +50,7 @@ TEST(Life, ForegroundStartBringsTheSwitchesUpAndServes) {
     EXPECT_LT(inserted1, up);
     EXPECT_EQ(read_file(d.pid_path()), std::to_string(d.pid()) + "\n");
 
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     EXPECT_EQ(ask(c, KEL_GET_DEV_NUM), 2);
     EXPECT_EQ(ask(c, KEL_GET_CFG, 0), 5);
     EXPECT_EQ(ask(c, KEL_GET_CFG, 1), 5);
@@ -115,7 +115,7 @@ TEST(Life, DetachedStartHoldsThePidFileUntilStopped) {
         const DaemonProcess &d;
         ~Stop() { d.run(KELFD_BINARY_PATH, {"stop"}); }
     } stop{d};
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     auto deadline = std::chrono::steady_clock::now() + 20s;
     while (ask(c, KEL_INIT) != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
@@ -144,7 +144,7 @@ TEST(Life, AStalePidFileDoesNotBlockTheNextStart) {
     DaemonProcess::Options o = without_wait({"-v"});
     o.env["KELF_RUN_DIR"] = first.run_dir();
     DaemonProcess second(o);
-    kelctl::Client c = first.client();  // the same run directory
+    kelfclient::Client c = first.client();  // the same run directory
     auto deadline = std::chrono::steady_clock::now() + 20s;
     while (ask(c, KEL_INIT) != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);

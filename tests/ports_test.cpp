@@ -10,7 +10,7 @@ namespace {
 
 using kelftest::DaemonProcess;
 
-std::int32_t set_cfg(const kelctl::Client &c, std::int32_t unit, std::int32_t cfg) {
+std::int32_t set_cfg(const kelfclient::Client &c, std::int32_t unit, std::int32_t cfg) {
     std::vector<unsigned char> buf(sizeof(if_kel_t), 0);
     auto *k = reinterpret_cast<if_kel_t *>(buf.data());
     k->kel_cmd = KEL_SET_CFG;
@@ -32,7 +32,7 @@ if_kel_mask_t mask_request(std::uint32_t cmd, std::uint8_t ingress0, std::uint8_
 
 TEST(Ports, ConfigurationAndMasksOverTheSocket) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
 
     EXPECT_EQ(set_cfg(c, 0, 6), 0);
     EXPECT_EQ(set_cfg(c, 0, 7), -1);

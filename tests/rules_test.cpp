@@ -17,7 +17,7 @@ if_kel_t request(int cmd) {
     return r;
 }
 
-int status(const kelctl::Client &c, const if_kel_t &r) {
+int status(const kelfclient::Client &c, const if_kel_t &r) {
     std::int32_t v = 0x7eadbeef;
     EXPECT_TRUE(c.status(&r, sizeof r, &v));
     return v;
@@ -25,7 +25,7 @@ int status(const kelctl::Client &c, const if_kel_t &r) {
 
 TEST(RulesOverTheSocket, ARedirectRuleLivesFromAddToClear) {
     DaemonProcess d;
-    kelctl::Client c = d.client();
+    kelfclient::Client c = d.client();
     if_kel_t add = request(KEL_SET_DIR);
     add.kel_mem.port = 3;
     add.kel_mem.redir_port = 7;

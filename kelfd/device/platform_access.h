@@ -4,7 +4,7 @@
 // the data.
 #pragma once
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // The register value (0..65535), or -1 when the read failed.
 int kel_read_phy_fn(int unit, int phy_addr, int dev, int addr);

@@ -3,7 +3,7 @@
 // self-test and loopback; the stay-up flag; the port-state diagnostic.
 #pragma once
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // Member of VLANs 2..4095 (tagged where the switch accepts it), forwarding;
 // the status of the last SDK call.

@@ -2,7 +2,7 @@
 // counters, and their reset.
 #pragma once
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // Ports above this are refused before the SDK sees them.
 inline constexpr int kStatMaxPort = 49999;

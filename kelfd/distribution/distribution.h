@@ -3,7 +3,7 @@
 // switch; the daemon keeps no table of them, only passes numbers.
 #pragma once
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // Load-balancing groups (commands 55, 57, 58).
 // Creates a mapped group of 256 bins spread round-robin over the list's

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "fm_sdk.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // The configuration last applied with success to each unit; 0 until the
 // bring-up applies one. Written only by _kel_set_cfg.

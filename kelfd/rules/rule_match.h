@@ -4,7 +4,7 @@
 #pragma once
 
 #include "fm_sdk.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 #include "rule_table.h"
 
 // Per unit, four slots of port sets, each created for one PCI Express port

@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "fm_sdk.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // One installed rule: exactly what the switch was handed for it.
 typedef struct kel_acl_rule {

@@ -14,7 +14,7 @@
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_acl.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 #include "rules/rule_match.h"
 #include "rules/rule_table.h"
 #include "rules/rules.h"

@@ -3,7 +3,7 @@
 // count. Each returns the int the protocol sends.
 #pragma once
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
 // Adds one rule to group if_kel->kel_mem.group of unit if_kel->unit and
 // installs it in the switch (ACL created on first use, rule added, compiled,

@@ -1,4 +1,4 @@
-// kelctl.h - libkelctl: talk to kelfd over its control socket. One request
+// kelfclient.h - libkelfclient, the client library: talk to kelfd over its control socket. One request
 // per connection: connect, send the request, read the reply until the daemon
 // closes the connection.
 #pragma once
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 
-namespace kelctl {
+namespace kelfclient {
 
 // $KELF_RUN_DIR/kelfctl.sock, or /var/run/kelfctl.sock when unset.
 std::string default_socket_path();
@@ -48,4 +48,4 @@ private:
     std::string path_;
 };
 
-}  // namespace kelctl
+}  // namespace kelfclient

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli.h"
-#include "kel_lib.h"
+#include <kelfd/kel_lib.h>
 #include "session.h"
 
 namespace kelfctl::test {
@@ -39,10 +39,10 @@ public:
     std::map<int, std::vector<Rule>> rules;  // group -> rules in slot order
     int next_id = 1;
 
-    kelctl::Status exchange(const void *request, std::size_t len, Bytes *reply) override {
+    kelfclient::Status exchange(const void *request, std::size_t len, Bytes *reply) override {
         const auto *p = static_cast<const unsigned char *>(request);
         requests.emplace_back(p, p + len);
-        if (unreachable) return {kelctl::Status::NoDaemon, "cannot reach kelfd at /fake: Connection refused"};
+        if (unreachable) return {kelfclient::Status::NoDaemon, "cannot reach kelfd at /fake: Connection refused"};
         Bytes req(KEL_BUF_SIZE);
         std::memcpy(req.data(), p, std::min<std::size_t>(len, KEL_BUF_SIZE));
         std::int32_t code;

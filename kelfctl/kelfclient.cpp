@@ -1,4 +1,4 @@
-#include "kelctl.h"
+#include <kelfd/kelfclient.h>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kelctl {
+namespace kelfclient {
 namespace {
 
 // Closes the connection on every path.
@@ -93,4 +93,4 @@ Status Client::command(std::uint32_t code, std::int32_t unit, std::int32_t *resu
     return status(req, sizeof req, result);
 }
 
-}  // namespace kelctl
+}  // namespace kelfclient
