@@ -301,15 +301,15 @@ void hash_set_l2(Session &s, Args &a) {
             std::memcpy(dst, m.data(), 6);
             sel |= bit;
         };
-        if (kw == "profile") h.profile_index = static_cast<std::uint32_t>(a.number("profile", 0, 255)), sel |= 0x1000000;
-        else if (kw == "src-mac") mac(h.src_mac_mask, 0x1);
-        else if (kw == "dst-mac") mac(h.dst_mac_mask, 0x2);
-        else if (kw == "ethertype") h.ether_type_mask = mask_value(a, kw, 0xFFFF), sel |= 0x4;
+        if (kw == "profile") h.profile_index = static_cast<std::uint32_t>(a.number("profile", 0, 255)), sel |= KEL_HASH_PROFILE;
+        else if (kw == "src-mac") mac(h.src_mac_mask, KEL_L2_HASH_SRC_MAC);
+        else if (kw == "dst-mac") mac(h.dst_mac_mask, KEL_L2_HASH_DST_MAC);
+        else if (kw == "ethertype") h.ether_type_mask = mask_value(a, kw, 0xFFFF), sel |= KEL_L2_HASH_ETHER_TYPE;
         else if (kw == "vlan-id") vid = mask_value(a, kw, 0xFFF);
         else if (kw == "vlan2-id") vid2 = mask_value(a, kw, 0xFFF);
         else if (kw == "vlan-priority") pri = mask_value(a, kw, 0xF);
         else if (kw == "vlan2-priority") pri2 = mask_value(a, kw, 0xF);
-        else if (kw == "symmetric-mac") h.sym_mac = a.on_off(kw) ? 1 : 0, sel |= 0x20;
+        else if (kw == "symmetric-mac") h.sym_mac = a.on_off(kw) ? 1 : 0, sel |= KEL_L2_HASH_SYM_MAC;
         else usage("unknown L2 hash field '" + kw + "'");
     }
     if (sel == 0 && !vid && !vid2 && !pri && !pri2) usage("hash set l2 needs a field to set");
@@ -322,8 +322,8 @@ void hash_set_l2(Session &s, Args &a) {
         if (pri && !pri2) pri2 = std::uint32_t{cur.vlan2_pri};
         if (pri2 && !pri) pri = std::uint32_t{cur.vlan_pri};
     }
-    if (vid) h.vlan_id_mask = *vid, h.vlan2_id_mask = *vid2, sel |= 0x8;
-    if (pri) h.vlan_pri = *pri, h.vlan2_pri = *pri2, sel |= 0x10;
+    if (vid) h.vlan_id_mask = *vid, h.vlan2_id_mask = *vid2, sel |= KEL_L2_HASH_VLAN_ID;
+    if (pri) h.vlan_pri = *pri, h.vlan2_pri = *pri2, sel |= KEL_L2_HASH_VLAN_PRI;
     h.l2_hash_set = sel;
     s.sdk_ok(s.status(k), "set the L2 hash");
     s.print_ok();
@@ -339,11 +339,11 @@ void hash_set_l3(Session &s, Args &a) {
         std::uint32_t bit;
     };
     static const Mask masks[] = {
-        {"src-ip", offsetof(kel_l3_hash_t, src_ip_mask), 0x1},    {"dst-ip", offsetof(kel_l3_hash_t, dst_ip_mask), 0x2},
-        {"src-port", offsetof(kel_l3_hash_t, src_port_mask), 0x4}, {"dst-port", offsetof(kel_l3_hash_t, dst_port_mask), 0x8},
-        {"dscp", offsetof(kel_l3_hash_t, dscp_mask), 0x10},       {"isl-user", offsetof(kel_l3_hash_t, isl_usr_mask), 0x20},
-        {"protocol", offsetof(kel_l3_hash_t, proto_mask), 0x40},  {"flow", offsetof(kel_l3_hash_t, flow_mask), 0x80},
-        {"custom", offsetof(kel_l3_hash_t, custom_mask), 0x400},
+        {"src-ip", offsetof(kel_l3_hash_t, src_ip_mask), KEL_L3_HASH_SRC_IP},    {"dst-ip", offsetof(kel_l3_hash_t, dst_ip_mask), KEL_L3_HASH_DST_IP},
+        {"src-port", offsetof(kel_l3_hash_t, src_port_mask), KEL_L3_HASH_SRC_PORT}, {"dst-port", offsetof(kel_l3_hash_t, dst_port_mask), KEL_L3_HASH_DST_PORT},
+        {"dscp", offsetof(kel_l3_hash_t, dscp_mask), KEL_L3_HASH_DSCP},       {"isl-user", offsetof(kel_l3_hash_t, isl_usr_mask), KEL_L3_HASH_ISL_USER},
+        {"protocol", offsetof(kel_l3_hash_t, proto_mask), KEL_L3_HASH_PROTO},  {"flow", offsetof(kel_l3_hash_t, flow_mask), KEL_L3_HASH_FLOW},
+        {"custom", offsetof(kel_l3_hash_t, custom_mask), KEL_L3_HASH_CUSTOM},
     };
     struct Flag {
         const char *kw;
@@ -351,18 +351,18 @@ void hash_set_l3(Session &s, Args &a) {
         std::uint32_t bit;
     };
     static const Flag flags[] = {
-        {"symmetric-l3", offsetof(kel_l3_hash_t, sym_l3_fields), 0x100},
-        {"symmetric-l4", offsetof(kel_l3_hash_t, sym_l4_fields), 0x200},
-        {"random-next-hop", offsetof(kel_l3_hash_t, random_next_hop), 0x800},
-        {"random-other", offsetof(kel_l3_hash_t, random_other), 0x1000},
-        {"random-only", offsetof(kel_l3_hash_t, random_only), 0x2000},
+        {"symmetric-l3", offsetof(kel_l3_hash_t, sym_l3_fields), KEL_L3_HASH_SYM_L3},
+        {"symmetric-l4", offsetof(kel_l3_hash_t, sym_l4_fields), KEL_L3_HASH_SYM_L4},
+        {"random-next-hop", offsetof(kel_l3_hash_t, random_next_hop), KEL_L3_HASH_RANDOM_NEXT_HOP},
+        {"random-other", offsetof(kel_l3_hash_t, random_other), KEL_L3_HASH_RANDOM_OTHER},
+        {"random-only", offsetof(kel_l3_hash_t, random_only), KEL_L3_HASH_RANDOM_ONLY},
     };
     while (!a.done()) {
         std::string kw = a.next("L3FIELD");
         bool known = false;
         if (kw == "profile") {
             h.profile_index = static_cast<std::uint32_t>(a.number("profile", 0, 255));
-            sel |= 0x1000000;
+            sel |= KEL_HASH_PROFILE;
             known = true;
         }
         for (const auto &m : masks)

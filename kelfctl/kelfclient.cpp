@@ -24,9 +24,9 @@ std::string sys_error(const std::string &what) { return what + ": " + std::strer
 }  // namespace
 
 std::string default_socket_path() {
-    const char *d = std::getenv("KELF_RUN_DIR");
-    std::string dir = (d != nullptr && *d != '\0') ? d : "/var/run";
-    return dir + "/kelfctl.sock";
+    const char *d = std::getenv(KEL_RUN_DIR_ENV);
+    std::string dir = (d != nullptr && *d != '\0') ? d : KEL_DEFAULT_RUN_DIR;
+    return dir + "/" KEL_SOCKET_NAME;
 }
 
 Client::Client(std::string socket_path) : path_(std::move(socket_path)) {}

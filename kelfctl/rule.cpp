@@ -6,15 +6,15 @@ namespace kelfctl {
 namespace {
 
 // Action bits of command 54, one per thing a rule does.
-constexpr int kActPermit = 0x1;
-constexpr int kActDrop = 0x2;
-constexpr int kActMirror = 0x8;
-constexpr int kActSetVlan = 0x100;
-constexpr int kActSetVlanPri = 0x200;
-constexpr int kActSetSwitchPri = 0x400;
-constexpr int kActSetUserBits = 0x1000;
-constexpr int kActLbg = 0x2000;
-constexpr int kActRedirect = 0x8000;
+constexpr int kActPermit = KEL_ACT_PERMIT;
+constexpr int kActDrop = KEL_ACT_DROP;
+constexpr int kActMirror = KEL_ACT_MIRROR;
+constexpr int kActSetVlan = KEL_ACT_SET_VLAN;
+constexpr int kActSetVlanPri = KEL_ACT_SET_VLAN_PRI;
+constexpr int kActSetSwitchPri = KEL_ACT_SET_SWITCH_PRI;
+constexpr int kActSetUserBits = KEL_ACT_SET_USER;
+constexpr int kActLbg = KEL_ACT_LBG;
+constexpr int kActRedirect = KEL_ACT_REDIRECT;
 
 // VLAN tag types, counted from 1 on the wire (0 is no condition).
 constexpr const char *kVlanTags[] = {"untagged",   "tagged",     "user-a",      "user-b",

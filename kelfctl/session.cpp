@@ -84,9 +84,9 @@ std::vector<unsigned char> Session::exchange(const void *req, std::size_t len) {
     std::vector<unsigned char> reply;
     kelfclient::Status st = t_.exchange(req, len, &reply);
     if (st.code == kelfclient::Status::NoDaemon || st.code == kelfclient::Status::Io) {
-        const char *dir = std::getenv("KELF_RUN_DIR");
-        std::string env = dir != nullptr && *dir != '\0' ? std::string("KELF_RUN_DIR=") + dir
-                                                          : std::string("KELF_RUN_DIR unset, so /var/run");
+        const char *dir = std::getenv(KEL_RUN_DIR_ENV);
+        std::string env = dir != nullptr && *dir != '\0' ? std::string(KEL_RUN_DIR_ENV "=") + dir
+                                                          : std::string(KEL_RUN_DIR_ENV " unset, so " KEL_DEFAULT_RUN_DIR);
         throw Failure(kExitUnreachable,
                       st.message + "\nkelfd may not be running, or it runs with another KELF_RUN_DIR (here " +
                           env + "); -S PATH names its socket");

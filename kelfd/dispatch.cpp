@@ -69,10 +69,10 @@ std::array<Row, kCodes> make_table() {
 
     // Rule engine.
     t[KEL_CLEAR] = status([](kel_buf &b) { return kel_clear_fn(b.kel.unit); });
-    t[KEL_SET_DROP] = status([](kel_buf &b) { return kel_add_rule_fn(2, &b.kel); });
-    t[KEL_SET_DIR] = status([](kel_buf &b) { return kel_add_rule_fn(32768, &b.kel); });
-    t[KEL_SET_MIR] = status([](kel_buf &b) { return kel_add_rule_fn(8, &b.kel); });
-    t[KEL_SET_PERMIT] = status([](kel_buf &b) { return kel_add_rule_fn(1, &b.kel); });
+    t[KEL_SET_DROP] = status([](kel_buf &b) { return kel_add_rule_fn(KEL_ACT_DROP, &b.kel); });
+    t[KEL_SET_DIR] = status([](kel_buf &b) { return kel_add_rule_fn(KEL_ACT_REDIRECT, &b.kel); });
+    t[KEL_SET_MIR] = status([](kel_buf &b) { return kel_add_rule_fn(KEL_ACT_MIRROR, &b.kel); });
+    t[KEL_SET_PERMIT] = status([](kel_buf &b) { return kel_add_rule_fn(KEL_ACT_PERMIT, &b.kel); });
     t[KEL_SET_RULE] = status([](kel_buf &b) { return kel_add_rule_fn(b.kel.action, &b.kel); });
     t[KEL_GET_CNT] = record(
         [](kel_buf &b) {

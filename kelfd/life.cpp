@@ -25,7 +25,7 @@ namespace kelf {
 // ---- Pid file -------------------------------------------------------------
 
 std::string pid_path(const std::string &dir) {
-    return dir + "/kelfctl.pid";
+    return dir + "/" KEL_PID_NAME;
 }
 
 pid_t parse_pid(std::string_view text) {

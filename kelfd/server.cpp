@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include <kelfd/kel_lib.h>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -15,11 +17,11 @@
 namespace kelf {
 
 std::string run_dir() {
-    const char *d = std::getenv("KELF_RUN_DIR");
-    return (d != nullptr && *d != '\0') ? std::string(d) : std::string("/var/run");
+    const char *d = std::getenv(KEL_RUN_DIR_ENV);
+    return (d != nullptr && *d != '\0') ? std::string(d) : std::string(KEL_DEFAULT_RUN_DIR);
 }
 
-std::string socket_path(const std::string &dir) { return dir + "/kelfctl.sock"; }
+std::string socket_path(const std::string &dir) { return dir + "/" KEL_SOCKET_NAME; }
 
 ControlServer::~ControlServer() {
     if (fd_ >= 0) ::close(fd_);

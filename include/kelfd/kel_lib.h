@@ -28,6 +28,63 @@ extern "C" {
 #define KEL_LBG_LIST_MAX 32
 #define KEL_QUERY_DATA_MAX 8192
 
+/*
+ * List replies (load-balancing groups, mirrors, a mirror's ports) carry at
+ * most this many numbers, though the record has room for KEL_LBG_LIST_MAX;
+ * the count field tells how many exist in all.
+ */
+#define KEL_REPLY_LIST_MAX 16
+
+/* Where the daemon and its clients meet: $KELF_RUN_DIR, else /var/run. */
+#define KEL_RUN_DIR_ENV "KELF_RUN_DIR"
+#define KEL_DEFAULT_RUN_DIR "/var/run"
+#define KEL_SOCKET_NAME "kelfctl.sock"
+#define KEL_PID_NAME "kelfctl.pid"
+
+/*
+ * Rule action codes (kel_mem.rule_act of a rule query, if_kel.action of
+ * KEL_SET_RULE): bits that combine. A stored rule always carries
+ * KEL_ACT_COUNT; a mirror rule is stored as KEL_ACT_MIRROR_STORED with it.
+ */
+#define KEL_ACT_PERMIT 0x1
+#define KEL_ACT_DROP 0x2
+#define KEL_ACT_MIRROR 0x8
+#define KEL_ACT_COUNT 0x20
+#define KEL_ACT_SET_VLAN 0x100
+#define KEL_ACT_SET_VLAN_PRI 0x200
+#define KEL_ACT_SET_SWITCH_PRI 0x400
+#define KEL_ACT_SET_USER 0x1000
+#define KEL_ACT_LBG 0x2000
+#define KEL_ACT_REDIRECT 0x8000
+#define KEL_ACT_MIRROR_STORED 0x100000
+
+/* Selector bits of kel_l2_hash_t.l2_hash_set. */
+#define KEL_L2_HASH_SRC_MAC 0x1
+#define KEL_L2_HASH_DST_MAC 0x2
+#define KEL_L2_HASH_ETHER_TYPE 0x4
+#define KEL_L2_HASH_VLAN_ID 0x8
+#define KEL_L2_HASH_VLAN_PRI 0x10
+#define KEL_L2_HASH_SYM_MAC 0x20
+
+/* Selector bits of kel_l3_hash_t.l3_hash_set. */
+#define KEL_L3_HASH_SRC_IP 0x1
+#define KEL_L3_HASH_DST_IP 0x2
+#define KEL_L3_HASH_SRC_PORT 0x4
+#define KEL_L3_HASH_DST_PORT 0x8
+#define KEL_L3_HASH_DSCP 0x10
+#define KEL_L3_HASH_ISL_USER 0x20
+#define KEL_L3_HASH_PROTO 0x40
+#define KEL_L3_HASH_FLOW 0x80
+#define KEL_L3_HASH_SYM_L3 0x100
+#define KEL_L3_HASH_SYM_L4 0x200
+#define KEL_L3_HASH_CUSTOM 0x400
+#define KEL_L3_HASH_RANDOM_NEXT_HOP 0x800
+#define KEL_L3_HASH_RANDOM_OTHER 0x1000
+#define KEL_L3_HASH_RANDOM_ONLY 0x2000
+
+/* Both selectors: the record names the hash profile it is written under. */
+#define KEL_HASH_PROFILE 0x1000000
+
 #pragma pack(push, 1)
 
 /* Command codes; the gaps are unassigned and answer as unknown commands. */

@@ -10,31 +10,6 @@
 
 namespace {
 
-// Selector bits of l2_hash_set.
-constexpr std::uint32_t kL2SrcMac = 0x1;
-constexpr std::uint32_t kL2DstMac = 0x2;
-constexpr std::uint32_t kL2EtherType = 0x4;
-constexpr std::uint32_t kL2VlanId = 0x8;
-constexpr std::uint32_t kL2VlanPri = 0x10;
-constexpr std::uint32_t kL2SymMac = 0x20;
-// Shared by both selectors.
-constexpr std::uint32_t kProfile = 0x1000000;
-
-// Selector bits of l3_hash_set.
-constexpr std::uint32_t kL3SrcIp = 0x1;
-constexpr std::uint32_t kL3DstIp = 0x2;
-constexpr std::uint32_t kL3SrcPort = 0x4;
-constexpr std::uint32_t kL3DstPort = 0x8;
-constexpr std::uint32_t kL3Dscp = 0x10;
-constexpr std::uint32_t kL3IslUser = 0x20;
-constexpr std::uint32_t kL3Proto = 0x40;
-constexpr std::uint32_t kL3Flow = 0x80;
-constexpr std::uint32_t kL3SymL3 = 0x100;
-constexpr std::uint32_t kL3SymL4 = 0x200;
-constexpr std::uint32_t kL3Custom = 0x400;
-constexpr std::uint32_t kL3RandomNextHop = 0x800;
-constexpr std::uint32_t kL3RandomOther = 0x1000;
-constexpr std::uint32_t kL3RandomOnly = 0x2000;
 
 // A MAC mask travels as 6 bytes, the most significant first.
 fm_macaddr mac_from_bytes(const std::uint8_t b[6]) {
@@ -71,20 +46,20 @@ int kel_set_l2_hash_fn(int unit, kel_l2_hash_t *l2_hash) {
     kel_l2_hash_t h;
     std::memcpy(&h, l2_hash, sizeof h);
     const std::uint32_t set = h.l2_hash_set;
-    if (set & kL2SrcMac) key.SMACMask = mac_from_bytes(h.src_mac_mask);
-    if (set & kL2DstMac) key.DMACMask = mac_from_bytes(h.dst_mac_mask);
-    if (set & kL2EtherType) key.etherTypeMask = h.ether_type_mask & 0xFFFF;
+    if (set & KEL_L2_HASH_SRC_MAC) key.SMACMask = mac_from_bytes(h.src_mac_mask);
+    if (set & KEL_L2_HASH_DST_MAC) key.DMACMask = mac_from_bytes(h.dst_mac_mask);
+    if (set & KEL_L2_HASH_ETHER_TYPE) key.etherTypeMask = h.ether_type_mask & 0xFFFF;
     // One bit for the outer and the inner tag alike.
-    if (set & kL2VlanId) {
+    if (set & KEL_L2_HASH_VLAN_ID) {
         key.vlanId1Mask = h.vlan_id_mask & 0xFFF;
         key.vlanId2Mask = h.vlan2_id_mask & 0xFFF;
     }
-    if (set & kL2VlanPri) {
+    if (set & KEL_L2_HASH_VLAN_PRI) {
         key.vlanPri1Mask = h.vlan_pri & 0xF;
         key.vlanPri2Mask = h.vlan2_pri & 0xF;
     }
-    if (set & kL2SymMac) key.symmetrizeMAC = static_cast<fm_bool>(h.sym_mac & 0xFF);
-    if (set & kProfile) key.profileIndex = static_cast<fm_int>(h.profile_index);
+    if (set & KEL_L2_HASH_SYM_MAC) key.symmetrizeMAC = static_cast<fm_bool>(h.sym_mac & 0xFF);
+    if (set & KEL_HASH_PROFILE) key.profileIndex = static_cast<fm_int>(h.profile_index);
 
     st = fmSetSwitchAttribute(unit, FM_L2_HASH_KEY, &key);
     cleanup(st, "set FM_L2_HASH_KEY");
@@ -100,21 +75,21 @@ int kel_set_l3_hash_fn(int unit, kel_l3_hash_t *l3_hash) {
     kel_l3_hash_t h;
     std::memcpy(&h, l3_hash, sizeof h);
     const std::uint32_t set = h.l3_hash_set;
-    if (set & kL3SrcIp) cfg.SIPMask = h.src_ip_mask;
-    if (set & kL3DstIp) cfg.DIPMask = h.dst_ip_mask;
-    if (set & kL3SrcPort) cfg.L4SrcMask = h.src_port_mask;
-    if (set & kL3DstPort) cfg.L4DstMask = h.dst_port_mask;
-    if (set & kL3Dscp) cfg.DSCPMask = h.dscp_mask;
-    if (set & kL3IslUser) cfg.ISLUserMask = h.isl_usr_mask;
-    if (set & kL3Proto) cfg.protocolMask = h.proto_mask;
-    if (set & kL3Flow) cfg.flowMask = h.flow_mask;
-    if (set & kL3SymL3) cfg.symmetrizeL3Fields = h.sym_l3_fields;
-    if (set & kL3SymL4) cfg.symmetrizeL4Fields = h.sym_l4_fields;
-    if (set & kL3Custom) cfg.customFieldMask = h.custom_mask;
-    if (set & kL3RandomNextHop) cfg.randomNextHop = h.random_next_hop;
-    if (set & kL3RandomOther) cfg.randomOther = h.random_other;
-    if (set & kL3RandomOnly) cfg.disableAllButRandom = h.random_only;
-    if (set & kProfile) cfg.profileIndex = static_cast<fm_int>(h.profile_index);
+    if (set & KEL_L3_HASH_SRC_IP) cfg.SIPMask = h.src_ip_mask;
+    if (set & KEL_L3_HASH_DST_IP) cfg.DIPMask = h.dst_ip_mask;
+    if (set & KEL_L3_HASH_SRC_PORT) cfg.L4SrcMask = h.src_port_mask;
+    if (set & KEL_L3_HASH_DST_PORT) cfg.L4DstMask = h.dst_port_mask;
+    if (set & KEL_L3_HASH_DSCP) cfg.DSCPMask = h.dscp_mask;
+    if (set & KEL_L3_HASH_ISL_USER) cfg.ISLUserMask = h.isl_usr_mask;
+    if (set & KEL_L3_HASH_PROTO) cfg.protocolMask = h.proto_mask;
+    if (set & KEL_L3_HASH_FLOW) cfg.flowMask = h.flow_mask;
+    if (set & KEL_L3_HASH_SYM_L3) cfg.symmetrizeL3Fields = h.sym_l3_fields;
+    if (set & KEL_L3_HASH_SYM_L4) cfg.symmetrizeL4Fields = h.sym_l4_fields;
+    if (set & KEL_L3_HASH_CUSTOM) cfg.customFieldMask = h.custom_mask;
+    if (set & KEL_L3_HASH_RANDOM_NEXT_HOP) cfg.randomNextHop = h.random_next_hop;
+    if (set & KEL_L3_HASH_RANDOM_OTHER) cfg.randomOther = h.random_other;
+    if (set & KEL_L3_HASH_RANDOM_ONLY) cfg.disableAllButRandom = h.random_only;
+    if (set & KEL_HASH_PROFILE) cfg.profileIndex = static_cast<fm_int>(h.profile_index);
 
     st = fmSetSwitchAttribute(unit, FM_L3_HASH_CONFIG, &cfg);
     cleanup(st, "set FM_L3_HASH_CONFIG");

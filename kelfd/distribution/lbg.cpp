@@ -10,8 +10,7 @@
 namespace {
 
 constexpr int kBins = 256;
-// The list reply has room for 32, but clients have always read 16.
-constexpr fm_int kListMax = 16;
+constexpr fm_int kListMax = KEL_REPLY_LIST_MAX;
 
 }  // namespace
 

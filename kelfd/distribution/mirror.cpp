@@ -6,8 +6,7 @@
 
 namespace {
 
-// Replies list at most this many numbers; lbg_num counts beyond it.
-constexpr int kReplyMax = 16;
+constexpr int kReplyMax = KEL_REPLY_LIST_MAX;
 
 void reply_list(kel_lbg_query_list_t *q, int count, int ret) {
     q->kel_lbg_list.lbg_num = count;

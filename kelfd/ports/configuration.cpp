@@ -22,7 +22,6 @@ constexpr fm_int kFanInPorts = 4;
 constexpr fm_int kFanInHub = 5;
 constexpr fm_int kFanInBits = kFanInHub + 1;
 constexpr fm_int kFanInFirstSource = 50000;
-constexpr int kRedirectAction = 0x8000;
 
 void write_mask(fm_int sw, fm_int port, kelf::BitArray &mask) {
     fmSetPortAttribute(sw, port, FM_PORT_MASK_WIDE, mask.get());
@@ -55,7 +54,7 @@ void redirectFanInSources(fm_int sw) {
     for (int i = 0; i < kFanInPorts; ++i) {
         req.kel_mem.port = kFanInFirstSource + i;
         req.kel_mem.redir_port = i + 1;
-        kel_add_rule_fn(kRedirectAction, &req);
+        kel_add_rule_fn(KEL_ACT_REDIRECT, &req);
     }
 }
 

@@ -28,7 +28,7 @@ void print_line(const char *text) {
     std::fflush(stdout);
 }
 
-// Action 0x1000: every card port but the CPU port forwards in VLAN 2, and
+// User bits: every card port but the CPU port forwards in VLAN 2, and
 // four ports carry 64-bit ISL tags.
 void set_up_user_bits(int unit) {
     fm_switchInfo info{};
@@ -53,7 +53,7 @@ void set_up_user_bits(int unit) {
     }
 }
 
-// Action 0x200: eight ports rewrite the VLAN priority they send.
+// VLAN priority: eight ports rewrite the VLAN priority they send.
 void set_up_vlan_priority(int unit) {
     static constexpr int kPorts[] = {5, 6, 9, 10, 1, 2, 7, 8};
     static constexpr int kLabels[] = {1, 2, 7, 8, 1, 2, 7, 8};
@@ -69,24 +69,24 @@ void set_up_vlan_priority(int unit) {
 // action whole.
 void apply_action_code(int unit, int action, const kel_mem_t &m, kel_acl_rule_t &r) {
     fm_aclParamExt &p = r.param;
-    if (action & 0x400) p.switchPriority = static_cast<fm_byte>(m.user_act);
-    if (action & 0x8000) {
+    if (action & KEL_ACT_SET_SWITCH_PRI) p.switchPriority = static_cast<fm_byte>(m.user_act);
+    if (action & KEL_ACT_REDIRECT) {
         r.action |= FM_ACL_ACTIONEXT_PERMIT;
         p.logicalPort = m.redir_port;
     }
-    if (action & 0x2000) p.lbgNumber = m.redir_port;
-    if (action & 0x100) p.vlan = static_cast<fm_uint16>(m.vlan_act);
-    if (action & 0x1000) {
+    if (action & KEL_ACT_LBG) p.lbgNumber = m.redir_port;
+    if (action & KEL_ACT_SET_VLAN) p.vlan = static_cast<fm_uint16>(m.vlan_act);
+    if (action & KEL_ACT_SET_USER) {
         set_up_user_bits(unit);
         r.action = FM_ACL_ACTIONEXT_SET_USER;
         p.user = static_cast<fm_byte>(m.user_act);
         p.userMask = 0x0F;
     }
-    if (action & 0x200) {
+    if (action & KEL_ACT_SET_VLAN_PRI) {
         set_up_vlan_priority(unit);
         p.vlanPriority = static_cast<fm_byte>(m.vlan_pri_act);
     }
-    if (action & 0x8) {
+    if (action & KEL_ACT_MIRROR) {
         r.action = FM_ACL_ACTIONEXT_MIRROR_GRP | FM_ACL_ACTIONEXT_COUNT;
         p.mirrorGrp = static_cast<fm_byte>(m.mirror_port);
         fm_bool aclMirror = TRUE;

@@ -59,7 +59,7 @@ bool is_pcie_port(int unit, int port) {
 }
 
 bool match_glort(int unit, int action, bool pcie, kel_acl_rule_t &r) {
-    if ((action & 0x8) || pcie || r.port == 0) return true;
+    if ((action & KEL_ACT_MIRROR) || pcie || r.port == 0) return true;
     r.cond |= FM_ACL_MATCH_SRC_GLORT;
     fm_uint32 glort = 0;
     if (fmGetStackGlort(unit, r.port, &glort) != FM_OK) return false;

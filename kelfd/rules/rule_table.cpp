@@ -190,20 +190,20 @@ int kel_entry_query_fn(int unit, struct kel_mem *m) {
 
     m->port = r.port;
     if (r.action & FM_ACL_ACTIONEXT_DENY) {
-        m->rule_act = 2;
+        m->rule_act = KEL_ACT_DROP;
     } else if (r.action & FM_ACL_ACTIONEXT_REDIRECT) {
-        m->rule_act = 32768;
+        m->rule_act = KEL_ACT_REDIRECT;
         m->redir_port = r.param.logicalPort;
     } else if (r.action & FM_ACL_ACTIONEXT_LOAD_BALANCE) {
-        m->rule_act = 8192;
+        m->rule_act = KEL_ACT_LBG;
         m->redir_port = r.param.lbgNumber;
     } else if (r.action & FM_ACL_ACTIONEXT_PERMIT) {
-        m->rule_act = 1;
+        m->rule_act = KEL_ACT_PERMIT;
     } else if (r.action & FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY) {
-        m->rule_act = 1024;
+        m->rule_act = KEL_ACT_SET_SWITCH_PRI;
     } else if (r.action & FM_ACL_ACTIONEXT_MIRROR_GRP) {
         // Reported as the mirror command that made it.
-        m->rule_act = 8;
+        m->rule_act = KEL_ACT_MIRROR;
         m->mirror_port = r.param.mirrorGrp;
     }
     m->src_port = v.L4SrcStart;
