@@ -1,9 +1,11 @@
 #include "dispatch.h"
+#include "messages.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 
+#include "daemon.h"
 #include "device/platform_access.h"
 #include "device/port_properties.h"
 #include "device/statistics.h"
@@ -257,7 +259,7 @@ Reply Dispatcher::dispatch() {
     bool known = row != nullptr && row->shape != Shape::Unknown &&
                  (row->fn != nullptr || row->shape == Shape::NoAction || row->shape == Shape::Refused);
     if (!known) {
-        std::puts("keld: Unknown command");
+        std::puts(kelf::msg::kUnknownCommand);
         std::fflush(stdout);
         ret_fn_ = -1;
         return {&ret_fn_, sizeof ret_fn_};

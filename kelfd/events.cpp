@@ -1,4 +1,5 @@
 #include "events.h"
+#include "messages.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -35,7 +36,7 @@ Stamp now() {
 }
 
 void switch_inserted(fm_int sw) {
-    std::printf("Switch #%d inserted!\n", sw);
+    std::printf(kelf::msg::kSwitchInserted, sw);
     std::fflush(stdout);
     if (sw >= 0 && sw < 32) reported.fetch_or(1u << sw);
     // The start-up reads the flag after it stores numSw; this side stores the
@@ -50,7 +51,7 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
     std::memcpy(&status, &ev.linkStatus, sizeof status);
     const bool up = status != FM_PORT_STATUS_LINK_DOWN;
     if (start_flag.load() == 2) {
-        std::printf("%d.%d.%d %d:%d:%d port event: unit %d port %d is %s\n", t.day, t.month, t.year,
+        std::printf(kelf::msg::kPortEvent, t.day, t.month, t.year,
                     t.hour, t.min, t.sec, sw, static_cast<int>(ev.port), up ? "up" : "down");
         std::fflush(stdout);
     }
@@ -82,10 +83,7 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
 void logical_port_event(fm_int sw, const fm_eventLogicalPort &ev) {
     Stamp t = now();
     if (start_flag.load() != 2) return;
-    std::printf(
-        "%d.%d.%d %d:%d:%d lport event: unit %d port %d pepId %d pepLogicalPort %d "
-        "portCreated %d\n",
-        t.day, t.month, t.year, t.hour, t.min, t.sec, sw, ev.firstPort, ev.pepId, ev.pepLogicalPort,
+    std::printf(kelf::msg::kLogicalPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw, ev.firstPort, ev.pepId, ev.pepLogicalPort,
         ev.portCreated);
     std::fflush(stdout);
 }
@@ -139,12 +137,3 @@ void eventHandler(fm_int event, fm_int sw, void *ptr) {
     }
 }
 
-int kel_get_dev_num_fn() {
-    return kel_inserted;
-}
-
-int kel_get_port_link_fn(int unit, int port) {
-    if (port < 1 || port > KEL_MAX_PORTS) return -1;
-    if (unit < 0 || unit >= KEL_MAX_UNITS) return -1;
-    return link_state[unit][port].load();
-}

@@ -25,11 +25,6 @@ extern std::atomic<int> link_state[KEL_MAX_UNITS][KEL_MAX_PORTS + 1];
 // The callback given to fmInitialize; runs on the SDK's event thread.
 void eventHandler(fm_int event, fm_int sw, void *ptr);
 
-// KEL_GET_DEV_NUM: the number of switches brought up.
-int kel_get_dev_num_fn();
-// KEL_GET_PORT_LINK: the link state of port 1..48 of unit 0..7, else -1.
-int kel_get_port_link_fn(int unit, int port);
-
 namespace kelf {
 
 // The driver device and its one request: read-write, 100 bytes, type 'J',

@@ -2,36 +2,63 @@
 // brings every switch up, serves the control socket until SIGINT or
 // SIGTERM, then shuts down on this thread, after the request in flight.
 //
-//   kelfd       detach and start
-//   kelfd -v    stay in the foreground and print switch events
-//   kelfd stop  stop the running daemon and wait until it has ended
+//   kelfd            detach and start
+//   kelfd -v         stay in the foreground and print switch events
+//   kelfd stop       stop the running daemon and wait until it has ended
+//   kelfd -h|--help  this usage;  kelfd --version  the version
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "daemon.h"
-#include "life.h"
+#include "messages.h"
+#include "pidfile.h"
 #include "server.h"
+#include "shutdown.h"
+#include "signals.h"
+#include "startup.h"
+
+#ifndef KELFD_VERSION
+#define KELFD_VERSION "0.0.0"
+#endif
 
 namespace {
 
 int already_running() {
-    std::puts("keld already running! use `kelf stop` for exit");
+    std::puts(kelf::msg::kAlreadyRunning);
     std::fflush(stdout);
     return 255;
 }
 
 int open_failed(const std::string &path) {
-    std::printf("%s open failed\n", path.c_str());
+    std::printf(kelf::msg::kOpenFailed, path.c_str());
     std::fflush(stdout);
     return 255;
+}
+
+int usage(std::FILE *to) {
+    std::fputs(
+        "usage: kelfd [-v | stop | -h | --help | --version]\n"
+        "  (none)     detach and serve the switches\n"
+        "  -v         stay in the foreground and print switch events\n"
+        "  stop       stop the running daemon and wait until it has ended\n"
+        "  -h, --help print this usage\n"
+        "  --version  print the version\n"
+        "The pid file and the control socket live in $KELF_RUN_DIR (default /var/run).\n",
+        to);
+    return to == stdout ? 0 : 2;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
     const char *arg = argc > 1 ? argv[1] : "";
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) return usage(stdout);
+    if (std::strcmp(arg, "--version") == 0) {
+        std::printf("kelfd %s\n", KELFD_VERSION);
+        return 0;
+    }
     const bool verbose = std::strcmp(arg, "-v") == 0;
     start_flag = verbose ? 2 : 0;
     const std::string dir = kelf::run_dir();
@@ -41,11 +68,16 @@ int main(int argc, char **argv) {
 
     // Refuse a second instance while still attached, so the caller sees why.
     if (kelf::pid_file_holder(pid_path) != 0) return already_running();
+    // Detach before anything starts a thread: the fork inside daemon() takes
+    // only the calling thread along. nochdir (the first 1) keeps a relative
+    // KELF_RUN_DIR pointing where the caller meant.
     if (!verbose && ::daemon(1, 0) != 0) {
         std::perror("daemon");
         return 255;
     }
 
+    // The lock is taken after detaching: a record lock belongs to the
+    // process, and the parent that daemon() leaves behind exits.
     kelf::PidFile pid;  // held until the process ends
     switch (pid.acquire(pid_path)) {
         case kelf::PidFile::Result::Ok:
@@ -57,12 +89,12 @@ int main(int argc, char **argv) {
     }
     if (!kelf::install_signals()) return 255;
 
-    std::puts("\nKELF daemon version 6.0.10.7.30.1");
+    std::puts(kelf::msg::kBanner);
     std::fflush(stdout);
-    kelf::start_sdk();
+    kelf::start_sdk();  // the SDK's event thread starts here
     kelf::bring_up_switches();
     kelf::report_pcie_ports();
-    std::puts("Switch is UP, all ports are now enabled");
+    std::puts(kelf::msg::kSwitchUp);
     std::fflush(stdout);
     if (!pid.write_pid()) return open_failed(pid_path);
 

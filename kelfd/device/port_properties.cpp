@@ -1,6 +1,7 @@
 // port_properties.cpp - port property commands: each reads or writes one
 // attribute of one port in the switch; only the stay-up flag lives here.
 #include "device/port_properties.h"
+#include "messages.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -151,15 +152,6 @@ int kel_get_ttl_update_fn(int unit, int port) {
     return static_cast<std::uint8_t>(b);
 }
 
-int kel_set_sw_remain_fn(int val) {
-    sw_remain = static_cast<std::uint8_t>(val);
-    return 0;
-}
-
-int kel_get_sw_remain_fn() {
-    return static_cast<std::uint8_t>(sw_remain);
-}
-
 int kel_set_prbs_fn(int unit, int port, int pattern, int transmit) {
     if (!kelf::unit_inserted(unit)) return -1;
     const PrbsPattern *p = nullptr;
@@ -190,7 +182,7 @@ int kel_get_port_state_fn(int unit, int port, kel_lbg_query_list_t *list) {
     std::memcpy(words, entries, sizeof words);
     fm_status st = fmGetPortState(unit, port, &words[0], &words[1], &words[2]);
     std::memcpy(entries, words, sizeof words);
-    cleanup(st, "fm GetPortState");
+    cleanup(st, kelf::msg::kFmGetPortState);
     return st == FM_OK ? 0 : -1;
 }
 

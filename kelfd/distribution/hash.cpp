@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "distribution.h"
+#include "messages.h"
 #include "fm_sdk.h"
 #include "sdk_util.h"
 
@@ -62,7 +63,7 @@ int kel_set_l2_hash_fn(int unit, kel_l2_hash_t *l2_hash) {
     if (set & KEL_HASH_PROFILE) key.profileIndex = static_cast<fm_int>(h.profile_index);
 
     st = fmSetSwitchAttribute(unit, FM_L2_HASH_KEY, &key);
-    cleanup(st, "set FM_L2_HASH_KEY");
+    cleanup(st, kelf::msg::kSetL2HashKey);
     return st;
 }
 
@@ -92,7 +93,7 @@ int kel_set_l3_hash_fn(int unit, kel_l3_hash_t *l3_hash) {
     if (set & KEL_HASH_PROFILE) cfg.profileIndex = static_cast<fm_int>(h.profile_index);
 
     st = fmSetSwitchAttribute(unit, FM_L3_HASH_CONFIG, &cfg);
-    cleanup(st, "set FM_L3_HASH_CONFIG");
+    cleanup(st, kelf::msg::kSetL3HashConfig);
     return st;
 }
 

@@ -1,6 +1,7 @@
 // mirror.cpp - mirrors: a mirror copies the frames received on its
 // monitored ports to its mirror port, whose number is the mirror's number.
 #include "distribution.h"
+#include "messages.h"
 #include "fm_sdk.h"
 #include "sdk_util.h"
 
@@ -27,7 +28,7 @@ int kel_mir_add_fn(int unit, int port, kel_lbg_list_t *kel_lbg_list) {
         fm_status st = fmAddMirrorPort(unit, port, kel_lbg_list->lbg_list[i]);
         if (st != FM_OK) {
             // The ports added so far stay: the client sees where it stopped.
-            cleanup(st, "get fmAddMirrorPort");
+            cleanup(st, kelf::msg::kGetAddMirrorPort);
             return -1;
         }
     }

@@ -1,5 +1,6 @@
 // rule_match.cpp - the match translation of a rule request.
 #include "rule_match.h"
+#include "messages.h"
 
 #include <cstdio>
 #include <cstring>
@@ -156,7 +157,7 @@ namespace {
 
 // Without a port set the rule would act on every port: it is refused.
 int port_set_refused() {
-    std::puts("portSet error");
+    std::puts(kelf::msg::kPortSetError);
     std::fflush(stdout);
     return -1;
 }

@@ -1,6 +1,7 @@
 // rule_table.cpp - the rule tables, automatic ids, and the commands that
 // work from the tables alone: remove, clear, query, list and count.
 #include "rule_table.h"
+#include "messages.h"
 
 #include <bit>
 #include <cstdio>
@@ -111,7 +112,7 @@ int uninstall(int unit, int group, int slot, const char *fn) {
     kel_acl_t &t = kel_acl[unit][group];
     const kel_acl_rule_t *r = t.at(slot);
     if (fmDeleteACLRule(unit, r->acl, r->rule_id) != FM_OK) {
-        std::puts("delete rule state failed!");
+        std::puts(kelf::msg::kDeleteRuleStateFailed);
         std::fflush(stdout);
         return -1;
     }

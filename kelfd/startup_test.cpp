@@ -1,17 +1,14 @@
-// The daemon's life in-process on fmsim: pid text, stop signals, the SDK
-// start, the bring-up of a switch, the PCI Express report and the shutdown.
-// The pid file's lock, stop and detaching are the process tests' subject.
-#include "life.h"
+// The start-up in-process on fmsim: the SDK start, the bring-up of a
+// switch, the PCI Express report and the shutdown.
+#include "startup.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <climits>
 #include <mutex>
 #include <vector>
 
 #include "daemon.h"
-#include "testing/driver_recorder.h"
 #include "events.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
@@ -19,36 +16,10 @@
 #include "fmsim_switch.h"
 #include "fmsim_vlan.h"
 #include "ports/ports.h"
+#include "shutdown.h"
+#include "testing/driver_recorder.h"
 
 namespace {
-
-TEST(PidText, OnlyAPositivePidIsAPid) {
-    EXPECT_EQ(kelf::parse_pid("4242\n"), 4242);
-    EXPECT_EQ(kelf::parse_pid("17"), 17);
-    EXPECT_EQ(kelf::parse_pid(std::to_string(INT_MAX)), INT_MAX);
-    for (const char *bad : {"", "\n", "0\n", "-1\n", "-5", "+5", "12a\n", " 12", "12\n\n",
-                            "2147483648", "99999999999999999999", "abc"})
-        EXPECT_EQ(kelf::parse_pid(bad), -1) << '"' << bad << '"';
-}
-
-TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
-    ASSERT_TRUE(kelf::install_signals());
-    for (int sig : {SIGHUP, SIGUSR1, SIGUSR2, SIGPIPE, SIGCHLD, SIGALRM, SIGCONT, SIGURG}) {
-        ::raise(sig);
-        EXPECT_FALSE(kelf::stop_requested()) << sig;
-    }
-    // A real fault must end the process: its default action stays.
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
-        struct sigaction sa {};
-        ::sigaction(sig, nullptr, &sa);
-        EXPECT_NE(sa.sa_handler, &kelf_catcher) << sig;
-    }
-    ::raise(SIGTERM);
-    EXPECT_TRUE(kelf::stop_requested());
-    EXPECT_TRUE(kelf::stop_requested()) << "the request stays until the shutdown";
-}
-
-// ---- Bring-up ---------------------------------------------------------------
 
 using kelftest::recorder;
 using kelftest::taken;
