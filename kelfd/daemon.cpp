@@ -1,13 +1,14 @@
 #include "daemon.h"
 
-#include <cstdint>
-
 #include <kelfd/kel_lib.h>
+
+#include <cstdint>
 
 #include "events.h"
 #include "ports/ports.h"
 #include "rules/rule_match.h"
 #include "rules/rule_table.h"
+#include "signals.h"
 
 int kel_inserted = 0;
 std::atomic<int> start_flag{0};
@@ -41,6 +42,7 @@ void reset_state() {
     rules::reset_port_sets();
     ports_reset();
     reset_events();
+    clear_stop_request();
     kel_inserted = 0;
     start_flag.store(0);
     numSw.store(0);

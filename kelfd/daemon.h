@@ -34,11 +34,14 @@ int kel_get_sw_remain_fn();
 namespace kelf {
 
 // True when unit names a switch that the bring-up has brought up.
-inline bool unit_inserted(int unit) { return unit >= 0 && unit < kel_inserted; }
+inline bool unit_inserted(int unit) {
+    return unit >= 0 && unit < kel_inserted;
+}
 
 // Brings every table of the daemon back to its state before the start-up:
 // rule tables and port sets, the recorded configurations, the link table
-// and insertion reports, the switch count and the stay-up flag. The
+// and insertion reports, a noted stop request, the switch count and the
+// stay-up flag. The
 // switches themselves are the SDK's; tests reset fmsim beside this.
 void reset_state();
 

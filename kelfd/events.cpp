@@ -1,5 +1,4 @@
 #include "events.h"
-#include "messages.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -10,6 +9,7 @@
 #include <ctime>
 
 #include "daemon.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 std::atomic<int> link_state[KEL_MAX_UNITS][KEL_MAX_PORTS + 1];
@@ -51,8 +51,8 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
     std::memcpy(&status, &ev.linkStatus, sizeof status);
     const bool up = status != FM_PORT_STATUS_LINK_DOWN;
     if (start_flag.load() == 2) {
-        std::printf(kelf::msg::kPortEvent, t.day, t.month, t.year,
-                    t.hour, t.min, t.sec, sw, static_cast<int>(ev.port), up ? "up" : "down");
+        std::printf(kelf::msg::kPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw,
+                    static_cast<int>(ev.port), up ? "up" : "down");
         std::fflush(stdout);
     }
     if (sw >= 0 && sw < KEL_MAX_UNITS && ev.port <= KEL_MAX_PORTS)
@@ -83,8 +83,8 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
 void logical_port_event(fm_int sw, const fm_eventLogicalPort &ev) {
     Stamp t = now();
     if (start_flag.load() != 2) return;
-    std::printf(kelf::msg::kLogicalPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw, ev.firstPort, ev.pepId, ev.pepLogicalPort,
-        ev.portCreated);
+    std::printf(kelf::msg::kLogicalPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw,
+                ev.firstPort, ev.pepId, ev.pepLogicalPort, ev.portCreated);
     std::fflush(stdout);
 }
 
@@ -136,4 +136,3 @@ void eventHandler(fm_int event, fm_int sw, void *ptr) {
             break;  // the daemon has no use for other events
     }
 }
-

@@ -2,11 +2,12 @@
 // the record that tells the kernel driver a port's link properties.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <array>
 #include <atomic>
 
 #include "fm_sdk.h"
-#include <kelfd/kel_lib.h>
 
 // The kernel driver's request record (SET_LINK_PROP), host byte order.
 struct fm10k_cmd {

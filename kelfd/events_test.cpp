@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "daemon.h"
-#include "testing/driver_recorder.h"
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_switch.h"
+#include "testing/driver_recorder.h"
+#include "testing/harness.h"
 
 namespace {
 
@@ -24,11 +25,8 @@ using kelftest::taken;
 class Events : public testing::Test {
 protected:
     void SetUp() override {
-        fmsim_set_switches(2);
-        kel_inserted = 2;
-        start_flag = 0;
+        kelftest::fresh_daemon(2);
         numSw = 2;
-        kelf::reset_events();
         kelf::set_driver_call(recorder);
         taken();
     }

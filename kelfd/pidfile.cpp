@@ -2,6 +2,7 @@
 #include "pidfile.h"
 
 #include <fcntl.h>
+#include <kelfd/kel_lib.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,8 +13,6 @@
 #include <climits>
 #include <cstdio>
 #include <thread>
-
-#include <kelfd/kel_lib.h>
 
 #include "messages.h"
 
@@ -215,14 +214,13 @@ int stop_daemon(const std::string &path, std::chrono::milliseconds wait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            std::fprintf(stderr, msg::kStopTimedOut,
-                         static_cast<long>(holder), static_cast<long long>(wait.count()));
+            std::fprintf(stderr, msg::kStopTimedOut, static_cast<long>(holder),
+                         static_cast<long long>(wait.count()));
             return 1;
         }
     }
     remove_stale(path);
     return 0;
 }
-
 
 }  // namespace kelf

@@ -1,7 +1,6 @@
 #include "server.h"
 
 #include <kelfd/kel_lib.h>
-
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,7 +20,9 @@ std::string run_dir() {
     return (d != nullptr && *d != '\0') ? std::string(d) : std::string(KEL_DEFAULT_RUN_DIR);
 }
 
-std::string socket_path(const std::string &dir) { return dir + "/" KEL_SOCKET_NAME; }
+std::string socket_path(const std::string &dir) {
+    return dir + "/" KEL_SOCKET_NAME;
+}
 
 ControlServer::~ControlServer() {
     if (fd_ >= 0) ::close(fd_);
@@ -76,7 +77,8 @@ void ControlServer::run(int wake_fd) {
         socklen_t t = sizeof remote;
         int s2 = ::accept4(fd_, reinterpret_cast<sockaddr *>(&remote), &t, SOCK_CLOEXEC);
         if (s2 < 0) {
-            if (errno != EAGAIN && errno != EINTR) std::perror(first_accept_ ? "accept" : "keld accept");
+            if (errno != EAGAIN && errno != EINTR)
+                std::perror(first_accept_ ? "accept" : "keld accept");
             continue;
         }
         first_accept_ = false;

@@ -3,20 +3,18 @@
 #include "server.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <kelfd/kel_lib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
-
-#include <kelfd/kel_lib.h>
 
 namespace {
 
@@ -108,7 +106,7 @@ TEST_F(ServerTest, SocketIsOwnerOnlyAndAStaleFileDoesNotStopTheStart) {
     ::umask(0);
     start();
     ::umask(022);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -35,5 +35,4 @@ void shutdown_switches() {
     }
 }
 
-
 }  // namespace kelf

@@ -46,6 +46,13 @@ int stop_fd() {
     return stop_pipe[0];
 }
 
+void clear_stop_request() {
+    char sink[64];
+    if (stop_pipe[0] < 0) return;
+    while (::read(stop_pipe[0], sink, sizeof sink) > 0) {
+    }
+}
+
 bool stop_requested() {
     if (stop_pipe[0] < 0) return false;
     pollfd p{stop_pipe[0], POLLIN, 0};

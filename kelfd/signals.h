@@ -17,6 +17,8 @@ bool install_signals();
 int stop_fd();
 // True once SIGINT or SIGTERM arrived; stays true.
 bool stop_requested();
+// Forgets a stop request (a new start in the same process: tests).
+void clear_stop_request();
 
 }  // namespace kelf
 

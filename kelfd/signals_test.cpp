@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include "daemon.h"
+
 namespace {
 
 TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
     ASSERT_TRUE(kelf::install_signals());
+    kelf::reset_state();
+    ASSERT_FALSE(kelf::stop_requested());
     for (int sig : {SIGHUP, SIGUSR1, SIGUSR2, SIGPIPE, SIGCHLD, SIGALRM, SIGCONT, SIGURG}) {
         ::raise(sig);
         EXPECT_FALSE(kelf::stop_requested()) << sig;

@@ -2,10 +2,10 @@
 // base state.
 #include "startup.h"
 
+#include <kelfd/kel_lib.h>
+
 #include <algorithm>
 #include <cstdio>
-
-#include <kelfd/kel_lib.h>
 
 #include "daemon.h"
 #include "events.h"
@@ -134,10 +134,8 @@ bool bring_up_switch(fm_int sw) {
     fm_bool on = TRUE;
     fmSetSwitchQOS(sw, FM_AUTO_PAUSE_MODE, 0, &on);
     fm_bool off = FALSE;
-    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_GARP, &off),
-            msg::kGarpTrap);
-    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_BPDU, &off),
-            msg::kBpduTrap);
+    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_GARP, &off), msg::kGarpTrap);
+    cleanup(fmSetSwitchAttribute(sw, FM_TRAP_IEEE_BPDU, &off), msg::kBpduTrap);
     drop_reserved_macs(sw);
 
     // The per-switch tables hold KEL_MAX_UNITS switches.

@@ -18,6 +18,7 @@
 #include "ports/ports.h"
 #include "shutdown.h"
 #include "testing/driver_recorder.h"
+#include "testing/harness.h"
 
 namespace {
 
@@ -27,12 +28,7 @@ using kelftest::taken;
 class BringUp : public testing::Test {
 protected:
     void SetUp() override {
-        fmsim_set_switches(2);
-        kel_inserted = 0;
-        numSw = 0;
-        sw_remain = TRUE;
-        kelf::ports_reset();
-        kelf::reset_events();
+        kelftest::fresh_daemon(2, false);
         kelf::set_driver_call(recorder);
         taken();
     }

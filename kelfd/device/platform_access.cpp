@@ -1,12 +1,12 @@
 // platform_access.cpp - platform hardware commands: the request's fields go
 // to the SDK's platform operations and what comes back goes to the client.
 #include "device/platform_access.h"
-#include "messages.h"
 
 #include <cstddef>
 
 #include "daemon.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {

@@ -1,7 +1,6 @@
 // port_properties.cpp - port property commands: each reads or writes one
 // attribute of one port in the switch; only the stay-up flag lives here.
 #include "device/port_properties.h"
-#include "messages.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +9,7 @@
 
 #include "daemon.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {

@@ -4,14 +4,14 @@
 #include <climits>
 #include <string>
 
-#include "device/device_test.h"
 #include "fm_sdk.h"
 #include "fmsim_vlan.h"
+#include "testing/harness.h"
 
 namespace {
 
-using devtest::Answer;
-using devtest::line;
+using kelftest::Answer;
+using kelftest::line;
 
 std::int32_t attr(int sw, int port, int a) {
     std::int32_t v = -12345;
@@ -19,7 +19,7 @@ std::int32_t attr(int sw, int port, int a) {
     return v;
 }
 
-using PortProperties = devtest::DeviceTest;
+using PortProperties = kelftest::DaemonTest;
 
 TEST_F(PortProperties, SpeedAndModeOfPorts1To48Only) {
     fm_int speed = 10000;

@@ -5,12 +5,11 @@
 #include <cstring>
 
 #include "distribution.h"
-#include "messages.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {
-
 
 // A MAC mask travels as 6 bytes, the most significant first.
 fm_macaddr mac_from_bytes(const std::uint8_t b[6]) {

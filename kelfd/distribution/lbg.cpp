@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "distribution.h"
-#include "messages.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // mirror.cpp - mirrors: a mirror copies the frames received on its
 // monitored ports to its mirror port, whose number is the mirror's number.
 #include "distribution.h"
-#include "messages.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {

@@ -1,9 +1,10 @@
 // rule_match.cpp - the match translation of a rule request.
 #include "rule_match.h"
-#include "messages.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "messages.h"
 
 fm_int portSet[KEL_MAX_UNITS][4];
 

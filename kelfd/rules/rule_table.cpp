@@ -1,13 +1,13 @@
 // rule_table.cpp - the rule tables, automatic ids, and the commands that
 // work from the tables alone: remove, clear, query, list and count.
 #include "rule_table.h"
-#include "messages.h"
 
 #include <bit>
 #include <cstdio>
 #include <cstring>
 
 #include "daemon.h"
+#include "messages.h"
 #include "rules.h"
 #include "sdk_util.h"
 

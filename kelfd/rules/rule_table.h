@@ -6,13 +6,14 @@
 // these tables alone and never ask the switch which rules exist.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
 
 #include "fm_sdk.h"
-#include <kelfd/kel_lib.h>
 
 // One installed rule: exactly what the switch was handed for it.
 typedef struct kel_acl_rule {
