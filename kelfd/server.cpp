@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdint>
-#include <thread>
-#include <vector>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace kelf {
 
@@ -33,12 +33,34 @@ ControlServer::~ControlServer() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+bool socket_path_fits(const std::string &path) {
+    sockaddr_un local{};
+    if (path.size() < sizeof local.sun_path) return true;
+    std::fprintf(stderr, "socket path too long (%zu bytes, at most %zu): %s\n", path.size(),
+                 sizeof local.sun_path - 1, path.c_str());
+    return false;
+}
+
+bool socket_answers(const std::string &path) {
+    sockaddr_un a{};
+    if (path.size() >= sizeof a.sun_path) return false;
+    int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0) return false;
+    a.sun_family = AF_UNIX;
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    int rc = ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    // A full backlog (EAGAIN) still means that somebody listens.
+    bool alive = rc == 0 || errno == EAGAIN || errno == EINPROGRESS;
+    ::close(s);
+    return alive;
+}
+
 std::unique_ptr<ControlServer> ControlServer::open(const std::string &path,
                                                    std::chrono::milliseconds receive_timeout) {
     sockaddr_un local{};
-    if (path.size() >= sizeof local.sun_path) {
-        std::fprintf(stderr, "socket path too long (%zu bytes, at most %zu): %s\n", path.size(),
-                     sizeof local.sun_path - 1, path.c_str());
+    if (!socket_path_fits(path)) return nullptr;
+    if (socket_answers(path)) {
+        std::fprintf(stderr, "%s is served by another daemon; not replacing it\n", path.c_str());
         return nullptr;
     }
     int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -126,8 +148,8 @@ void ControlServer::run(int wake_fd) {
         for (const Pending &p : pending_) fds.push_back({p.fd, POLLIN, 0});
         int wait = -1;
         if (!pending_.empty()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(pending_.front().deadline -
-                                                                     std::chrono::steady_clock::now());
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                pending_.front().deadline - std::chrono::steady_clock::now());
             wait = static_cast<int>(std::max<std::int64_t>(0, left.count()));
         }
         int n = poll_fn.load()(fds.data(), fds.size(), wait);

@@ -25,6 +25,11 @@ namespace kelf {
 std::string run_dir();
 std::string socket_path(const std::string &dir);
 
+// True when a process listens on the socket at path (a running daemon).
+bool socket_answers(const std::string &path);
+// True when path fits a socket address; prints why not to standard error.
+bool socket_path_fits(const std::string &path);
+
 class ControlServer {
 public:
     // How long a connected client may stay silent before its connection is
@@ -43,9 +48,10 @@ public:
     // Creates the listening socket at path: removes a stale socket file,
     // binds with mode 0600 and listens with a backlog of 5. On failure prints
     // the failing step ("socket", "bind", "listen") with perror, or a line for
-    // a path too long for a socket address, and returns nullptr.
-    static std::unique_ptr<ControlServer> open(const std::string &path,
-                                               std::chrono::milliseconds receive_timeout = kReceiveTimeout);
+    // a path too long for a socket address or a socket another daemon still
+    // serves (never removed), and returns nullptr.
+    static std::unique_ptr<ControlServer> open(
+        const std::string &path, std::chrono::milliseconds receive_timeout = kReceiveTimeout);
 
     // Serves connections until wake_fd (a descriptor that becomes readable)
     // is readable; -1 serves for ever. The request in flight is finished

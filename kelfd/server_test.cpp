@@ -269,8 +269,8 @@ TEST_F(ServerTest, PollAndAcceptFailuresPauseTheLoopButNeverEndIt) {
     EXPECT_EQ(poll_failures, 0);
     EXPECT_EQ(accept_failures, 0);
     // Each kind of failure is reported once, however long it lasts.
-    EXPECT_EQ(err, std::string("accept: ") + std::strerror(ENOMEM) + "\naccept: " +
-                       std::strerror(EMFILE) + "\n");
+    EXPECT_EQ(err, std::string("accept: ") + std::strerror(ENOMEM) +
+                       "\naccept: " + std::strerror(EMFILE) + "\n");
 }
 
 }  // namespace

@@ -163,7 +163,6 @@ TEST_F(MirrorTest, MirrorListCountsEveryMirrorAndFillsSixteen) {
     EXPECT_EQ(kelftest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
     EXPECT_EQ(+q.kel_lbg_list.lbg_list[16], 555) << "no entry past 16 is written";
     EXPECT_EQ(+q.ret, 0);
-
 }
 
 // A failing step of a walk is a failed query with its line, never a list
@@ -175,7 +174,8 @@ TEST_F(MirrorTest, AFailingWalkStepFailsTheQuery) {
         int cmd;
         const char *op;
     };
-    for (Case c : {Case{KEL_MIR_QUERY_LIST, "fmGetMirrorFirst"}, {KEL_MIR_QUERY_LIST, "fmGetMirrorNext"},
+    for (Case c : {Case{KEL_MIR_QUERY_LIST, "fmGetMirrorFirst"},
+                   {KEL_MIR_QUERY_LIST, "fmGetMirrorNext"},
                    {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorFirst"},
                    {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorNext"},
                    {KEL_MIR_PORT_QUERY_LIST, "fmGetMirror"},

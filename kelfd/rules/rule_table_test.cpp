@@ -32,7 +32,8 @@ TEST_F(RuleTable, AutomaticIdsCountUpSkipHeldIdsAndWrap) {
     EXPECT_EQ(add(kDrop, 0, 0), 8);
     kel_cur_rule[0][0] = 0xFFFE;
     ASSERT_EQ(add(kDrop, 0, 0xFFFF), 0xFFFF);
-    EXPECT_EQ(add(kDrop, 0, 0), 2) << "wraps past 65535, the largest id a list carries, and the 1 held";
+    EXPECT_EQ(add(kDrop, 0, 0), 2)
+        << "wraps past 65535, the largest id a list carries, and the 1 held";
     // Explicit ids beyond 16 bits stay the caller's to choose, and never
     // move the automatic ones out of the list's range.
     ASSERT_EQ(add(kDrop, 0, 70000), 70000);
