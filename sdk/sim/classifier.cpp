@@ -152,14 +152,20 @@ void Classifier::compile(Entry &e) {
     e.plain = !(r.port_set || r.tag || r.src_range || r.dst_range);
 }
 
-void Classifier::renumber_acls() {
-    int i = 0;
-    for (auto &[n, s] : acls_) s.dense = i++;
+void Classifier::order_acls() {
+    order_.clear();
+    for (const auto &[n, slot] : acls_) order_.emplace_back(n, slot.id);
 }
 
 void Classifier::order_tuples() {
     std::stable_sort(tuples_.begin(), tuples_.end(),
                      [](const Tuple *a, const Tuple *b) { return a->lowest < b->lowest; });
+}
+
+void Classifier::relink(Bucket &b) {
+    auto end = static_cast<std::uint32_t>(b.size());
+    for (std::uint32_t k = end; k-- > 0;)
+        b[k].next = (k + 1 < end && b[k + 1].slot == b[k].slot) ? b[k + 1].next : k + 1;
 }
 
 void Classifier::add(const LiveRule &r) {
@@ -168,9 +174,17 @@ void Classifier::add(const LiveRule &r) {
     e->rule = r;
     compile(*e);
     auto [slot, fresh] = acls_.try_emplace(r.acl);
-    slot->second.acl = r.acl;
+    if (fresh) {
+        slot->second.acl = r.acl;
+        if (free_ids_.empty()) {
+            slot->second.id = next_id_++;
+        } else {
+            slot->second.id = free_ids_.back();
+            free_ids_.pop_back();
+        }
+        order_acls();
+    }
     ++slot->second.rules;
-    if (fresh) renumber_acls();
     e->slot = &slot->second;
 
     auto found = by_mask_.find(e->mask);
@@ -194,11 +208,12 @@ void Classifier::add(const LiveRule &r) {
     t->numbers.insert(r.rule);
     t->lowest = *t->numbers.begin();
     Bucket &b = t->table[e->value];
-    Entry *raw = e.get();
-    auto at = std::lower_bound(b.begin(), b.end(), raw, [](const Entry *a, const Entry *n) {
-        return std::pair(a->rule.rule, a->rule.acl) < std::pair(n->rule.rule, n->rule.acl);
+    Item item{r.rule, e->slot->id, e->plain, 0, e.get(), r.action, e->rule.frames.get()};
+    auto at = std::lower_bound(b.begin(), b.end(), item, [](const Item &a, const Item &n) {
+        return std::pair(a.slot, a.rule) < std::pair(n.slot, n.rule);
     });
-    b.insert(at, raw);
+    b.insert(at, item);
+    relink(b);
     entries_.emplace(std::pair(r.acl, r.rule), std::move(e));
     if (reorder) order_tuples();
 }
@@ -210,8 +225,14 @@ void Classifier::remove(int acl, int rule) {
     Tuple *t = e->tuple;
     auto b = t->table.find(e->value);
     if (b != t->table.end()) {
-        b->second.erase(std::remove(b->second.begin(), b->second.end(), e), b->second.end());
-        if (b->second.empty()) t->table.erase(b);
+        Bucket &items = b->second;
+        items.erase(std::remove_if(items.begin(), items.end(),
+                                   [e](const Item &i) { return i.entry == e; }),
+                    items.end());
+        if (items.empty())
+            t->table.erase(b);
+        else
+            relink(items);
     }
     t->numbers.erase(t->numbers.find(rule));
     if (t->numbers.empty()) {
@@ -224,8 +245,9 @@ void Classifier::remove(int acl, int rule) {
     AclSlot *s = e->slot;
     entries_.erase(it);
     if (--s->rules == 0) {
+        free_ids_.push_back(s->id);
         acls_.erase(s->acl);
-        renumber_acls();
+        order_acls();
     }
 }
 
@@ -234,13 +256,15 @@ void Classifier::clear() {
     by_mask_.clear();
     entries_.clear();
     acls_.clear();
+    order_.clear();
+    free_ids_.clear();
+    next_id_ = 0;
 }
 
 void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit> *hits) const {
-    hits->resize(acls_.size());
-    std::size_t i = 0;
-    for (const auto &[n, s] : acls_) (*hits)[i++] = {n, nullptr};
-    std::size_t unresolved = acls_.size();
+    best_rule_.assign(static_cast<size_t>(next_id_), INT_MAX);
+    best_.assign(static_cast<size_t>(next_id_), nullptr);
+    std::size_t unresolved = order_.size();
     int worst = INT_MIN;  // the highest rule number among the hits, once every ACL has one
     for (const Tuple *t : tuples_) {
         // No rule of this tuple or a later one can beat a hit already found.
@@ -252,19 +276,36 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
         }
         auto b = t->table.find(masked);
         if (b == t->table.end()) continue;
+        const Bucket &items = b->second;
         bool changed = false;
-        for (const Entry *e : b->second) {
-            Hit &h = (*hits)[static_cast<size_t>(e->slot->dense)];
-            if (h.rule != nullptr && h.rule->rule <= e->rule.rule) continue;
-            if (!e->plain && !e->residual.holds(facts)) continue;
-            if (h.rule == nullptr) --unresolved;
-            h.rule = &e->rule;
+        for (std::size_t k = 0; k < items.size();) {
+            const Item &i = items[k];
+            auto slot = static_cast<size_t>(i.slot);
+            // Later rules of this slot in the bucket are higher still.
+            if (i.rule >= best_rule_[slot]) {
+                k = i.next;
+                continue;
+            }
+            if (!i.plain && !i.entry->residual.holds(facts)) {
+                ++k;
+                continue;
+            }
+            if (best_[slot] == nullptr) --unresolved;
+            best_rule_[slot] = i.rule;
+            best_[slot] = &i;
             changed = true;
+            k = i.next;
         }
         if (changed && unresolved == 0) {
             worst = INT_MIN;
-            for (const Hit &h : *hits) worst = std::max(worst, h.rule->rule);
+            for (const auto &[acl, id] : order_) worst = std::max(worst, best_rule_[static_cast<size_t>(id)]);
         }
+    }
+    hits->resize(order_.size());
+    for (std::size_t k = 0; k < order_.size(); ++k) {
+        const Item *i = best_[static_cast<size_t>(order_[k].second)];
+        (*hits)[k] = i ? Hit{order_[k].first, &i->entry->rule, i->action, i->frames}
+                       : Hit{order_[k].first, nullptr, 0, nullptr};
     }
 }
 

@@ -83,16 +83,20 @@ public:
 
     // ACLs holding rules in force, ascending, and each one's hit (nullptr
     // when none): hits->size() is the number of such ACLs afterwards.
+    // The rule's action and counter are copied beside it, so that a hit
+    // touches the rule itself only when its parameters are needed.
     struct Hit {
         int acl;
         const LiveRule *rule;
+        fm_aclActionExt action;
+        std::uint64_t *frames;
     };
     void lookup(const Key &key, const FrameFacts &facts, std::vector<Hit> *hits) const;
 
 private:
     struct AclSlot {
         int acl = 0;
-        int dense = 0;  // position among the ACLs holding rules
+        int id = 0;  // small and stable while the ACL holds rules: the index of its best hit
         std::size_t rules = 0;
     };
     struct Residual {
@@ -114,7 +118,19 @@ private:
         std::uint16_t used = 0;  // words the mask touches
         std::size_t operator()(const Key &k) const;
     };
-    using Bucket = std::vector<Entry *>;  // by rule number, then ACL
+    // A bucket's rules by ACL slot, then rule number; `next` is the index of
+    // the first rule of the next slot, so that a lookup takes at most one
+    // rule of each ACL without a residual condition.
+    struct Item {
+        int rule;
+        int slot;
+        bool plain;
+        std::uint32_t next;
+        const Entry *entry;
+        fm_aclActionExt action;
+        std::uint64_t *frames;
+    };
+    using Bucket = std::vector<Item>;
     struct Tuple {
         Key mask{};
         std::uint16_t used = 0;
@@ -126,14 +142,20 @@ private:
     };
 
     static void compile(Entry &e);
-    void insert(std::unique_ptr<Entry> e);
+    static void relink(Bucket &b);
     void order_tuples();
-    void renumber_acls();
+    void order_acls();
 
     std::map<std::pair<int, int>, std::unique_ptr<Entry>> entries_;  // by (ACL, rule)
     std::map<int, AclSlot> acls_;
+    std::vector<std::pair<int, int>> order_;  // (ACL, slot id), ascending
+    std::vector<int> free_ids_;
+    int next_id_ = 0;
     std::map<Key, std::unique_ptr<Tuple>> by_mask_;
     std::vector<Tuple *> tuples_;  // by lowest rule number
+    // Each slot's best hit during a lookup; callers hold fmsim's lock.
+    mutable std::vector<int> best_rule_;
+    mutable std::vector<const Item *> best_;
 };
 
 // The switch's rules in force and its port sets; with the lock held.

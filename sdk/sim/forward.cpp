@@ -344,34 +344,44 @@ bool Pass::rules() {
     bool vlan_set = false, pri_set = false, swpri_set = false, user_set = false;
     swpri_ = pri_;  // the priority as received, unless a rule sets one
     for (const Classifier::Hit &h : scratch_.hits) {
-        if (trace_) trace_->hits.push_back({h.acl, h.rule ? h.rule->rule : -1});
-        const LiveRule *r = h.rule;
-        if (r == nullptr) {
-            note("acl %d: no rule holds", h.acl);
+        if (h.rule == nullptr) {
+            if (trace_) {
+                trace_->hits.push_back({h.acl, -1});
+                note("acl %d: no rule holds", h.acl);
+            }
             continue;
         }
-        note("acl %d: rule %d hits, action 0x%llx", h.acl, r->rule,
-             static_cast<unsigned long long>(r->action));
-        if (r->action & FM_ACL_ACTIONEXT_COUNT) ++*r->frames;
-        if (deciding_ == nullptr && (r->action & kDecides)) deciding_ = r;
+        const fm_aclActionExt a = h.action;
+        if (a & FM_ACL_ACTIONEXT_COUNT) ++*h.frames;
+        if (trace_) {
+            trace_->hits.push_back({h.acl, h.rule->rule});
+            note("acl %d: rule %d hits, action 0x%llx", h.acl, h.rule->rule,
+                 static_cast<unsigned long long>(a));
+        }
+        if (deciding_ == nullptr && (a & kDecides)) deciding_ = h.rule;
+        constexpr fm_aclActionExt kUsesParams =
+            FM_ACL_ACTIONEXT_SET_VLAN | FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY |
+            FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY | FM_ACL_ACTIONEXT_SET_USER | FM_ACL_ACTIONEXT_MIRROR_GRP;
+        if (!(a & kUsesParams)) continue;
+        const LiveRule *r = h.rule;
         // Each rewrite comes from the lowest ACL whose hit has it.
-        if (!vlan_set && (r->action & FM_ACL_ACTIONEXT_SET_VLAN)) {
+        if (!vlan_set && (a & FM_ACL_ACTIONEXT_SET_VLAN)) {
             vlan_set = true;
             vlan_ = r->param.vlan & 0xFFF;
         }
-        if (!pri_set && (r->action & FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY)) {
+        if (!pri_set && (a & FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY)) {
             pri_set = true;
             pri_ = r->param.vlanPriority & 0x7;
         }
-        if (!swpri_set && (r->action & FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY)) {
+        if (!swpri_set && (a & FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY)) {
             swpri_set = true;
             swpri_ = r->param.switchPriority & 0xF;
         }
-        if (!user_set && (r->action & FM_ACL_ACTIONEXT_SET_USER)) {
+        if (!user_set && (a & FM_ACL_ACTIONEXT_SET_USER)) {
             user_set = true;
             user_ = r->param.user & r->param.userMask;
         }
-        if (r->action & FM_ACL_ACTIONEXT_MIRROR_GRP) {
+        if (a & FM_ACL_ACTIONEXT_MIRROR_GRP) {
             MirrorView m;
             if (mirror_view(sw_, r->param.mirrorGrp, &m) && m.acl)
                 mirror_copy(m, bytes_, len_);
@@ -380,8 +390,6 @@ bool Pass::rules() {
                      r->param.mirrorGrp);
         }
     }
-    rx_->cntRxPriorityPkts[swpri_] += 1;
-    rx_->cntRxPriorityOctets[swpri_] += len_;
     if (trace_) {
         trace_->vlan = vlan_;
         trace_->priority = pri_;
