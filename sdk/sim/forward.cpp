@@ -390,6 +390,8 @@ bool Pass::rules() {
                      r->param.mirrorGrp);
         }
     }
+    rx_->cntRxPriorityPkts[swpri_] += 1;
+    rx_->cntRxPriorityOctets[swpri_] += len_;
     if (trace_) {
         trace_->vlan = vlan_;
         trace_->priority = pri_;
