@@ -44,6 +44,11 @@ protected:
         testing::internal::GetCapturedStdout();
         ASSERT_TRUE(up);
     }
+    // The daemon's tables name rules of a switch the next test rebuilds.
+    void TearDown() override {
+        kelf::rules::reset_tables();
+        kelf::ports_reset();
+    }
 
     // Sends the request and returns the reply's bytes.
     std::vector<unsigned char> send(const void *req, std::size_t size) {
