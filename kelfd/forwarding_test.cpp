@@ -18,9 +18,10 @@
 #include "fmsim.h"
 #include "fmsim_forward.h"
 #include "frame_builder.h"
-#include "life.h"
+#include "startup.h"
 #include "ports/ports.h"
 #include "rules/rule_table.h"
+#include "testing/harness.h"
 
 namespace {
 
@@ -32,11 +33,8 @@ using Ports = std::multiset<int>;
 class Forwarding : public testing::Test {
 protected:
     void SetUp() override {
-        fmsim_set_switches(1);
-        kel_inserted = 0;
+        kelftest::fresh_daemon(1, false);
         numSw = 1;
-        kelf::ports_reset();
-        kelf::rules::reset_tables();
         ASSERT_EQ(fmOSInitialize(), FM_OK);
         ASSERT_EQ(fmInitialize(nullptr), FM_OK);
         testing::internal::CaptureStdout();
@@ -45,10 +43,7 @@ protected:
         ASSERT_TRUE(up);
     }
     // The daemon's tables name rules of a switch the next test rebuilds.
-    void TearDown() override {
-        kelf::rules::reset_tables();
-        kelf::ports_reset();
-    }
+    void TearDown() override { kelf::reset_state(); }
 
     // Sends the request and returns the reply's bytes.
     std::vector<unsigned char> send(const void *req, std::size_t size) {
