@@ -1,78 +1,128 @@
 #include "cli.h"
 
-#include <getopt.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
 
 #include "batch.h"
 #include "objects.h"
+#include "rule.h"
 
 #ifndef KELFCTL_VERSION
 #define KELFCTL_VERSION "unknown"
 #endif
 
 namespace kelfctl {
+namespace {
+
+// The options, each as --long, -short and iproute2's single-dash -long.
+struct Option {
+    const char *lng;
+    char shrt;  // 0: none
+    bool value;
+};
+constexpr Option kOptions[] = {
+    {"unit", 'u', true},     {"socket", 'S', true},  {"json", 'j', false},
+    {"pretty", 'p', false},  {"stats", 's', false},  {"details", 'd', false},
+    {"batch", 'b', true},    {"force", 'f', false},  {"timeout", 't', true},
+    {"help", 'h', false},    {"version", 'V', false},
+};
+
+// The option a word names, and its value when written --long=VALUE.
+const Option *find_option(const std::string &w, std::optional<std::string> *inline_value) {
+    if (w.size() < 2 || w[0] != '-') return nullptr;
+    std::string name = w.substr(w[1] == '-' ? 2 : 1);
+    if (std::size_t eq = name.find('='); eq != std::string::npos && w[1] == '-') {
+        *inline_value = name.substr(eq + 1);
+        name.resize(eq);
+    }
+    for (const auto &o : kOptions)
+        if (name == o.lng || (w[1] != '-' && name.size() == 1 && name[0] == o.shrt)) return &o;
+    if (name == "detail") return &kOptions[5];
+    return nullptr;
+}
+
+}  // namespace
 
 int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdin_,
                  std::ostream &out, std::ostream &err) {
-    enum { kForce = 256, kVersion };
-    static const option longopts[] = {
-        {"unit", required_argument, nullptr, 'u'},  {"socket", required_argument, nullptr, 'S'},
-        {"json", no_argument, nullptr, 'j'},        {"batch", required_argument, nullptr, 'b'},
-        {"force", no_argument, nullptr, kForce},    {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, kVersion}, {nullptr, 0, nullptr, 0},
-    };
     auto bad = [&](const std::string &msg) {
         err << "kelfctl: " << msg << "; see 'kelfctl help'\n";
         return kExitUsage;
     };
     int unit = 0;
-    bool json = false, force = false;
+    bool json = false, pretty = false, stats = false, details = false, force = false;
     std::string socket = kelfclient::default_socket_path();
     std::string batch;
     bool have_batch = false;
-    // Options stop at the first word that is none (the OBJECT), so that a
-    // command's own -d and the like stay its own.
-    optind = 0;
-    opterr = 0;
-    int c;
-    while ((c = ::getopt_long(argc, argv, "+u:S:jb:h", longopts, nullptr)) != -1) {
-        switch (c) {
+    std::chrono::milliseconds timeout = kelfclient::kDefaultTimeout;
+
+    // Options come before the OBJECT; -j, -p, -s and -d are taken anywhere
+    // on the line (run_words strips them from a command's words).
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string w = argv[i];
+        if (w == "--") {
+            ++i;
+            break;
+        }
+        if (w.size() < 2 || w[0] != '-') break;
+        std::optional<std::string> v;
+        const Option *o = find_option(w, &v);
+        if (o == nullptr) return bad("unknown option '" + w + "'");
+        if (o->value && !v) {
+            if (i + 1 >= argc) return bad("option " + w + " needs a value");
+            v = argv[++i];
+        }
+        if (!o->value && v) return bad("option " + w + " takes no value");
+        switch (o->shrt) {
             case 'u':
                 try {
-                    unit = static_cast<int>(parse_int(optarg, "unit", 0, KEL_MAX_UNITS - 1));
+                    unit = static_cast<int>(parse_int(*v, "unit", 0, KEL_MAX_UNITS - 1));
                 } catch (const ValueError &e) {
                     return bad(e.what());
                 }
                 break;
-            case 'S': socket = optarg; break;
+            case 'S': socket = *v; break;
             case 'j': json = true; break;
-            case 'b': batch = optarg, have_batch = true; break;
-            case kForce: force = true; break;
+            case 'p': pretty = true; break;
+            case 's': stats = true; break;
+            case 'd': details = true; break;
+            case 'b': batch = *v, have_batch = true; break;
+            case 'f': force = true; break;
+            case 't':
+                try {
+                    timeout = std::chrono::milliseconds(parse_int(*v, "timeout SEC", 0, 3600) * 1000);
+                } catch (const ValueError &e) {
+                    return bad(e.what());
+                }
+                break;
             case 'h': out << main_help(); return kExitOk;
-            case kVersion: out << "kelfctl " KELFCTL_VERSION "\n"; return kExitOk;
-            default: {
-                std::string opt = optind > 0 && optind <= argc ? argv[optind - 1] : "?";
-                return bad(optopt != 0 && (optopt == 'u' || optopt == 'S' || optopt == 'b')
-                               ? "option " + opt + " needs a value"
-                               : "unknown option '" + opt + "'");
-            }
+            case 'V': out << "kelfctl " KELFCTL_VERSION "\n"; return kExitOk;
         }
     }
-    std::vector<std::string> words(argv + optind, argv + argc);
-    if (force && !have_batch) return bad("--force goes with -b FILE");
+    std::vector<std::string> words(argv + i, argv + argc);
     if (have_batch && !words.empty()) return bad("-b FILE takes no command of its own");
-    if (!have_batch && words.empty()) return bad("missing OBJECT");
+    if (!have_batch && words.empty()) {
+        out << main_help();
+        return kExitOk;
+    }
 
     std::unique_ptr<Transport> own;
+    bool terminal = transport == nullptr && ::isatty(STDOUT_FILENO) == 1;
     if (transport == nullptr) {
-        own = std::make_unique<SocketTransport>(socket);
+        own = std::make_unique<SocketTransport>(socket, timeout);
         transport = own.get();
     }
     Session s(*transport, out, err);
     s.unit = unit;
     s.json = json;
+    s.pretty = pretty;
+    s.stats = stats;
+    s.details = details;
+    s.force = force;
+    s.terminal = terminal;
     if (!have_batch) return run_words(s, words);
     if (batch == "-") return run_batch(s, stdin_, "-", force);
     std::ifstream f(batch);

@@ -56,12 +56,13 @@ TEST(Batch, StopsAtTheFirstFailureAndNamesItsLine) {
     EXPECT_NE(r.err.find("kelfd refused the rule"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Command failed " + f.path() + ":6\n"), std::string::npos) << r.err;
     // Lines 2, 4, 5 and 6 sent; line 7 never.
-    ASSERT_EQ(d.requests.size(), 4u);
-    EXPECT_EQ(d.requests[0][0], KEL_SET_CFG);
-    EXPECT_EQ(d.requests[1][0], KEL_SET_PORT_MASK);
-    EXPECT_EQ(d.requests[2][4], 1) << "-u on a line sets that line's unit";
-    EXPECT_EQ(d.requests[3][0], KEL_SET_DROP);
-    EXPECT_EQ(d.requests[3][4], 0) << "and only that line's";
+    auto sent = d.sent();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0][0], KEL_SET_CFG);
+    EXPECT_EQ(sent[1][0], KEL_SET_PORT_MASK);
+    EXPECT_EQ(sent[2][4], 1) << "-u on a line sets that line's unit";
+    EXPECT_EQ(sent[3][0], KEL_SET_DROP);
+    EXPECT_EQ(sent[3][4], 0) << "and only that line's";
 }
 
 TEST(Batch, ForceGoesOnAndKeepsTheFirstFailure) {
@@ -74,7 +75,7 @@ TEST(Batch, ForceGoesOnAndKeepsTheFirstFailure) {
     EXPECT_NE(r.err.find("Command failed -:2\n"), std::string::npos);
     EXPECT_EQ(r.err.find("Command failed -:3"), std::string::npos);
     EXPECT_NE(r.err.find("Command failed -:4\n"), std::string::npos);
-    EXPECT_EQ(d.requests.size(), 3u);
+    EXPECT_EQ(d.sent().size(), 3u);
 }
 
 TEST(Batch, ExitStatusOfEachKindOfFailure) {
@@ -101,7 +102,7 @@ TEST(Json, EveryDocumentReadsBackAsOneObjectALine) {
         "rule add redirect 7 in-port 3 src-ip 10.1.0.0/16 dst-mac 00:11:22:33:44:55 protocol udp\n"
         "rule add group 2 id 70 drop vlan 12 src-ip 2001:db8::/48\n"
         "rule list\nrule stats\nconfig\nlbg add 3,3,4\nlbg list\nmask show 1\n"
-        "hash show\nport show 1\nstats show 1\ndaemon\nraw 63 port=1\nrule help\n"
+        "hash show\nport show 1\nstats show 1 -d\ndaemon\nraw 63 port=1\nrule help\n"
         "rule add permit\nrule add frob\nraw 204\n";
     Outcome r = run(d, {"-j", "--force", "-b", "-"}, batch);
     EXPECT_EQ(r.status, 1);
@@ -120,19 +121,19 @@ TEST(Json, EveryDocumentReadsBackAsOneObjectALine) {
     ASSERT_EQ(rules.size(), 2u);
     EXPECT_EQ(rules[0]["action"], "redirect");
     EXPECT_EQ(rules[0]["port"], 7);
-    EXPECT_EQ(rules[0]["match"]["in-port"], 3);
-    EXPECT_EQ(rules[0]["match"]["src-ip"], "10.1.0.0/16");
-    EXPECT_EQ(rules[0]["match"]["dst-mac"], "00:11:22:33:44:55");
+    EXPECT_EQ(rules[0]["match"]["in_port"], 3);
+    EXPECT_EQ(rules[0]["match"]["src_ip"], "10.1.0.0/16");
+    EXPECT_EQ(rules[0]["match"]["dst_mac"], "00:11:22:33:44:55");
     EXPECT_EQ(rules[0]["match"]["protocol"], 17);
     EXPECT_EQ(rules[1]["group"], 2);
-    EXPECT_EQ(rules[1]["match"]["src-ip"], "2001:db8::/48");
+    EXPECT_EQ(rules[1]["match"]["src_ip"], "2001:db8::/48");
     EXPECT_EQ(docs[3]["counters"][1]["frames"], 700);
     EXPECT_EQ(docs[4]["config"], 6);
     EXPECT_EQ(docs[5]["lbg"], 7);
     EXPECT_TRUE(docs[7]["masks"][0]["egress"].is_array());
     EXPECT_TRUE(docs[8].contains("l2") && docs[8].contains("l3"));
     EXPECT_EQ(docs[10]["cntRxUcstPkts"], 0);
-    EXPECT_EQ(docs[11]["stay-up"], false);
+    EXPECT_EQ(docs[11]["stay_up"], false);
     EXPECT_EQ(docs[12]["status"], 0);
     EXPECT_TRUE(docs[13]["help"].get<std::string>().starts_with("Usage: kelfctl rule"));
     EXPECT_EQ(docs[14]["exit"], 1);

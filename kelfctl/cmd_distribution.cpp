@@ -4,6 +4,7 @@
 
 #include "objects.h"
 #include "print.h"
+#include "state.h"
 
 namespace kelfctl {
 namespace {
@@ -40,16 +41,16 @@ list prints every mirror with its ports (kelfd reports at most 16 mirrors
 and 16 ports each); `mirror` alone lists.
 )";
 
-const char kMcastHelp[] = R"(Usage: kelfctl mcast create
+const char kMcastHelp[] = R"(Usage: kelfctl mcast add
        kelfctl mcast delete GROUP
        kelfctl mcast show GROUP
        kelfctl mcast add-listener GROUP port PORT vlan VLAN
        kelfctl mcast help
 
-create makes an active multicast group for L3 switching and prints its
-number; show prints the logical port the switch gives the group;
-add-listener adds a port on a VLAN to the group's listeners. kelfd keeps no
-list of groups or listeners.
+add makes an active multicast group for L3 switching and prints its
+number (create, the older word, does the same); show prints the logical
+port the switch gives the group; add-listener adds a port (1 to 48) on a
+VLAN to the group's listeners. kelfd keeps no list of groups or listeners.
 )";
 
 const char kHashHelp[] = R"(Usage: kelfctl hash show [ l2 | l3 ]
@@ -90,62 +91,125 @@ std::vector<int> list_of(const kel_lbg_list_t &l, int cap) {
 }
 
 void lbg_add(Session &s, Args &a) {
-    std::vector<int> ports = a.ports("PORTS", 0, 65535);
+    std::vector<int> ports = s.ports(a, "PORTS", PortFamily::Card);
     a.finish();
     if (ports.empty() || ports.size() > kListMax) usage("lbg add takes 1 to 32 ports");
     if_kel_lbg_t l = s.lbg(KEL_LBG_ADD);
     fill_list(l.kel_query_list.kel_lbg_list, ports);
+    forget_lbgs(s);
     int n = s.value(s.status(l), "create a load-balancing group over ports " +
                                      format_port_list(ports, false));
     s.print(print_lbg_added(n));
 }
 
+// Refuses to delete what rules still use, naming them, unless --force.
+void check_unused(Session &s, RuleSpec::Action action, int target, const std::string &what) {
+    if (s.force) return;
+    std::vector<RuleRef> refs = rules_using(s, action, target);
+    if (!refs.empty())
+        refused("cannot delete " + what + ": rules send traffic to it (" + format_refs(refs) +
+                "); delete them first, or --force deletes it anyway");
+}
+
 void lbg_delete(Session &s, Args &a) {
     int n = static_cast<int>(a.number("LBG", 0, INT32_MAX));
     a.finish();
-    if_kel_lbg_t l = s.lbg(KEL_LBG_REMOVE);
-    l.lbg = n;
-    s.value(s.status(l), "delete load-balancing group " + std::to_string(n));
+    std::string what = "load-balancing group " + std::to_string(n);
+    Listed l = lbg_numbers(s);
+    if (l.whole && std::find(l.numbers.begin(), l.numbers.end(), n) == l.numbers.end())
+        refused("cannot delete " + what + ": unit " + std::to_string(s.unit) + " has no such group");
+    check_unused(s, RuleSpec::Action::Lbg, n, what);
+    if_kel_lbg_t req = s.lbg(KEL_LBG_REMOVE);
+    req.lbg = n;
+    forget_lbgs(s);
+    s.value(s.status(req), "delete " + what);
     s.print_ok();
 }
 
 void lbg_list(Session &s, Args &a) {
     a.finish();
-    if_kel_lbg_t l = s.lbg(KEL_LBG_QUERY_LIST);
-    kel_lbg_query_list_t q;
-    s.record(&l, sizeof l, &q, sizeof q);
-    if (q.ret != 0) refused("cannot list the load-balancing groups: kelfd refused the request");
-    s.print(print_lbgs(list_of(q.kel_lbg_list, kListMax)));
+    forget_lbgs(s);
+    Listed l = lbg_numbers(s);
+    s.print(print_lbgs(l.numbers, l.whole));
 }
 
-int mirror_number(Args &a) { return static_cast<int>(a.number("MIRROR", 0, 65535)); }
+int mirror_number(Session &s, Args &a) { return s.port(a, "MIRROR", PortFamily::Card); }
+
+// The monitored ports of a mirror; nullopt when it has none (or is none).
+std::optional<std::vector<int>> mirror_port_list(Session &s, int m) {
+    if_kel_lbg_t l = s.lbg(KEL_MIR_PORT_QUERY_LIST);
+    l.lbg = m;
+    kel_lbg_query_list_t q;
+    s.record(&l, sizeof l, &q, sizeof q);
+    if (q.ret != 0) return std::nullopt;
+    return list_of(q.kel_lbg_list, KEL_REPLY_LIST_MAX);
+}
+
+bool mirror_exists(Session &s, int m) {
+    Listed l = mirror_numbers(s);
+    return std::find(l.numbers.begin(), l.numbers.end(), m) != l.numbers.end();
+}
+
+void mirror_remove_port(Session &s, int m, int p) {
+    if_kel_lbg_t l = s.lbg(KEL_MIR_PORT_REMOVE);
+    l.lbg = m;
+    l.port = p;
+    s.status(l);
+}
 
 void mirror_add(Session &s, Args &a) {
-    int m = mirror_number(a);
+    int m = mirror_number(s, a);
     std::vector<int> ports;
-    if (a.accept("ports")) ports = a.ports("ports PORTS", 0, 65535);
+    if (a.accept("ports")) ports = s.ports(a, "ports PORTS", PortFamily::Card);
     a.finish();
     if (ports.size() > kListMax) usage("mirror add takes at most 32 ports");
+    bool existed = mirror_exists(s, m);
+    std::vector<int> before = existed ? mirror_port_list(s, m).value_or(std::vector<int>{}) : std::vector<int>{};
     if_kel_lbg_t l = s.lbg(KEL_MIR_ADD);
     l.lbg = m;
     fill_list(l.kel_query_list.kel_lbg_list, ports);
-    s.value(s.status(l), "create mirror " + std::to_string(m));
-    s.print_ok();
+    forget_mirrors(s);
+    if (s.status(l) == 0) return s.print_ok();
+    // Leave nothing of the failed command behind: the mirror it made, or
+    // the ports it added to one that was there.
+    std::string undo;
+    if (!existed) {
+        if_kel_lbg_t rm = s.lbg(KEL_MIR_REMOVE);
+        rm.lbg = m;
+        s.status(rm);
+        undo = "mirror " + std::to_string(m) + " is deleted again";
+    } else {
+        for (int p : mirror_port_list(s, m).value_or(std::vector<int>{}))
+            if (std::find(before.begin(), before.end(), p) == before.end()) mirror_remove_port(s, m, p);
+        undo = "the ports it added are removed again";
+    }
+    refused("cannot " + std::string(existed ? "add ports " : "create mirror ") +
+            (existed ? format_port_list(ports) + " to mirror " : "") + std::to_string(m) +
+            (existed || ports.empty() ? "" : " with ports " + format_port_list(ports)) +
+            ": the switch refused a monitored port (a mirror cannot monitor its own port " +
+            std::to_string(m) + "; kelfd's output names the call); " + undo);
 }
 
 void mirror_delete(Session &s, Args &a) {
-    int m = mirror_number(a);
+    int m = mirror_number(s, a);
     a.finish();
+    std::string what = "mirror " + std::to_string(m);
+    if (!mirror_exists(s, m)) refused("cannot delete " + what + ": unit " + std::to_string(s.unit) + " has no such mirror");
+    check_unused(s, RuleSpec::Action::Mirror, m, what);
     if_kel_lbg_t l = s.lbg(KEL_MIR_REMOVE);
     l.lbg = m;
-    s.value(s.status(l), "delete mirror " + std::to_string(m));
+    forget_mirrors(s);
+    s.value(s.status(l), "delete " + what);
     s.print_ok();
 }
 
 void mirror_ports(Session &s, Args &a, int code, const char *verb) {
-    int m = mirror_number(a);
-    std::vector<int> ports = a.ports("PORTS", 0, 65535);
+    int m = mirror_number(s, a);
+    std::vector<int> ports = s.ports(a, "PORTS", PortFamily::Card);
     a.finish();
+    if (!mirror_exists(s, m))
+        refused(std::string("cannot ") + verb + " ports of mirror " + std::to_string(m) + ": unit " +
+                std::to_string(s.unit) + " has no such mirror");
     for (int p : ports) {
         if_kel_lbg_t l = s.lbg(code);
         l.lbg = m;
@@ -160,7 +224,7 @@ void mirror_add_port(Session &s, Args &a) { mirror_ports(s, a, KEL_MIR_PORT_ADD,
 void mirror_delete_port(Session &s, Args &a) { mirror_ports(s, a, KEL_MIR_PORT_REMOVE, "remove"); }
 
 void mirror_vlan(Session &s, Args &a) {
-    int m = mirror_number(a);
+    int m = mirror_number(s, a);
     int vlan = a.accept("none") ? 0 : static_cast<int>(a.number("VLAN", 1, 4095));
     a.finish();
     if_kel_t k = s.kel(KEL_MIR_VLAN_ADD);
@@ -170,44 +234,21 @@ void mirror_vlan(Session &s, Args &a) {
     s.print_ok();
 }
 
-std::vector<int> mirror_numbers(Session &s) {
-    if_kel_lbg_t l = s.lbg(KEL_MIR_QUERY_LIST);
-    kel_lbg_query_list_t q;
-    s.record(&l, sizeof l, &q, sizeof q);
-    if (q.ret != 0) refused("cannot list the mirrors: kelfd refused the request");
-    if (q.kel_lbg_list.lbg_num > 16)
-        s.err() << "kelfctl: kelfd reports 16 of the unit's " << q.kel_lbg_list.lbg_num << " mirrors\n";
-    return list_of(q.kel_lbg_list, 16);
-}
-
-// The monitored ports of a mirror; nullopt when it has none (or is none).
-std::optional<std::vector<int>> mirror_port_list(Session &s, int m) {
-    if_kel_lbg_t l = s.lbg(KEL_MIR_PORT_QUERY_LIST);
-    l.lbg = m;
-    kel_lbg_query_list_t q;
-    s.record(&l, sizeof l, &q, sizeof q);
-    if (q.ret != 0) return std::nullopt;
-    return list_of(q.kel_lbg_list, 16);
-}
-
 void mirror_list(Session &s, Args &a) {
+    std::optional<int> only;
+    if (!a.done()) only = mirror_number(s, a);
     a.finish();
+    forget_mirrors(s);
+    Listed l = mirror_numbers(s);
     std::vector<MirrorInfo> info;
-    for (int m : mirror_numbers(s)) info.push_back({m, mirror_port_list(s, m)});
-    s.print(print_mirrors(info));
-}
-
-void mirror_show(Session &s, Args &a) {
-    int m = mirror_number(a);
-    a.finish();
-    auto ports = mirror_port_list(s, m);
-    if (!ports) {
-        // kelfd answers the same for a mirror without ports and for none.
-        auto all = mirror_numbers(s);
-        if (std::find(all.begin(), all.end(), m) == all.end())
-            refused("unit " + std::to_string(s.unit) + " has no mirror " + std::to_string(m));
+    if (only) {
+        if (std::find(l.numbers.begin(), l.numbers.end(), *only) == l.numbers.end())
+            refused("unit " + std::to_string(s.unit) + " has no mirror " + std::to_string(*only));
+        info.push_back({*only, mirror_port_list(s, *only)});
+    } else {
+        for (int m : l.numbers) info.push_back({m, mirror_port_list(s, m)});
     }
-    s.print(print_mirrors({{m, ports}}));
+    s.print(print_mirrors(info));
 }
 
 void mcast_create(Session &s, Args &a) {
@@ -239,7 +280,7 @@ void mcast_add_listener(Session &s, Args &a) {
     int g = mcast_group(a);
     std::optional<int> port, vlan;
     while (!a.done()) {
-        if (!port && a.accept("port")) port = a.port("port PORT");
+        if (!port && a.accept("port")) port = s.port(a, "port PORT", PortFamily::Card);
         else if (!vlan && a.accept("vlan")) vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
         else a.finish();
     }
@@ -337,11 +378,12 @@ void hash_set_l3(Session &s, Args &a) {
         const char *kw;
         std::size_t off;  // packed: written with memcpy, never through a pointer
         std::uint32_t bit;
+        std::uint32_t width = UINT32_MAX;  // the field's bits: DSCP has six
     };
     static const Mask masks[] = {
         {"src-ip", offsetof(kel_l3_hash_t, src_ip_mask), KEL_L3_HASH_SRC_IP},    {"dst-ip", offsetof(kel_l3_hash_t, dst_ip_mask), KEL_L3_HASH_DST_IP},
         {"src-port", offsetof(kel_l3_hash_t, src_port_mask), KEL_L3_HASH_SRC_PORT}, {"dst-port", offsetof(kel_l3_hash_t, dst_port_mask), KEL_L3_HASH_DST_PORT},
-        {"dscp", offsetof(kel_l3_hash_t, dscp_mask), KEL_L3_HASH_DSCP},       {"isl-user", offsetof(kel_l3_hash_t, isl_usr_mask), KEL_L3_HASH_ISL_USER},
+        {"dscp", offsetof(kel_l3_hash_t, dscp_mask), KEL_L3_HASH_DSCP, 0x3F},       {"isl-user", offsetof(kel_l3_hash_t, isl_usr_mask), KEL_L3_HASH_ISL_USER},
         {"protocol", offsetof(kel_l3_hash_t, proto_mask), KEL_L3_HASH_PROTO},  {"flow", offsetof(kel_l3_hash_t, flow_mask), KEL_L3_HASH_FLOW},
         {"custom", offsetof(kel_l3_hash_t, custom_mask), KEL_L3_HASH_CUSTOM},
     };
@@ -367,7 +409,7 @@ void hash_set_l3(Session &s, Args &a) {
         }
         for (const auto &m : masks)
             if (kw == m.kw) {
-                std::uint32_t v = a.u32(kw + " MASK");
+                auto v = static_cast<std::uint32_t>(a.number(kw + " MASK", 0, m.width));
                 std::memcpy(reinterpret_cast<unsigned char *>(&h) + m.off, &v, sizeof v);
                 sel |= m.bit, known = true;
             }
@@ -395,7 +437,10 @@ void hash_set(Session &s, Args &a) {
 std::vector<Object> distribution_objects() {
     return {
         {"lbg", nullptr, "load-balancing groups", kLbgHelp, lbg_list,
-         {{"add", nullptr, lbg_add}, {"delete", "del", lbg_delete}, {"list", "ls", lbg_list}}},
+         {{"add", nullptr, lbg_add},
+          {"delete", "del", lbg_delete},
+          {"list", "ls", lbg_list},
+          {"show", nullptr, lbg_list}}},
         {"mirror", nullptr, "port mirrors", kMirrorHelp, mirror_list,
          {{"add", nullptr, mirror_add},
           {"delete", "del", mirror_delete},
@@ -403,10 +448,10 @@ std::vector<Object> distribution_objects() {
           {"delete-port", nullptr, mirror_delete_port},
           {"vlan", nullptr, mirror_vlan},
           {"list", "ls", mirror_list},
-          {"show", nullptr, mirror_show}}},
+          {"show", nullptr, mirror_list}}},
         {"mcast", nullptr, "multicast groups and listeners", kMcastHelp, nullptr,
-         {{"create", nullptr, mcast_create},
-          {"delete", "del", mcast_delete},
+         {{"add", "create", mcast_create},
+          {"delete", "del", mcast_delete, {"remove"}},
           {"show", nullptr, mcast_show},
           {"add-listener", nullptr, mcast_add_listener}}},
         {"hash", nullptr, "L2 and L3 hash fields", kHashHelp, hash_show,

@@ -1,5 +1,7 @@
 // Whole-switch and per-port objects: config, mask, port, stats.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "objects.h"
 #include "print.h"
@@ -58,14 +60,22 @@ state asks kelfd for the port's mode, state and info words; kelfd also
 prints the switch's and the port's description on its own output.
 )";
 
-const char kStatsHelp[] = R"(Usage: kelfctl stats show PORT
+const char kStatsHelp[] = R"(Usage: kelfctl stats show [PORTS] [-d]
+       kelfctl stats watch [PORTS] [interval SECONDS] [count N]
        kelfctl stats priorities PORT
        kelfctl stats reset PORTS
        kelfctl stats help
 
-show prints every counter of a port, priorities its received frames per
-priority 0 to 15, reset clears the counters of the given ports.
-Ports are 0 to 49999.
+PORTS := { LIST | all }, LIST like 1-4,7; ports 0 (the CPU port) to 48,
+default 1 to 48.
+
+show prints a table of the counters people read for each port: received
+and sent frames, bytes, drops and errors; with -d, every counter the switch
+keeps, port by port. watch reads the counters every SECONDS (default 1)
+and prints per port the frames and bytes per second and the drops and
+errors since the last sample, until interrupted or for N samples; piped,
+or with -j, it prints one JSON document a sample. priorities prints the
+received frames per priority 0 to 15; reset clears the counters.
 )";
 
 // Operating configurations by name and number.
@@ -103,9 +113,10 @@ void set_bits(std::uint8_t *set, const std::vector<int> &ports) {
 }
 
 void mask_set(Session &s, Args &a) {
-    std::vector<int> in = a.ports("PORTS", 1, kMaskPorts, kMaskPorts);
+    std::vector<int> in = s.ports(a, "PORTS", PortFamily::Mask);
     if (!a.accept("to")) usage("mask set needs PORTS to PORTS");
-    std::vector<int> eg = a.ports("egress PORTS", 1, kMaskPorts, kMaskPorts);
+    std::vector<int> eg;
+    if (!a.accept("none")) eg = s.ports(a, "egress PORTS", PortFamily::Mask);
     a.finish();
     if (in.empty()) usage("mask set: no port to set");
     if_kel_mask_t m = s.mask(KEL_SET_PORT_MASK);
@@ -118,7 +129,7 @@ void mask_set(Session &s, Args &a) {
 void mask_show(Session &s, Args &a) {
     std::vector<int> ports;
     if (a.done()) ports = parse_port_list("all", "PORTS", 1, kMaskPorts, kMaskPorts);
-    else ports = a.ports("PORTS", 1, kMaskPorts, kMaskPorts);
+    else ports = s.ports(a, "PORTS", PortFamily::Mask);
     a.finish();
     std::vector<PortMask> masks;
     for (int p : ports) {
@@ -143,16 +154,16 @@ std::optional<int> port_read(Session &s, int code, int port) {
     return v;
 }
 
-std::vector<int> port_list(Args &a, int hi = 65535) {
+std::vector<int> port_list(Session &s, Args &a, PortFamily f = PortFamily::Card) {
     std::vector<int> p;
-    if (a.done()) p = parse_port_list("1-48", "PORTS", 0, hi);
-    else p = a.ports("PORTS", 0, hi);
+    if (a.done()) p = parse_port_list("1-48", "PORTS", 0, 65535);
+    else p = s.ports(a, "PORTS", f);
     a.finish();
     return p;
 }
 
 void port_show(Session &s, Args &a) {
-    std::vector<int> ports = port_list(a);
+    std::vector<int> ports = port_list(s, a);
     std::vector<PortInfo> info;
     bool any = false;
     for (int p : ports) {
@@ -167,7 +178,7 @@ void port_show(Session &s, Args &a) {
 }
 
 void port_link(Session &s, Args &a) {
-    std::vector<int> ports = port_list(a);
+    std::vector<int> ports = port_list(s, a);
     std::vector<std::pair<int, int>> links;
     for (int p : ports) {
         if_kel_t k = s.kel(KEL_GET_PORT_LINK);
@@ -229,7 +240,7 @@ PortSetting parse_setting(Args &a) {
 }
 
 void port_set(Session &s, Args &a) {
-    std::vector<int> ports = a.ports("PORTS", 0, 65535);
+    std::vector<int> ports = s.ports(a, "PORTS", PortFamily::Card);
     std::vector<PortSetting> settings;
     while (!a.done()) settings.push_back(parse_setting(a));
     if (settings.empty()) usage("port set needs a SETTING");
@@ -252,7 +263,7 @@ void port_set(Session &s, Args &a) {
 }
 
 void port_state(Session &s, Args &a) {
-    int port = a.port("PORT");
+    int port = s.port(a, "PORT", PortFamily::Counted);
     a.finish();
     if_kel_lbg_t l = s.lbg(KEL_GET_PORT_STATE);
     l.lbg = port;
@@ -262,19 +273,62 @@ void port_state(Session &s, Args &a) {
     s.print(print_port_state(port, q));
 }
 
-void stats_show(Session &s, Args &a) {
-    int port = a.port("PORT", 0, 49999);
-    a.finish();
+kelf_stat_cnt_t read_counters(Session &s, int port) {
     if_kel_t k = s.kel(KEL_GET_STAT);
     k.kel_mem.port = port;
     kel_stat_t st;
     s.record(&k, sizeof k, &st, sizeof st);
-    if (st.ret_val != 0) refused("cannot read the counters of port " + std::to_string(port) + ": kelfd refused");
-    s.print(print_stats(port, st.kel_stat_cnt.kelf));
+    if (st.ret_val != 0) refused("cannot read the counters of port " + std::to_string(port) + ": the switch refused");
+    return st.kel_stat_cnt.kelf;
+}
+
+std::vector<int> stats_ports(Session &s, Args &a, const std::vector<Choice> &stop) {
+    if (a.done() || resolve(a.peek(), stop).match == Match::Found) return parse_port_list("1-48", "PORTS", 0, 48);
+    return s.ports(a, "PORTS", PortFamily::Counted);
+}
+
+void stats_show(Session &s, Args &a) {
+    std::vector<int> ports = stats_ports(s, a, {});
+    a.finish();
+    std::vector<std::pair<int, kelf_stat_cnt_t>> c;
+    for (int p : ports) c.emplace_back(p, read_counters(s, p));
+    s.print(s.details ? print_all_counters(c) : print_counter_table(c));
+}
+
+void stats_watch(Session &s, Args &a) {
+    static const std::vector<Choice> kw = {{"interval", {"-i"}}, {"count", {"-c"}}};
+    std::vector<int> ports = stats_ports(s, a, kw);
+    double interval = 1;
+    std::optional<std::int64_t> count;
+    while (!a.done()) {
+        if (a.keyword(kw, "keyword") == "interval")
+            interval = static_cast<double>(a.number("interval SECONDS", 1, 3600));
+        else
+            count = a.number("count N", 1, INT32_MAX);
+    }
+    bool lines = s.json || !s.terminal;
+    std::vector<std::pair<int, kelf_stat_cnt_t>> prev;
+    for (int p : ports) prev.emplace_back(p, read_counters(s, p));
+    auto t0 = std::chrono::steady_clock::now();
+    for (std::int64_t n = 0; !count || n < *count; ++n) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(interval));
+        std::vector<std::pair<int, kelf_stat_cnt_t>> cur;
+        for (int p : ports) cur.emplace_back(p, read_counters(s, p));
+        auto t1 = std::chrono::steady_clock::now();
+        double secs = std::chrono::duration<double>(t1 - t0).count();
+        Output o = print_counter_rates(prev, cur, secs);
+        if (lines) {
+            s.out() << o.json.dump() << std::endl;
+        } else {
+            s.out() << "\033[H\033[2J" << "every " << interval << " s, sample " << n + 1 << "\n" << o.text << std::flush;
+        }
+        prev = std::move(cur);
+        t0 = t1;
+    }
 }
 
 void stats_priorities(Session &s, Args &a) {
-    int port = a.port("PORT", 0, 49999);
+    int port = s.port(a, "PORT", PortFamily::Counted);
     a.finish();
     if_kel_t k = s.kel(KEL_GET_PRIO_STAT);
     k.kel_mem.port = port;
@@ -286,7 +340,7 @@ void stats_priorities(Session &s, Args &a) {
 }
 
 void stats_reset(Session &s, Args &a) {
-    std::vector<int> ports = a.ports("PORTS", 0, 49999);
+    std::vector<int> ports = s.ports(a, "PORTS", PortFamily::Counted);
     a.finish();
     for (int p : ports) {
         if_kel_t k = s.kel(KEL_RESET_STAT);
@@ -317,6 +371,7 @@ std::vector<Object> port_objects() {
           {"state", nullptr, port_state}}},
         {"stats", nullptr, "port counters", kStatsHelp, nullptr,
          {{"show", nullptr, stats_show},
+          {"watch", nullptr, stats_watch},
           {"priorities", "prio", stats_priorities},
           {"reset", nullptr, stats_reset}}},
     };

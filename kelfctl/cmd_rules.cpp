@@ -1,17 +1,18 @@
 // The rule object: add, show, list, stats, delete, flush.
 #include <cstring>
-#include <set>
+#include <algorithm>
 
 #include "objects.h"
 #include "print.h"
 #include "rule.h"
+#include "state.h"
 
 namespace kelfctl {
 namespace {
 
 const char kRuleHelp[] = R"(Usage: kelfctl rule add [group G] [id N] ACTION [SET ...] [MATCH ...]
-       kelfctl rule show [group G] [id N]
-       kelfctl rule list [group G] [-d]
+       kelfctl rule show [group G] [id N] [-d] [-s]
+       kelfctl rule list [group G] [-d] [-s]
        kelfctl rule stats [group G] [id N]
        kelfctl rule delete [group G] id N
        kelfctl rule flush
@@ -22,31 +23,43 @@ SET    := { set-vlan VLAN | set-vlan-priority 0-15 | set-switch-priority 0-15 |
             set-user-bits 0-15 }
 MATCH  := { in-port PORT | src-mac MAC | dst-mac MAC | ethertype TYPE | vlan 1-4095 |
             vlan-tag TAG | src-ip ADDR[/PREFIX] | dst-ip ADDR[/PREFIX] | protocol PROTO |
-            sport PORT[/MASK] | dport PORT[/MASK] | mpls { unicast | multicast } |
+            sport L4 | dport L4 | mpls { unicast | multicast } |
             mpls-header VALUE[/MASK] }
+L4     := { PORT | PORT/MASK | LO-HI }
 TAG    := { untagged | tagged | user-a | user-b | vlan1 | vlan2 | only-vlan1 |
             only-vlan2 | vlan1-vlan2 | vlan2-untagged }
 
 Each unit holds 32 groups of rules (0 to 31, default 0), 4096 rules each.
 Without id, kelfd chooses the rule's id and `rule add` prints it.
-ADDR is IPv4 or IPv6, with a prefix length or a mask. TYPE and PROTO take
-names (ipv4, arp, ipv6, lldp ...; tcp, udp, icmp ...) or numbers. Numbers
-are decimal or hexadecimal with 0x. set-user-bits replaces every other
-action; a mirror rule takes no SET.
-show, list and stats cover every group unless group is given; `rule` alone
-lists. `list -d` and `show` print each rule as the `rule add` line that
-recreates it: `kelfctl rule list -d > rules.kel` exports a rule set and
-`kelfctl -b rules.kel` imports it. kelfd does not report vlan-tag,
-set-vlan, set-vlan-priority or set-user-bits: exported rules lack them,
-and a rule whose action is not reported is exported as a comment. flush
-removes every rule of the unit.
+PORT (in-port, redirect) is a port of the unit: 1 to 48, and for in-port also
+the internal ports 50000 to 50003. ADDR is IPv4 or IPv6, with a prefix length
+or a mask; bits past the mask are cleared with a warning, since the switch
+compares only the masked bits. 0.0.0.0/N (N 1 to 31) matches its block of
+addresses; 0.0.0.0/32 cannot be sent (kelfd takes address 0 as no condition).
+A port range LO-HI becomes the fewest value/mask rules that cover it exactly
+(1024-65535 is six rules; sport and dport ranges multiply): `rule add` says
+how many rules it added and their ids, and with id N they take N, N+1 ...
+TYPE and PROTO take names (ipv4, arp, ipv6, lldp ...; tcp, udp, icmp ...) or
+numbers. Numbers are decimal or hexadecimal with 0x. set-user-bits replaces
+every other action; a mirror rule takes no SET.
+Before sending, add checks the unit, the ports, that the group has room and
+the id is free, and that the lbg or mirror it names exists (--force adds it
+anyway); a rule that matches and acts like one the group holds is added with
+a warning. A failed add leaves none of its rules behind.
+show, list, stats and delete cover every group unless group is given (an id
+held by several groups needs group). `rule` alone lists; show is list.
+-s adds the frames each rule has counted. -d prints each rule as the
+`rule add` line that recreates it: `kelfctl rule list -d > rules.kel`
+exports a rule set and `kelfctl -b rules.kel` imports it. kelfd does not
+report vlan-tag, set-vlan, set-vlan-priority or set-user-bits: exported
+rules lack them, and a rule whose action is not reported is exported as a
+comment. flush removes every rule of the unit.
 )";
 
-// The words after show, list, stats and delete: [group G] [id N] [-d].
+// The words after show, list, stats and delete: [group G] [id N].
 struct Which {
     std::optional<int> group;
     std::optional<std::int64_t> id;
-    bool detail = false;
     std::vector<int> groups() const {
         if (group) return {*group};
         std::vector<int> all;
@@ -55,98 +68,40 @@ struct Which {
     }
 };
 
-Which which(Args &a, bool ids, bool detail) {
+Which which(Args &a, bool ids) {
+    static const std::vector<Choice> with_id = {{"group"}, {"id"}};
+    static const std::vector<Choice> without = {{"group"}};
     Which w;
     while (!a.done()) {
-        if (!w.group && a.accept("group"))
+        std::string_view kw = a.keyword(ids ? with_id : without, "keyword");
+        if (kw == "group") {
+            if (w.group) usage("group given twice");
             w.group = static_cast<int>(a.number("group", 0, KEL_MAX_GROUPS - 1));
-        else if (ids && !w.id && a.accept("id"))
+        } else {
+            if (w.id) usage("id given twice");
             w.id = a.number("id", 1, 0xFFFFFF);
-        else if (detail && a.accept("-d", "--detail"))
-            w.detail = true;
-        else
-            a.finish();
+        }
     }
     return w;
 }
 
-// Ids of one group in slot order (command 14). kelfd sends the low 16 bits.
-std::vector<int> rule_ids(Session &s, int group) {
-    if_kel_t k = s.kel(KEL_ENTRY_QUERY_LIST);
-    k.group = group;
-    kel_query_list_t q;
-    s.record(&k, sizeof k, &q, sizeof q);
-    if (q.ret != 0)
-        refused("cannot list the rules of group " + std::to_string(group) +
-                ": kelfd refused the request (is unit " + std::to_string(s.unit) + " up?)");
-    if (q.kel_id_list.rule_num > KEL_MAX_RULES)
-        refused("kelfd listed " + std::to_string(q.kel_id_list.rule_num) + " rules in group " +
-                std::to_string(group) + ", more than a group holds");
-    std::vector<int> ids;
-    for (std::uint32_t i = 0; i < q.kel_id_list.rule_num; ++i) ids.push_back(q.kel_id_list.id_list[i]);
-    return ids;
-}
-
-std::optional<RuleSpec> query(Session &s, int group, std::int64_t id) {
-    if_kel_t k = rule_query(s.unit, group, id);
-    kel_query_rule_t q;
-    s.record(&k, sizeof k, &q, sizeof q);
-    if (q.ret != 0)
-        refused("cannot read rule " + std::to_string(id) + " of group " + std::to_string(group) +
-                ": kelfd refused the request (is unit " + std::to_string(s.unit) + " up?)");
-    return rule_from_query(q, group, id);
-}
-
-RuleSpec must_query(Session &s, int group, std::int64_t id) {
-    auto r = query(s, group, id);
-    if (!r) refused("group " + std::to_string(group) + " holds no rule " + std::to_string(id));
-    return *r;
-}
-
-std::vector<RuleSpec> all_rules(Session &s, const std::vector<int> &groups) {
-    std::vector<RuleSpec> out;
-    for (int g : groups) {
-        // The list carries the low 16 bits of each id: an id above 65535 is
-        // found by asking for the ids with the same low bits, lowest first,
-        // that this listing has not shown yet.
-        std::set<std::int64_t> seen;
-        for (int low : rule_ids(s, g)) {
-            std::optional<RuleSpec> r;
-            for (std::int64_t id = low; id <= 0xFFFFFF && !r; id += 0x10000)
-                if (!seen.count(id)) r = query(s, g, id);
-            if (r) {
-                seen.insert(r->id);
-                out.push_back(*r);
-            } else {
-                s.err() << "kelfctl: rule " << low << " of group " << g
-                        << " is listed but cannot be read (removed meanwhile?)\n";
-            }
-        }
+// The group of rule `id`: the one given, or the only one that holds it.
+int group_of(Session &s, const Which &w) {
+    std::string id = std::to_string(*w.id);
+    if (w.group) {
+        if (!query_rule(s, *w.group, *w.id))
+            refused("group " + std::to_string(*w.group) + " of unit " + std::to_string(s.unit) +
+                    " holds no rule " + id);
+        return *w.group;
     }
-    return out;
-}
-
-void rule_add(Session &s, Args &a) {
-    RuleSpec r = parse_rule(a);
-    int code;
-    if_kel_t k = rule_request(r, s.unit, &code);
-    std::int32_t id = s.status(k);
-    if (id < 0)
-        refused("kelfd refused the rule (reply " + std::to_string(id) +
-                "): the unit is not up, the group is full, the id is in use, or the switch "
-                "refused it; kelfd's output says which");
-    s.print(print_rule_added(r.group, id));
-}
-
-void rule_show(Session &s, Args &a) {
-    Which w = which(a, true, false);
-    if (w.id) s.print(print_rules({must_query(s, w.group.value_or(0), *w.id)}, true));
-    else s.print(print_rules(all_rules(s, w.groups()), true));
-}
-
-void rule_list(Session &s, Args &a) {
-    Which w = which(a, false, true);
-    s.print(print_rules(all_rules(s, w.groups()), w.detail));
+    std::vector<int> g = groups_with_rule(s, *w.id);
+    if (g.empty()) refused("no group of unit " + std::to_string(s.unit) + " holds rule " + id);
+    if (g.size() > 1) {
+        std::string list;
+        for (int x : g) list += (list.empty() ? "" : ", ") + std::to_string(x);
+        usage("rule " + id + " is in groups " + list + ": say which with group G");
+    }
+    return g[0];
 }
 
 std::uint64_t counter(Session &s, int group, std::int64_t id) {
@@ -161,37 +116,140 @@ std::uint64_t counter(Session &s, int group, std::int64_t id) {
     return st.kel_rule_stat_cnt.counter;
 }
 
+// Checks a rule against what the unit has before anything is sent.
+void check_rule(Session &s, const RuleSpec &r, const std::vector<RuleSpec> &expanded) {
+    if (r.in_port != 0 && !port_in(PortFamily::RuleIn, r.in_port))
+        bad_port("in-port PORT", r.in_port, s.unit, PortFamily::RuleIn);
+    if (r.action == RuleSpec::Action::Redirect && !port_in(PortFamily::Card, r.target))
+        bad_port("redirect PORT", r.target, s.unit, PortFamily::Card);
+    if (r.id != 0 && r.id + static_cast<std::int64_t>(expanded.size()) - 1 > 0xFFFFFF)
+        usage("id " + std::to_string(r.id) + ": the " + std::to_string(expanded.size()) +
+              " rules of this range need ids up to " + std::to_string(r.id + static_cast<std::int64_t>(expanded.size()) - 1) +
+              ", past 16777215");
+    const std::string unit = " of unit " + std::to_string(s.unit);
+    if (!s.force && (r.action == RuleSpec::Action::Lbg || r.action == RuleSpec::Action::Mirror)) {
+        bool lbg = r.action == RuleSpec::Action::Lbg;
+        Listed l = lbg ? lbg_numbers(s) : mirror_numbers(s);
+        bool found = std::find(l.numbers.begin(), l.numbers.end(), r.target) != l.numbers.end();
+        std::string what = (lbg ? "load-balancing group " : "mirror ") + std::to_string(r.target);
+        if (!found && l.whole)
+            refused("cannot add the rule: " + what + " does not exist on unit " + std::to_string(s.unit) + " (create it with `kelfctl " +
+                    (lbg ? "lbg add PORTS" : "mirror add " + std::to_string(r.target)) +
+                    "`, or --force adds the rule anyway)");
+        if (!found)
+            s.err() << "kelfctl: warning: kelfd lists only 16 " << (lbg ? "groups" : "mirrors")
+                    << "; cannot tell whether " << what << " exists\n";
+    }
+    std::vector<RuleSpec> &held = group_rules(s, r.group);
+    const std::string group = "group " + std::to_string(r.group) + unit;
+    if (held.size() + expanded.size() > KEL_MAX_RULES)
+        refused("cannot add " + std::string(expanded.size() == 1 ? "the rule" : std::to_string(expanded.size()) + " rules") +
+                ": " + group + " holds " + std::to_string(held.size()) + " of its " +
+                std::to_string(KEL_MAX_RULES) + " rules");
+    if (r.id != 0)
+        for (const RuleSpec &x : expanded)
+            for (const RuleSpec &h : held)
+                if (h.id == x.id) refused("cannot add the rule: id " + std::to_string(x.id) + " is in use in " + group);
+    // Compared by what kelfd reports of a rule, through a table of the
+    // group's rules: a batch of thousands stays linear.
+    auto &keys = group_keys(s, r.group);
+    for (const RuleSpec &x : expanded) {
+        auto k = keys.find(rule_key(x));
+        if (k != keys.end())
+            s.err() << "kelfctl: warning: rule " << k->second << " of group " << r.group
+                    << " already matches and acts the same\n";
+    }
+}
+
+void remove_rule(Session &s, int group, std::int64_t id) {
+    if_kel_t k = s.kel(KEL_ENTRY_REMOVE);
+    k.rule_id = static_cast<std::int32_t>(id);
+    k.group = group;
+    std::int32_t st = s.status(k);
+    held_remove(s, group, id);
+    if (st < 0)
+        refused("cannot delete rule " + std::to_string(id) + " of group " + std::to_string(group) +
+                ": kelfd could not take it out of the switch (kelfd's output says why)");
+}
+
+void rule_add(Session &s, Args &a) {
+    std::vector<std::string> warnings;
+    RuleSpec r = parse_rule(a, &warnings);
+    for (const auto &w : warnings) s.err() << "kelfctl: warning: " << w << "\n";
+    std::vector<RuleSpec> rules = expand_rule(r);
+    check_rule(s, r, rules);
+    std::vector<std::int64_t> ids;
+    for (RuleSpec &x : rules) {
+        int code;
+        if_kel_t k = rule_request(x, s.unit, &code);
+        std::int32_t id = s.status(k);
+        if (id < 0) {
+            // Nothing of a refused add stays behind.
+            for (std::int64_t done : ids) try {
+                    remove_rule(s, r.group, done);
+                } catch (const Failure &f) {
+                    s.err() << "kelfctl: " << f.what() << "\n";
+                }
+            std::string which = rules.size() == 1 ? "the rule" : "rule " + std::to_string(ids.size() + 1) +
+                                                                  " of " + std::to_string(rules.size());
+            refused("kelfd refused " + which + " in group " + std::to_string(r.group) + " of unit " +
+                    std::to_string(s.unit) + ": the switch did not take it (kelfd's output says why)" +
+                    (ids.empty() ? "" : "; the " + std::to_string(ids.size()) + " added before it are removed again"));
+        }
+        x.id = id;
+        ids.push_back(id);
+        held_add(s, x);
+    }
+    s.print(print_rules_added(r.group, ids, rule_match_text(r)));
+}
+
+// Rules with their counters when -s asks for them.
+std::vector<RuleCounter> counters_of(Session &s, const std::vector<RuleSpec> &rules) {
+    std::vector<RuleCounter> c;
+    for (const RuleSpec &r : rules) c.push_back({r.group, r.id, counter(s, r.group, r.id)});
+    return c;
+}
+
+void rule_list(Session &s, Args &a) {
+    Which w = which(a, true);
+    std::vector<RuleSpec> rules;
+    if (w.id) {
+        int g = group_of(s, w);
+        rules.push_back(*query_rule(s, g, *w.id));
+    } else {
+        rules = read_rules(s, w.groups());
+    }
+    std::optional<std::vector<RuleCounter>> c;
+    if (s.stats) c = counters_of(s, rules);
+    s.print(print_rules(rules, s.details, c));
+}
+
 void rule_stats(Session &s, Args &a) {
-    Which w = which(a, true, false);
+    Which w = which(a, true);
     std::vector<RuleCounter> c;
     if (w.id) {
-        // kelfd counts 0 for an id it does not hold: ask first.
-        int g = w.group.value_or(0);
-        must_query(s, g, *w.id);
+        int g = group_of(s, w);
         c.push_back({g, *w.id, counter(s, g, *w.id)});
     } else {
-        for (const RuleSpec &r : all_rules(s, w.groups())) c.push_back({r.group, r.id, counter(s, r.group, r.id)});
+        c = counters_of(s, read_rules(s, w.groups()));
     }
     s.print(print_rule_counters(c));
 }
 
 void rule_delete(Session &s, Args &a) {
-    Which w = which(a, true, false);
-    int group = w.group.value_or(0);
-    auto id = w.id;
-    if (!id) usage("rule delete needs id N");
+    Which w = which(a, true);
+    if (!w.id) usage("rule delete needs id N");
     // kelfd answers 0 for an id it does not hold: a typo would pass unseen.
-    must_query(s, group, *id);
-    if_kel_t k = s.kel(KEL_ENTRY_REMOVE);
-    k.rule_id = static_cast<std::int32_t>(*id);
-    k.group = group;
-    s.value(s.status(k), "delete rule " + std::to_string(*id) + " of group " + std::to_string(group));
+    int group = group_of(s, w);
+    remove_rule(s, group, *w.id);
     s.print_ok();
 }
 
 void rule_flush(Session &s, Args &a) {
     a.finish();
     if_kel_t k = s.kel(KEL_CLEAR);
+    s.cache[s.unit].rules.clear();
+    s.cache[s.unit].keys.clear();
     s.value(s.status(k), "remove the rules of unit " + std::to_string(s.unit));
     s.print_ok();
 }
@@ -201,7 +259,7 @@ void rule_flush(Session &s, Args &a) {
 std::vector<Object> rule_objects() {
     return {{"rule", nullptr, "packet-classification rules", kRuleHelp, rule_list,
              {{"add", nullptr, rule_add},
-              {"show", nullptr, rule_show},
+              {"show", nullptr, rule_list},
               {"list", "ls", rule_list},
               {"stats", nullptr, rule_stats},
               {"delete", "del", rule_delete},

@@ -75,9 +75,10 @@ TEST(Golden, HelpTexts) {
 void populate(FakeDaemon &d) {
     d.answer[KEL_LBG_QUERY_LIST] = [](const Bytes &) {
         kel_lbg_query_list_t q{};
-        q.kel_lbg_list.lbg_num = 2;
+        q.kel_lbg_list.lbg_num = 3;
         q.kel_lbg_list.lbg_list[0] = 1;
-        q.kel_lbg_list.lbg_list[1] = 4;
+        q.kel_lbg_list.lbg_list[1] = 2;
+        q.kel_lbg_list.lbg_list[2] = 4;
         return record(&q, sizeof q);
     };
     d.answer[KEL_MIR_QUERY_LIST] = [](const Bytes &) {

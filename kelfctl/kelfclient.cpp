@@ -1,10 +1,14 @@
 #include <kelfd/kelfclient.h>
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +25,22 @@ struct Fd {
 
 std::string sys_error(const std::string &what) { return what + ": " + std::strerror(errno); }
 
+std::string seconds(std::chrono::milliseconds t) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%g", static_cast<double>(t.count()) / 1000.0);
+    return b;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left before the deadline for poll; -1 (wait for ever) when
+// there is no deadline.
+int left_ms(Clock::time_point deadline, bool bounded) {
+    if (!bounded) return -1;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return ms < 0 ? 0 : static_cast<int>(std::min<long long>(ms, 1 << 30));
+}
+
 }  // namespace
 
 std::string default_socket_path() {
@@ -29,7 +49,8 @@ std::string default_socket_path() {
     return dir + "/" KEL_SOCKET_NAME;
 }
 
-Client::Client(std::string socket_path) : path_(std::move(socket_path)) {}
+Client::Client(std::string socket_path, std::chrono::milliseconds timeout)
+    : path_(std::move(socket_path)), timeout_(timeout) {}
 
 Status Client::exchange(const void *request, std::size_t len,
                         std::vector<unsigned char> *reply) const {
@@ -39,17 +60,41 @@ Status Client::exchange(const void *request, std::size_t len,
         return {Status::NoDaemon, "socket path too long: " + path_};
     Fd s{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     if (s.fd < 0) return {Status::Io, sys_error("socket")};
+    const bool bounded = timeout_.count() > 0;
+    const std::string late = "kelfd at " + path_ + " did not answer within " + seconds(timeout_) +
+                             " s (--timeout SEC waits longer)";
+    if (bounded) {
+        // A UNIX connect waits for room in the listener's backlog as long as
+        // the send time-out allows, then fails with EAGAIN.
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(timeout_.count() / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((timeout_.count() % 1000) * 1000);
+        ::setsockopt(s.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-    if (::connect(s.fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0)
+    while (::connect(s.fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS)
+            return {Status::Timeout, "kelfd at " + path_ + " did not take the connection within " +
+                                         seconds(timeout_) + " s (--timeout SEC waits longer)"};
         return {Status::NoDaemon, sys_error("cannot reach kelfd at " + path_)};
+    }
 
+    // One deadline for the rest of the exchange: a daemon that trickles
+    // bytes cannot stretch it.
+    const Clock::time_point deadline = Clock::now() + timeout_;
     const auto *p = static_cast<const unsigned char *>(request);
     std::size_t left = len;
     while (left > 0) {
-        ssize_t n = ::send(s.fd, p, left, MSG_NOSIGNAL);
+        pollfd pf{s.fd, POLLOUT, 0};
+        int r = ::poll(&pf, 1, left_ms(deadline, bounded));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return {Status::Io, sys_error("send to " + path_)};
+        if (r == 0) return {Status::Timeout, late};
+        ssize_t n = ::send(s.fd, p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             return {Status::Io, sys_error("send to " + path_)};
         }
         p += n;
@@ -57,10 +102,15 @@ Status Client::exchange(const void *request, std::size_t len,
     }
     unsigned char buf[KEL_BUF_SIZE];
     for (;;) {
-        ssize_t n = ::recv(s.fd, buf, sizeof buf, 0);
+        pollfd pf{s.fd, POLLIN, 0};
+        int r = ::poll(&pf, 1, left_ms(deadline, bounded));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return {Status::Io, sys_error("receive from " + path_)};
+        if (r == 0) return {Status::Timeout, late};
+        ssize_t n = ::recv(s.fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n == 0) break;
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             // The daemon closed with unread bytes of ours: the reply it sent
             // before is whole.
             if (errno == ECONNRESET && !reply->empty()) break;

@@ -2,67 +2,93 @@
 
 #include <cstdio>
 
+#include "words.h"
+
 namespace kelfctl {
 
 CommandFn raw_command();
 
 namespace {
 
-const Object *find_object(const std::string &w) {
-    for (const auto &o : objects())
-        if (w == o.name || (o.alias != nullptr && w == o.alias)) return &o;
-    return nullptr;
+std::vector<Choice> object_choices() {
+    std::vector<Choice> c;
+    for (const auto &o : objects()) {
+        Choice ch{o.name};
+        if (o.alias != nullptr) ch.aliases.push_back(o.alias);
+        // "r" is the rule object, as "ip a" is address.
+        if (std::string_view(o.name) == "rule") ch.aliases.push_back("r");
+        c.push_back(ch);
+    }
+    return c;
 }
+
+const Object &find_object(const std::string &w) {
+    static const std::vector<Choice> choices = object_choices();
+    Resolved r = resolve(w, choices);
+    if (r.match != Match::Found) usage(unresolved(w, r, "object"));
+    return objects()[r.index];
+}
+
+bool is_help(std::string_view w) { return w == "help" || w == "-h" || w == "--help" || w == "-help"; }
 
 void print_help(Session &s, const std::string &text) {
     if (s.json) {
         Json j = Json::object();
         j["help"] = text;
-        s.out() << j.dump() << '\n';
+        s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
     } else {
         s.out() << text;
     }
 }
 
 int run(Session &s, const std::vector<std::string> &words, std::string &topic) {
-    if (words.empty()) usage("missing OBJECT");
-    if (words[0] == "help") {
+    if (words.empty()) {
+        print_help(s, main_help());
+        return kExitOk;
+    }
+    if (is_help(words[0])) {
         if (words.size() == 1) {
             print_help(s, main_help());
             return kExitOk;
         }
-        const Object *o = find_object(words[1]);
-        if (o == nullptr) usage("unknown object '" + words[1] + "'");
-        if (words.size() > 2) usage("unexpected '" + words[2] + "'");
-        print_help(s, o->help);
+        const Object &o = find_object(words[1]);
+        print_help(s, o.help);
         return kExitOk;
     }
-    const Object *o = find_object(words[0]);
-    if (o == nullptr) usage("unknown object '" + words[0] + "'");
-    topic = o->name;
+    const Object &o = find_object(words[0]);
+    topic = o.name;
+    // help, -h or --help anywhere after the object: the object's help.
+    for (std::size_t i = 1; i < words.size(); ++i)
+        if (is_help(words[i])) {
+            print_help(s, o.help);
+            return kExitOk;
+        }
     Args a(std::vector<std::string>(words.begin() + 1, words.end()));
-    if (a.accept("help")) {
-        a.finish();
-        print_help(s, o->help);
-        return kExitOk;
-    }
-    if (o->commands.empty()) {  // raw: its code stands where a command would
+    std::string_view name = o.name;
+    s.check_unit = name != "daemon" && name != "raw";
+    if (o.commands.empty()) {  // raw: its code stands where a command would
         raw_command()(s, a);
         return kExitOk;
     }
     if (a.done()) {
-        if (o->bare == nullptr) usage(std::string(o->name) + " needs a command");
-        o->bare(s, a);
+        if (o.bare == nullptr) usage(std::string(o.name) + " needs a command");
+        o.bare(s, a);
         return kExitOk;
     }
-    std::string c = a.next("COMMAND");
-    for (const auto &cmd : o->commands) {
-        if (c == cmd.name || (cmd.alias != nullptr && c == cmd.alias)) {
+    std::vector<Choice> choices;
+    for (const auto &cmd : o.commands) {
+        Choice ch{cmd.name};
+        if (cmd.alias != nullptr) ch.aliases.push_back(cmd.alias);
+        for (const char *x : cmd.more) ch.aliases.push_back(x);
+        choices.push_back(ch);
+    }
+    std::string_view c = a.keyword(choices, "command", " for " + std::string(o.name));
+    for (const auto &cmd : o.commands)
+        if (c == cmd.name) {
             cmd.run(s, a);
             return kExitOk;
         }
-    }
-    usage("unknown command '" + c + "' for " + o->name);
+    usage("unknown command");
 }
 
 }  // namespace
@@ -89,24 +115,50 @@ std::string main_help() {
            "       kelfctl help [OBJECT]\n\n"
            "OBJECT := { rule | config | mask | port | stats | lbg | mirror | mcast | hash |\n"
            "            phy | gpio | reg | bypass | temp | xcvr | daemon | raw }\n"
-           "\nOptions:\n"
+           "\nOptions (also spelt -json, -force ... as iproute2 does):\n"
            "  -u, --unit N       switch unit 0 to 7 (default 0)\n"
            "  -S, --socket PATH  kelfd's socket (default $KELF_RUN_DIR/kelfctl.sock,\n"
            "                     with /var/run when KELF_RUN_DIR is unset)\n"
            "  -j, --json         print one JSON document per command\n"
+           "  -p, --pretty       indent the JSON\n"
+           "  -s, --stats        add counters to listings (rule list: frames per rule)\n"
+           "  -d, --details      every field: `rule add` lines, every counter\n"
            "  -b, --batch FILE   run the commands of FILE, one a line (- reads standard input)\n"
-           "      --force        with -b, go on after a command fails\n"
+           "  -f, --force        go past reference checks; with -b, go on after a failure\n"
+           "  -t, --timeout SEC  wait at most SEC seconds for kelfd at each step (default 5;\n"
+           "                     0 waits for ever)\n"
            "  -h, --help         print this help\n"
-           "      --version      print kelfctl's version\n"
+           "  -V, --version      print kelfctl's version\n"
+           "-j, -p, -s and -d may also follow the command.\n"
            "\nObjects:\n" +
            list +
-           "\nExit status: 0 success, 1 kelfd refused, 2 usage error, 3 kelfd cannot be reached.\n"
-           "`kelfctl OBJECT help` prints the commands of an object; `kelfctl OBJECT` alone\n"
-           "shows or lists it.\n";
+           "\nExit status: 0 success, 1 kelfd refused, 2 usage error, 3 kelfd cannot be reached\n"
+           "(or did not answer in time).\n"
+           "Objects, commands and keywords may be shortened to any prefix that is theirs\n"
+           "alone (`kelfctl r l` lists rules). `kelfctl OBJECT help` prints the commands\n"
+           "of an object; `kelfctl OBJECT` alone shows or lists it.\n";
 }
 
-int run_words(Session &s, const std::vector<std::string> &words) {
+// Options taken anywhere on a command's line, as iproute2 takes -j.
+bool line_option(Session &s, const std::string &w) {
+    if (w == "-j" || w == "-json" || w == "--json") return s.json = true;
+    if (w == "-p" || w == "-pretty" || w == "--pretty") return s.pretty = true;
+    if (w == "-s" || w == "-stats" || w == "--stats") return s.stats = true;
+    if (w == "-d" || w == "-details" || w == "--details" || w == "--detail") return s.details = true;
+    return false;
+}
+
+int run_words(Session &s, const std::vector<std::string> &line) {
     std::string topic;
+    // A line's own options hold for that line only.
+    struct Saved {
+        Session &s;
+        bool json, pretty, stats, details;
+        ~Saved() { s.json = json, s.pretty = pretty, s.stats = stats, s.details = details; }
+    } saved{s, s.json, s.pretty, s.stats, s.details};
+    std::vector<std::string> words;
+    for (const auto &w : line)
+        if (!line_option(s, w)) words.push_back(w);
     try {
         return run(s, words, topic);
     } catch (const Failure &f) {
@@ -118,7 +170,7 @@ int run_words(Session &s, const std::vector<std::string> &words) {
             Json j = Json::object();
             j["error"] = f.what();
             j["exit"] = f.status;
-            s.out() << j.dump() << '\n';
+            s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
         }
         return f.status;
     } catch (const std::exception &e) {

@@ -15,6 +15,7 @@ struct Command {
     const char *name;
     const char *alias;  // nullptr for none
     CommandFn run;
+    std::vector<const char *> more = {};  // older spellings kept working
 };
 
 struct Object {

@@ -22,6 +22,16 @@ Cell ports(const std::vector<int> &p, bool sort) {
 }
 Cell none() { return {nullptr, "-"}; }
 
+namespace {
+// JSON keys are snake_case, as `ip -j` writes them; text keeps the words
+// the commands take.
+std::string json_key(std::string k) {
+    for (char &c : k)
+        if (c == '-') c = '_';
+    return k;
+}
+}  // namespace
+
 Record &Record::add(std::string key, Cell c) {
     fields_.emplace_back(std::move(key), std::move(c));
     return *this;
@@ -29,7 +39,7 @@ Record &Record::add(std::string key, Cell c) {
 
 Json Record::json() const {
     Json j = Json::object();
-    for (const auto &[k, c] : fields_) j[k] = c.json;
+    for (const auto &[k, c] : fields_) j[json_key(k)] = c.json;
     return j;
 }
 
@@ -51,7 +61,7 @@ Json Table::json() const {
     Json arr = Json::array();
     for (const auto &r : rows_) {
         Json o = Json::object();
-        for (std::size_t i = 0; i < cols_.size(); ++i) o[cols_[i].key] = r[i].json;
+        for (std::size_t i = 0; i < cols_.size(); ++i) o[json_key(cols_[i].key)] = r[i].json;
         arr.push_back(std::move(o));
     }
     Json j = Json::object();

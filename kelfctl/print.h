@@ -19,9 +19,12 @@ struct RuleCounter {
     std::int64_t id;
     std::uint64_t frames;
 };
-Output print_rule_added(int group, std::int64_t id);
-// A table of rules, or with detail their `rule add` lines (an export).
-Output print_rules(const std::vector<RuleSpec> &rules, bool detail);
+// One written rule became these ids (several for a port range).
+Output print_rules_added(int group, const std::vector<std::int64_t> &ids, const std::string &match);
+// A table of rules, or with detail their `rule add` lines (an export);
+// with counters, each rule's frames.
+Output print_rules(const std::vector<RuleSpec> &rules, bool detail,
+                   const std::optional<std::vector<RuleCounter>> &counters = std::nullopt);
 Output print_rule_counters(const std::vector<RuleCounter> &c);
 
 // Operating configuration, port masks, port properties, statistics.
@@ -39,12 +42,19 @@ Output print_ports(const std::vector<PortInfo> &p);
 Output print_links(const std::vector<std::pair<int, int>> &links);
 Output print_port_state(int port, const kel_lbg_query_list_t &q);
 Output print_stats(int port, const kelf_stat_cnt_t &c);
+using PortCounters = std::vector<std::pair<int, kelf_stat_cnt_t>>;
+// The counters people read, a row per port.
+Output print_counter_table(const PortCounters &c);
+// Every counter, port by port.
+Output print_all_counters(const PortCounters &c);
+// Frames and bytes per second and drops and errors between two samples.
+Output print_counter_rates(const PortCounters &before, const PortCounters &after, double seconds);
 Output print_prio_stats(int port, const kelf_prio_stat_cnt_t &c);
 std::string config_name(int cfg);
 
 // Load-balancing groups, mirrors, multicast groups, hashing.
 Output print_lbg_added(int lbg);
-Output print_lbgs(const std::vector<int> &lbgs);
+Output print_lbgs(const std::vector<int> &lbgs, bool whole = true);
 struct MirrorInfo {
     int mirror;
     std::optional<std::vector<int>> ports;  // nullopt: none monitored

@@ -27,22 +27,31 @@ Output section(const std::string &key, const std::string &heading, const Record 
 
 }  // namespace
 
+Cell unreported();
+
 Output print_lbg_added(int lbg) {
     Json j = Json::object();
     j["lbg"] = lbg;
     return {j, "created load-balancing group " + std::to_string(lbg) + "\n"};
 }
 
-Output print_lbgs(const std::vector<int> &lbgs) {
-    Table t("lbgs", {{"lbg", "LBG"}});
-    for (int n : lbgs) t.row({num(n)});
-    return out(t);
+// kelfd reports neither a group's ports nor a mirror's VLAN: the columns
+// say so rather than leave them out.
+Cell unreported() { return {nullptr, "(not reported)"}; }
+
+Output print_lbgs(const std::vector<int> &lbgs, bool whole) {
+    Table t("lbgs", {{"lbg", "LBG"}, {"ports", "PORTS"}});
+    for (int n : lbgs) t.row({num(n), unreported()});
+    Output o = out(t);
+    if (!whole) o.text += "(kelfd lists at most 16 groups; the unit may have more)\n";
+    o.json["complete"] = whole;
+    return o;
 }
 
 Output print_mirrors(const std::vector<MirrorInfo> &m) {
-    Table t("mirrors", {{"mirror", "MIRROR"}, {"ports", "MONITORED PORTS"}});
+    Table t("mirrors", {{"mirror", "MIRROR"}, {"ports", "MONITORED PORTS"}, {"vlan", "VLAN"}});
     for (const auto &i : m)
-        t.row({num(i.mirror), i.ports ? ports(*i.ports) : ports({})});
+        t.row({num(i.mirror), i.ports ? ports(*i.ports) : ports({}), unreported()});
     return out(t);
 }
 

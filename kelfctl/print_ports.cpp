@@ -95,4 +95,92 @@ Output print_prio_stats(int port, const kelf_prio_stat_cnt_t &c) {
     return o;
 }
 
+namespace {
+
+// The sums behind the counter table: what a frame that came in or went out,
+// was dropped, or was damaged counts in.
+struct Summary {
+    std::uint64_t rx_frames, rx_bytes, rx_drops, rx_errors, tx_frames, tx_bytes, tx_drops, tx_errors;
+};
+
+Summary summarise(const kelf_stat_cnt_t &c) {
+    Summary s{};
+    s.rx_frames = c.cntRxUcstPkts + c.cntRxBcstPkts + c.cntRxMcstPkts;
+    s.rx_bytes = c.cntRxGoodOctets;
+    s.rx_drops = c.cntParseErrDropPkts + c.cntPauseDropPkts + c.cntSTPDropPkts + c.cntSecurityViolationPkts +
+                 c.cntVLANTagDropPkts + c.cntVLANIngressBVPkts + c.cntGlortMissDropPkts + c.cntFFUDropPkts +
+                 c.cntPolicerDropPkts + c.cntTTLDropPkts + c.cntCmPrivDropPkts + c.cntSmp0DropPkts +
+                 c.cntSmp1DropPkts + c.cntRxHog0DropPkts + c.cntRxHog1DropPkts + c.cntRateLimit0DropPkts +
+                 c.cntRateLimit1DropPkts + c.cntBadSmpDropPkts + c.cntTriggerDropRedirPkts +
+                 c.cntTriggerDropPkts + c.cntBroadcastDropPkts + c.cntDLFDropPkts + c.cntRxCMDropPkts +
+                 c.cntStatsDropCountRx;
+    s.rx_errors = c.cntRxFCSErrors + c.cntRxSymbolErrors + c.cntRxFrameSizeErrors + c.cntRxFragmentPkts +
+                  c.cntRxUndersizedPkts + c.cntRxJabberPkts + c.cntRxOversizedPkts;
+    s.tx_frames = c.cntTxUcstPkts + c.cntTxBcstPkts + c.cntTxMcstPkts;
+    s.tx_bytes = c.cntTxOctets;
+    s.tx_drops = c.cntTxErrorDropPkts + c.cntTxTimeOutPkts + c.cntTxCMDropPkts + c.cntTxHog0DropPkts +
+                 c.cntTxHog1DropPkts + c.cntVLANEgressBVPkts + c.cntStatsDropCountTx;
+    s.tx_errors = c.cntTxFCSErroredPkts + c.cntUnderrunPkts;
+    return s;
+}
+
+}  // namespace
+
+Output print_counter_table(const PortCounters &c) {
+    Table t("counters", {{"port", "PORT"},
+                         {"rx_frames", "RX FRAMES"},
+                         {"rx_bytes", "RX BYTES"},
+                         {"rx_drops", "RX DROPS"},
+                         {"rx_errors", "RX ERRORS"},
+                         {"tx_frames", "TX FRAMES"},
+                         {"tx_bytes", "TX BYTES"},
+                         {"tx_drops", "TX DROPS"},
+                         {"tx_errors", "TX ERRORS"}});
+    for (const auto &[p, k] : c) {
+        Summary s = summarise(k);
+        t.row({num(p), unum(s.rx_frames), unum(s.rx_bytes), unum(s.rx_drops), unum(s.rx_errors),
+               unum(s.tx_frames), unum(s.tx_bytes), unum(s.tx_drops), unum(s.tx_errors)});
+    }
+    return out(t);
+}
+
+Output print_all_counters(const PortCounters &c) {
+    if (c.size() == 1) return print_stats(c[0].first, c[0].second);
+    Json arr = Json::array();
+    std::string text;
+    for (const auto &[p, k] : c) {
+        Output o = print_stats(p, k);
+        arr.push_back(o.json);
+        text += (text.empty() ? "" : "\n") + o.text;
+    }
+    Json j = Json::object();
+    j["ports"] = arr;
+    return {j, text};
+}
+
+Output print_counter_rates(const PortCounters &before, const PortCounters &after, double seconds) {
+    Table t("rates", {{"port", "PORT"},
+                      {"rx_fps", "RX FRAMES/S"},
+                      {"rx_bps", "RX BYTES/S"},
+                      {"tx_fps", "TX FRAMES/S"},
+                      {"tx_bps", "TX BYTES/S"},
+                      {"drops", "DROPS"},
+                      {"errors", "ERRORS"}});
+    auto rate = [&](std::uint64_t a, std::uint64_t b) {
+        std::uint64_t d = b >= a ? b - a : 0;  // a reset in between counts from zero
+        return unum(static_cast<std::uint64_t>(static_cast<double>(d) / (seconds > 0 ? seconds : 1) + 0.5));
+    };
+    auto delta = [](std::uint64_t a, std::uint64_t b) { return unum(b >= a ? b - a : b); };
+    for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
+        Summary x = summarise(before[i].second), y = summarise(after[i].second);
+        t.row({num(after[i].first), rate(x.rx_frames, y.rx_frames), rate(x.rx_bytes, y.rx_bytes),
+               rate(x.tx_frames, y.tx_frames), rate(x.tx_bytes, y.tx_bytes),
+               delta(x.rx_drops + x.tx_drops, y.rx_drops + y.tx_drops),
+               delta(x.rx_errors + x.tx_errors, y.rx_errors + y.tx_errors)});
+    }
+    Output o = out(t);
+    o.json["seconds"] = seconds;
+    return o;
+}
+
 }  // namespace kelfctl

@@ -3,29 +3,53 @@
 
 namespace kelfctl {
 
-Output print_rule_added(int group, std::int64_t id) {
+Output print_rules_added(int group, const std::vector<std::int64_t> &ids, const std::string &match) {
     Json j = Json::object();
     j["group"] = group;
-    j["id"] = id;
-    return {j, "added rule " + std::to_string(id) + " to group " + std::to_string(group) + "\n"};
+    j["id"] = ids.front();
+    if (ids.size() == 1)
+        return {j, "added rule " + std::to_string(ids.front()) + " to group " + std::to_string(group) + "\n"};
+    j["ids"] = ids;
+    std::string list;
+    std::vector<int> v;
+    for (auto i : ids) v.push_back(static_cast<int>(i));
+    return {j, "added " + std::to_string(ids.size()) + " rules to group " + std::to_string(group) +
+                   ", ids " + format_port_list(v) + ", for " + match + "\n"};
 }
 
-Output print_rules(const std::vector<RuleSpec> &rules, bool detail) {
+Output print_rules(const std::vector<RuleSpec> &rules, bool detail,
+                   const std::optional<std::vector<RuleCounter>> &counters) {
     Json arr = Json::array();
-    for (const auto &r : rules) arr.push_back(rule_json(r));
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        Json r = rule_json(rules[i]);
+        if (counters) r["frames"] = (*counters)[i].frames;
+        arr.push_back(std::move(r));
+    }
     Json j = Json::object();
     j["rules"] = std::move(arr);
     if (detail) {
         std::string text;
-        for (const auto &r : rules) text += rule_command(r) + "\n";
+        for (std::size_t i = 0; i < rules.size(); ++i) {
+            text += rule_command(rules[i]);
+            if (counters) text += "  # frames " + std::to_string((*counters)[i].frames);
+            text += "\n";
+        }
         return {j, text};
     }
-    Table t("rules", {{"group", "GROUP"}, {"id", "ID"}, {"action", "ACTION"}, {"match", "MATCH"}});
-    for (const auto &r : rules) {
+    std::vector<Table::Column> cols = {{"group", "GROUP"}, {"id", "ID"}};
+    if (counters) cols.push_back({"frames", "FRAMES"});
+    cols.push_back({"action", "ACTION"});
+    cols.push_back({"match", "MATCH"});
+    Table t("rules", cols);
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+        const RuleSpec &r = rules[i];
         std::string act = rule_action_text(r);
         std::string match = rule_match_text(r);
-        t.row({num(r.group), num(r.id), str(act.empty() ? "(not reported)" : act),
-               str(match.empty() ? "any" : match)});
+        std::vector<Cell> row = {num(r.group), num(r.id)};
+        if (counters) row.push_back(unum((*counters)[i].frames));
+        row.push_back(str(act.empty() ? "(not reported)" : act));
+        row.push_back(str(match.empty() ? "any" : match));
+        t.row(row);
     }
     Output o = out(t);
     o.json = j;  // the full rule descriptions, not the table's texts

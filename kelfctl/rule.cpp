@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ranges.h"
+
 namespace kelfctl {
 namespace {
 
@@ -41,14 +43,38 @@ void once(std::optional<T> &slot, std::string_view kw, T v) {
     slot = v;
 }
 
-std::pair<int, std::optional<int>> l4_port(Args &a, std::string_view kw) {
-    std::string s = a.next(std::string(kw) + " PORT[/MASK]");
+// PORT, PORT/MASK or LO-HI.
+struct L4 {
+    int port;
+    std::optional<int> mask, hi;
+};
+
+L4 l4_port(Args &a, const std::string &kw) {
+    std::string s = a.next(kw + " PORT[/MASK] or LO-HI");
     std::size_t slash = s.find('/');
-    int p = static_cast<int>(value([&] { return parse_int(s.substr(0, slash), kw, 1, 65535); }));
-    std::optional<int> m;
-    if (slash != std::string::npos)
-        m = static_cast<int>(value([&] { return parse_int(s.substr(slash + 1), kw, 1, 0xFFFF); }));
-    return {p, m};
+    std::size_t dash = s.find('-');
+    const std::string any = kw + ": '" + s + "' matches any port; leave " + kw + " out";
+    const std::string zero = kw + ": port 0 cannot be matched alone: kelfd takes port 0 as no " + kw +
+                             " condition (0-1 or 0/0xfffe name it with port 1)";
+    if (dash != std::string::npos && slash == std::string::npos) {
+        int lo = static_cast<int>(value([&] { return parse_int(s.substr(0, dash), kw, 0, 65535); }));
+        int hi = static_cast<int>(value([&] { return parse_int(s.substr(dash + 1), kw, 0, 65535); }));
+        if (lo > hi) usage(kw + ": '" + s + "' is not a range LO-HI with LO at most HI");
+        if (lo == 0 && hi == 65535) usage(any);
+        if (hi == 0) usage(zero);
+        if (lo == hi) return {lo, std::nullopt, std::nullopt};
+        return {lo, std::nullopt, hi};
+    }
+    int p = static_cast<int>(value([&] { return parse_int(s.substr(0, slash), kw, 0, 65535); }));
+    if (slash == std::string::npos) {
+        if (p == 0) usage(zero);
+        return {p, std::nullopt, std::nullopt};
+    }
+    int m = static_cast<int>(value([&] { return parse_int(s.substr(slash + 1), kw, 1, 0xFFFF); }));
+    // The switch compares the masked value only.
+    p &= m;
+    if (p == 0 && m == 0xFFFF) usage(zero);
+    return {p, m, std::nullopt};
 }
 
 bool any_byte(const std::uint8_t *p, std::size_t n) {
@@ -58,6 +84,7 @@ bool any_byte(const std::uint8_t *p, std::size_t n) {
 }
 
 IpPrefix v4_prefix(std::uint32_t a, std::uint32_t m) {
+    a &= m;  // a zero network travels with a stand-in bit past its mask
     IpPrefix p;
     p.v4 = a;
     p.v4mask = m;
@@ -73,6 +100,7 @@ IpPrefix v6_prefix(const std::uint8_t *a, const std::uint8_t *m) {
     p.v6 = true;
     std::memcpy(p.addr.data(), a, 16);
     std::memcpy(p.mask.data(), m, 16);
+    for (std::size_t i = 0; i < 16; ++i) p.addr[i] &= p.mask[i];
     return p;
 }
 
@@ -87,16 +115,56 @@ void put_ip(const IpPrefix &p, kel_mem_t &m, bool src) {
         std::memcpy(mask.ip, p.mask.data(), 16);
         (src ? m.src_ip6 : m.dst_ip6) = a;
         (src ? m.src_ip6_mask : m.dst_ip6_mask) = mask;
-    } else if (src) {
-        m.src_ip = p.v4, m.src_ip_mask = p.v4mask;
     } else {
-        m.dst_ip = p.v4, m.dst_ip_mask = p.v4mask;
+        // kelfd takes address 0 as no condition: a zero network goes with a
+        // bit past its mask set, which the switch does not compare.
+        std::uint32_t a = p.v4 != 0 ? p.v4 : zero_stand_in(p.v4mask, 0xFFFFFFFFu);
+        if (src) m.src_ip = a, m.src_ip_mask = p.v4mask;
+        else m.dst_ip = a, m.dst_ip_mask = p.v4mask;
     }
+}
+
+const std::vector<Choice> &rule_keywords() {
+    static const std::vector<Choice> k = {
+        {"group"},         {"id"},           {"drop"},         {"permit"},
+        {"redirect"},      {"lbg"},          {"mirror"},       {"rewrite"},
+        {"set-vlan"},      {"set-vlan-priority"}, {"set-switch-priority"}, {"set-user-bits"},
+        {"in-port"},       {"src-mac"},      {"dst-mac"},      {"ethertype"},
+        {"vlan"},          {"vlan-tag"},     {"src-ip"},       {"dst-ip"},
+        {"protocol"},      {"sport"},        {"dport"},        {"mpls"},
+        {"mpls-header"},
+    };
+    return k;
+}
+
+// An address as the switch compares it: bits past the mask cleared (with
+// a warning), and the two prefixes that cannot be sent refused.
+IpPrefix rule_ip(const std::string &kw, const std::string &text, std::vector<std::string> *warnings) {
+    IpPrefix p = value([&] { return parse_ip_prefix(text, kw); });
+    IpPrefix m = p;
+    bool host_bits = false;
+    for (std::size_t i = 0; i < 16; ++i) {
+        m.addr[i] &= m.mask[i];
+        host_bits = host_bits || m.addr[i] != p.addr[i];
+    }
+    if (!p.v6) {
+        m.v4 = p.v4 & p.v4mask;
+        host_bits = m.v4 != p.v4;
+    }
+    bool zero_mask = p.v6 ? !any_byte(p.mask.data(), 16) : p.v4mask == 0;
+    if (zero_mask) usage(kw + ": '" + text + "' matches any address; leave " + kw + " out");
+    if (host_bits && warnings != nullptr)
+        warnings->push_back(kw + " " + text + " has bits set past its mask; the switch compares " +
+                            format_ip_prefix(m) + ", which kelfctl uses");
+    if (!m.v6 && m.v4 == 0 && m.v4mask == 0xFFFFFFFFu)
+        usage(kw + ": 0.0.0.0/32 cannot be matched: kelfd takes IPv4 address 0 as no " + kw +
+              " condition, and with all 32 bits compared no other value stands for it");
+    return m;
 }
 
 }  // namespace
 
-RuleSpec parse_rule(Args &a) {
+RuleSpec parse_rule(Args &a, std::vector<std::string> *warnings) {
     RuleSpec r;
     bool have_action = false;
     auto action = [&](RuleSpec::Action act) {
@@ -106,7 +174,7 @@ RuleSpec parse_rule(Args &a) {
     };
     bool have_group = false, have_id = false;
     while (!a.done()) {
-        std::string kw = a.next("keyword");
+        std::string kw(a.keyword(rule_keywords(), "rule keyword"));
         if (kw == "group") {
             if (have_group) usage("group given twice");
             have_group = true;
@@ -121,7 +189,7 @@ RuleSpec parse_rule(Args &a) {
             action(RuleSpec::Action::Permit);
         } else if (kw == "redirect") {
             action(RuleSpec::Action::Redirect);
-            r.target = a.port("redirect PORT");
+            r.target = a.port("redirect PORT", 0, 65535);
         } else if (kw == "lbg") {
             action(RuleSpec::Action::Lbg);
             r.target = static_cast<int>(a.number("lbg GROUP", 0, INT32_MAX));
@@ -163,18 +231,18 @@ RuleSpec parse_rule(Args &a) {
             once(r.vlan_tag, kw, t);
         } else if (kw == "src-ip" || kw == "dst-ip") {
             std::string s = a.next(kw + " ADDRESS[/PREFIX]");
-            IpPrefix p = value([&] { return parse_ip_prefix(s, kw); });
-            if (!p.v6 && p.v4 == 0) usage(kw + ": 0.0.0.0 matches any address; leave " + kw + " out");
-            once(kw == "src-ip" ? r.src_ip : r.dst_ip, kw, p);
+            once(kw == "src-ip" ? r.src_ip : r.dst_ip, kw, rule_ip(kw, s, warnings));
         } else if (kw == "protocol") {
             std::string s = a.next("protocol PROTO");
             int p = value([&] { return parse_protocol(s, kw); });
             if (p == 0) usage("protocol: 0 matches any protocol; leave protocol out");
             once(r.protocol, kw, p);
         } else if (kw == "sport" || kw == "dport") {
-            auto [p, m] = l4_port(a, kw);
-            once(kw == "sport" ? r.sport : r.dport, kw, p);
-            if (m) (kw == "sport" ? r.sport_mask : r.dport_mask) = m;
+            L4 l = l4_port(a, kw);
+            bool src = kw == "sport";
+            once(src ? r.sport : r.dport, kw, l.port);
+            (src ? r.sport_mask : r.dport_mask) = l.mask;
+            (src ? r.sport_hi : r.dport_hi) = l.hi;
         } else if (kw == "mpls") {
             std::string s = a.next("mpls unicast|multicast");
             if (s != "unicast" && s != "multicast")
@@ -190,8 +258,6 @@ RuleSpec parse_rule(Args &a) {
             if (v == 0) usage("mpls-header: 0 matches any header; leave mpls-header out");
             once(r.mpls_header, kw, v);
             r.mpls_header_mask = m;
-        } else {
-            usage("unknown rule keyword '" + kw + "'");
         }
     }
     if (!have_action) usage("a rule needs an action: drop, permit, redirect, lbg, mirror or rewrite");
@@ -250,8 +316,22 @@ if_kel_t rule_request(const RuleSpec &r, int unit, int *code) {
     if (r.src_ip) put_ip(*r.src_ip, m, true);
     if (r.dst_ip) put_ip(*r.dst_ip, m, false);
     if (r.protocol) m.ip_protocol = *r.protocol;
-    if (r.sport) m.src_port = *r.sport, m.src_port_mask = r.sport_mask.value_or(0);
-    if (r.dport) m.dst_port = *r.dport, m.dst_port_mask = r.dport_mask.value_or(0);
+    // Port 0 under a mask travels as a stand-in value past the mask, as a
+    // zero address does.
+    auto l4 = [](const std::optional<int> &p, const std::optional<int> &mask, std::int32_t &port,
+                 std::int32_t &port_mask) {
+        if (!p) return;
+        int mk = mask.value_or(0);
+        int v = *p;
+        if (mk != 0 && (v & mk) == 0) v = static_cast<int>(zero_stand_in(static_cast<std::uint32_t>(mk), 0xFFFF));
+        port = v;
+        port_mask = mk;
+    };
+    std::int32_t sp = 0, spm = 0, dp = 0, dpm = 0;
+    l4(r.sport, r.sport_mask, sp, spm);
+    l4(r.dport, r.dport_mask, dp, dpm);
+    m.src_port = sp, m.src_port_mask = spm;
+    m.dst_port = dp, m.dst_port_mask = dpm;
     if (r.mpls) m.mpls_type = *r.mpls;
     if (r.mpls_header) m.mpls_header = *r.mpls_header, m.mpls_header_mask = *r.mpls_header_mask;
     return k;
@@ -303,11 +383,11 @@ std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, st
     if (m.ip_protocol != 0) r.protocol = m.ip_protocol & 0xFF;
     if (m.src_port != 0) {
         r.sport = m.src_port & 0xFFFF;
-        if (m.src_port_mask != 0) r.sport_mask = m.src_port_mask & 0xFFFF;
+        if (m.src_port_mask != 0) r.sport_mask = m.src_port_mask & 0xFFFF, *r.sport &= *r.sport_mask;
     }
     if (m.dst_port != 0) {
         r.dport = m.dst_port & 0xFFFF;
-        if (m.dst_port_mask != 0) r.dport_mask = m.dst_port_mask & 0xFFFF;
+        if (m.dst_port_mask != 0) r.dport_mask = m.dst_port_mask & 0xFFFF, *r.dport &= *r.dport_mask;
     }
     if (r.mpls && m.mpls_header != 0) {
         r.mpls_header = std::uint64_t{m.mpls_header};
@@ -345,11 +425,13 @@ std::string rule_match_text(const RuleSpec &r) {
     if (r.src_ip) add("src-ip", format_ip_prefix(*r.src_ip));
     if (r.dst_ip) add("dst-ip", format_ip_prefix(*r.dst_ip));
     if (r.protocol) add("protocol", format_protocol(*r.protocol));
-    auto l4 = [&](const char *kw, const std::optional<int> &p, const std::optional<int> &m) {
-        if (p) add(kw, std::to_string(*p) + (m ? "/" + hex(static_cast<std::uint64_t>(*m), 4) : ""));
+    auto l4 = [&](const char *kw, const std::optional<int> &p, const std::optional<int> &m,
+                  const std::optional<int> &hi) {
+        if (p && hi) add(kw, std::to_string(*p) + "-" + std::to_string(*hi));
+        else if (p) add(kw, std::to_string(*p) + (m ? "/" + hex(static_cast<std::uint64_t>(*m), 4) : ""));
     };
-    l4("sport", r.sport, r.sport_mask);
-    l4("dport", r.dport, r.dport_mask);
+    l4("sport", r.sport, r.sport_mask, r.sport_hi);
+    l4("dport", r.dport, r.dport_mask, r.dport_hi);
     if (r.mpls) add("mpls", *r.mpls == 2 ? "multicast" : "unicast");
     if (r.mpls_header) {
         std::string v = hex(*r.mpls_header);
@@ -380,29 +462,78 @@ Json rule_json(const RuleSpec &r) {
     if (r.action == RuleSpec::Action::Mirror) j["mirror"] = r.target;
     Json set = Json::object();
     if (r.set_vlan) set["vlan"] = *r.set_vlan;
-    if (r.set_vlan_priority) set["vlan-priority"] = *r.set_vlan_priority;
-    if (r.set_switch_priority) set["switch-priority"] = *r.set_switch_priority;
-    if (r.set_user_bits) set["user-bits"] = *r.set_user_bits;
+    if (r.set_vlan_priority) set["vlan_priority"] = *r.set_vlan_priority;
+    if (r.set_switch_priority) set["switch_priority"] = *r.set_switch_priority;
+    if (r.set_user_bits) set["user_bits"] = *r.set_user_bits;
     j["set"] = set;
     Json m = Json::object();
-    if (r.in_port != 0) m["in-port"] = r.in_port;
-    if (r.src_mac) m["src-mac"] = format_mac(*r.src_mac);
-    if (r.dst_mac) m["dst-mac"] = format_mac(*r.dst_mac);
+    if (r.in_port != 0) m["in_port"] = r.in_port;
+    if (r.src_mac) m["src_mac"] = format_mac(*r.src_mac);
+    if (r.dst_mac) m["dst_mac"] = format_mac(*r.dst_mac);
     if (r.ethertype) m["ethertype"] = *r.ethertype;
     if (r.vlan) m["vlan"] = *r.vlan;
-    if (r.vlan_tag) m["vlan-tag"] = kVlanTags[*r.vlan_tag];
-    if (r.src_ip) m["src-ip"] = format_ip_prefix(*r.src_ip);
-    if (r.dst_ip) m["dst-ip"] = format_ip_prefix(*r.dst_ip);
+    if (r.vlan_tag) m["vlan_tag"] = kVlanTags[*r.vlan_tag];
+    if (r.src_ip) m["src_ip"] = format_ip_prefix(*r.src_ip);
+    if (r.dst_ip) m["dst_ip"] = format_ip_prefix(*r.dst_ip);
     if (r.protocol) m["protocol"] = *r.protocol;
     if (r.sport) m["sport"] = *r.sport;
-    if (r.sport_mask) m["sport-mask"] = *r.sport_mask;
+    if (r.sport_mask) m["sport_mask"] = *r.sport_mask;
+    if (r.sport_hi) m["sport_last"] = *r.sport_hi;
     if (r.dport) m["dport"] = *r.dport;
-    if (r.dport_mask) m["dport-mask"] = *r.dport_mask;
+    if (r.dport_mask) m["dport_mask"] = *r.dport_mask;
+    if (r.dport_hi) m["dport_last"] = *r.dport_hi;
     if (r.mpls) m["mpls"] = *r.mpls == 2 ? "multicast" : "unicast";
-    if (r.mpls_header) m["mpls-header"] = *r.mpls_header, m["mpls-header-mask"] = *r.mpls_header_mask;
+    if (r.mpls_header) m["mpls_header"] = *r.mpls_header, m["mpls_header_mask"] = *r.mpls_header_mask;
     j["match"] = m;
     j["command"] = rule_command(r);
     return j;
+}
+
+std::vector<RuleSpec> expand_rule(const RuleSpec &r) {
+    auto pairs = [](const std::optional<int> &lo, const std::optional<int> &hi) {
+        std::vector<std::optional<ValueMask>> v;
+        if (lo && hi) {
+            for (const ValueMask &p : split_port_range(*lo, *hi)) v.push_back(p);
+        } else {
+            v.push_back(std::nullopt);  // the rule's own value, if any
+        }
+        return v;
+    };
+    std::vector<RuleSpec> out;
+    for (const auto &sp : pairs(r.sport, r.sport_hi))
+        for (const auto &dp : pairs(r.dport, r.dport_hi)) {
+            RuleSpec x = r;
+            auto put = [](const std::optional<ValueMask> &p, std::optional<int> &port,
+                          std::optional<int> &mask, std::optional<int> &hi) {
+                if (!p) return;
+                hi.reset();
+                port = p->value;
+                if (p->mask == 0xFFFF) mask.reset();
+                else mask = p->mask;
+            };
+            put(sp, x.sport, x.sport_mask, x.sport_hi);
+            put(dp, x.dport, x.dport_mask, x.dport_hi);
+            if (r.id != 0) x.id = r.id + static_cast<std::int64_t>(out.size());
+            out.push_back(x);
+        }
+    return out;
+}
+
+RuleSpec reported_form(RuleSpec r) {
+    r.vlan_tag.reset();
+    r.set_vlan.reset();
+    r.set_vlan_priority.reset();
+    if (r.set_user_bits) r.action = RuleSpec::Action::Unreported, r.set_user_bits.reset();
+    if (r.action == RuleSpec::Action::Rewrite && !r.set_switch_priority)
+        r.action = RuleSpec::Action::Unreported;
+    return r;
+}
+
+bool same_rule(const RuleSpec &a, const RuleSpec &b) {
+    RuleSpec x = reported_form(a), y = reported_form(b);
+    x.group = y.group = 0;
+    x.id = y.id = 0;
+    return x == y;
 }
 
 }  // namespace kelfctl

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <kelfd/kel_lib.h>
 #include "output.h"
@@ -31,15 +32,34 @@ struct RuleSpec {
     std::optional<int> vlan_tag;  // index into the tag type names
     std::optional<IpPrefix> src_ip, dst_ip;
     std::optional<int> protocol;
+    // An L4 port: exact, under a mask (sport_mask), or a range sport to
+    // sport_hi that expand_rule splits into value/mask rules. Values are
+    // kept masked: what the switch compares.
     std::optional<int> sport, sport_mask, dport, dport_mask;
+    std::optional<int> sport_hi, dport_hi;
     std::optional<int> mpls;  // 1 unicast, 2 multicast
     std::optional<std::uint64_t> mpls_header, mpls_header_mask;
 
     bool operator==(const RuleSpec &) const = default;
 };
 
-// Parses what follows `rule add`.
-RuleSpec parse_rule(Args &a);
+// Parses what follows `rule add`. Keywords may be shortened to a prefix
+// only they have. Address bits past a prefix are cleared (the switch
+// compares only the prefix) with a line in warnings, when given.
+RuleSpec parse_rule(Args &a, std::vector<std::string> *warnings = nullptr);
+
+// The rules kelfd is sent for one written rule: itself, or one per
+// value/mask pair of its port ranges (sport and dport ranges multiply).
+// With an id, the rules take it and the ids after it.
+std::vector<RuleSpec> expand_rule(const RuleSpec &r);
+
+// The rule as a query of kelfd gives it back: without what kelfd does not
+// report (vlan-tag, set-vlan, set-vlan-priority, set-user-bits).
+RuleSpec reported_form(RuleSpec r);
+
+// Whether two rules match and act alike as far as kelfd reports them
+// (group and id aside).
+bool same_rule(const RuleSpec &a, const RuleSpec &b);
 
 // The command code and the request record that adds the rule.
 if_kel_t rule_request(const RuleSpec &r, int unit, int *code);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "rule.h"
+
 namespace kelfctl {
 
 void usage(const std::string &msg) { throw Failure(kExitUsage, msg); }
@@ -34,6 +36,98 @@ bool Args::on_off(std::string_view what) {
     return value([&] { return parse_on_off(s, what); });
 }
 
+std::string_view Args::keyword(const std::vector<Choice> &choices, std::string_view kind,
+                               std::string_view where) {
+    std::string w = next(kind);
+    Resolved r = resolve(w, choices);
+    if (r.match != Match::Found) usage(unresolved(w, r, kind, where));
+    return choices[r.index].name;
+}
+
+std::optional<std::string_view> Args::accept_any(const std::vector<Choice> &choices,
+                                                 std::string_view kind) {
+    if (done()) return std::nullopt;
+    Resolved r = resolve(w_[i_], choices);
+    if (r.match == Match::Ambiguous) usage(unresolved(w_[i_], r, kind));
+    if (r.match == Match::Unknown) return std::nullopt;
+    ++i_;
+    return choices[r.index].name;
+}
+
+const char *port_kind(int port) {
+    if (port == 0) return "cpu";
+    if (port >= 1 && port <= 40) return "ethernet";
+    if (port >= 41 && port <= kCardPorts) return "pcie";
+    if (port >= kInternalFirst && port <= kInternalLast) return "internal";
+    return "none";
+}
+
+bool port_in(PortFamily f, int port) {
+    switch (f) {
+        case PortFamily::Card: return port >= 1 && port <= kCardPorts;
+        case PortFamily::Mask: return port >= 1 && port <= kCardPorts - 1;
+        case PortFamily::Counted: return port >= 0 && port <= kCardPorts;
+        case PortFamily::RuleIn:
+            return (port >= 1 && port <= kCardPorts) || (port >= kInternalFirst && port <= kInternalLast);
+    }
+    return false;
+}
+
+std::string port_family_text(PortFamily f) {
+    switch (f) {
+        case PortFamily::Card: return "ports 1 to 48";
+        case PortFamily::Mask: return "port masks cover ports 1 to 47";
+        case PortFamily::Counted: return "ports 0 to 48";
+        case PortFamily::RuleIn: return "ports 1 to 48 and 50000 to 50003";
+    }
+    return "";
+}
+
+void bad_port(std::string_view what, int port, int unit, PortFamily f) {
+    usage(std::string(what) + ": '" + std::to_string(port) + "' is not a port of unit " +
+          std::to_string(unit) + " here (" + port_family_text(f) + ")");
+}
+
+Session::Session(Transport &t, std::ostream &out, std::ostream &err) : t_(t), out_(out), err_(err) {}
+Session::~Session() = default;
+
+std::vector<int> Session::ports(Args &a, std::string_view what, PortFamily f) {
+    std::string w = a.next(what);
+    std::vector<int> p;
+    if (w == "all") {
+        int lo = f == PortFamily::Counted ? 0 : 1;
+        int hi = f == PortFamily::Mask ? kCardPorts - 1 : kCardPorts;
+        for (int i = lo; i <= hi; ++i) p.push_back(i);
+        return p;
+    }
+    p = kelfctl::value([&] { return parse_port_list(w, what, 0, 65535); });
+    for (int x : p)
+        if (!port_in(f, x)) bad_port(what, x, unit, f);
+    return p;
+}
+
+int Session::port(Args &a, std::string_view what, PortFamily f) {
+    int p = static_cast<int>(a.number(what, 0, 65535));
+    if (!port_in(f, p)) bad_port(what, p, unit, f);
+    return p;
+}
+
+void Session::require_unit() {
+    if (!switches) {
+        unsigned char req[8] = {};
+        std::int32_t code = KEL_GET_DEV_NUM;
+        std::memcpy(req, &code, 4);
+        std::vector<unsigned char> r = exchange_raw(req, sizeof req);
+        if (r.size() != 4) refused("kelfd answered the switch count with " + std::to_string(r.size()) + " bytes");
+        std::int32_t n;
+        std::memcpy(&n, r.data(), 4);
+        switches = n;
+    }
+    if (unit >= *switches)
+        refused("unit " + std::to_string(unit) + " is not up: kelfd runs " + std::to_string(*switches) +
+                (*switches == 1 ? " switch" : " switches"));
+}
+
 void Args::finish() const {
     if (!done()) usage("unexpected '" + w_[i_] + "'");
 }
@@ -48,7 +142,7 @@ kelfclient::Status SocketTransport::exchange(const void *request, std::size_t le
 }
 
 void Session::print(const Output &o) {
-    if (json) out_ << o.json.dump() << '\n';
+    if (json) out_ << o.json.dump(pretty ? 2 : -1) << '\n';
     else out_ << o.text;
 }
 
@@ -81,8 +175,14 @@ if_kel_mask_t Session::mask(int code) const {
 }
 
 std::vector<unsigned char> Session::exchange(const void *req, std::size_t len) {
+    if (check_unit) require_unit();
+    return exchange_raw(req, len);
+}
+
+std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t len) {
     std::vector<unsigned char> reply;
     kelfclient::Status st = t_.exchange(req, len, &reply);
+    if (st.code == kelfclient::Status::Timeout) throw Failure(kExitUnreachable, st.message);
     if (st.code == kelfclient::Status::NoDaemon || st.code == kelfclient::Status::Io) {
         const char *dir = std::getenv(KEL_RUN_DIR_ENV);
         std::string env = dir != nullptr && *dir != '\0' ? std::string(KEL_RUN_DIR_ENV "=") + dir

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <unordered_map>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -13,8 +16,11 @@
 #include <kelfd/kelfclient.h>
 #include "output.h"
 #include "values.h"
+#include "words.h"
 
 namespace kelfctl {
+
+struct RuleSpec;  // rule.h
 
 enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachable = 3 };
 
@@ -38,6 +44,14 @@ public:
     std::string next(std::string_view what);
     // Takes the next word if it is kw (or alias).
     bool accept(std::string_view kw, std::string_view alias = {});
+    // The next word as one of choices, whole or by a prefix only it has;
+    // a usage failure naming the word otherwise.
+    std::string_view keyword(const std::vector<Choice> &choices, std::string_view kind,
+                             std::string_view where = {});
+    // Takes the next word when it is one of choices (whole or a prefix);
+    // leaves a word that is none of them.
+    std::optional<std::string_view> accept_any(const std::vector<Choice> &choices,
+                                               std::string_view kind);
     std::int64_t number(std::string_view what, std::int64_t lo, std::int64_t hi);
     int port(std::string_view what, int lo = 0, int hi = 65535) {
         return static_cast<int>(number(what, lo, hi));
@@ -65,6 +79,25 @@ auto value(F &&f) -> decltype(f()) {
     }
 }
 
+// The ports of a unit as kelfd brings a switch up: the CPU port 0, card
+// ports 1 to 48 (Ethernet 1 to 40, PCI Express 41 to 48) and the internal
+// logical ports 50000 to 50003. Each command family takes its own part of
+// them, said in its help; a port outside it is refused before anything is
+// sent, in the same words everywhere.
+enum class PortFamily {
+    Card,     // 1 to 48: port properties, groups, mirrors, listeners, redirects
+    Mask,     // 1 to 47: port masks
+    Counted,  // 0 to 48: counters
+    RuleIn,   // 1 to 48 and 50000 to 50003: a rule's in-port
+};
+constexpr int kCardPorts = KEL_MAX_PORTS;
+constexpr int kInternalFirst = 50000, kInternalLast = 50003;
+const char *port_kind(int port);  // "cpu", "ethernet", "pcie", "internal"
+bool port_in(PortFamily f, int port);
+std::string port_family_text(PortFamily f);  // "ports 1 to 48"
+// what: 'P' is not a port of unit U (ports 1 to 48)
+[[noreturn]] void bad_port(std::string_view what, int port, int unit, PortFamily f);
+
 // One request, one reply. Tests put a fake in its place.
 class Transport {
 public:
@@ -77,7 +110,9 @@ public:
 // The daemon's socket.
 class SocketTransport : public Transport {
 public:
-    explicit SocketTransport(std::string path) : client_(std::move(path)) {}
+    explicit SocketTransport(std::string path,
+                             std::chrono::milliseconds timeout = kelfclient::kDefaultTimeout)
+        : client_(std::move(path), timeout) {}
     kelfclient::Status exchange(const void *request, std::size_t len,
                             std::vector<unsigned char> *reply) override;
     std::string where() const override { return client_.socket_path(); }
@@ -88,10 +123,33 @@ private:
 
 class Session {
 public:
-    Session(Transport &t, std::ostream &out, std::ostream &err) : t_(t), out_(out), err_(err) {}
+    Session(Transport &t, std::ostream &out, std::ostream &err);
+    ~Session();
 
     int unit = 0;
     bool json = false;
+    bool pretty = false;   // -p: indented JSON
+    bool stats = false;    // -s: counters in listings
+    bool details = false;  // -d: every field, or the `rule add` lines
+    bool force = false;    // --force: past reference checks (and, with -b, failures)
+    bool terminal = false; // standard output is a terminal
+    // Whether requests need the unit up; the daemon and raw objects do not.
+    bool check_unit = true;
+
+    // Parts of the daemon's state this session has read, kept while it runs
+    // so that a batch of thousands of commands asks once: the switch count,
+    // and per unit the rules of each group (updated by the session's own
+    // adds and deletes).
+    struct UnitCache {
+        std::map<int, std::vector<RuleSpec>> rules;  // group -> rules, slot order
+        // group -> what each held rule matches and does -> its id, for the
+        // duplicate check (built from rules when first needed)
+        std::map<int, std::unordered_map<std::string, std::int64_t>> keys;
+        std::optional<std::vector<int>> lbgs, mirrors;  // as kelfd lists them
+        bool lbgs_whole = true, mirrors_whole = true;    // the list was not cut
+    };
+    std::optional<int> switches;
+    std::map<int, UnitCache> cache;
 
     std::ostream &out() { return out_; }
     std::ostream &err() { return err_; }
@@ -102,6 +160,12 @@ public:
     if_kel_t kel(int code) const;
     if_kel_lbg_t lbg(int code) const;
     if_kel_mask_t mask(int code) const;
+
+    // Refuses (exit 1) a unit that kelfd has not brought up.
+    void require_unit();
+    // Parses a port list for a command family and checks each port.
+    std::vector<int> ports(Args &a, std::string_view what, PortFamily f);
+    int port(Args &a, std::string_view what, PortFamily f);
 
     // Sends a request whose reply is the status word.
     std::int32_t status(const void *req, std::size_t len);
@@ -123,6 +187,7 @@ public:
 
 private:
     std::vector<unsigned char> exchange(const void *req, std::size_t len);
+    std::vector<unsigned char> exchange_raw(const void *req, std::size_t len);
     Transport &t_;
     std::ostream &out_;
     std::ostream &err_;

@@ -287,8 +287,8 @@ std::string format_ethertype(int t) { return ethertype_name(t).value_or(hex(stat
 
 bool parse_on_off(std::string_view s, std::string_view what) {
     std::string l = lower(s);
-    if (l == "on" || l == "1" || l == "yes" || l == "true") return true;
-    if (l == "off" || l == "0" || l == "no" || l == "false") return false;
+    if (l == "on") return true;
+    if (l == "off") return false;
     bad(what, s, "on or off");
 }
 

@@ -30,7 +30,7 @@ TEST(Kelfctl, ExitStatusesZeroOneTwoThree) {
     EXPECT_TRUE(d.wait_out("keld: Unknown command\n"));
     auto unit = kelfctl(d, {"-u", "7", "config", "set", "mesh"});
     EXPECT_EQ(unit.status, 1);
-    EXPECT_NE(unit.err.find("kelfd refused"), std::string::npos) << unit.err;
+    EXPECT_EQ(unit.err, "kelfctl: unit 7 is not up: kelfd runs 1 switch\n");
 
     auto usage = kelfctl(d, {"config", "set", "purple"});
     EXPECT_EQ(usage.status, 2);
@@ -88,6 +88,8 @@ TEST(Kelfctl, RuleSetExportedAndImportedAcrossARestart) {
     std::string listing;
     {
         DaemonProcess d;
+        // A mirror rule needs its mirror (the import below makes it too).
+        ASSERT_EQ(kelfctl(d, {"mirror", "add", "10"}).status, 0);
         for (std::vector<std::string> add : {
                  std::vector<std::string>{"rule", "add", "redirect", "7", "in-port", "3"},
                  {"rule", "add", "group", "1", "id", "100", "drop", "src-ip", "10.0.0.0/8", "protocol",
@@ -108,6 +110,7 @@ TEST(Kelfctl, RuleSetExportedAndImportedAcrossARestart) {
     }
     DaemonProcess d;
     EXPECT_EQ(kelfctl(d, {"rule", "list"}).out, "") << "a new kelfd starts without rules";
+    ASSERT_EQ(kelfctl(d, {"mirror", "add", "10"}).status, 0);
     std::string path = d.run_dir() + "/rules.kel";
     std::ofstream(path) << exported;
     auto imp = kelfctl(d, {"-b", path});
@@ -137,6 +140,8 @@ TEST(Kelfctl, TheReadmeSession) {
         {{"lbg", "add", "1-4"}, "created load-balancing group 0\n"},
         {{"rule", "add", "lbg", "0", "in-port", "5", "protocol", "tcp", "dport", "443"},
          "added rule 2 to group 0\n"},
+        {{"rule", "add", "drop", "dst-ip", "0.0.0.0/2", "protocol", "tcp", "dport", "1024-65535"},
+         "added 6 rules to group 0, ids 3-8, for dst-ip 0.0.0.0/2 protocol tcp dport 1024-65535\n"},
     };
     for (const Step &s : steps) {
         auto r = kelfctl(d, s.args);
@@ -150,21 +155,28 @@ TEST(Kelfctl, LoadBalancingGroupsMirrorsAndMulticast) {
     ASSERT_EQ(kelfctl(d, {"lbg", "add", "1-4"}).out, "created load-balancing group 0\n");
     auto j = nlohmann::json::parse(kelfctl(d, {"-j", "lbg", "add", "5,5,6"}).out);
     int second = j["lbg"];
-    EXPECT_EQ(kelfctl(d, {"lbg"}).out, "LBG\n0\n" + std::to_string(second) + "\n");
+    EXPECT_EQ(kelfctl(d, {"lbg"}).out, "LBG  PORTS\n0    (not reported)\n" + std::to_string(second) +
+                                           "    (not reported)\n");
     EXPECT_EQ(kelfctl(d, {"lbg", "delete", "0"}).status, 0);
     EXPECT_EQ(kelfctl(d, {"lbg", "delete", "0"}).status, 1) << "already gone";
-    EXPECT_EQ(kelfctl(d, {"lbg", "list"}).out, "LBG\n" + std::to_string(second) + "\n");
+    // A failed create leaves nothing behind: a mirror cannot monitor its own port.
+    auto failed = kelfctl(d, {"mirror", "add", "3", "ports", "3"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("mirror 3 is deleted again"), std::string::npos) << failed.err;
+    EXPECT_EQ(kelfctl(d, {"mirror", "show", "3"}).status, 1);
+    EXPECT_EQ(kelfctl(d, {"lbg", "list"}).out, "LBG  PORTS\n" + std::to_string(second) + "    (not reported)\n");
 
     ASSERT_EQ(kelfctl(d, {"mirror", "add", "10", "ports", "1,2"}).status, 0);
     ASSERT_EQ(kelfctl(d, {"mirror", "add-port", "10", "3-4"}).status, 0);
     ASSERT_EQ(kelfctl(d, {"mirror", "delete-port", "10", "1"}).status, 0);
     ASSERT_EQ(kelfctl(d, {"mirror", "vlan", "10", "100"}).status, 0);
     ASSERT_EQ(kelfctl(d, {"mirror", "add", "20"}).status, 0);
-    EXPECT_EQ(kelfctl(d, {"mirror"}).out, "MIRROR  MONITORED PORTS\n10      2-4\n20      none\n");
+    EXPECT_EQ(kelfctl(d, {"mirror"}).out,
+              "MIRROR  MONITORED PORTS  VLAN\n10      2-4              (not reported)\n20      none             (not reported)\n");
     EXPECT_EQ(kelfctl(d, {"mirror", "show", "20"}).status, 0) << "a mirror without ports is there";
     EXPECT_EQ(kelfctl(d, {"mirror", "show", "30"}).status, 1);
     ASSERT_EQ(kelfctl(d, {"mirror", "delete", "20"}).status, 0);
-    EXPECT_EQ(kelfctl(d, {"mirror", "list"}).out, "MIRROR  MONITORED PORTS\n10      2-4\n");
+    EXPECT_EQ(kelfctl(d, {"mirror", "list"}).out, "MIRROR  MONITORED PORTS  VLAN\n10      2-4              (not reported)\n");
 
     auto created = nlohmann::json::parse(kelfctl(d, {"-j", "mcast", "create"}).out);
     std::string g = std::to_string(created["group"].get<int>());
@@ -184,16 +196,95 @@ TEST(Kelfctl, HashFieldsSetByNameReadBack) {
                   .status,
               0);
     auto l2 = nlohmann::json::parse(kelfctl(d, {"-j", "hash", "show", "l2"}).out)["l2"];
-    EXPECT_EQ(l2["dst-mac"], "ff:ff:ff:00:00:00");
-    EXPECT_EQ(l2["vlan2-id"], 0x0f0);
-    EXPECT_EQ(l2["vlan-id"], before["vlan-id"]) << "the other VLAN field of the pair keeps its value";
-    EXPECT_EQ(l2["src-mac"], before["src-mac"]);
-    EXPECT_EQ(l2["symmetric-mac"], true);
+    EXPECT_EQ(l2["dst_mac"], "ff:ff:ff:00:00:00");
+    EXPECT_EQ(l2["vlan2_id"], 0x0f0);
+    EXPECT_EQ(l2["vlan_id"], before["vlan_id"]) << "the other VLAN field of the pair keeps its value";
+    EXPECT_EQ(l2["src_mac"], before["src_mac"]);
+    EXPECT_EQ(l2["symmetric_mac"], true);
 
     ASSERT_EQ(kelfctl(d, {"hash", "set", "l3", "src-ip", "0xffffff00", "random-other", "on"}).status, 0);
     auto l3 = nlohmann::json::parse(kelfctl(d, {"-j", "hash", "show", "l3"}).out)["l3"];
-    EXPECT_EQ(l3["src-ip"], 0xffffff00u);
-    EXPECT_EQ(l3["random-other"], true);
+    EXPECT_EQ(l3["src_ip"], 0xffffff00u);
+    EXPECT_EQ(l3["random_other"], true);
 }
 
 }  // namespace
+
+// A filter set as published classifier sets write it: zero networks and
+// port ranges. It loads whole from a batch file and lists back as the
+// value/mask rules it became, which load again to the same listing.
+TEST(Kelfctl, AFilterSetWithZeroNetworksAndPortRangesLoadsWhole) {
+    std::string set;
+    int expected = 0;
+    for (int i = 0; i < 40; ++i) {
+        int n = i % 4 + 1;
+        set += "rule add group 1 drop dst-ip 0.0.0.0/" + std::to_string(n) + " src-ip 10." + std::to_string(i) +
+               ".0.0/16 protocol tcp dport 1024-65535\n";      // 6 rules each
+        set += "rule add group 2 permit src-ip 0.0.0.0/" + std::to_string(i % 31 + 1) +
+               " protocol udp sport 0-1023 dport 53\n";       // 1 rule each
+        expected += 7;
+    }
+    DaemonProcess d;
+    std::string path = d.run_dir() + "/filters.kel";
+    std::ofstream(path) << set;
+    auto load = kelfctl(d, {"-b", path});
+    ASSERT_EQ(load.status, 0) << load.err;
+    auto listed = kelfctl(d, {"rule", "list", "-d"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), expected);
+    EXPECT_NE(listed.out.find("drop src-ip 10.0.0.0/16 dst-ip 0.0.0.0/1 protocol tcp dport 1024/0xfc00\n"),
+              std::string::npos);
+    EXPECT_NE(listed.out.find("permit src-ip 0.0.0.0/31 protocol udp sport 0/0xfc00 dport 53\n"), std::string::npos);
+
+    DaemonProcess again;
+    std::string exported = again.run_dir() + "/rules.kel";
+    std::ofstream(exported) << listed.out;
+    ASSERT_EQ(kelfctl(again, {"-b", exported}).status, 0);
+    EXPECT_EQ(kelfctl(again, {"rule", "list", "-d"}).out, listed.out);
+}
+
+TEST(Kelfctl, IdsAreFoundInEveryGroupAndReferencesAreChecked) {
+    DaemonProcess d;
+    ASSERT_EQ(kelfctl(d, {"rule", "add", "group", "2", "id", "50", "drop"}).status, 0);
+    EXPECT_EQ(kelfctl(d, {"rule", "show", "id", "50"}).out, "GROUP  ID  ACTION  MATCH\n2      50  drop    any\n");
+    EXPECT_EQ(kelfctl(d, {"r", "st", "id", "50"}).out, "GROUP  ID  FRAMES\n2      50  0\n");
+    auto refused = kelfctl(d, {"rule", "add", "lbg", "1", "in-port", "3"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("load-balancing group 1 does not exist"), std::string::npos) << refused.err;
+    ASSERT_EQ(kelfctl(d, {"lbg", "add", "1-4"}).out, "created load-balancing group 0\n");
+    ASSERT_EQ(kelfctl(d, {"rule", "add", "id", "7", "lbg", "0", "in-port", "5"}).status, 0);
+    auto used = kelfctl(d, {"lbg", "delete", "0"});
+    EXPECT_EQ(used.status, 1);
+    EXPECT_NE(used.err.find("(group 0: 7)"), std::string::npos) << used.err;
+    EXPECT_EQ(kelfctl(d, {"--force", "lbg", "delete", "0"}).status, 0);
+    EXPECT_EQ(kelfctl(d, {"rule", "delete", "id", "50"}).status, 0);
+    EXPECT_EQ(kelfctl(d, {"rule", "list", "group", "2"}).out, "");
+}
+
+TEST(Kelfctl, EveryReadOfAUnitThatIsNotUpExitsOne) {
+    DaemonProcess d;
+    for (std::vector<std::string> read : {std::vector<std::string>{"rule", "list"}, {"config"}, {"mask", "show", "1"},
+                                          {"port", "link", "1-2"}, {"port", "show", "1"}, {"stats", "show", "1"},
+                                          {"lbg", "list"}, {"-j", "mirror", "list"}, {"hash", "show", "l2"},
+                                          {"mcast", "show", "1"}, {"gpio", "show", "4"}, {"reg", "read", "0"},
+                                          {"temp", "read", "0", "0x48", "1"}}) {
+        read.insert(read.begin(), {"-u", "1"});
+        auto r = kelfctl(d, read);
+        EXPECT_EQ(r.status, 1) << read[2];
+        EXPECT_NE(r.err.find("kelfctl: unit 1 is not up: kelfd runs 1 switch\n"), std::string::npos) << r.err;
+    }
+}
+
+TEST(Kelfctl, CountersAsATableAndWatchedAsJsonLines) {
+    DaemonProcess d;
+    auto table = kelfctl(d, {"stats", "show", "1-2"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_EQ(table.out.substr(0, table.out.find('\n')),
+              "PORT  RX FRAMES  RX BYTES  RX DROPS  RX ERRORS  TX FRAMES  TX BYTES  TX DROPS  TX ERRORS");
+    auto watch = kelfctl(d, {"stats", "watch", "1", "interval", "1", "count", "2"});
+    ASSERT_EQ(watch.status, 0) << watch.err;
+    EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 2) << "piped: one JSON line a sample";
+    auto j = nlohmann::json::parse(watch.out.substr(0, watch.out.find('\n')));
+    EXPECT_EQ(j["rates"][0]["port"], 1);
+    EXPECT_TRUE(j["rates"][0]["rx_fps"].is_number());
+}

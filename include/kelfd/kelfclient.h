@@ -1,8 +1,11 @@
-// kelfclient.h - libkelfclient, the client library: talk to kelfd over its control socket. One request
-// per connection: connect, send the request, read the reply until the daemon
-// closes the connection.
+// kelfclient.h - libkelfclient, the client library: talk to kelfd over its
+// control socket. One request per connection: connect, send the request,
+// read the reply until the daemon closes the connection. Every step is
+// bounded by the client's time-out, so a daemon that hangs (or anything
+// else listening on the path that never answers) cannot hang the client.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,12 +18,16 @@ namespace kelfclient {
 // $KELF_RUN_DIR/kelfctl.sock, or /var/run/kelfctl.sock when unset.
 std::string default_socket_path();
 
+// How long connect, send and receive may each wait.
+inline constexpr std::chrono::milliseconds kDefaultTimeout{5000};
+
 struct Status {
     enum Code {
         Ok,
         NoDaemon,  // nothing listens on the socket path
         Io,        // the exchange failed half-way
         Short,     // the daemon closed before the whole reply came
+        Timeout,   // connect, send or receive waited longer than the time-out
     };
     Code code = Ok;
     std::string message;
@@ -29,8 +36,11 @@ struct Status {
 
 class Client {
 public:
-    explicit Client(std::string socket_path = default_socket_path());
+    // A zero time-out waits as long as the daemon takes.
+    explicit Client(std::string socket_path = default_socket_path(),
+                    std::chrono::milliseconds timeout = kDefaultTimeout);
     const std::string &socket_path() const { return path_; }
+    std::chrono::milliseconds timeout() const { return timeout_; }
 
     // Sends len bytes and collects every byte the daemon sends back.
     Status exchange(const void *request, std::size_t len, std::vector<unsigned char> *reply) const;
@@ -46,6 +56,7 @@ public:
 
 private:
     std::string path_;
+    std::chrono::milliseconds timeout_;
 };
 
 }  // namespace kelfclient

@@ -1,5 +1,10 @@
 # bash completion for kelfctl: options, objects, commands and keywords.
 
+# Numbers after key in the JSON listing of an object, from the running kelfd.
+_kelfctl_live() {
+    kelfctl -t 1 -j "$1" list 2>/dev/null | grep -o "$2[0-9]*" | cut -d: -f2 | sort -un
+}
+
 _kelfctl() {
     local cur prev words cword
     if declare -F _init_completion >/dev/null; then
@@ -33,7 +38,7 @@ _kelfctl() {
 
     if [[ -z $obj ]]; then
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "-u --unit -S --socket -j --json -b --batch --force -h --help --version" -- "$cur"))
+            COMPREPLY=($(compgen -W "-u --unit -S --socket -j --json -p --pretty -s --stats -d --details -b --batch -f --force -t --timeout -h --help -V --version" -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$objects" -- "$cur"))
         fi
@@ -46,10 +51,10 @@ _kelfctl() {
         config|cfg) commands="set show help" ;;
         mask) commands="set show help" ;;
         port) commands="show link set state help" ;;
-        stats) commands="show priorities reset help" ;;
-        lbg) commands="add delete list help" ;;
+        stats) commands="show watch priorities reset help" ;;
+        lbg) commands="add delete list show help" ;;
         mirror) commands="add delete add-port delete-port vlan list show help" ;;
-        mcast) commands="create delete show add-listener help" ;;
+        mcast) commands="add delete show add-listener help" ;;
         hash) commands="show set help" ;;
         phy|reg) commands="read write help" ;;
         gpio) commands="show set direction help" ;;
@@ -76,8 +81,18 @@ _kelfctl() {
                              set-switch-priority set-user-bits in-port src-mac dst-mac ethertype vlan vlan-tag
                              src-ip dst-ip protocol sport dport mpls mpls-header" ;;
             esac ;;
-        rule/show|rule/stats|rule/delete) words_kw="group id" ;;
-        rule/list) words_kw="group -d" ;;
+        rule/show|rule/stats|rule/delete)
+            # Live ids and groups, from the running kelfd.
+            case $prev in
+                id) words_kw=$(_kelfctl_live rule '"id":') ;;
+                group) words_kw=$(_kelfctl_live rule '"group":') ;;
+                *) words_kw="group id -d -s" ;;
+            esac ;;
+        rule/list) words_kw="group -d -s" ;;
+        lbg/delete) words_kw=$(_kelfctl_live lbg '"lbg":') ;;
+        mirror/delete|mirror/show|mirror/add-port|mirror/delete-port|mirror/vlan)
+            [[ $prev == "$cmd" ]] && words_kw=$(_kelfctl_live mirror '"mirror":') ;;
+        stats/watch) words_kw="interval count" ;;
         config/set|cfg/set) words_kw="pairs fan-in isolated mesh" ;;
         mask/set) words_kw="to all none" ;;
         port/set)

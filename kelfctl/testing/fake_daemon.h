@@ -28,7 +28,9 @@ class FakeDaemon : public Transport {
 public:
     std::vector<Bytes> requests;
     bool unreachable = false;
-    std::map<int, std::int32_t> status;  // code -> status word (default 0)
+    // code -> status word (default 0); every unit is up unless a test says
+    // otherwise.
+    std::map<int, std::int32_t> status{{KEL_GET_DEV_NUM, KEL_MAX_UNITS}};
     // Replaces the answer for a code; gets the request as sent.
     std::map<int, std::function<Bytes(const Bytes &)>> answer;
 
@@ -37,6 +39,7 @@ public:
         int action;
     };
     std::map<int, std::vector<Rule>> rules;  // group -> rules in slot order
+    std::vector<int> lbgs{2, 4}, mirrors{10};   // what the group and mirror lists name
     int next_id = 1;
 
     kelfclient::Status exchange(const void *request, std::size_t len, Bytes *reply) override {
@@ -52,6 +55,21 @@ public:
         return {};
     }
     std::string where() const override { return "/fake"; }
+
+    // The requests a command is about, without the reads kelfctl makes to
+    // check it first (the switch count, rule, group and mirror lists).
+    static bool is_check(const Bytes &r) {
+        std::int32_t code;
+        std::memcpy(&code, r.data(), 4);
+        return code == KEL_GET_DEV_NUM || code == KEL_ENTRY_QUERY_LIST || code == KEL_ENTRY_QUERY ||
+               code == KEL_LBG_QUERY_LIST || code == KEL_MIR_QUERY_LIST || code == KEL_MIR_PORT_QUERY_LIST;
+    }
+    std::vector<Bytes> sent() const {
+        std::vector<Bytes> v;
+        for (const auto &r : requests)
+            if (!is_check(r)) v.push_back(r);
+        return v;
+    }
 
     // The last request as the record it was built as.
     template <class T>
@@ -108,7 +126,16 @@ private:
             case KEL_GET_L2_HASH: return slice(req, offsetof(if_kel_t, l2_hash), sizeof(kel_l2_hash_t));
             case KEL_GET_L3_HASH: return slice(req, offsetof(if_kel_t, l3_hash), sizeof(kel_l3_hash_t));
             case KEL_LBG_QUERY_LIST:
-            case KEL_MIR_QUERY_LIST:
+            case KEL_MIR_QUERY_LIST: {
+                if_kel_lbg_t l;
+                std::memcpy(&l, req.data(), sizeof l);
+                const auto &v = code == KEL_LBG_QUERY_LIST ? lbgs : mirrors;
+                l.kel_query_list.kel_lbg_list.lbg_num = static_cast<std::int32_t>(v.size());
+                for (std::size_t i = 0; i < v.size() && i < KEL_REPLY_LIST_MAX; ++i)
+                    l.kel_query_list.kel_lbg_list.lbg_list[i] = v[i];
+                std::memcpy(req.data(), &l, sizeof l);
+                return slice(req, offsetof(if_kel_lbg_t, kel_query_list), sizeof(kel_lbg_query_list_t));
+            }
             case KEL_MIR_PORT_QUERY_LIST:
             case KEL_GET_PORT_STATE:
                 return slice(req, offsetof(if_kel_lbg_t, kel_query_list), sizeof(kel_lbg_query_list_t));
