@@ -20,6 +20,7 @@ namespace kelf {
 namespace {
 
 std::atomic<DriverCall> driver_call{driver_device_call};
+std::atomic<const char *> driver_device{kDriverDevice};
 // Bit sw set once switch sw reported itself inserted (switches 0..31).
 std::atomic<unsigned> reported{0};
 
@@ -91,11 +92,16 @@ void logical_port_event(fm_int sw, const fm_eventLogicalPort &ev) {
 }  // namespace
 
 void driver_device_call(const fm10k_cmd &cmd) {
-    int fd = ::open(kDriverDevice, O_RDONLY | O_CLOEXEC);
+    // Opened and closed around each request: the driver may go and come back.
+    int fd = ::open(driver_device.load(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     fm10k_cmd c = cmd;  // the driver may write its answer back
     (void)::ioctl(fd, kSetLinkProp, &c);
     ::close(fd);
+}
+
+const char *set_driver_device(const char *path) {
+    return driver_device.exchange(path != nullptr ? path : kDriverDevice);
 }
 
 DriverCall set_driver_call(DriverCall call) {

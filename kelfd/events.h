@@ -47,6 +47,9 @@ void send_link_prop(const LinkProp &in_param);
 using DriverCall = void (*)(const fm10k_cmd &cmd);
 DriverCall set_driver_call(DriverCall call);
 void driver_device_call(const fm10k_cmd &cmd);
+// The device driver_device_call opens (kDriverDevice; tests name a file of
+// their own). nullptr puts the default back. Returns the previous one.
+const char *set_driver_device(const char *path);
 
 // True once switch sw has reported itself inserted. The start-up asks it
 // for the last switch: the report may come before the start-up learns how

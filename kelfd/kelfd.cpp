@@ -66,8 +66,14 @@ int main(int argc, char **argv) {
 
     if (std::strcmp(arg, "stop") == 0) return kelf::stop_daemon(pid_path);
 
-    // Refuse a second instance while still attached, so the caller sees why.
-    if (kelf::pid_file_holder(pid_path) != 0) return already_running();
+    // Everything that can refuse the start is checked before the long
+    // bring-up, and while still attached, so the caller sees why.
+    const std::string sock_path = kelf::socket_path(dir);
+    if (!kelf::socket_path_fits(sock_path)) return 1;
+    // A daemon that answers on the socket runs, whether or not its pid file
+    // is still there.
+    if (kelf::pid_file_holder(pid_path) != 0 || kelf::socket_answers(sock_path))
+        return already_running();
     // Detach before anything starts a thread: the fork inside daemon() takes
     // only the calling thread along. nochdir (the first 1) keeps a relative
     // KELF_RUN_DIR pointing where the caller meant.
@@ -87,19 +93,54 @@ int main(int argc, char **argv) {
         case kelf::PidFile::Result::OpenFailed:
             return open_failed(pid_path);
     }
+    if (kelf::socket_answers(sock_path)) {  // started meanwhile, without a pid file
+        pid.remove();
+        return already_running();
+    }
     if (!kelf::install_signals()) return 255;
 
     std::puts(kelf::msg::kBanner);
     std::fflush(stdout);
-    kelf::start_sdk();  // the SDK's event thread starts here
-    kelf::bring_up_switches();
+    kelf::SdkStart sdk = kelf::start_sdk();  // the SDK's event thread starts here
+    if (!sdk.ok) {
+        std::fprintf(stderr, "kelfd: no switch came up: %s\n", sdk.failure.c_str());
+        pid.remove();
+        return 1;
+    }
+    kelf::BringUp up;
+    if (!kelf::stop_requested()) up = kelf::bring_up_switches();
+    // A stop during the start is carried out now: no switch is announced and
+    // no socket made.
+    if (kelf::stop_requested()) {
+        kelf::shutdown_switches();
+        pid.remove();
+        return 0;
+    }
+    if (up.up == 0) {
+        std::fprintf(stderr, "kelfd: no switch came up: switch 0: %s\n", up.failure.c_str());
+        pid.remove();
+        return 1;
+    }
+    if (up.up < up.wanted) {
+        std::fprintf(stderr,
+                     "kelfd: switch %d did not come up (%s): serving switches 0 to %d of %d\n",
+                     up.up, up.failure.c_str(), up.up - 1, up.wanted);
+    }
+    if (numSw.load() > up.wanted)
+        std::fprintf(stderr, "kelfd: the platform has %d switches; kelfd serves the first %d\n",
+                     static_cast<int>(numSw.load()), up.wanted);
     kelf::report_pcie_ports();
-    std::puts(kelf::msg::kSwitchUp);
-    std::fflush(stdout);
+    if (up.up == up.wanted) {
+        std::puts(kelf::msg::kSwitchUp);
+        std::fflush(stdout);
+    }
     if (!pid.write_pid()) return open_failed(pid_path);
 
-    auto server = kelf::ControlServer::open(kelf::socket_path(dir));
-    if (!server) return 1;
+    auto server = kelf::ControlServer::open(sock_path);
+    if (!server) {
+        pid.remove();
+        return 1;
+    }
     server->run(kelf::stop_fd());
 
     kelf::shutdown_switches();

@@ -78,7 +78,7 @@ std::string read_all(int fd) {
 // Removes a pid file that no daemon holds. Locking it first keeps a daemon
 // that is just taking it over from losing its file.
 void remove_stale(const std::string &path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return;
     if (lock(fd) && same_file(fd, path)) ::unlink(path.c_str());
     ::close(fd);
@@ -89,7 +89,7 @@ void remove_stale(const std::string &path) {
 pid_t pid_file_holder(const std::string &path) {
     // A file that cannot be read holds nobody we could tell of; taking it
     // over then reports why it cannot be written.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return 0;
     pid_t p = lock_holder(fd);
     ::close(fd);
@@ -104,7 +104,9 @@ PidFile::Result PidFile::acquire(const std::string &path) {
     // A stop that removes a stale file can race with this take-over: only a
     // lock on the file that is still at path counts, so look again.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        // Never through a symbolic link: the pid would overwrite whatever it
+        // points to.
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0) return Result::OpenFailed;
         if (!lock(fd)) {
             int e = errno;
@@ -174,7 +176,7 @@ int stop_daemon(const std::string &path, std::chrono::milliseconds wait) {
     // Watch the lock through a descriptor of our own: it stays on the file
     // when the daemon removes it, and goes only when the daemon ends.
     Fds fds;
-    fds.file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fds.file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fds.file < 0) {
         if (errno == ENOENT) return 0;
         std::perror(path.c_str());

@@ -5,7 +5,9 @@
 #include <kelfd/kel_lib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "daemon.h"
 #include "events.h"
@@ -16,18 +18,66 @@
 
 namespace kelf {
 
-void start_sdk(std::chrono::milliseconds wait) {
-    fmOSInitialize();
-    fmCreateSemaphore("seq", FM_SEM_BINARY, &seqSem, 0);
-    cleanup(fmInitialize(eventHandler), "fmInitialize");
+namespace {
+
+std::string step_failed(const char *step, fm_status st) {
+    return std::string(step) + ": " + fmErrorMsg(st);
+}
+
+}  // namespace
+
+SdkStart start_sdk(std::chrono::milliseconds wait) {
+    SdkStart r;
+    fm_status st = fmOSInitialize();
+    if (st != FM_OK) {
+        r.failure = step_failed("fmOSInitialize", st);
+        return r;
+    }
+    st = fmCreateSemaphore("seq", FM_SEM_BINARY, &seqSem, 0);
+    if (st != FM_OK) {
+        r.failure = step_failed("fmCreateSemaphore", st);
+        return r;
+    }
+    st = fmInitialize(eventHandler);
+    if (st != FM_OK) {
+        cleanup(st, "fmInitialize");
+        r.failure = step_failed("fmInitialize", st);
+        return r;
+    }
     fm_int n = 0;
-    fmPlatformGetNumSwitches(&n);
+    st = fmPlatformGetNumSwitches(&n);
+    if (st != FM_OK) {
+        r.failure = step_failed("fmPlatformGetNumSwitches", st);
+        return r;
+    }
+    if (n < 1) {
+        r.failure = "the platform has no switch";
+        return r;
+    }
     numSw.store(n);
+    r.ok = true;
     // The last switch may have reported itself before numSw was known.
     if (switch_reported(n - 1)) fmReleaseSemaphore(&seqSem);
-    auto us = std::chrono::duration_cast<std::chrono::microseconds>(wait).count();
-    fm_timestamp t{static_cast<fm_uint64>(us / 1000000), static_cast<fm_uint64>(us % 1000000)};
-    fmCaptureSemaphore(&seqSem, &t);
+    // Waited for in short slices, so that a stop asked for meanwhile is seen.
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!stop_requested()) {
+        auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        auto us = std::min<std::int64_t>(left.count(), 50000);
+        fm_timestamp t{static_cast<fm_uint64>(us / 1000000), static_cast<fm_uint64>(us % 1000000)};
+        st = fmCaptureSemaphore(&seqSem, &t);
+        if (st == FM_OK) {
+            r.all_reported = true;
+            break;
+        }
+        if (st != FM_ERR_SEM_TIMEOUT) {
+            // The wait is only a courtesy to late switches: go on without it.
+            std::fprintf(stderr, "kelfd: %s\n", step_failed("fmCaptureSemaphore", st).c_str());
+            break;
+        }
+    }
+    return r;
 }
 
 namespace {
@@ -40,7 +90,12 @@ constexpr fm_int kTriggerRule = 10;
 // pause.
 void bring_up_port(fm_int sw, fm_int cpi) {
     fm_int port = 0;
-    cleanup(fmMapCardinalPort(sw, cpi, &port, nullptr), "fmMapCardinalPort");
+    fm_status mapped = fmMapCardinalPort(sw, cpi, &port, nullptr);
+    if (mapped != FM_OK) {
+        // No port to set up: going on would set up port 0, the CPU port.
+        cleanup(mapped, "fmMapCardinalPort");
+        return;
+    }
     cleanup(fmSetPortState(sw, port, FM_PORT_STATE_UP, 0), "fmSetPortState");
     cleanup(fmAddVlanPort(sw, 1, port, FALSE), "fmAddVlanPort");
     cleanup(fmSetVlanPortState(sw, 1, port, FM_STP_STATE_FORWARDING), "fmSetVlanPortState");
@@ -123,13 +178,25 @@ void create_trigger(fm_int sw) {
 
 }  // namespace
 
-bool bring_up_switch(fm_int sw) {
-    if (fmSetSwitchState(sw, TRUE) != FM_OK) return false;
+bool bring_up_switch(fm_int sw, std::string *failure) {
+    fm_status st = fmSetSwitchState(sw, TRUE);
+    if (st != FM_OK) {
+        if (failure != nullptr) *failure = step_failed("fmSetSwitchState", st);
+        return false;
+    }
     fm_switchInfo swInfo{};
     fmGetSwitchInfo(sw, &swInfo);
     for (int v = 1; v <= FM_MAX_VLAN; ++v)
         cleanup(fmCreateVlan(sw, static_cast<fm_uint16>(v)), "fmCreateVlan");
-    for (fm_int cpi = 1; cpi < swInfo.numCardPorts; ++cpi) bring_up_port(sw, cpi);
+    for (fm_int cpi = 1; cpi < swInfo.numCardPorts; ++cpi) {
+        // A stop during the long port set-up ends it after a whole port. The
+        // switch still counts, so that the shutdown takes it down again.
+        if (stop_requested()) {
+            if (kel_inserted < KEL_MAX_UNITS) ++kel_inserted;
+            return true;
+        }
+        bring_up_port(sw, cpi);
+    }
 
     fm_bool on = TRUE;
     fmSetSwitchQOS(sw, FM_AUTO_PAUSE_MODE, 0, &on);
@@ -146,15 +213,16 @@ bool bring_up_switch(fm_int sw) {
     return true;
 }
 
-int bring_up_switches() {
-    int count = std::min<int>(numSw.load(), KEL_MAX_UNITS);
-    int done = 0;
-    for (fm_int sw = 0; sw < count; ++sw) {
-        // A stop asked for during a long start is carried out after this switch.
-        if (stop_requested() || !bring_up_switch(sw)) break;
-        ++done;
+BringUp bring_up_switches() {
+    BringUp r;
+    r.wanted = std::min<int>(numSw.load(), KEL_MAX_UNITS);
+    for (fm_int sw = 0; sw < r.wanted; ++sw) {
+        // Units are numbered without gaps: the first switch that cannot be
+        // set up ends the bring-up, and the ones after it are missing too.
+        if (stop_requested() || !bring_up_switch(sw, &r.failure)) break;
+        ++r.up;
     }
-    return done;
+    return r;
 }
 
 void report_pcie_ports() {

@@ -74,6 +74,7 @@ void print_switch_info(const fm_switchInfo &i) {
 
 int kel_add_vlan_promisc_fn(int unit, int port) {
     fm_status st = FM_OK;
+    kelf::CleanupOnce cleanup;  // a missing port would fail 8,188 times
     for (int v = kFirstPromiscVlan; v <= FM_MAX_VLAN; ++v) {
         auto vlan = static_cast<fm_uint16>(v);
         // A port that cannot carry tags joins untagged; only a second
@@ -91,6 +92,7 @@ int kel_add_vlan_promisc_fn(int unit, int port) {
 
 int kel_del_vlan_promisc_fn(int unit, int port) {
     fm_status st = FM_OK;
+    kelf::CleanupOnce cleanup;
     for (int v = kFirstPromiscVlan; v <= FM_MAX_VLAN; ++v) {
         st = fmDeleteVlanPort(unit, static_cast<fm_uint16>(v), port);
         cleanup(st, "fmDeleteVlanPort");

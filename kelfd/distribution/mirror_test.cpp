@@ -163,13 +163,39 @@ TEST_F(MirrorTest, MirrorListCountsEveryMirrorAndFillsSixteen) {
     EXPECT_EQ(kelftest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
     EXPECT_EQ(+q.kel_lbg_list.lbg_list[16], 555) << "no entry past 16 is written";
     EXPECT_EQ(+q.ret, 0);
+}
 
-    fmsim_fail("fmGetMirrorFirst", fmsim_calls("fmGetMirrorFirst") + 1);
+// A failing step of a walk is a failed query with its line, never a list
+// that silently ends early; only the switch's "no more" ends a list.
+TEST_F(MirrorTest, AFailingWalkStepFailsTheQuery) {
+    ASSERT_EQ(add(10, {1, 2}).status(), 0);
+    ASSERT_EQ(add(12, {3}).status(), 0);
+    struct Case {
+        int cmd;
+        const char *op;
+    };
+    for (Case c : {Case{KEL_MIR_QUERY_LIST, "fmGetMirrorFirst"},
+                   {KEL_MIR_QUERY_LIST, "fmGetMirrorNext"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorFirst"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorNext"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirror"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorPortFirst"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorPortNext"}}) {
+        SCOPED_TRACE(c.op);
+        fmsim_fail(c.op, fmsim_calls(c.op) + 1);
+        if_kel_lbg_t &r = kelftest::lbg_request(d_, c.cmd);
+        r.lbg = 12;
+        kelftest::Answer a = send(d_);
+        kel_lbg_query_list_t q = a.list();
+        EXPECT_EQ(+q.kel_lbg_list.lbg_num, 0);
+        EXPECT_EQ(+q.ret, -1);
+        EXPECT_EQ(a.out.rfind(std::string(c.op) + ": ", 0), 0u) << a.out;
+        fmsim_fail_clear();
+    }
+    // Without faults both walks see everything again.
     kelftest::lbg_request(d_, KEL_MIR_QUERY_LIST);
-    a = send(d_);
-    EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0);
-    EXPECT_EQ(+a.list().ret, 0) << "the mirror list never fails";
-    EXPECT_EQ(a.out, "");
+    EXPECT_EQ(+send(d_).list().kel_lbg_list.lbg_num, 2);
+    EXPECT_EQ(+port_list(10).list().kel_lbg_list.lbg_num, 2);
 }
 
 TEST_F(MirrorTest, PortListFailsSilentlyForNoMirrorOrNoPorts) {

@@ -30,9 +30,16 @@ TEST_F(RuleTable, AutomaticIdsCountUpSkipHeldIdsAndWrap) {
     ASSERT_EQ(add(kDrop, 0, 6), 6);
     kel_cur_rule[0][0] = 5;
     EXPECT_EQ(add(kDrop, 0, 0), 8);
-    kel_cur_rule[0][0] = 0xFFFFFE;
-    ASSERT_EQ(add(kDrop, 0, 0xFFFFFF), 0xFFFFFF);
-    EXPECT_EQ(add(kDrop, 0, 0), 2) << "wraps past 16777215 and the 1 held";
+    kel_cur_rule[0][0] = 0xFFFE;
+    ASSERT_EQ(add(kDrop, 0, 0xFFFF), 0xFFFF);
+    EXPECT_EQ(add(kDrop, 0, 0), 2)
+        << "wraps past 65535, the largest id a list carries, and the 1 held";
+    // Explicit ids beyond 16 bits stay the caller's to choose, and never
+    // move the automatic ones out of the list's range.
+    ASSERT_EQ(add(kDrop, 0, 70000), 70000);
+    ASSERT_EQ(add(kDrop, 0, 0x7FFFFFFF), 0x7FFFFFFF);
+    kel_cur_rule[0][0] = 70000;
+    EXPECT_EQ(add(kDrop, 0, 0), 3);
     expect_in_step();
 }
 
