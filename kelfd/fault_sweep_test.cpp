@@ -98,16 +98,6 @@ struct Known {
 // Faults the sweep finds in the daemon today, each with why. Remove an entry
 // when its fix lands: the sweep fails on an entry it no longer needs.
 const Known kKnownFaults[] = {
-    // Mirror walks take any failure for the end of the list and reply
-    // success with a short (or empty) list.
-    {"fmGetMirrorFirst", 0, "list", "mirror list walk: any error ends the list, replied success"},
-    {"fmGetMirrorNext", 0, "list", "mirror list walk: any error ends the list, replied success"},
-    {"fmGetMirrorPortNext", 0, "list",
-     "mirror port list walk: any error ends the list, replied success"},
-    // A create that fails after fmCreateMcastGroup leaves the group in the
-    // switch, unreachable: the client never learns its number.
-    {"fmSetMcastGroupAttribute", 0, "leftover", "failed multicast create leaves the group"},
-    {"fmActivateMcastGroup", 0, "leftover", "failed multicast create leaves the group"},
     // A mirror add with no ports replies success whatever fmCreateMirror
     // answered: the result is ignored so that an existing mirror can be
     // extended, but a failure to create a new one is not told apart.
