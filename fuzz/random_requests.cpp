@@ -29,6 +29,7 @@ namespace {
 
 constexpr int kCheckEvery = 500;
 
+// clang-format off
 const int kCodes[] = {
     KEL_INIT, KEL_CLEAR, KEL_CLEAR_GROUP, KEL_SET_CFG, KEL_SET_DROP, KEL_SET_DIR, KEL_SET_MIR,
     KEL_GET_CFG, KEL_INSTALL, KEL_INSTALL_GROUP, KEL_GET_CNT, KEL_ENTRY_REMOVE, KEL_ENTRY_QUERY,
@@ -47,21 +48,31 @@ const int kCodes[] = {
     KEL_GET_PORT_STATE, KEL_SET_LOOPBACK, KEL_TEMP1_READ, KEL_TEMP1_WRITE, KEL_FCI_READ,
     KEL_FCI_WRITE, KEL_FCI_RX_READ, KEL_FCI_RX_WRITE, KEL_GET_VLAN_STAT, KEL_GET_STAT,
     KEL_GET_PRIO_STAT, KEL_RESET_STAT, KEL_GET_POWER};
+// clang-format on
 
 // A field value as clients send them: mostly small numbers (units, groups,
 // ports, ids, counts), sometimes the edges, sometimes anything.
 std::int32_t field(std::mt19937_64 &rng) {
     switch (rng() % 10) {
-        case 0: return 0;
-        case 1: return static_cast<std::int32_t>(rng() % 3);
-        case 2: case 3: case 4: return static_cast<std::int32_t>(rng() % 64);
-        case 5: return static_cast<std::int32_t>(rng() % 4200);
-        case 6: return -static_cast<std::int32_t>(rng() % 3);
+        case 0:
+            return 0;
+        case 1:
+            return static_cast<std::int32_t>(rng() % 3);
+        case 2:
+        case 3:
+        case 4:
+            return static_cast<std::int32_t>(rng() % 64);
+        case 5:
+            return static_cast<std::int32_t>(rng() % 4200);
+        case 6:
+            return -static_cast<std::int32_t>(rng() % 3);
         case 7: {
-            const std::int32_t edges[] = {INT32_MIN, INT32_MAX, 4095, 4096, 65535, 65536, 50000, 32, 33, 16, 17, 48, 49};
+            const std::int32_t edges[] = {INT32_MIN, INT32_MAX, 4095, 4096, 65535, 65536, 50000,
+                                          32,        33,        16,   17,   48,    49};
             return edges[rng() % (sizeof edges / sizeof edges[0])];
         }
-        default: return static_cast<std::int32_t>(rng());
+        default:
+            return static_cast<std::int32_t>(rng());
     }
 }
 
@@ -71,7 +82,8 @@ bool tables_in_step() {
         for (int g = 0; g < KEL_MAX_GROUPS; ++g) {
             const kel_acl_t &t = kel_acl[unit][g];
             std::vector<int> ids;
-            for (int s = t.next_taken(0); s >= 0; s = t.next_taken(s + 1)) ids.push_back(t.at(s)->rule_id);
+            for (int s = t.next_taken(0); s >= 0; s = t.next_taken(s + 1))
+                ids.push_back(t.at(s)->rule_id);
             std::sort(ids.begin(), ids.end());
             if (ids != fmsim_acl_rules(unit, g)) {
                 std::fprintf(stderr, "unit %d group %d: table and ACL differ\n", unit, g);

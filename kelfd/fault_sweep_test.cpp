@@ -106,7 +106,8 @@ const Known kKnownFaults[] = {
     // looking at the result, nor whether the mirror exists: the rule is in
     // force, its frames go nowhere. (Call 1 is the mirror VLAN's.)
     {"fmSetMirrorAttribute", 2, "rule-setup", "mirror rule: FM_MIRROR_ACL result ignored"},
-    {"fmCreateMirror", 1, "rule-setup", "mirror rule on a mirror that does not exist: replied success"},
+    {"fmCreateMirror", 1, "rule-setup",
+     "mirror rule on a mirror that does not exist: replied success"},
     // VLAN-priority and user-bit rules print a failed port setting and
     // still reply the rule's id.
     {"fmSetPortAttribute", 0, "rule-setup",
@@ -193,8 +194,7 @@ public:
         q.kel_mem.rule_id = id;
         a = go("rule query (after the fault)");
         auto rec = a.as<kel_query_rule_t>();
-        if (rec.ret != 0 || !(rec.kel_mem.rule_act & KEL_ACT_DROP) ||
-            rec.kel_mem.port != 3)
+        if (rec.ret != 0 || !(rec.kel_mem.rule_act & KEL_ACT_DROP) || rec.kel_mem.port != 3)
             fail("alive", "the rule just added queries back as ret " + std::to_string(rec.ret) +
                               ", action " + std::to_string(rec.kel_mem.rule_act) + ", port " +
                               std::to_string(rec.kel_mem.port));
@@ -253,11 +253,11 @@ private:
         r.kel_mem.group = group;
         fill(r.kel_mem);
         const kel_mem_t m = r.kel_mem;
-        int effective = cmd == KEL_SET_DROP      ? KEL_ACT_DROP
-                        : cmd == KEL_SET_DIR     ? KEL_ACT_REDIRECT
-                        : cmd == KEL_SET_MIR     ? KEL_ACT_MIRROR
-                        : cmd == KEL_SET_PERMIT  ? KEL_ACT_PERMIT
-                                                 : action;
+        int effective = cmd == KEL_SET_DROP     ? KEL_ACT_DROP
+                        : cmd == KEL_SET_DIR    ? KEL_ACT_REDIRECT
+                        : cmd == KEL_SET_MIR    ? KEL_ACT_MIRROR
+                        : cmd == KEL_SET_PERMIT ? KEL_ACT_PERMIT
+                                                : action;
         Answer a = go(name);
         int id = a.status();
         if (id <= 0) return id;
@@ -280,7 +280,8 @@ private:
             for (int p : {5, 6, 9, 10, 1, 2, 7, 8}) {
                 std::int32_t v = 0;
                 if (!fmsim_port_attr(unit, p, FM_PORT_TXVPRI, &v) || v != TRUE)
-                    fail("rule-setup", "port " + std::to_string(p) + " does not update VLAN priority");
+                    fail("rule-setup",
+                         "port " + std::to_string(p) + " does not update VLAN priority");
             }
         }
         if (effective & KEL_ACT_SET_USER) {
@@ -337,11 +338,11 @@ private:
                  m.port = 4;
                  m.mirror_port = 10;
              }));
-        keep(1, add_rule("load-balancing rule", KEL_SET_RULE, KEL_ACT_LBG, 0, 1,
-                         [lbg](kel_mem_t &m) {
-                             m.port = 5;
-                             m.redir_port = lbg;
-                         }));
+        keep(1,
+             add_rule("load-balancing rule", KEL_SET_RULE, KEL_ACT_LBG, 0, 1, [lbg](kel_mem_t &m) {
+                 m.port = 5;
+                 m.redir_port = lbg;
+             }));
         keep(2, add_rule("set-VLAN rule", KEL_SET_RULE, KEL_ACT_PERMIT | KEL_ACT_SET_VLAN, 0, 2,
                          [](kel_mem_t &m) {
                              m.port = 6;
@@ -416,7 +417,8 @@ private:
             check_cfg_masks(cfg);
             kelftest::kel_request(d_, KEL_GET_CFG);
             Answer g = go("configuration read back");
-            if (g.status() != cfg) fail("cfg", "configuration " + std::to_string(cfg) + " is not recorded");
+            if (g.status() != cfg)
+                fail("cfg", "configuration " + std::to_string(cfg) + " is not recorded");
         }
     }
 
@@ -431,14 +433,21 @@ private:
         for (int q = 1; q <= 47; ++q) all |= 1ull << q;
         for (int p = 1; p <= 47; ++p) {
             switch (cfg) {
-                case 1: expect(p, 1ull << (p % 2 ? p + 1 : p - 1)); break;
+                case 1:
+                    expect(p, 1ull << (p % 2 ? p + 1 : p - 1));
+                    break;
                 case 2:
                     if (p <= 4) expect(p, bits({5}));
                     if (p == 5) expect(p, bits({1, 2, 3, 4}));
                     break;
-                case 5: expect(p, 0); break;
-                case 6: expect(p, all); break;
-                default: break;
+                case 5:
+                    expect(p, 0);
+                    break;
+                case 6:
+                    expect(p, all);
+                    break;
+                default:
+                    break;
             }
         }
         if (wrong)
@@ -515,7 +524,8 @@ private:
         std::vector<int> sw = fmsim_mirror_list(0);
         int n = std::min(q.kel_lbg_list.lbg_num, KEL_REPLY_LIST_MAX);
         std::vector<int> got = kelftest::entries(q, n);
-        std::vector<int> want(sw.begin(), sw.begin() + std::min<size_t>(sw.size(), KEL_REPLY_LIST_MAX));
+        std::vector<int> want(sw.begin(),
+                              sw.begin() + std::min<size_t>(sw.size(), KEL_REPLY_LIST_MAX));
         if (q.kel_lbg_list.lbg_num != static_cast<int>(sw.size()) || got != want)
             fail("list", "listed " + std::to_string(q.kel_lbg_list.lbg_num) + " " + join(got) +
                              ", the switch has " + join(sw));
@@ -528,7 +538,8 @@ private:
         auto q = a.list();
         if (q.ret != 0) return;
         std::vector<int> sw = fmsim_mirror(0, mirror).ports;
-        std::vector<int> got = kelftest::entries(q, std::min(q.kel_lbg_list.lbg_num, KEL_REPLY_LIST_MAX));
+        std::vector<int> got =
+            kelftest::entries(q, std::min(q.kel_lbg_list.lbg_num, KEL_REPLY_LIST_MAX));
         if (q.kel_lbg_list.lbg_num != static_cast<int>(sw.size()) || got != sw)
             fail("list", "listed " + std::to_string(q.kel_lbg_list.lbg_num) + " " + join(got) +
                              ", the switch has " + join(sw));
@@ -558,14 +569,12 @@ private:
         p.lbg = 10;
         p.port = 3;
         a = go("mirror port add");
-        if (a.status() == 0 && !monitored(10, 3))
-            fail("mirror", "port 3 is not monitored");
+        if (a.status() == 0 && !monitored(10, 3)) fail("mirror", "port 3 is not monitored");
         if_kel_lbg_t &x = kelftest::lbg_request(d_, KEL_MIR_PORT_REMOVE);
         x.lbg = 10;
         x.port = 2;
         a = go("mirror port remove");
-        if (a.status() == 0 && monitored(10, 2))
-            fail("mirror", "port 2 is still monitored");
+        if (a.status() == 0 && monitored(10, 2)) fail("mirror", "port 2 is still monitored");
         if_kel_t &v = kelftest::kel_request(d_, KEL_MIR_VLAN_ADD);
         v.port = 10;
         v.group = 100;
@@ -584,7 +593,8 @@ private:
         } else {
             FmsimMcastGroup m = fmsim_mcast_group(0, g);
             if (!m.exists || !m.active || m.l2_only || !m.l3_only)
-                fail("mcast", "group " + std::to_string(g) + " is missing, inactive or not L3-only");
+                fail("mcast",
+                     "group " + std::to_string(g) + " is missing, inactive or not L3-only");
         }
         return g;
     }
@@ -741,13 +751,15 @@ private:
             if_kel_lbg_t &r = kelftest::lbg_request(d_, KEL_LBG_REMOVE);
             r.lbg = lbg;
             Answer a = go("load-balancing group remove");
-            if (a.status() == 0 && fmsim_lbg(0, lbg).exists) fail("lbg", "the group is still there");
+            if (a.status() == 0 && fmsim_lbg(0, lbg).exists)
+                fail("lbg", "the group is still there");
         }
         for (int m : {10, 11}) {
             if_kel_lbg_t &r = kelftest::lbg_request(d_, KEL_MIR_REMOVE);
             r.lbg = m;
             Answer a = go("mirror " + std::to_string(m) + " remove");
-            if (a.status() == 0 && fmsim_mirror(0, m).exists) fail("mirror", "the mirror is still there");
+            if (a.status() == 0 && fmsim_mirror(0, m).exists)
+                fail("mirror", "the mirror is still there");
         }
         mirror_list();
         if (mcast_ >= 0) remove_mcast(mcast_);
@@ -755,7 +767,8 @@ private:
         Answer a = go("clear unit 0");
         if (a.status() == 0)
             for (int g = 0; g < KEL_MAX_GROUPS; ++g)
-                if (!fmsim_acl_rules(0, g).empty()) fail("rule", "rules stay in ACL " + std::to_string(g));
+                if (!fmsim_acl_rules(0, g).empty())
+                    fail("rule", "rules stay in ACL " + std::to_string(g));
     }
 
     int mcast_ = -1;
@@ -883,7 +896,8 @@ Outcome run_combo(const Combo &c) {
     std::istringstream in(results);
     for (std::string line; std::getline(in, line);) {
         size_t tab = line.find('\t');
-        std::string kind = line.substr(0, tab), rest = tab == std::string::npos ? "" : line.substr(tab + 1);
+        std::string kind = line.substr(0, tab),
+                    rest = tab == std::string::npos ? "" : line.substr(tab + 1);
         if (kind == "calls") {
             size_t t2 = rest.find('\t');
             o.calls[rest.substr(0, t2)] = std::stoull(rest.substr(t2 + 1));
@@ -896,8 +910,9 @@ Outcome run_combo(const Combo &c) {
     if (hung) {
         o.findings.push_back({"hang", "no end after " + std::to_string(kRunLimit.count()) + " s"});
     } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::string how = WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                              : "exit status " + std::to_string(WEXITSTATUS(status));
+        std::string how = WIFSIGNALED(status)
+                              ? "signal " + std::to_string(WTERMSIG(status))
+                              : "exit status " + std::to_string(WEXITSTATUS(status));
         // The sanitizer's own summary and first frames, else the last lines.
         size_t at = errors.find("ERROR:");
         if (at == std::string::npos) at = errors.find("runtime error");
@@ -944,7 +959,8 @@ TEST(FaultSweep, EverySdkOperationFailedAtItsFirstThreeCalls) {
         Outcome o = run_combo(c);
         if (o.leak && is_delete_op(c.op)) {
             ++expected_leaks;
-            report.push_back("  leak      " + c.name() + " (a delete failed: what it left is lost)");
+            report.push_back("  leak      " + c.name() +
+                             " (a delete failed: what it left is lost)");
         }
         bool failing = false;
         for (const Finding &f : o.findings) {
@@ -971,8 +987,8 @@ TEST(FaultSweep, EverySdkOperationFailedAtItsFirstThreeCalls) {
     for (const Known &k : kKnownFaults)
         if (!used.count(&k))
             ADD_FAILURE() << "expected fault no longer seen, remove it from kKnownFaults: " << k.op
-                          << (k.nth ? "#" + std::to_string(k.nth) : std::string()) << " ["
-                          << k.kind << "] " << k.reason;
+                          << (k.nth ? "#" + std::to_string(k.nth) : std::string()) << " [" << k.kind
+                          << "] " << k.reason;
 
     std::size_t called = ops.size() - unreached.size();
     std::printf("SDK fault sweep\n");
