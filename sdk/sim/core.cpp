@@ -98,6 +98,12 @@ Op &op(const char *name) {
     return it->second;
 }
 
+bool declare_op(const char *name) {
+    std::lock_guard<std::recursive_mutex> g(mutex());
+    op(name).sdk = true;
+    return true;
+}
+
 fm_status enter(Op &o) {
     std::uint64_t n = ++o.calls;
     for (const Fault &f : o.faults) {
@@ -165,6 +171,14 @@ void fmsim_fail(const std::string &name, std::uint64_t nth, fm_status status, st
 void fmsim_fail_clear() {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
     for (auto &[name, o] : registry().ops) o.faults.clear();
+}
+
+std::vector<std::string> fmsim_operations() {
+    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+    std::vector<std::string> names;
+    for (const auto &[name, o] : registry().ops)
+        if (o.sdk) names.push_back(name);
+    return names;
 }
 
 std::uint64_t fmsim_calls(const std::string &name) {

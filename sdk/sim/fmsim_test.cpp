@@ -1,6 +1,8 @@
 // fmsim's own machinery: the fault list, call counting and bit arrays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fm_sdk.h"
 #include "fmsim.h"
 
@@ -23,6 +25,23 @@ TEST_F(Fmsim, FaultListFailsTheNamedCallOnly) {
     EXPECT_EQ(fmIsPciePort(0, 41, &pcie), FM_OK);
     EXPECT_TRUE(pcie);
     EXPECT_EQ(fmsim_calls("fmGetSwitchInfo"), 3u);
+}
+
+TEST_F(Fmsim, OperationsAreListedBeforeTheirFirstCall) {
+    // The list comes from what fmsim implements, not from what was called
+    // (these may not have been, in a shuffled run); a fault's name is no
+    // operation.
+    fmsim_fail("fmNoSuchOperation");
+    std::vector<std::string> ops = fmsim_operations();
+    auto listed = [&](const char *name) {
+        return std::find(ops.begin(), ops.end(), name) != ops.end();
+    };
+    EXPECT_TRUE(listed("fmDbgDumpScheduler"));
+    EXPECT_TRUE(listed("fmPlatformIfindexSwitchGet"));
+    EXPECT_TRUE(listed("fmCreateSemaphore"));
+    EXPECT_FALSE(listed("fmNoSuchOperation"));
+    EXPECT_TRUE(std::is_sorted(ops.begin(), ops.end()));
+    EXPECT_GE(ops.size(), 100u);
 }
 
 TEST_F(Fmsim, MalformedFaultListsAreRefusedWhole) {

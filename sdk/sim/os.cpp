@@ -91,6 +91,7 @@ fm_status fmOSInitialize(void) {
 
 fm_status fmCreateSemaphore(fm_text *semName, fm_semType semType, fm_semaphore *semHandle,
                             fm_int initial) {
+    (void)fmsim::Declared<"fmCreateSemaphore">::value;
     static fmsim::Op &op = fmsim::op("fmCreateSemaphore");
     if (fm_status st = count_call(op); st != FM_OK) return st;
     if (semHandle == nullptr || initial < 0) return FM_ERR_INVALID_ARGUMENT;
@@ -110,6 +111,7 @@ fm_status fmCreateSemaphore(fm_text *semName, fm_semType semType, fm_semaphore *
 }
 
 fm_status fmDeleteSemaphore(fm_semaphore *semHandle) {
+    (void)fmsim::Declared<"fmDeleteSemaphore">::value;
     static fmsim::Op &op = fmsim::op("fmDeleteSemaphore");
     if (fm_status st = count_call(op); st != FM_OK) return st;
     if (semHandle == nullptr) return FM_ERR_INVALID_ARGUMENT;
@@ -129,6 +131,7 @@ fm_status fmDeleteSemaphore(fm_semaphore *semHandle) {
 }
 
 fm_status fmCaptureSemaphore(fm_semaphore *semHandle, fm_timestamp *timeout) {
+    (void)fmsim::Declared<"fmCaptureSemaphore">::value;
     static fmsim::Op &op = fmsim::op("fmCaptureSemaphore");
     if (fm_status st = count_call(op); st != FM_OK) return st;
     std::shared_ptr<Semaphore> s = find_sem(semHandle);
@@ -150,6 +153,7 @@ fm_status fmCaptureSemaphore(fm_semaphore *semHandle, fm_timestamp *timeout) {
 }
 
 fm_status fmReleaseSemaphore(fm_semaphore *semHandle) {
+    (void)fmsim::Declared<"fmReleaseSemaphore">::value;
     static fmsim::Op &op = fmsim::op("fmReleaseSemaphore");
     if (fm_status st = count_call(op); st != FM_OK) return st;
     std::shared_ptr<Semaphore> s = find_sem(semHandle);

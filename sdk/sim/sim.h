@@ -40,11 +40,31 @@ struct Op {
     std::string name;
     std::uint64_t calls = 0;
     std::vector<Fault> faults;
+    bool sdk = false;  // an SDK operation fmsim implements, not a name a test made up
 };
 
 std::recursive_mutex &mutex();
 Op &op(const char *name);
 fm_status enter(Op &op);
+// Marks name as an operation fmsim implements; the registry lists it from
+// load time on, before its first call.
+bool declare_op(const char *name);
+
+// An operation's name as a template argument, so that each operation
+// declares itself while the library loads (a static member's initialiser)
+// rather than at its first call: the tests can then list every operation,
+// called or not.
+template <std::size_t N>
+struct OpName {
+    char text[N]{};
+    constexpr OpName(const char (&s)[N]) {
+        for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
+    }
+};
+template <OpName Name>
+struct Declared {
+    static inline const bool value = declare_op(Name.text);
+};
 
 // State reset hooks: each part of the simulation registers one, and
 // fmsim_reset() runs them all after rebuilding the switches.
@@ -208,6 +228,7 @@ private:
 }  // namespace fmsim
 
 #define FMSIM_ENTER(name)                                                          \
+    (void)::fmsim::Declared<name>::value;                                          \
     static ::fmsim::Op &fmsim_op_ = ::fmsim::op(name);                             \
     std::lock_guard<std::recursive_mutex> fmsim_guard_(::fmsim::mutex());          \
     if (fm_status fmsim_fault_ = ::fmsim::enter(fmsim_op_); fmsim_fault_ != FM_OK) \

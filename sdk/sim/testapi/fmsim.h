@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fm_sdk.h"
 
@@ -21,6 +22,9 @@ int fmsim_num_switches();
 void fmsim_fail(const std::string &op, std::uint64_t nth = 1, fm_status status = FM_FAIL,
                 std::int64_t times = 1);
 void fmsim_fail_clear();
+// Every operation fmsim implements and counts, by name, ascending; called
+// or not. Names that only a fault made up are not among them.
+std::vector<std::string> fmsim_operations();
 // Calls of op since the last reset.
 std::uint64_t fmsim_calls(const std::string &op);
 
