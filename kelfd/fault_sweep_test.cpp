@@ -98,10 +98,6 @@ struct Known {
 // Faults the sweep finds in the daemon today, each with why. Remove an entry
 // when its fix lands: the sweep fails on an entry it no longer needs.
 const Known kKnownFaults[] = {
-    // A mirror add with no ports replies success whatever fmCreateMirror
-    // answered: the result is ignored so that an existing mirror can be
-    // extended, but a failure to create a new one is not told apart.
-    {"fmCreateMirror", 0, "mirror", "mirror add with no ports ignores a failed create"},
     // The mirror action enables rules on the mirror (FM_MIRROR_ACL) without
     // looking at the result, nor whether the mirror exists: the rule is in
     // force, its frames go nowhere. (Call 1 is the mirror VLAN's.)
@@ -112,9 +108,6 @@ const Known kKnownFaults[] = {
     // still reply the rule's id.
     {"fmSetPortAttribute", 0, "rule-setup",
      "VLAN-priority and user-bit rules print a failed port setting and reply success"},
-    // Promiscuity replies the status of the last VLAN's call only: a
-    // failure on any VLAN before it is reported as success.
-    {"fmDeleteVlanPort", 0, "vlan", "VLAN promiscuity: only the last VLAN's status is replied"},
     // Configurations record themselves whatever the mask writes answered.
     // (A failed fmSetPortAttribute does the same, but its first three calls
     // are the rule set-ups'.)

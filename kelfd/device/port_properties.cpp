@@ -73,31 +73,36 @@ void print_switch_info(const fm_switchInfo &i) {
 }  // namespace
 
 int kel_add_vlan_promisc_fn(int unit, int port) {
-    fm_status st = FM_OK;
+    fm_status failed = FM_OK;
     kelf::CleanupOnce cleanup;  // a missing port would fail 8,188 times
     for (int v = kFirstPromiscVlan; v <= FM_MAX_VLAN; ++v) {
         auto vlan = static_cast<fm_uint16>(v);
         // A port that cannot carry tags joins untagged; only a second
         // refusal is worth a line.
-        st = fmAddVlanPort(unit, vlan, port, TRUE);
+        fm_status st = fmAddVlanPort(unit, vlan, port, TRUE);
         if (st != FM_OK) {
             st = fmAddVlanPort(unit, vlan, port, FALSE);
             cleanup(st, "fmAddVlanPort");
+            if (st != FM_OK) failed = st;
         }
         st = fmSetVlanPortState(unit, vlan, port, FM_STP_STATE_FORWARDING);
         cleanup(st, "fmSetVlanPortState");
+        // The reply is the last failure: a VLAN that failed is not a success.
+        if (st != FM_OK) failed = st;
     }
-    return st;
+    return failed;
 }
 
 int kel_del_vlan_promisc_fn(int unit, int port) {
-    fm_status st = FM_OK;
+    fm_status failed = FM_OK;
     kelf::CleanupOnce cleanup;
     for (int v = kFirstPromiscVlan; v <= FM_MAX_VLAN; ++v) {
-        st = fmDeleteVlanPort(unit, static_cast<fm_uint16>(v), port);
+        fm_status st = fmDeleteVlanPort(unit, static_cast<fm_uint16>(v), port);
         cleanup(st, "fmDeleteVlanPort");
+        // A removal that failed in any VLAN is not a success.
+        if (st != FM_OK) failed = st;
     }
-    return st;
+    return failed;
 }
 
 int kel_get_port_speed_fn(int unit, int port) {

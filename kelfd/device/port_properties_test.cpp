@@ -187,6 +187,11 @@ TEST_F(VlanPromiscuity, EveryVlanIsTriedAndTheLastCallAnswers) {
     EXPECT_EQ(a.out, line("fmDeleteVlanPort", FM_ERR_NOT_FOUND));
     fmsim_fail("fmDeleteVlanPort", 2 * 4094, FM_FAIL);
     EXPECT_EQ(run(KEL_DEL_VLAN_PROMISC, {.port = 9}).status(), FM_FAIL);
+    // A failure before the last VLAN is not hidden by the ones after it.
+    ASSERT_EQ(run(KEL_ADD_VLAN_PROMISC, {.port = 9}).status(), 0);
+    fmsim_fail("fmDeleteVlanPort", fmsim_calls("fmDeleteVlanPort") + 1, FM_FAIL);
+    EXPECT_EQ(run(KEL_DEL_VLAN_PROMISC, {.port = 9}).status(), FM_FAIL);
+    EXPECT_TRUE(fmsim_vlan_member(0, 2, 9).member);
     EXPECT_FALSE(fmsim_vlan_member(0, 4094, 9).member);
 }
 

@@ -22,8 +22,17 @@ int kel_mir_add_fn(int unit, int port, kel_lbg_list_t *kel_lbg_list) {
     // The list holds 32 ports; a longer count is refused before the mirror
     // is created rather than read past the list.
     if (n > KEL_LBG_LIST_MAX) return -1;
-    // An existing mirror is simply extended, so the result does not matter.
-    fmCreateMirror(unit, port, port, FM_MIRROR_TYPE_INGRESS);
+    // An existing mirror is simply extended; a mirror that neither exists
+    // nor could be made is a failure, never an empty success.
+    fm_status made = fmCreateMirror(unit, port, port, FM_MIRROR_TYPE_INGRESS);
+    if (made != FM_OK) {
+        fm_int mirrorPort = 0;
+        fm_mirrorType mirrorType = FM_MIRROR_TYPE_INGRESS;
+        if (fmGetMirror(unit, port, &mirrorPort, &mirrorType) != FM_OK) {
+            cleanup(made, "fmCreateMirror");
+            return -1;
+        }
+    }
     for (int i = 0; i < n; ++i) {
         fm_status st = fmAddMirrorPort(unit, port, kel_lbg_list->lbg_list[i]);
         if (st != FM_OK) {

@@ -105,7 +105,7 @@ TEST_F(MirrorTest, APartialFailureKeepsThePortsAddedBeforeIt) {
 
     a = add(70, {1});
     EXPECT_EQ(a.status(), -1) << "mirror 70 cannot be created, so no port joins it";
-    EXPECT_EQ(a.out, "get fmAddMirrorPort: Invalid mirror group\n");
+    EXPECT_EQ(a.out, "fmCreateMirror: Invalid mirror group\n") << "the create's own failure";
 }
 
 TEST_F(MirrorTest, PortsAndVlanOfAnExistingMirror) {
@@ -163,6 +163,19 @@ TEST_F(MirrorTest, MirrorListCountsEveryMirrorAndFillsSixteen) {
     EXPECT_EQ(kelftest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
     EXPECT_EQ(+q.kel_lbg_list.lbg_list[16], 555) << "no entry past 16 is written";
     EXPECT_EQ(+q.ret, 0);
+}
+
+// A mirror that neither exists nor could be made is a failure, never an
+// empty success; an existing mirror is still extended.
+TEST_F(MirrorTest, AFailedCreateOfANewMirrorIsAFailure) {
+    fmsim_fail("fmCreateMirror", fmsim_calls("fmCreateMirror") + 1);
+    kelftest::Answer a = add(11, {});
+    EXPECT_EQ(a.status(), -1);
+    EXPECT_EQ(a.out, "fmCreateMirror: Failure\n");
+    EXPECT_FALSE(fmsim_mirror(0, 11).exists);
+    ASSERT_EQ(add(11, {1}).status(), 0);
+    fmsim_fail("fmCreateMirror", fmsim_calls("fmCreateMirror") + 1);
+    EXPECT_EQ(add(11, {2}).status(), 0) << "an existing mirror is extended";
 }
 
 // A failing step of a walk is a failed query with its line, never a list
