@@ -1,5 +1,6 @@
 // ports.cpp - fmsim's ports: the cardinal list, glorts, states, attributes
 // and port masks; and the SDK's bit arrays.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -27,9 +28,20 @@ void default_attrs(Port &p) {
         {FM_PORT_ETHERNET_INTERFACE_MODE, eth ? FM_ETH_MODE_25GBASE_SR : FM_ETH_MODE_DISABLED},
         {FM_PORT_ROUTED_FRAME_UPDATE_FIELDS, 0},
     };
+    sync_attrs(p);
 }
 
 }  // namespace
+
+void sync_attrs(Port &p) {
+    auto get = [&p](fm_int attr, fm_int32 absent) {
+        auto it = p.attrs.find(attr);
+        return it == p.attrs.end() ? absent : it->second;
+    };
+    p.def_vlan = get(FM_PORT_DEF_VLAN, 1);
+    // No maximum is no bound at all.
+    p.max_frame_size = get(FM_PORT_MAX_FRAME_SIZE, INT32_MAX);
+}
 
 void build_switch(Switch &s, int sw) {
     s = Switch{};
@@ -97,6 +109,7 @@ fm_status set_attr(fm_int sw, fm_int port, fm_int attr, void *value) {
     auto it = p->attrs.find(attr);
     if (it == p->attrs.end()) return FM_ERR_INVALID_ATTRIB;
     std::memcpy(&it->second, value, sizeof(fm_int32));
+    fmsim::sync_attrs(*p);
     return FM_OK;
 }
 

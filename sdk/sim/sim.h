@@ -59,6 +59,10 @@ struct Port {
     fm_int mode = FM_PORT_STATE_ADMIN_DOWN;
     fm_int submode = 0;
     std::map<fm_int, fm_int32> attrs;
+    // Copies of the attributes every frame reads, kept by sync_attrs()
+    // whenever attrs changes, so that the pipeline reads no map.
+    fm_int32 def_vlan = 1;
+    fm_int32 max_frame_size = 1536;
     std::bitset<kMaskBits> mask;
     fm_int loopback = 0;
 };
@@ -85,6 +89,9 @@ fm_int raw_enum(const E &e) {
     std::memcpy(&v, &e, sizeof v);
     return v;
 }
+
+// Refreshes a port's copies of its attributes from attrs.
+void sync_attrs(Port &p);
 
 // Index of a port in Switch::ports (cardinal ports first), or -1.
 int port_index(fm_int sw, fm_int port);
