@@ -84,7 +84,7 @@ bool Classifier::Residual::holds(const FrameFacts &facts) const {
 
 namespace {
 
-std::uint64_t hash_word(std::uint64_t h, std::uint64_t w) {
+inline std::uint64_t hash_word(std::uint64_t h, std::uint64_t w) {
     h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
     return h ^ (h >> 31);
 }
@@ -96,13 +96,15 @@ Classifier::Tuple::Tuple(const Key &m) : mask(m), slots(16) {
         if (m[static_cast<size_t>(w)] != 0) words[nwords++] = static_cast<std::uint8_t>(w);
 }
 
-std::uint64_t Classifier::Tuple::hash(const Key &k) const {
+// Inlined into the lookup: they are most of its work.
+[[gnu::always_inline]] inline std::uint64_t Classifier::Tuple::hash(const Key &k) const {
     std::uint64_t h = 0x9E3779B97F4A7C15ull;
     for (int j = 0; j < nwords; ++j) h = hash_word(h, k[words[j]] & mask[words[j]]);
     return h;
 }
 
-const Classifier::Values *Classifier::Tuple::find(const Key &k, std::uint64_t h) const {
+[[gnu::always_inline]] inline const Classifier::Values *Classifier::Tuple::find(const Key &k,
+                                                                                  std::uint64_t h) const {
     const std::size_t m = slots.size() - 1;
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     for (std::size_t i = h & m;; i = (i + 1) & m) {

@@ -276,7 +276,7 @@ bool Pass::ingress() {
         drop(FmsimDrop::NoSwitch);
         return false;
     }
-    index_ = port_index(sw_, port_);
+    index_ = port_index(*s_, port_);
     if (index_ < 0 || index_ >= kMaxPortIndex) {
         NOTE("ingress: switch %d has no port %d", sw_, port_);
         drop(FmsimDrop::NoPort);
@@ -365,7 +365,7 @@ void Pass::mirror_copy(const MirrorView &m, const std::uint8_t *bytes, std::size
         if (mirrored_ & (1ull << m.id)) return;  // one copy per mirror
         mirrored_ |= 1ull << m.id;
     }
-    int qi = port_index(sw_, m.port);
+    int qi = port_index(*s_, m.port);
     if (qi < 0 || qi >= kMaxPortIndex || !port_up(*s_, s_->ports[static_cast<size_t>(qi)])) {
         NOTE("mirror %d: port %d is not up, no copy", m.id, m.port);
         return;
@@ -504,7 +504,7 @@ void Pass::count_tx(int index, const std::vector<std::uint8_t> &bytes) {
 }
 
 bool Pass::egress(fm_int q, int vlan, FmsimEmitKind kind, int source) {
-    int qi = port_index(sw_, q);
+    int qi = port_index(*s_, q);
     if (qi < 0 || qi >= kMaxPortIndex) {
         NOTE("egress %d: no such port", q);
         return false;
@@ -638,7 +638,7 @@ void Pass::forward() {
                 egress(port, vlan, FmsimEmitKind::Multicast, group);
             return;
         }
-        if (port_index(sw_, q) < 0) {
+        if (port_index(*s_, q) < 0) {
             ++rx_->cntGlortMissDropPkts;
             NOTE("redirect: port %d does not exist", q);
             drop(FmsimDrop::BadTarget);

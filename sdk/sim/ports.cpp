@@ -70,13 +70,16 @@ void build_switch(Switch &s, int sw) {
     }
 }
 
+int port_index(const Switch &s, fm_int port) {
+    if (port >= 0 && port < s.card_ports) return port;
+    if (port >= kFirstExtraPort && port < kFirstExtraPort + kExtraPorts)
+        return s.card_ports + (port - kFirstExtraPort);
+    return -1;
+}
+
 int port_index(fm_int sw, fm_int port) {
     Switch *s = find_switch(sw);
-    if (s == nullptr) return -1;
-    if (port >= 0 && port < s->card_ports) return port;
-    if (port >= kFirstExtraPort && port < kFirstExtraPort + kExtraPorts)
-        return s->card_ports + (port - kFirstExtraPort);
-    return -1;
+    return s == nullptr ? -1 : port_index(*s, port);
 }
 
 Port *find_port(fm_int sw, fm_int port) {

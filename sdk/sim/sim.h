@@ -95,6 +95,8 @@ void sync_attrs(Port &p);
 
 // Index of a port in Switch::ports (cardinal ports first), or -1.
 int port_index(fm_int sw, fm_int port);
+// The same for a switch in hand, without finding it again.
+int port_index(const Switch &s, fm_int port);
 // Largest number of ports a switch has: the index bound of per-port tables.
 inline constexpr int kMaxPortIndex = 64;
 
