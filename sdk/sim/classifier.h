@@ -126,8 +126,8 @@ private:
         std::uint64_t *frames;
     };
     using Bucket = std::vector<Item>;
-    // The rules of one masked value: the value's words the tuple uses, its
-    // hash (for moving it within the table) and its rules.
+    // The rules of one masked key: the key, its hash (to find its home slot
+    // when slots move) and its rules.
     struct Values {
         Key value{};
         std::uint64_t hash = 0;
@@ -141,8 +141,8 @@ private:
     struct Tuple {
         static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
         struct Slot {
-            std::uint32_t tag = 0;       // the hash's high half
-            std::uint32_t at = kEmpty;   // index into values
+            std::uint32_t tag = 0;      // the hash's high half
+            std::uint32_t at = kEmpty;  // index into values
         };
         Key mask{};
         std::uint8_t words[kKeyWords] = {};  // the words the mask touches, ascending
