@@ -63,6 +63,40 @@ std::vector<fmsim::Classifier> &live() {
     return *l;
 }
 
+// Rule frame counters live side by side in large blocks rather than one
+// heap block each: a frame that hits a rule in each of many ACLs increments
+// one counter per hit, and a compact pool keeps those increments in cache.
+// A released counter's place is reused; blocks are never returned (the pool
+// is as large as the most rules ever held at once).
+class CounterPool {
+public:
+    std::shared_ptr<std::uint64_t> make() {
+        if (free_.empty()) {
+            blocks_.push_back(std::make_unique<std::uint64_t[]>(kBlock));
+            std::uint64_t *b = blocks_.back().get();
+            for (std::size_t i = kBlock; i-- > 0;) free_.push_back(b + i);
+        }
+        std::uint64_t *c = free_.back();
+        free_.pop_back();
+        *c = 0;
+        return std::shared_ptr<std::uint64_t>(c, [this](std::uint64_t *p) {
+            // The last holder may let go outside an SDK call.
+            std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+            free_.push_back(p);
+        });
+    }
+
+private:
+    static constexpr std::size_t kBlock = 4096;
+    std::vector<std::unique_ptr<std::uint64_t[]>> blocks_;
+    std::vector<std::uint64_t *> free_;
+};
+
+CounterPool &counter_pool() {
+    static auto *p = new CounterPool;  // outlives every counter
+    return *p;
+}
+
 std::vector<SwitchAcls> &state() {
     static auto *s = new std::vector<SwitchAcls>;
     return *s;
@@ -156,7 +190,7 @@ fm_status fmAddACLRuleExt(fm_int sw, fm_int acl, fm_int rule, fm_aclCondition co
     if ((action & FM_ACL_ACTIONEXT_REDIRECT) && fmsim::find_port(sw, param->logicalPort) == nullptr &&
         !fmsim::mcast_port(sw, param->logicalPort))
         return FM_ERR_INVALID_PORT;
-    auto frames = std::make_shared<std::uint64_t>(0);
+    auto frames = counter_pool().make();
     a->rules.emplace(rule, Rule{cond, *value, action, *param, frames});
     s.uncompiled[{acl, rule}] = fmsim::LiveRule{acl, rule, cond, *value, action, *param, frames};
     if (cond & FM_ACL_MATCH_INGRESS_PORT_SET) ++s.port_set_users[value->portSet];

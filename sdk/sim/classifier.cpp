@@ -2,7 +2,9 @@
 #include "classifier.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
+#include <cstring>
 
 #include "frame.h"
 #include "sim.h"
@@ -24,8 +26,13 @@ Key frame_key(const FmsimParsedFrame &f, int vlan, std::uint16_t glort) {
     k[5] = f.src_ip[2] | (std::uint64_t{f.src_ip[3]} << 32);
     k[6] = f.dst_ip[0] | (std::uint64_t{f.dst_ip[1]} << 32);
     k[7] = f.dst_ip[2] | (std::uint64_t{f.dst_ip[3]} << 32);
-    for (int i = 0; i < 32; ++i)
-        k[static_cast<size_t>(8 + i / 8)] |= std::uint64_t{f.payload[i]} << (8 * (i % 8));
+    if constexpr (std::endian::native == std::endian::little) {
+        static_assert(sizeof f.payload == 4 * sizeof(std::uint64_t));
+        std::memcpy(&k[8], f.payload, sizeof f.payload);  // byte i lands at bits 8*(i%8) already
+    } else {
+        for (int i = 0; i < 32; ++i)
+            k[static_cast<size_t>(8 + i / 8)] |= std::uint64_t{f.payload[i]} << (8 * (i % 8));
+    }
     return k;
 }
 
@@ -75,13 +82,114 @@ bool Classifier::Residual::holds(const FrameFacts &facts) const {
     return true;
 }
 
-std::size_t Classifier::KeyHash::operator()(const Key &k) const {
+namespace {
+
+inline std::uint64_t hash_word(std::uint64_t h, std::uint64_t w) {
+    h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+    return h ^ (h >> 31);
+}
+
+}  // namespace
+
+Classifier::Tuple::Tuple(const Key &m) : mask(m), slots(16) {
+    for (int w = 0; w < kKeyWords; ++w)
+        if (m[static_cast<size_t>(w)] != 0) words[nwords++] = static_cast<std::uint8_t>(w);
+}
+
+// Inlined into the lookup: they are most of its work.
+[[gnu::always_inline]] inline std::uint64_t Classifier::Tuple::hash(const Key &k) const {
     std::uint64_t h = 0x9E3779B97F4A7C15ull;
-    for (std::uint16_t u = used; u != 0; u &= static_cast<std::uint16_t>(u - 1)) {
-        h = (h ^ k[static_cast<size_t>(__builtin_ctz(u))]) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 31;
+    for (int j = 0; j < nwords; ++j) h = hash_word(h, k[words[j]] & mask[words[j]]);
+    return h;
+}
+
+[[gnu::always_inline]] inline const Classifier::Values *Classifier::Tuple::find(const Key &k,
+                                                                                  std::uint64_t h) const {
+    const std::size_t m = slots.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(h >> 32);
+    for (std::size_t i = h & m;; i = (i + 1) & m) {
+        const Slot &s = slots[i];
+        if (s.at == kEmpty) return nullptr;
+        if (s.tag != tag) continue;
+        const Values &v = values[s.at];
+        bool same = true;
+        for (int j = 0; j < nwords && same; ++j) same = (k[words[j]] & mask[words[j]]) == v.value[words[j]];
+        if (same) return &v;
     }
-    return static_cast<std::size_t>(h);
+}
+
+std::size_t Classifier::Tuple::slot_of(const Key &masked, std::uint64_t h) const {
+    const std::size_t m = slots.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(h >> 32);
+    for (std::size_t i = h & m;; i = (i + 1) & m) {
+        const Slot &s = slots[i];
+        if (s.at == kEmpty || (s.tag == tag && values[s.at].value == masked)) return i;
+    }
+}
+
+Classifier::Values *Classifier::Tuple::find(const Key &masked) {
+    const Slot &s = slots[slot_of(masked, hash(masked))];
+    return s.at == kEmpty ? nullptr : &values[s.at];
+}
+
+void Classifier::Tuple::place(std::uint32_t at, std::uint64_t h) {
+    const std::size_t m = slots.size() - 1;
+    std::size_t i = h & m;
+    while (slots[i].at != kEmpty) i = (i + 1) & m;
+    slots[i] = {static_cast<std::uint32_t>(h >> 32), at};
+}
+
+void Classifier::Tuple::grow() {
+    slots.assign(slots.size() * 2, Slot{});
+    for (std::size_t at = 0; at < values.size(); ++at)
+        if (values[at].held) place(static_cast<std::uint32_t>(at), values[at].hash);
+}
+
+Classifier::Values &Classifier::Tuple::get(const Key &masked) {
+    const std::uint64_t h = hash(masked);
+    std::size_t i = slot_of(masked, h);
+    if (slots[i].at != kEmpty) return values[slots[i].at];
+    if ((count + 1) * 2 > slots.size()) {
+        grow();
+        i = slot_of(masked, h);
+    }
+    std::uint32_t at;
+    if (free_values.empty()) {
+        at = static_cast<std::uint32_t>(values.size());
+        values.emplace_back();
+    } else {
+        at = free_values.back();
+        free_values.pop_back();
+    }
+    values[at].value = masked;
+    values[at].hash = h;
+    values[at].held = true;
+    ++count;
+    slots[i] = {static_cast<std::uint32_t>(h >> 32), at};
+    return values[at];
+}
+
+void Classifier::Tuple::erase(const Key &masked) {
+    std::size_t i = slot_of(masked, hash(masked));
+    const std::uint32_t at = slots[i].at;
+    if (at == kEmpty) return;
+    values[at].items.clear();
+    values[at].held = false;
+    free_values.push_back(at);
+    --count;
+    // Backward-shift deletion: move later slots of the same run into the
+    // hole when their home lies at or before it, so that no probe stops early.
+    const std::size_t m = slots.size() - 1;
+    for (std::size_t j = i;;) {
+        j = (j + 1) & m;
+        if (slots[j].at == kEmpty) break;
+        const std::size_t home = values[slots[j].at].hash & m;
+        const bool stays = (i <= j) ? (i < home && home <= j) : (i < home || home <= j);
+        if (stays) continue;
+        slots[i] = slots[j];
+        i = j;
+    }
+    slots[i] = Slot{};
 }
 
 void Classifier::compile(Entry &e) {
@@ -191,10 +299,7 @@ void Classifier::add(const LiveRule &r) {
     Tuple *t;
     bool reorder = false;
     if (found == by_mask_.end()) {
-        std::uint16_t used = 0;
-        for (int w = 0; w < kKeyWords; ++w)
-            if (e->mask[static_cast<size_t>(w)] != 0) used = static_cast<std::uint16_t>(used | (1u << w));
-        auto owned = std::make_unique<Tuple>(e->mask, used);
+        auto owned = std::make_unique<Tuple>(e->mask);
         t = owned.get();
         by_mask_.emplace(e->mask, std::move(owned));
         tuples_.push_back(t);
@@ -207,7 +312,7 @@ void Classifier::add(const LiveRule &r) {
     e->tuple = t;
     t->numbers.insert(r.rule);
     t->lowest = *t->numbers.begin();
-    Bucket &b = t->table[e->value];
+    Bucket &b = t->get(e->value).items;
     Item item{r.rule, e->slot->id, e->plain, 0, e.get(), r.action, e->rule.frames.get()};
     auto at = std::lower_bound(b.begin(), b.end(), item, [](const Item &a, const Item &n) {
         return std::pair(a.slot, a.rule) < std::pair(n.slot, n.rule);
@@ -223,14 +328,13 @@ void Classifier::remove(int acl, int rule) {
     if (it == entries_.end()) return;
     Entry *e = it->second.get();
     Tuple *t = e->tuple;
-    auto b = t->table.find(e->value);
-    if (b != t->table.end()) {
-        Bucket &items = b->second;
+    if (Values *v = t->find(e->value)) {
+        Bucket &items = v->items;
         items.erase(std::remove_if(items.begin(), items.end(),
                                    [e](const Item &i) { return i.entry == e; }),
                     items.end());
         if (items.empty())
-            t->table.erase(b);
+            t->erase(e->value);
         else
             relink(items);
     }
@@ -269,14 +373,9 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
     for (const Tuple *t : tuples_) {
         // No rule of this tuple or a later one can beat a hit already found.
         if (unresolved == 0 && t->lowest >= worst) break;
-        Key masked{};
-        for (std::uint16_t u = t->used; u != 0; u &= static_cast<std::uint16_t>(u - 1)) {
-            auto w = static_cast<size_t>(__builtin_ctz(u));
-            masked[w] = key[w] & t->mask[w];
-        }
-        auto b = t->table.find(masked);
-        if (b == t->table.end()) continue;
-        const Bucket &items = b->second;
+        const Values *v = t->find(key, t->hash(key));
+        if (v == nullptr) continue;
+        const Bucket &items = v->items;
         bool changed = false;
         for (std::size_t k = 0; k < items.size();) {
             const Item &i = items[k];
@@ -291,6 +390,8 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
                 continue;
             }
             if (best_[slot] == nullptr) --unresolved;
+            // The caller increments the hit's counter: start fetching it now.
+            __builtin_prefetch(i.frames, 1);
             best_rule_[slot] = i.rule;
             best_[slot] = &i;
             changed = true;

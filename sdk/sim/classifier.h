@@ -17,7 +17,6 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -114,10 +113,6 @@ private:
         AclSlot *slot = nullptr;
         Tuple *tuple = nullptr;
     };
-    struct KeyHash {
-        std::uint16_t used = 0;  // words the mask touches
-        std::size_t operator()(const Key &k) const;
-    };
     // A bucket's rules by ACL slot, then rule number; `next` is the index of
     // the first rule of the next slot, so that a lookup takes at most one
     // rule of each ACL without a residual condition.
@@ -131,14 +126,49 @@ private:
         std::uint64_t *frames;
     };
     using Bucket = std::vector<Item>;
+    // The rules of one masked key: the key, its hash (to find its home slot
+    // when slots move) and its rules.
+    struct Values {
+        Key value{};
+        std::uint64_t hash = 0;
+        bool held = false;  // false while on the free list
+        Bucket items;
+    };
+    // One mask's rules: an open-addressing table (linear probing, a power of
+    // two slots, at most half full) from masked key to its Values. A slot
+    // keeps half the hash beside the value's index, so that a probe compares
+    // keys only when the stored half matches, and reads only the slots.
     struct Tuple {
+        static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+        struct Slot {
+            std::uint32_t tag = 0;      // the hash's high half
+            std::uint32_t at = kEmpty;  // index into values
+        };
         Key mask{};
-        std::uint16_t used = 0;
-        std::unordered_map<Key, Bucket, KeyHash> table;
+        std::uint8_t words[kKeyWords] = {};  // the words the mask touches, ascending
+        int nwords = 0;
+        std::vector<Slot> slots;
+        std::vector<Values> values;
+        std::vector<std::uint32_t> free_values;
+        std::size_t count = 0;       // values held
         std::multiset<int> numbers;  // rule numbers held
         int lowest = 0;
-        explicit Tuple(const Key &m, std::uint16_t u)
-            : mask(m), used(u), table(16, KeyHash{u}) {}
+        explicit Tuple(const Key &m);
+
+        // The hash of a key masked by this tuple's mask: of the words used only.
+        std::uint64_t hash(const Key &k) const;
+        // The values of a key (masked or not), or nullptr.
+        const Values *find(const Key &k, std::uint64_t h) const;
+        Values *find(const Key &masked);
+        // The values of a masked key, made empty when absent.
+        Values &get(const Key &masked);
+        // Drops the values of a masked key, which must be present.
+        void erase(const Key &masked);
+
+    private:
+        std::size_t slot_of(const Key &masked, std::uint64_t h) const;
+        void place(std::uint32_t at, std::uint64_t h);
+        void grow();
     };
 
     static void compile(Entry &e);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <unordered_map>
 #include <vector>
 
 #include "classifier.h"
@@ -21,8 +20,70 @@ namespace {
 // are never aged out.
 constexpr std::size_t kLearnCapacity = 16384;
 
-std::vector<std::unordered_map<std::uint64_t, int>> &learned() {
-    static auto *l = new std::vector<std::unordered_map<std::uint64_t, int>>;
+// The learned addresses of one switch, (VLAN, MAC) key to port: an
+// open-addressing table (linear probing, a power of two slots, at most half
+// full), as two lookups a frame make it hot. Entries are only ever added or
+// moved, or all cleared, so there is no deletion.
+class LearnTable {
+public:
+    // The port of a key, or -1.
+    int find(std::uint64_t key) const {
+        if (slots_.empty()) return -1;
+        const Slot &s = slots_[slot_of(key)];
+        return s.port;
+    }
+    // Sets a key's port; false when the key is new and the table is full.
+    bool set(std::uint64_t key, int port) {
+        if (slots_.empty()) slots_.resize(64);
+        std::size_t i = slot_of(key);
+        if (slots_[i].port >= 0) {
+            slots_[i].port = port;
+            return true;
+        }
+        if (size_ >= kLearnCapacity) return false;
+        if ((size_ + 1) * 2 > slots_.size()) {
+            grow();
+            i = slot_of(key);
+        }
+        slots_[i] = {key, port};
+        ++size_;
+        return true;
+    }
+    std::size_t size() const { return size_; }
+    void clear() {
+        slots_.clear();
+        size_ = 0;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t key = 0;
+        int port = -1;  // -1: free; ports are never negative
+    };
+    static std::size_t hash(std::uint64_t k) {
+        k ^= k >> 33;
+        k *= 0xFF51AFD7ED558CCDull;
+        return static_cast<std::size_t>(k ^ (k >> 33));
+    }
+    // The key's slot, or the free slot where it would go.
+    std::size_t slot_of(std::uint64_t key) const {
+        const std::size_t m = slots_.size() - 1;
+        std::size_t i = hash(key) & m;
+        while (slots_[i].port >= 0 && slots_[i].key != key) i = (i + 1) & m;
+        return i;
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot &s : old)
+            if (s.port >= 0) slots_[slot_of(s.key)] = s;
+    }
+    std::vector<Slot> slots_;
+    std::size_t size_ = 0;
+};
+
+std::vector<LearnTable> &learned() {
+    static auto *l = new std::vector<LearnTable>;
     return *l;
 }
 
@@ -161,7 +222,7 @@ public:
     void run();
 
 private:
-    void note(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+    void note_line(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
     void drop(FmsimDrop why) { out_->drop = why; }
     bool ingress();
     void mirrors_in();
@@ -192,8 +253,14 @@ private:
     bool left_ = false;  // some frame left (or looped)
 };
 
-void Pass::note(const char *fmt, ...) {
-    if (trace_ == nullptr) return;
+// A trace line; without a trace the arguments are not even evaluated, since
+// the formatting call is most of a frame's fixed cost otherwise.
+#define NOTE(...)                                      \
+    do {                                               \
+        if (trace_ != nullptr) note_line(__VA_ARGS__); \
+    } while (0)
+
+void Pass::note_line(const char *fmt, ...) {
     char line[256];
     va_list ap;
     va_start(ap, fmt);
@@ -205,19 +272,19 @@ void Pass::note(const char *fmt, ...) {
 bool Pass::ingress() {
     s_ = find_switch(sw_);
     if (s_ == nullptr || !s_->up) {
-        note("ingress: switch %d is not up", sw_);
+        NOTE("ingress: switch %d is not up", sw_);
         drop(FmsimDrop::NoSwitch);
         return false;
     }
-    index_ = port_index(sw_, port_);
+    index_ = port_index(*s_, port_);
     if (index_ < 0 || index_ >= kMaxPortIndex) {
-        note("ingress: switch %d has no port %d", sw_, port_);
+        NOTE("ingress: switch %d has no port %d", sw_, port_);
         drop(FmsimDrop::NoPort);
         return false;
     }
     p_ = &s_->ports[static_cast<size_t>(index_)];
     if (!port_up(*s_, *p_)) {
-        note("ingress: port %d is not up (mode %d)", port_, p_->mode);
+        NOTE("ingress: port %d is not up (mode %d)", port_, p_->mode);
         drop(FmsimDrop::PortDown);
         return false;
     }
@@ -225,15 +292,14 @@ bool Pass::ingress() {
     if (len_ < 14) {
         ++rx_->cntRxUndersizedPkts;
         rx_->cntRxBadOctets += len_;
-        note("ingress: %zu bytes, shorter than an Ethernet header", len_);
+        NOTE("ingress: %zu bytes, shorter than an Ethernet header", len_);
         drop(FmsimDrop::Undersized);
         return false;
     }
-    auto max = p_->attrs.find(FM_PORT_MAX_FRAME_SIZE);
-    if (max != p_->attrs.end() && len_ > static_cast<std::size_t>(std::max(max->second, 0))) {
+    if (len_ > static_cast<std::size_t>(std::max(p_->max_frame_size, 0))) {
         ++rx_->cntRxOversizedPkts;
         rx_->cntRxBadOctets += len_;
-        note("ingress: %zu bytes, above the port's maximum of %d", len_, max->second);
+        NOTE("ingress: %zu bytes, above the port's maximum of %d", len_, p_->max_frame_size);
         drop(FmsimDrop::Oversized);
         return false;
     }
@@ -255,13 +321,13 @@ bool Pass::ingress() {
     if (f_.error != FmsimParseError::None) {
         ++c.cntParseErrDropPkts;
         c.cntRxBadOctets += len_;
-        note("parse: stopped at byte %zu, error %d", f_.l3_offset, static_cast<int>(f_.error));
+        NOTE("parse: stopped at byte %zu, error %d", f_.l3_offset, static_cast<int>(f_.error));
         drop(FmsimDrop::ParseError);
         return false;
     }
     c.cntRxGoodOctets += len_;
     (f_.ipv4 ? c.cntRxOctetsIPv4 : f_.ipv6 ? c.cntRxOctetsIPv6 : c.cntRxOctetsNonIp) += len_;
-    note("parse: dmac %012llx smac %012llx, %d tag(s), ethertype 0x%04x%s%s%s",
+    NOTE("parse: dmac %012llx smac %012llx, %d tag(s), ethertype 0x%04x%s%s%s",
          static_cast<unsigned long long>(f_.dmac), static_cast<unsigned long long>(f_.smac), f_.tags,
          f_.ethertype, f_.ipv4 ? ", IPv4" : f_.ipv6 ? ", IPv6" : f_.mpls ? ", MPLS" : "",
          f_.l4 ? ", L4 ports" : "", f_.fragment ? ", fragment" : "");
@@ -270,8 +336,7 @@ bool Pass::ingress() {
     if (f_.tags > 0 && f_.vid[0] != 0) {
         vlan_ = f_.vid[0];
     } else {
-        auto def = p_->attrs.find(FM_PORT_DEF_VLAN);
-        vlan_ = def == p_->attrs.end() ? 1 : def->second & 0xFFF;
+        vlan_ = p_->def_vlan & 0xFFF;
     }
     pri_ = f_.tags > 0 ? f_.pcp[0] : 0;
     dei_ = f_.tags > 0 ? f_.dei[0] : 0;
@@ -280,18 +345,18 @@ bool Pass::ingress() {
         auto i = static_cast<size_t>(index_);
         if (v == nullptr || !v->member.test(i)) {
             ++c.cntVLANIngressBVPkts;
-            note("vlan: %d, port %d is not a member", vlan_, port_);
+            NOTE("vlan: %d, port %d is not a member", vlan_, port_);
             drop(FmsimDrop::VlanIngress);
             return false;
         }
         if (v->stp[i] != FM_STP_STATE_FORWARDING) {
             ++c.cntSTPDropPkts;
-            note("vlan: %d, port %d is not forwarding (state %d)", vlan_, port_, v->stp[i]);
+            NOTE("vlan: %d, port %d is not forwarding (state %d)", vlan_, port_, v->stp[i]);
             drop(FmsimDrop::VlanIngress);
             return false;
         }
     }
-    note("vlan: %d, priority %d", vlan_, pri_);
+    NOTE("vlan: %d, priority %d", vlan_, pri_);
     return true;
 }
 
@@ -300,9 +365,9 @@ void Pass::mirror_copy(const MirrorView &m, const std::uint8_t *bytes, std::size
         if (mirrored_ & (1ull << m.id)) return;  // one copy per mirror
         mirrored_ |= 1ull << m.id;
     }
-    int qi = port_index(sw_, m.port);
+    int qi = port_index(*s_, m.port);
     if (qi < 0 || qi >= kMaxPortIndex || !port_up(*s_, s_->ports[static_cast<size_t>(qi)])) {
-        note("mirror %d: port %d is not up, no copy", m.id, m.port);
+        NOTE("mirror %d: port %d is not up, no copy", m.id, m.port);
         return;
     }
     FmsimEmit e;
@@ -324,7 +389,7 @@ void Pass::mirror_copy(const MirrorView &m, const std::uint8_t *bytes, std::size
     }
     count_tx(qi, e.bytes);
     ++port_counters(sw_, qi)->cntTxMirrorPkts;
-    note("mirror %d: copy to port %d%s", m.id, m.port, m.vlan > 0 ? " on the mirror's VLAN" : "");
+    NOTE("mirror %d: copy to port %d%s", m.id, m.port, m.vlan > 0 ? " on the mirror's VLAN" : "");
     out_->frames.push_back(std::move(e));
 }
 
@@ -347,7 +412,7 @@ bool Pass::rules() {
         if (h.rule == nullptr) {
             if (trace_) {
                 trace_->hits.push_back({h.acl, -1});
-                note("acl %d: no rule holds", h.acl);
+                NOTE("acl %d: no rule holds", h.acl);
             }
             continue;
         }
@@ -355,7 +420,7 @@ bool Pass::rules() {
         if (a & FM_ACL_ACTIONEXT_COUNT) ++*h.frames;
         if (trace_) {
             trace_->hits.push_back({h.acl, h.rule->rule});
-            note("acl %d: rule %d hits, action 0x%llx", h.acl, h.rule->rule,
+            NOTE("acl %d: rule %d hits, action 0x%llx", h.acl, h.rule->rule,
                  static_cast<unsigned long long>(a));
         }
         if (deciding_ == nullptr && (a & kDecides)) deciding_ = h.rule;
@@ -386,7 +451,7 @@ bool Pass::rules() {
             if (mirror_view(sw_, r->param.mirrorGrp, &m) && m.acl)
                 mirror_copy(m, bytes_, len_);
             else
-                note("acl %d rule %d: mirror %d does not take rule copies", h.acl, r->rule,
+                NOTE("acl %d rule %d: mirror %d does not take rule copies", h.acl, r->rule,
                      r->param.mirrorGrp);
         }
     }
@@ -400,7 +465,7 @@ bool Pass::rules() {
     }
     if (deciding_ && (deciding_->action & FM_ACL_ACTIONEXT_DENY)) {
         ++rx_->cntFFUDropPkts;
-        note("decision: acl %d rule %d drops the frame", deciding_->acl, deciding_->rule);
+        NOTE("decision: acl %d rule %d drops the frame", deciding_->acl, deciding_->rule);
         drop(FmsimDrop::RuleDrop);
         return false;
     }
@@ -439,17 +504,17 @@ void Pass::count_tx(int index, const std::vector<std::uint8_t> &bytes) {
 }
 
 bool Pass::egress(fm_int q, int vlan, FmsimEmitKind kind, int source) {
-    int qi = port_index(sw_, q);
+    int qi = port_index(*s_, q);
     if (qi < 0 || qi >= kMaxPortIndex) {
-        note("egress %d: no such port", q);
+        NOTE("egress %d: no such port", q);
         return false;
     }
     const Port &qp = s_->ports[static_cast<size_t>(qi)];
     if (!port_up(*s_, qp)) {
         if (qp.mode == FM_PORT_STATE_BIST)
-            note("egress %d: in a PRBS test mode, sends nothing", q);
+            NOTE("egress %d: in a PRBS test mode, sends nothing", q);
         else
-            note("egress %d: not up", q);
+            NOTE("egress %d: not up", q);
         return false;
     }
     bool tagged = true;  // internal ports carry the VLAN in a tag
@@ -458,7 +523,7 @@ bool Pass::egress(fm_int q, int vlan, FmsimEmitKind kind, int source) {
         auto i = static_cast<size_t>(qi);
         if (v == nullptr || !v->member.test(i) || v->stp[i] != FM_STP_STATE_FORWARDING) {
             ++rx_->cntVLANEgressBVPkts;
-            note("egress %d: not a forwarding member of VLAN %d", q, vlan);
+            NOTE("egress %d: not a forwarding member of VLAN %d", q, vlan);
             return false;
         }
         tagged = v->tagged.test(i);
@@ -473,17 +538,17 @@ bool Pass::egress(fm_int q, int vlan, FmsimEmitKind kind, int source) {
     if (qp.loopback != 0) {
         ++port_counters(sw_, qi)->cntTxLoopbackPkts;
         if (depth_ > 0) {
-            note("egress %d: loopback, a returned frame is not returned again", q);
+            NOTE("egress %d: loopback, a returned frame is not returned again", q);
             return true;
         }
-        note("egress %d: loopback, the frame returns to its ingress", q);
+        NOTE("egress %d: loopback, the frame returns to its ingress", q);
         ++out_->looped;
         FmsimDrop keep = out_->drop;
         Pass(sw_, q, e.bytes.data(), e.bytes.size(), out_, nullptr, depth_ + 1).run();
         out_->drop = keep;
         return true;
     }
-    note("egress %d: leaves as %s, VLAN %d %s", q, kind_name(kind), vlan,
+    NOTE("egress %d: leaves as %s, VLAN %d %s", q, kind_name(kind), vlan,
          tagged ? "tagged" : "untagged");
     const std::vector<std::uint8_t> *sent = nullptr;
     out_->frames.push_back(std::move(e));
@@ -502,37 +567,35 @@ void Pass::l2() {
     auto &table = learned()[static_cast<size_t>(sw_)];
     if (!(f_.smac & kGroupBit) && f_.smac != 0) {
         std::uint64_t k = learn_key(vlan_, f_.smac);
-        auto it = table.find(k);
-        if (it != table.end()) {
-            if (it->second != port_) {
-                it->second = port_;
+        const int was = table.find(k);
+        if (was >= 0) {
+            if (was != port_) {
+                table.set(k, port_);
                 if (trace_) trace_->learned = true;
-                note("learn: %012llx on VLAN %d moves to port %d",
+                NOTE("learn: %012llx on VLAN %d moves to port %d",
                      static_cast<unsigned long long>(f_.smac), vlan_, port_);
             }
-        } else if (table.size() < kLearnCapacity) {
-            table.emplace(k, port_);
+        } else if (table.set(k, port_)) {
             if (trace_) trace_->learned = true;
-            note("learn: %012llx on VLAN %d at port %d", static_cast<unsigned long long>(f_.smac),
+            NOTE("learn: %012llx on VLAN %d at port %d", static_cast<unsigned long long>(f_.smac),
                  vlan_, port_);
         } else {
-            note("learn: the table is full");
+            NOTE("learn: the table is full");
         }
     }
     auto in_mask = [&](fm_int q) {
         return q >= 0 && q < kMaskBits && p_->mask.test(static_cast<size_t>(q));
     };
     if (!(f_.dmac & kGroupBit)) {
-        auto it = table.find(learn_key(vlan_, f_.dmac));
-        if (it != table.end()) {
-            fm_int q = it->second;
+        const fm_int q = table.find(learn_key(vlan_, f_.dmac));
+        if (q >= 0) {
             if (q == port_) {
-                note("l2: %012llx is on the ingress port itself", static_cast<unsigned long long>(f_.dmac));
+                NOTE("l2: %012llx is on the ingress port itself", static_cast<unsigned long long>(f_.dmac));
                 drop(FmsimDrop::NoDestination);
                 return;
             }
             if (!in_mask(q)) {
-                note("l2: port %d is outside port %d's mask", q, port_);
+                NOTE("l2: port %d is outside port %d's mask", q, port_);
                 drop(FmsimDrop::NoDestination);
                 return;
             }
@@ -542,7 +605,7 @@ void Pass::l2() {
     }
     const VlanPorts *v = vlan_ports(sw_, vlan_);
     if (v == nullptr) {
-        note("l2: VLAN %d does not exist, nothing to flood to", vlan_);
+        NOTE("l2: VLAN %d does not exist, nothing to flood to", vlan_);
         return;
     }
     bool any = false;
@@ -550,7 +613,7 @@ void Pass::l2() {
         fm_int q = s_->ports[i].logical;
         if (q == port_ || !v->member.test(i)) continue;
         if (!in_mask(q)) {
-            note("l2: flood skips port %d, outside port %d's mask", q, port_);
+            NOTE("l2: flood skips port %d, outside port %d's mask", q, port_);
             continue;
         }
         any |= egress(q, vlan_, FmsimEmitKind::Flood, -1);
@@ -566,22 +629,22 @@ void Pass::forward() {
         bool active = false;
         if (mcast_listeners(sw_, q, &group, &active, &scratch_.listeners)) {
             if (!active) {
-                note("redirect: multicast group %d is not active", group);
+                NOTE("redirect: multicast group %d is not active", group);
                 drop(FmsimDrop::BadTarget);
                 return;
             }
-            note("redirect: multicast group %d, %zu listener(s)", group, scratch_.listeners.size());
+            NOTE("redirect: multicast group %d, %zu listener(s)", group, scratch_.listeners.size());
             for (auto [vlan, port] : scratch_.listeners)
                 egress(port, vlan, FmsimEmitKind::Multicast, group);
             return;
         }
-        if (port_index(sw_, q) < 0) {
+        if (port_index(*s_, q) < 0) {
             ++rx_->cntGlortMissDropPkts;
-            note("redirect: port %d does not exist", q);
+            NOTE("redirect: port %d does not exist", q);
             drop(FmsimDrop::BadTarget);
             return;
         }
-        note("redirect: to port %d", q);
+        NOTE("redirect: to port %d", q);
         egress(q, vlan_, FmsimEmitKind::Redirect, -1);
         return;
     }
@@ -590,7 +653,7 @@ void Pass::forward() {
         LbgView g;
         if (!lbg_view(sw_, n, &g) || !g.active || !g.mapped || g.bins->empty()) {
             ++rx_->cntGlortMissDropPkts;
-            note("load-balance: group %d does not exist, is not active or has no bins", n);
+            NOTE("load-balance: group %d does not exist, is not active or has no bins", n);
             drop(FmsimDrop::BadTarget);
             return;
         }
@@ -602,7 +665,7 @@ void Pass::forward() {
             trace_->hash = h;
             trace_->bin = bin;
         }
-        note("load-balance: group %d, hash 0x%08x, bin %d, port %d", n, h, bin, q);
+        NOTE("load-balance: group %d, hash 0x%08x, bin %d, port %d", n, h, bin, q);
         if (q == FM_LBG_NO_PORT) {
             drop(FmsimDrop::LbgNoPort);
             return;
@@ -619,7 +682,7 @@ void Pass::run() {
     if (!rules()) return;
     forward();
     if (!left_ && out_->drop == FmsimDrop::None) {
-        note("decision: no port takes the frame");
+        NOTE("decision: no port takes the frame");
         drop(FmsimDrop::NoDestination);
     }
 }
@@ -668,8 +731,7 @@ bool fmsim_classify(int sw, int port, const std::uint8_t *bytes, std::size_t len
     if (f.tags > 0 && f.vid[0] != 0) {
         v = f.vid[0];
     } else {
-        auto def = p->attrs.find(FM_PORT_DEF_VLAN);
-        v = def == p->attrs.end() ? 1 : def->second & 0xFFF;
+        v = p->def_vlan & 0xFFF;
     }
     fmsim::Key key = fmsim::frame_key(f, v, static_cast<std::uint16_t>(p->glort & 0xFFFF));
     fmsim::FrameFacts facts{&f, port, &fmsim::port_sets(sw)};
@@ -687,9 +749,7 @@ bool fmsim_classify(int sw, int port, const std::uint8_t *bytes, std::size_t len
 int fmsim_learned_port(int sw, int vlan, std::uint64_t mac) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
     if (sw < 0 || sw >= FM_MAX_NUM_SWITCHES) return -1;
-    const auto &t = fmsim::learned()[static_cast<size_t>(sw)];
-    auto it = t.find(fmsim::learn_key(vlan, mac));
-    return it == t.end() ? -1 : it->second;
+    return fmsim::learned()[static_cast<size_t>(sw)].find(fmsim::learn_key(vlan, mac));
 }
 
 void fmsim_flush_learned(int sw) {

@@ -400,4 +400,75 @@ TEST(FmsimClassifier, FindsWhatTheReferenceScanFinds) {
     EXPECT_GT(hits, frames / 5) << "the random rules should hit often";
 }
 
+// Thousands of distinct values in one mask make long probe runs in the
+// classifier's table; removing most of them in random order must leave every
+// remaining value findable and every removed one gone.
+TEST(FmsimClassifier, ManyValuesOfOneMaskSurviveRemovalsInAnyOrder) {
+    up_switch();
+    ASSERT_EQ(fmCreateACLExt(0, 0, 0x43F7, 0), FM_OK);
+    std::mt19937 rng(99);
+    std::vector<std::uint32_t> addrs;
+    for (std::uint32_t k = 0; k < 3000; ++k) addrs.push_back(0x0A000000u | (k * 40503u & 0xFFFFFFu));
+    auto add = [](int id, std::uint32_t a) {
+        fm_aclValue v{};
+        fm_aclParamExt prm{};
+        v.dstIp.addr[0] = a;
+        v.dstIpMask.addr[0] = 0xFFFFFFFF;
+        ASSERT_EQ(fmAddACLRuleExt(0, 0, id, FM_ACL_MATCH_DST_IP, &v, FM_ACL_ACTIONEXT_COUNT, &prm), FM_OK);
+    };
+    for (std::size_t k = 0; k < addrs.size(); ++k) add(static_cast<int>(k), addrs[k]);
+    apply();
+    std::vector<int> order(addrs.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+    std::shuffle(order.begin(), order.end(), rng);
+    // Remove two thirds in two applies, putting a few back under new numbers.
+    for (int step = 0; step < 2; ++step) {
+        for (std::size_t k = static_cast<size_t>(step) * 1000; k < static_cast<size_t>(step + 1) * 1000; ++k)
+            ASSERT_EQ(fmDeleteACLRule(0, 0, order[k]), FM_OK);
+        for (std::size_t k = static_cast<size_t>(step) * 1000; k < static_cast<size_t>(step) * 1000 + 50; ++k)
+            add(10000 + order[k], addrs[static_cast<size_t>(order[k])]);
+        apply();
+        fmsimtest::ReferenceClassifier ref;
+        ref.snapshot(0, 1);
+        fm_uint32 glort = 0;
+        ASSERT_EQ(fmGetStackGlort(0, 1, &glort), FM_OK);
+        for (std::uint32_t a : addrs) {
+            FrameSpec s = tcp4();
+            s.dst_ip = a;
+            auto b = build(s);
+            FmsimParsedFrame f;
+            int vlan = 0;
+            std::vector<FmsimAclHit> fast;
+            ASSERT_TRUE(fmsim_classify(0, 1, b.data(), b.size(), &f, &vlan, &fast));
+            auto slow = ref.classify(f, vlan, 1, glort);
+            ASSERT_EQ(fast.size(), 1u);
+            ASSERT_EQ(slow.size(), 1u);
+            ASSERT_EQ(fast[0].rule, slow[0].rule) << "address " << std::hex << a << " after step " << step;
+        }
+    }
+}
+
+// The address table grows as hosts appear and keeps every one of them.
+TEST(FmsimForward, LearnsThousandsOfAddresses) {
+    up_switch();
+    for (int h = 0; h < 5000; ++h) {
+        FrameSpec s;
+        s.smac = 0x020000100000ull + static_cast<std::uint64_t>(h);
+        s.dmac = 0xFFFFFFFFFFFFull;
+        ASSERT_EQ(fmsim_inject(0, 1 + h % 8, build(s)).drop, FmsimDrop::None);
+    }
+    for (int h = 0; h < 5000; ++h)
+        ASSERT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull + static_cast<std::uint64_t>(h)), 1 + h % 8);
+    EXPECT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull + 5000), -1);
+    EXPECT_EQ(fmsim_learned_port(0, 2, 0x020000100000ull), -1);
+    // A host that moves is found on its new port.
+    FrameSpec s;
+    s.smac = 0x020000100000ull;
+    s.dmac = 0xFFFFFFFFFFFFull;
+    fmsim_inject(0, 5, build(s));
+    EXPECT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull), 5);
+    fmsim_flush_learned(0);
+    EXPECT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull), -1);
+}
+
 }  // namespace

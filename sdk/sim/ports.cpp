@@ -1,5 +1,6 @@
 // ports.cpp - fmsim's ports: the cardinal list, glorts, states, attributes
 // and port masks; and the SDK's bit arrays.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -27,9 +28,20 @@ void default_attrs(Port &p) {
         {FM_PORT_ETHERNET_INTERFACE_MODE, eth ? FM_ETH_MODE_25GBASE_SR : FM_ETH_MODE_DISABLED},
         {FM_PORT_ROUTED_FRAME_UPDATE_FIELDS, 0},
     };
+    sync_attrs(p);
 }
 
 }  // namespace
+
+void sync_attrs(Port &p) {
+    auto get = [&p](fm_int attr, fm_int32 absent) {
+        auto it = p.attrs.find(attr);
+        return it == p.attrs.end() ? absent : it->second;
+    };
+    p.def_vlan = get(FM_PORT_DEF_VLAN, 1);
+    // No maximum is no bound at all.
+    p.max_frame_size = get(FM_PORT_MAX_FRAME_SIZE, INT32_MAX);
+}
 
 void build_switch(Switch &s, int sw) {
     s = Switch{};
@@ -58,13 +70,16 @@ void build_switch(Switch &s, int sw) {
     }
 }
 
+int port_index(const Switch &s, fm_int port) {
+    if (port >= 0 && port < s.card_ports) return port;
+    if (port >= kFirstExtraPort && port < kFirstExtraPort + kExtraPorts)
+        return s.card_ports + (port - kFirstExtraPort);
+    return -1;
+}
+
 int port_index(fm_int sw, fm_int port) {
     Switch *s = find_switch(sw);
-    if (s == nullptr) return -1;
-    if (port >= 0 && port < s->card_ports) return port;
-    if (port >= kFirstExtraPort && port < kFirstExtraPort + kExtraPorts)
-        return s->card_ports + (port - kFirstExtraPort);
-    return -1;
+    return s == nullptr ? -1 : port_index(*s, port);
 }
 
 Port *find_port(fm_int sw, fm_int port) {
@@ -97,6 +112,7 @@ fm_status set_attr(fm_int sw, fm_int port, fm_int attr, void *value) {
     auto it = p->attrs.find(attr);
     if (it == p->attrs.end()) return FM_ERR_INVALID_ATTRIB;
     std::memcpy(&it->second, value, sizeof(fm_int32));
+    fmsim::sync_attrs(*p);
     return FM_OK;
 }
 

@@ -79,6 +79,10 @@ struct Port {
     fm_int mode = FM_PORT_STATE_ADMIN_DOWN;
     fm_int submode = 0;
     std::map<fm_int, fm_int32> attrs;
+    // Copies of the attributes every frame reads, kept by sync_attrs()
+    // whenever attrs changes, so that the pipeline reads no map.
+    fm_int32 def_vlan = 1;
+    fm_int32 max_frame_size = 1536;
     std::bitset<kMaskBits> mask;
     fm_int loopback = 0;
 };
@@ -106,8 +110,13 @@ fm_int raw_enum(const E &e) {
     return v;
 }
 
+// Refreshes a port's copies of its attributes from attrs.
+void sync_attrs(Port &p);
+
 // Index of a port in Switch::ports (cardinal ports first), or -1.
 int port_index(fm_int sw, fm_int port);
+// The same for a switch in hand, without finding it again.
+int port_index(const Switch &s, fm_int port);
 // Largest number of ports a switch has: the index bound of per-port tables.
 inline constexpr int kMaxPortIndex = 64;
 
