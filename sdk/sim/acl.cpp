@@ -1,11 +1,20 @@
 // acl.cpp - fmsim's ACLs: per switch the numbered ACLs with their rules
 // exactly as added, a frame counter per rule, and whether the switch's
 // changes have been compiled and applied; and the port sets rules match on.
+//
+// The rules frames meet are those in force: each change is noted in a
+// journal, a compile takes the journal's entries as compiled, and an apply
+// hands the compiled entries to the switch's classifier. So the cost of an
+// apply is that of the rules changed since the last one, not of every rule.
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
+#include "classifier.h"
 #include "fmsim.h"
 #include "fmsim_acl.h"
 #include "sim.h"
@@ -20,8 +29,13 @@ struct Rule {
     fm_aclValue value;
     fm_aclActionExt action;
     fm_aclParamExt param;
-    fm_uint64 frames;
+    // Shared with the rule in force, which counts the frames it hits.
+    std::shared_ptr<std::uint64_t> frames;
 };
+
+using RuleKey = std::pair<fm_int, fm_int>;  // ACL, rule
+// A change to one rule: its new content, or nullopt for a removal.
+using Journal = std::map<RuleKey, std::optional<fmsim::LiveRule>>;
 
 struct Acl {
     fm_uint32 scenarios = 0;
@@ -39,7 +53,15 @@ struct SwitchAcls {
     std::map<fm_int, std::set<fm_int>> port_sets;
     std::map<fm_int, int> port_set_users;  // rules matching on each set
     fm_int next_port_set = 0;
+    Journal uncompiled, unapplied;
 };
+
+// The rules in force, per switch; apart from SwitchAcls, which is copied
+// when the switches are reset.
+std::vector<fmsim::Classifier> &live() {
+    static auto *l = new std::vector<fmsim::Classifier>(FM_MAX_NUM_SWITCHES);
+    return *l;
+}
 
 std::vector<SwitchAcls> &state() {
     static auto *s = new std::vector<SwitchAcls>;
@@ -48,6 +70,7 @@ std::vector<SwitchAcls> &state() {
 
 void reset_acls() {
     state().assign(FM_MAX_NUM_SWITCHES, SwitchAcls{});
+    for (auto &c : live()) c.clear();
 }
 
 struct Init {
@@ -130,9 +153,12 @@ fm_status fmAddACLRuleExt(fm_int sw, fm_int acl, fm_int rule, fm_aclCondition co
     SwitchAcls &s = state()[static_cast<size_t>(sw)];
     if ((cond & FM_ACL_MATCH_INGRESS_PORT_SET) && !s.port_sets.count(value->portSet))
         return FM_ERR_INVALID_PORT_SET;
-    if ((action & FM_ACL_ACTIONEXT_REDIRECT) && fmsim::find_port(sw, param->logicalPort) == nullptr)
+    if ((action & FM_ACL_ACTIONEXT_REDIRECT) && fmsim::find_port(sw, param->logicalPort) == nullptr &&
+        !fmsim::mcast_port(sw, param->logicalPort))
         return FM_ERR_INVALID_PORT;
-    a->rules.emplace(rule, Rule{cond, *value, action, *param, 0});
+    auto frames = std::make_shared<std::uint64_t>(0);
+    a->rules.emplace(rule, Rule{cond, *value, action, *param, frames});
+    s.uncompiled[{acl, rule}] = fmsim::LiveRule{acl, rule, cond, *value, action, *param, frames};
     if (cond & FM_ACL_MATCH_INGRESS_PORT_SET) ++s.port_set_users[value->portSet];
     ++s.rule_count;
     ++s.changed;
@@ -152,6 +178,7 @@ fm_status fmDeleteACLRule(fm_int sw, fm_int acl, fm_int rule) {
         if (u != s.port_set_users.end() && --u->second == 0) s.port_set_users.erase(u);
     }
     a->rules.erase(it);
+    s.uncompiled[{acl, rule}] = std::nullopt;
     --s.rule_count;
     ++s.changed;
     return FM_OK;
@@ -168,6 +195,8 @@ fm_status fmCompileACL(fm_int sw, fm_char *statusText, fm_int statusTextLength, 
         std::snprintf(statusText, static_cast<size_t>(statusTextLength),
                       "compiled %zu rules in %zu ACLs", s->rule_count, s->acls.size());
     s->compiled = s->changed;
+    for (auto &[key, change] : s->uncompiled) s->unapplied[key] = std::move(change);
+    s->uncompiled.clear();
     return FM_OK;
 }
 
@@ -177,6 +206,14 @@ fm_status fmApplyACL(fm_int sw, fm_uint32 flags) {
     SwitchAcls *s = find(sw);
     if (s == nullptr) return FM_ERR_INVALID_SWITCH;
     s->applied = s->compiled;
+    fmsim::Classifier &c = live()[static_cast<size_t>(sw)];
+    for (auto &[key, change] : s->unapplied) {
+        if (change)
+            c.add(*change);
+        else
+            c.remove(key.first, key.second);
+    }
+    s->unapplied.clear();
     return FM_OK;
 }
 
@@ -188,7 +225,7 @@ fm_status fmGetACLCount(fm_int sw, fm_int acl, fm_int rule, fm_uint64 *frameCoun
     if (frameCount == nullptr) return FM_ERR_INVALID_ARGUMENT;
     // Only a rule with the count action has a counter.
     if (!(r->action & FM_ACL_ACTIONEXT_COUNT)) return FM_ERR_INVALID_ACL_RULE;
-    *frameCount = r->frames;
+    *frameCount = *r->frames;
     return FM_OK;
 }
 
@@ -270,7 +307,7 @@ bool fmsim_acl_rule(int sw, int acl, int rule, FmsimAclRule *out) {
     fm_status st;
     Rule *r = find_rule(sw, acl, rule, &st);
     if (r == nullptr) return false;
-    if (out) *out = {rule, r->cond, r->value, r->action, r->param, r->frames};
+    if (out) *out = {rule, r->cond, r->value, r->action, r->param, *r->frames};
     return true;
 }
 
@@ -279,7 +316,7 @@ bool fmsim_acl_set_frames(int sw, int acl, int rule, std::uint64_t frames) {
     fm_status st;
     Rule *r = find_rule(sw, acl, rule, &st);
     if (r == nullptr) return false;
-    r->frames = frames;
+    *r->frames = frames;
     return true;
 }
 
@@ -309,3 +346,11 @@ int fmsim_port_set_count(int sw) {
     SwitchAcls *s = find(sw);
     return s ? static_cast<int>(s->port_sets.size()) : 0;
 }
+
+namespace fmsim {
+
+const Classifier &live_rules(fm_int sw) { return live()[static_cast<size_t>(sw)]; }
+
+const PortSets &port_sets(fm_int sw) { return state()[static_cast<size_t>(sw)].port_sets; }
+
+}  // namespace fmsim

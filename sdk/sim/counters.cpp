@@ -47,6 +47,12 @@ fm_portCounters *find_counters(fm_int sw, fm_int port, fm_status *st) {
 
 }  // namespace
 
+fm_portCounters *fmsim::port_counters(fm_int sw, int index) {
+    if (sw < 0 || sw >= FM_MAX_NUM_SWITCHES || index < 0 || index >= fmsim::kMaxPortIndex)
+        return nullptr;
+    return &counters()[static_cast<size_t>(sw)][static_cast<size_t>(index)];
+}
+
 extern "C" {
 
 fm_status fmGetPortCounters(fm_int sw, fm_int port, fm_portCounters *out) {

@@ -31,6 +31,16 @@ fm_status check_range(const Lbg &g, const fm_LBGDistributionMapRange &r) {
 
 }  // namespace
 
+bool fmsim::lbg_view(fm_int sw, fm_int lbg, LbgView *out) {
+    fm_status st;
+    const Lbg *g = lbgs.find(sw, lbg, &st);
+    if (g == nullptr) return false;
+    out->active = g->state == FM_LBG_STATE_ACTIVE;
+    out->mapped = g->mode == FM_LBG_MODE_MAPPED;
+    out->bins = &g->bins;
+    return true;
+}
+
 extern "C" {
 
 fm_status fmCreateLBGExt(fm_int sw, fm_int *lbgNumber, fm_LBGParams *params) {

@@ -36,6 +36,24 @@ fm_status check_listener(fm_int sw, const fm_multicastListener *l, std::pair<fm_
 
 }  // namespace
 
+bool fmsim::mcast_port(fm_int sw, fm_int port) {
+    fm_status st;
+    return port >= kPortBase && mcast_groups.find(sw, port - kPortBase, &st) != nullptr;
+}
+
+bool fmsim::mcast_listeners(fm_int sw, fm_int port, fm_int *group, bool *active,
+                            std::vector<std::pair<int, int>> *listeners) {
+    fm_status st;
+    if (port < kPortBase) return false;
+    const Group *g = mcast_groups.find(sw, port - kPortBase, &st);
+    if (g == nullptr) return false;
+    *group = port - kPortBase;
+    *active = g->active;
+    listeners->clear();
+    for (const auto &[key, l] : g->listeners) listeners->push_back(key);
+    return true;
+}
+
 extern "C" {
 
 fm_status fmCreateMcastGroup(fm_int sw, fm_int *mcastGroup) {

@@ -28,7 +28,25 @@ void report(const std::pair<const fm_int, Mirror> &e, fm_int *grp, fm_int *port,
     if (type) *type = e.second.type;
 }
 
+fmsim::MirrorView view(fm_int id, const Mirror &m) {
+    return {id, m.port, static_cast<fm_int>(m.type), m.vlan, m.acl, &m.monitored};
+}
+
 }  // namespace
+
+void fmsim::mirror_views(fm_int sw, std::vector<MirrorView> *out) {
+    out->clear();
+    if (auto *m = mirror_groups.of(sw))
+        for (const auto &[id, g] : *m) out->push_back(view(id, g));
+}
+
+bool fmsim::mirror_view(fm_int sw, fm_int mirror, MirrorView *out) {
+    fm_status st;
+    const Mirror *g = mirror_groups.find(sw, mirror, &st);
+    if (g == nullptr) return false;
+    *out = view(mirror, *g);
+    return true;
+}
 
 extern "C" {
 

@@ -6,13 +6,16 @@
 // and returns the status a test injected for it, if any.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstring>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fm_sdk.h"
@@ -99,6 +102,52 @@ void build_switch(Switch &s, int sw);
 // Tells the event thread that a port's state (or its switch's) changed, so
 // that a link change is reported. Called with the lock held.
 void port_mode_changed(fm_int sw, const Port &p);
+
+// What the forwarding pipeline reads of the other parts of the simulation.
+// Each is called with the lock held; a pointer stays valid until the next
+// change to the switch.
+
+// A VLAN's ports by port index (Switch::ports), or nullptr when the VLAN
+// does not exist.
+struct VlanPorts {
+    std::bitset<kMaxPortIndex> member, tagged;
+    std::array<std::uint8_t, kMaxPortIndex> stp{};
+};
+const VlanPorts *vlan_ports(fm_int sw, int vlan);
+
+// A load-balancing group, or false when it does not exist.
+struct LbgView {
+    bool active = false;
+    bool mapped = false;
+    const std::vector<fm_int> *bins = nullptr;
+};
+bool lbg_view(fm_int sw, fm_int lbg, LbgView *out);
+
+struct MirrorView {
+    fm_int id = 0;
+    fm_int port = 0;
+    fm_int type = 0;
+    fm_int vlan = -1;
+    bool acl = false;
+    const std::set<fm_int> *monitored = nullptr;
+};
+// Every mirror of the switch, by number, into *out (cleared first).
+void mirror_views(fm_int sw, std::vector<MirrorView> *out);
+bool mirror_view(fm_int sw, fm_int mirror, MirrorView *out);
+
+// True when port is the logical port of one of the switch's multicast groups.
+bool mcast_port(fm_int sw, fm_int port);
+// The group behind a multicast logical port and its listeners (VLAN, port),
+// by VLAN then port; false when no group has that port.
+bool mcast_listeners(fm_int sw, fm_int port, fm_int *group, bool *active,
+                     std::vector<std::pair<int, int>> *listeners);
+
+// The hash settings every port uses: those of profile 0.
+const fm_L2HashKey &l2_hash_key(fm_int sw);
+const fm_L3HashConfig &l3_hash_config(fm_int sw);
+
+// A port's counters by port index; nullptr when out of range.
+fm_portCounters *port_counters(fm_int sw, int index);
 
 // One kind of numbered object of every switch (load-balancing groups,
 // mirrors, multicast groups), ordered by number and emptied by

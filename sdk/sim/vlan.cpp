@@ -11,11 +11,9 @@
 
 namespace {
 
-struct Vlan {
+struct Vlan : fmsim::VlanPorts {
     bool exists = false;
     bool reflect = false;
-    std::bitset<fmsim::kMaxPortIndex> member, tagged;
-    std::array<std::uint8_t, fmsim::kMaxPortIndex> stp{};
 };
 
 // Per switch, VLANs 0..4095 (0 never exists).
@@ -47,6 +45,12 @@ Vlan *find_vlan(fm_int sw, fm_uint16 id, fm_status *status) {
 }
 
 }  // namespace
+
+const fmsim::VlanPorts *fmsim::vlan_ports(fm_int sw, int vlan) {
+    if (fmsim::find_switch(sw) == nullptr || vlan < 1 || vlan > FM_MAX_VLAN) return nullptr;
+    const Vlan &v = vlans()[static_cast<size_t>(sw)][static_cast<size_t>(vlan)];
+    return v.exists ? &v : nullptr;
+}
 
 extern "C" {
 

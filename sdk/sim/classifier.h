@@ -1,0 +1,165 @@
+// classifier.h - fmsim's rule lookup: the rules in force of every ACL of a
+// switch, found for a frame without scanning them. Internal to fmsim.
+//
+// Tuple-space search. A rule's conditions become a mask and a value over one
+// fixed-layout key of frame fields, plus the few conditions no mask can say
+// (port sets, VLAN tag types, L4 port ranges). Rules with the same mask,
+// whatever their ACL, share a tuple: a hash table from masked key to the
+// rules holding that value, ordered by rule number. A lookup masks the
+// frame's key once per tuple and probes; tuples are visited in the order of
+// the lowest rule number they hold, so once every ACL has a hit below the
+// next tuple's lowest number the search stops. Adding or removing a rule
+// touches one tuple.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "fm_sdk.h"
+#include "fmsim_forward.h"
+
+namespace fmsim {
+
+inline constexpr int kKeyWords = 12;
+using Key = std::array<std::uint64_t, kKeyWords>;
+
+// Word 3's flag bits: what kind of frame it is, for the conditions that
+// need an IP frame or L4 ports.
+inline constexpr std::uint64_t kFlagIpv4 = 1ull << 32;
+inline constexpr std::uint64_t kFlagIpv6 = 1ull << 33;
+inline constexpr std::uint64_t kFlagIp = 1ull << 34;
+inline constexpr std::uint64_t kFlagL4 = 1ull << 35;
+
+// The key of a frame: its fields in the places rule masks address.
+//   0 source MAC             1 destination MAC
+//   2 EtherType (bits 0-15), VLAN (16-31), protocol (32-39), source glort (40-55)
+//   3 L4 source port (0-15), L4 destination port (16-31), flags (32-35)
+//   4,5 source IP words 0,1 and 2,3     6,7 destination IP likewise
+//   8-11 the 32 payload bytes, byte i at bits 8*(i%8) of word 8+i/8
+Key frame_key(const FmsimParsedFrame &f, int vlan, std::uint16_t glort);
+
+using PortSets = std::map<fm_int, std::set<fm_int>>;
+
+// What the conditions that no mask expresses look at.
+struct FrameFacts {
+    const FmsimParsedFrame *frame;
+    int port;                 // the ingress port
+    const PortSets *port_sets;
+};
+
+// True when the VLAN tag type condition `type` holds for the frame.
+bool tag_type_holds(int type, const FmsimParsedFrame &f);
+
+// One rule in force.
+struct LiveRule {
+    int acl = 0;
+    int rule = 0;
+    fm_aclCondition cond = 0;
+    fm_aclValue value{};
+    fm_aclActionExt action = 0;
+    fm_aclParamExt param{};
+    // The frame counter, shared with the rule as the ACL stores it.
+    std::shared_ptr<std::uint64_t> frames;
+};
+
+class Classifier {
+public:
+    Classifier() = default;
+    Classifier(const Classifier &) = delete;
+    Classifier &operator=(const Classifier &) = delete;
+
+    // Puts a rule in force, replacing the one with its ACL and number.
+    void add(const LiveRule &r);
+    void remove(int acl, int rule);
+    void clear();
+    std::size_t size() const { return entries_.size(); }
+    std::size_t tuples() const { return tuples_.size(); }
+
+    // ACLs holding rules in force, ascending, and each one's hit (nullptr
+    // when none): hits->size() is the number of such ACLs afterwards.
+    // The rule's action and counter are copied beside it, so that a hit
+    // touches the rule itself only when its parameters are needed.
+    struct Hit {
+        int acl;
+        const LiveRule *rule;
+        fm_aclActionExt action;
+        std::uint64_t *frames;
+    };
+    void lookup(const Key &key, const FrameFacts &facts, std::vector<Hit> *hits) const;
+
+private:
+    struct AclSlot {
+        int acl = 0;
+        int id = 0;  // small and stable while the ACL holds rules: the index of its best hit
+        std::size_t rules = 0;
+    };
+    struct Residual {
+        bool port_set = false, tag = false, src_range = false, dst_range = false;
+        int set = 0, tag_type = 0;
+        std::uint16_t src_lo = 0, src_hi = 0, dst_lo = 0, dst_hi = 0;
+        bool holds(const FrameFacts &facts) const;
+    };
+    struct Tuple;
+    struct Entry {
+        LiveRule rule;
+        Key mask{}, value{};
+        Residual residual;
+        bool plain = true;  // no residual condition
+        AclSlot *slot = nullptr;
+        Tuple *tuple = nullptr;
+    };
+    struct KeyHash {
+        std::uint16_t used = 0;  // words the mask touches
+        std::size_t operator()(const Key &k) const;
+    };
+    // A bucket's rules by ACL slot, then rule number; `next` is the index of
+    // the first rule of the next slot, so that a lookup takes at most one
+    // rule of each ACL without a residual condition.
+    struct Item {
+        int rule;
+        int slot;
+        bool plain;
+        std::uint32_t next;
+        const Entry *entry;
+        fm_aclActionExt action;
+        std::uint64_t *frames;
+    };
+    using Bucket = std::vector<Item>;
+    struct Tuple {
+        Key mask{};
+        std::uint16_t used = 0;
+        std::unordered_map<Key, Bucket, KeyHash> table;
+        std::multiset<int> numbers;  // rule numbers held
+        int lowest = 0;
+        explicit Tuple(const Key &m, std::uint16_t u)
+            : mask(m), used(u), table(16, KeyHash{u}) {}
+    };
+
+    static void compile(Entry &e);
+    static void relink(Bucket &b);
+    void order_tuples();
+    void order_acls();
+
+    std::map<std::pair<int, int>, std::unique_ptr<Entry>> entries_;  // by (ACL, rule)
+    std::map<int, AclSlot> acls_;
+    std::vector<std::pair<int, int>> order_;  // (ACL, slot id), ascending
+    std::vector<int> free_ids_;
+    int next_id_ = 0;
+    std::map<Key, std::unique_ptr<Tuple>> by_mask_;
+    std::vector<Tuple *> tuples_;  // by lowest rule number
+    // Each slot's best hit during a lookup; callers hold fmsim's lock.
+    mutable std::vector<int> best_rule_;
+    mutable std::vector<const Item *> best_;
+};
+
+// The switch's rules in force and its port sets; with the lock held.
+const Classifier &live_rules(fm_int sw);
+const PortSets &port_sets(fm_int sw);
+
+}  // namespace fmsim
