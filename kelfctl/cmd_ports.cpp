@@ -83,8 +83,9 @@ and sent frames, bytes, drops and errors; with -d, every counter the switch
 keeps, port by port. watch reads the counters every SECONDS (default 1,
 at least 0.1) and prints per port the frames and bytes per second and the
 drops and errors since the last sample, until interrupted or for N
-samples; piped, or with -j, it prints one JSON document a sample. priorities prints the
-received frames per priority 0 to 15; reset clears the counters.
+samples; piped, or with -j, it prints one JSON document a sample.
+priorities prints the received frames per priority 0 to 15; reset clears
+the counters.
 )";
 
 // Operating configurations by name and number.
