@@ -141,7 +141,15 @@ kelfclient::Status SocketTransport::exchange(const void *request, std::size_t le
                                          std::vector<unsigned char> *reply) {
     // kelfd reads a request with one receive and takes missing bytes as
     // zero, so the zero tail of a record need not travel.
+    // Eight bytes at a time first: a rule request is 9428 bytes, mostly the
+    // zero tail, and a batch trims thousands of them.
     const auto *p = static_cast<const unsigned char *>(request);
+    while (len >= 16) {
+        std::uint64_t w;
+        std::memcpy(&w, p + len - 8, 8);
+        if (w != 0) break;
+        len -= 8;
+    }
     while (len > 8 && p[len - 1] == 0) --len;
     return client_.exchange(request, len, reply);
 }
