@@ -65,6 +65,23 @@ TEST(Batch, StopsAtTheFirstFailureAndNamesItsLine) {
     EXPECT_EQ(sent[3][4], 0) << "and only that line's";
 }
 
+// A batch reads kelfd's state once and keeps it up to date itself: rule
+// adds cost one request each, whatever their checks, plus a constant.
+TEST(Batch, RuleAddsCostOneRequestEachPlusAConstant) {
+    FakeDaemon d;
+    std::string batch;
+    for (int i = 1; i <= 300; ++i)
+        batch += "rule add group " + std::to_string(i % 2) + (i % 3 == 0 ? " lbg 2" : " drop") +
+                 " in-port " + std::to_string(1 + i % 48) + " dport " + std::to_string(i) + "\n";
+    batch += "rule delete id 7\nrule add mirror 10 in-port 9\n";
+    Outcome r = run(d, {"-b", "-"}, batch);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(d.sent().size(), 302u) << "300 adds, a delete and an add";
+    // The switch count, the two groups' lists, the lbg and mirror lists,
+    // and the delete's search of the other 30 groups' lists.
+    EXPECT_LE(d.requests.size() - d.sent().size(), 40u);
+}
+
 TEST(Batch, ForceGoesOnAndKeepsTheFirstFailure) {
     FakeDaemon d;
     d.status[KEL_SET_DROP] = -1;

@@ -41,12 +41,17 @@ Reads LENGTH bytes from (writes DATA to) the bypass controller DEV.
 DATA is hexadecimal bytes like 01:02:ff or 0102ff, at most 8192 bytes.
 )";
 
-const char kTempHelp[] = R"(Usage: kelfctl temp read SENSOR DEV LENGTH
+const char kTempHelp[] = R"(Usage: kelfctl temp read SENSOR DEV [LENGTH] [-d]
        kelfctl temp write SENSOR DEV DATA
        kelfctl temp help
 
-Reads LENGTH bytes from (writes DATA to) temperature sensor SENSOR (0 or 1)
-at device DEV. DATA is hexadecimal bytes like 01:02:ff, at most 8192 bytes.
+Without LENGTH, read prints the temperature of sensor SENSOR (0 or 1) at
+device DEV in degrees Celsius: it points the sensor at its register 0,
+which holds the reading as a signed byte of whole degrees, and reads that
+byte; -d prints the byte as read. With LENGTH, read prints LENGTH bytes
+from where the sensor points, as they come. write sends DATA (its first
+byte chooses the register, the rest are written from there). DATA is
+hexadecimal bytes like 01:02:ff, at most 8192 bytes.
 )";
 
 const char kXcvrHelp[] = R"(Usage: kelfctl xcvr read [rx] PHY DEV ADDR LENGTH
@@ -228,7 +233,18 @@ if_kel_t temp_request(Session &s, Args &a, bool write) {
 
 void temp_read(Session &s, Args &a) {
     if_kel_t k = temp_request(s, a, false);
-    block_read(s, k, a, "the temperature sensor");
+    bool sensor1 = k.kel_cmd == KEL_TEMP1_READ;
+    if (!a.done()) return block_read(s, k, a, "the temperature sensor");
+    // The reading: point the sensor at register 0, then read its byte.
+    if_kel_t w = s.kel(sensor1 ? KEL_TEMP1_WRITE : KEL_TEMP_WRITE);
+    w.dev = k.dev;
+    w.kel_query_list.kel_id_list.rule_num = 1;  // the register byte, 0
+    block(s, w, "point the temperature sensor at its reading");
+    k.kel_query_list.kel_id_list.rule_num = 1;
+    kel_query_list_t q = block(s, k, "read the temperature sensor");
+    if (s.details) return s.print(print_block(q, 1));
+    const auto *b = reinterpret_cast<const unsigned char *>(q.kel_id_list.id_list);
+    s.print(print_temperature(sensor1 ? 1 : 0, k.dev, static_cast<std::int8_t>(b[0])));
 }
 
 void temp_write(Session &s, Args &a) {

@@ -12,6 +12,7 @@ namespace {
 const char kLbgHelp[] = R"(Usage: kelfctl lbg add PORTS
        kelfctl lbg delete LBG
        kelfctl lbg list
+       kelfctl lbg show [LBG]
        kelfctl lbg help
 
 PORTS := LIST like 1-4,7, at most 32 ports
@@ -20,7 +21,9 @@ add creates a load-balancing group that spreads traffic evenly over the
 ports (a port listed twice gets a double share) and prints its number;
 rules send traffic to it with `rule add lbg LBG`. A group's ports cannot
 change: delete it and add a new one. list prints the unit's groups (kelfd
-reports at most 16); `lbg` alone lists.
+reports at most 16); `lbg` alone lists, as does show without LBG. show LBG
+prints the group and the rules that send traffic to it; kelfd has no read
+of a group's ports, and show says so.
 )";
 
 const char kMirrorHelp[] = R"(Usage: kelfctl mirror add MIRROR [ports PORTS]
@@ -29,7 +32,7 @@ const char kMirrorHelp[] = R"(Usage: kelfctl mirror add MIRROR [ports PORTS]
        kelfctl mirror delete-port MIRROR PORTS
        kelfctl mirror vlan MIRROR { VLAN | none }
        kelfctl mirror list
-       kelfctl mirror show MIRROR
+       kelfctl mirror show [MIRROR]
        kelfctl mirror help
 
 A mirror copies the frames received on its monitored ports to its mirror
@@ -38,7 +41,9 @@ the mirror (or extends an existing one) with the given ports; add-port and
 delete-port change them one port at a time; vlan sets the VLAN of the copies.
 Rules mirror matching frames with `rule add mirror MIRROR`.
 list prints every mirror with its ports (kelfd reports at most 16 mirrors
-and 16 ports each); `mirror` alone lists.
+and 16 ports each); `mirror` alone lists, as does show without MIRROR.
+show MIRROR prints its mirror port, monitored ports and the rules that
+mirror to it; kelfd has no read of a mirror's VLAN, and show says so.
 )";
 
 const char kMcastHelp[] = R"(Usage: kelfctl mcast add
@@ -131,6 +136,25 @@ void lbg_list(Session &s, Args &a) {
     forget_lbgs(s);
     Listed l = lbg_numbers(s);
     s.print(print_lbgs(l.numbers, l.whole));
+}
+
+RuleUses uses(Session &s, RuleSpec::Action action, int target) {
+    RuleUses u;
+    for (const RuleRef &r : rules_using(s, action, target)) u.emplace_back(r.group, r.id);
+    return u;
+}
+
+// show LBG: what kelfd reports of one group, and the rules that use it.
+void lbg_show(Session &s, Args &a) {
+    if (a.done()) return lbg_list(s, a);
+    int n = static_cast<int>(a.number("LBG", 0, INT32_MAX));
+    a.finish();
+    forget_lbgs(s);
+    Listed l = lbg_numbers(s);
+    bool listed = std::find(l.numbers.begin(), l.numbers.end(), n) != l.numbers.end();
+    if (!listed && l.whole)
+        refused("unit " + std::to_string(s.unit) + " has no load-balancing group " + std::to_string(n));
+    s.print(print_lbg_detail(n, listed, uses(s, RuleSpec::Action::Lbg, n)));
 }
 
 int mirror_number(Session &s, Args &a) { return s.port(a, "MIRROR", PortFamily::Card); }
@@ -240,14 +264,14 @@ void mirror_list(Session &s, Args &a) {
     a.finish();
     forget_mirrors(s);
     Listed l = mirror_numbers(s);
-    std::vector<MirrorInfo> info;
     if (only) {
         if (std::find(l.numbers.begin(), l.numbers.end(), *only) == l.numbers.end())
             refused("unit " + std::to_string(s.unit) + " has no mirror " + std::to_string(*only));
-        info.push_back({*only, mirror_port_list(s, *only)});
-    } else {
-        for (int m : l.numbers) info.push_back({m, mirror_port_list(s, m)});
+        MirrorInfo m{*only, mirror_port_list(s, *only)};
+        return s.print(print_mirror_detail(m, uses(s, RuleSpec::Action::Mirror, *only)));
     }
+    std::vector<MirrorInfo> info;
+    for (int m : l.numbers) info.push_back({m, mirror_port_list(s, m)});
     s.print(print_mirrors(info));
 }
 
@@ -440,7 +464,7 @@ std::vector<Object> distribution_objects() {
          {{"add", nullptr, lbg_add},
           {"delete", "del", lbg_delete},
           {"list", "ls", lbg_list},
-          {"show", nullptr, lbg_list}}},
+          {"show", nullptr, lbg_show}}},
         {"mirror", nullptr, "port mirrors", kMirrorHelp, mirror_list,
          {{"add", nullptr, mirror_add},
           {"delete", "del", mirror_delete},

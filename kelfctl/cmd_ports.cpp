@@ -1,5 +1,6 @@
 // Whole-switch and per-port objects: config, mask, port, stats.
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -36,7 +37,7 @@ show prints the masks of the given ports (default all); `mask` alone shows
 them all.
 )";
 
-const char kPortHelp[] = R"(Usage: kelfctl port show [PORTS]
+const char kPortHelp[] = R"(Usage: kelfctl port show [PORTS] [-d]
        kelfctl port link [PORTS]
        kelfctl port set PORTS SETTING [SETTING ...]
        kelfctl port state PORT
@@ -46,9 +47,17 @@ SETTING := { parser N | frame-update MASK | ttl-update { on | off } |
              loopback { off | 1 | 2 } | prbs ORDER { tx | rx } | vlans { all | none } }
 ORDER   := { 7 | 9 | 11 | 15 | 23 | 31 }
 
-show prints link, speed, interface mode, parser depth, routed-frame update
-fields and TTL update of ports (default 1-48); a value kelfd cannot read
-shows as -. link prints only the link state. `port` alone shows all ports.
+show prints a table of the unit's ports (default all: the CPU port 0,
+ports 1 to 48 and the internal ports 50000 to 50003): kind, link, interface
+mode, speed, loopback mode and the ports its mask lets it forward to. KIND
+follows the numbering kelfd brings a switch up with (0 cpu, 1-40 ethernet,
+41-48 pcie, 50000-50003 internal), since kelfd has no command that names a
+port's kind; a port reporting an Ethernet interface mode is ethernet. Mode,
+speed and loopback come from kelfd's port-state diagnostic, which also
+prints the port's description on kelfd's output. -d adds the port state,
+parser depth, routed-frame update fields and TTL update. A value kelfd
+cannot read shows as -. link prints only the link state of ports (default
+1-48). `port` alone shows all ports.
 set changes each given port in turn and stops at the first refusal:
   parser N          parser depth, as kelfd counts it (it sets 4 at start)
   frame-update MASK fields rewritten in routed frames (a bit mask)
@@ -71,11 +80,12 @@ default 1 to 48.
 
 show prints a table of the counters people read for each port: received
 and sent frames, bytes, drops and errors; with -d, every counter the switch
-keeps, port by port. watch reads the counters every SECONDS (default 1)
-and prints per port the frames and bytes per second and the drops and
-errors since the last sample, until interrupted or for N samples; piped,
-or with -j, it prints one JSON document a sample. priorities prints the
-received frames per priority 0 to 15; reset clears the counters.
+keeps, port by port. watch reads the counters every SECONDS (default 1,
+at least 0.1) and prints per port the frames and bytes per second and the
+drops and errors since the last sample, until interrupted or for N
+samples; piped, or with -j, it prints one JSON document a sample.
+priorities prints the received frames per priority 0 to 15; reset clears
+the counters.
 )";
 
 // Operating configurations by name and number.
@@ -126,23 +136,26 @@ void mask_set(Session &s, Args &a) {
     s.print_ok();
 }
 
+// The ports a port's mask lets it forward to.
+std::vector<int> read_mask(Session &s, int p) {
+    if_kel_mask_t m = s.mask(KEL_GET_PORT_MASK);
+    set_bits(m.mask.ingress, {p});
+    kel_mask_t r;
+    s.record(&m, sizeof m, &r, sizeof r);
+    if (r.ret_val != 0) refused("cannot read the mask of port " + std::to_string(p) + ": kelfd refused");
+    std::vector<int> egress;
+    for (int q = 1; q <= kMaskPorts; ++q)
+        if (r.egress[q / 8] & (1u << (q % 8))) egress.push_back(q);
+    return egress;
+}
+
 void mask_show(Session &s, Args &a) {
     std::vector<int> ports;
     if (a.done()) ports = parse_port_list("all", "PORTS", 1, kMaskPorts, kMaskPorts);
     else ports = s.ports(a, "PORTS", PortFamily::Mask);
     a.finish();
     std::vector<PortMask> masks;
-    for (int p : ports) {
-        if_kel_mask_t m = s.mask(KEL_GET_PORT_MASK);
-        set_bits(m.mask.ingress, {p});
-        kel_mask_t r;
-        s.record(&m, sizeof m, &r, sizeof r);
-        if (r.ret_val != 0) refused("cannot read the mask of port " + std::to_string(p) + ": kelfd refused");
-        PortMask pm{p, {}};
-        for (int q = 1; q <= kMaskPorts; ++q)
-            if (r.egress[q / 8] & (1u << (q % 8))) pm.egress.push_back(q);
-        masks.push_back(pm);
-    }
+    for (int p : ports) masks.push_back({p, read_mask(s, p)});
     s.print(print_masks(masks));
 }
 
@@ -163,18 +176,49 @@ std::vector<int> port_list(Session &s, Args &a, PortFamily f = PortFamily::Card)
 }
 
 void port_show(Session &s, Args &a) {
-    std::vector<int> ports = port_list(s, a);
+    std::vector<int> ports;
+    if (a.done()) {
+        Args all({"all"});
+        ports = s.ports(all, "PORTS", PortFamily::Any);
+    } else {
+        ports = s.ports(a, "PORTS", PortFamily::Any);
+    }
+    a.finish();
     std::vector<PortInfo> info;
     bool any = false;
     for (int p : ports) {
-        PortInfo i{p, port_read(s, KEL_GET_PORT_LINK, p), port_read(s, KEL_GET_PORT_SPEED, p),
-                   port_read(s, KEL_GET_PORT_ETH_MODE, p), port_read(s, KEL_GET_PORT_PARSER, p),
-                   port_read(s, KEL_GET_RFRAME_UPDATE, p), port_read(s, KEL_GET_TTL_UPDATE, p)};
-        any = any || i.link || i.speed || i.mode || i.parser || i.frame_update || i.ttl_update;
+        PortInfo i{p, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+        // The port-state diagnostic is the one read of loopback; it also
+        // carries the port's state, interface mode and speed, and reaches
+        // the CPU and internal ports that the property reads refuse.
+        if_kel_lbg_t l = s.lbg(KEL_GET_PORT_STATE);
+        l.lbg = p;
+        kel_lbg_query_list_t q;
+        s.record(&l, sizeof l, &q, sizeof q);
+        if (q.ret == 0) {
+            i.state = q.kel_lbg_list.lbg_list[1];
+            i.loopback = q.kel_lbg_list.lbg_list[3];
+            i.mode = q.kel_lbg_list.lbg_list[4];
+            i.speed = q.kel_lbg_list.lbg_list[5];
+        }
+        if (port_in(PortFamily::Card, p)) {
+            i.link = port_read(s, KEL_GET_PORT_LINK, p);
+            if (s.details) {
+                i.parser = port_read(s, KEL_GET_PORT_PARSER, p);
+                i.frame_update = port_read(s, KEL_GET_RFRAME_UPDATE, p);
+                i.ttl_update = port_read(s, KEL_GET_TTL_UPDATE, p);
+            }
+        }
+        if (port_in(PortFamily::Mask, p)) try {
+                i.mask = read_mask(s, p);
+            } catch (const Failure &f) {
+                if (f.status != kExitRefused) throw;  // an unreachable kelfd ends the table
+            }
+        any = any || i.state || i.link;
         info.push_back(i);
     }
     if (!any) refused("kelfd answered none of the reads of ports " + format_port_list(ports));
-    s.print(print_ports(info));
+    s.print(print_ports(info, s.details));
 }
 
 void port_link(Session &s, Args &a) {
@@ -301,8 +345,13 @@ void stats_watch(Session &s, Args &a) {
     double interval = 1;
     std::optional<std::int64_t> count;
     while (!a.done()) {
-        if (a.keyword(kw, "keyword") == "interval")
-            interval = static_cast<double>(a.number("interval SECONDS", 1, 3600));
+        if (a.keyword(kw, "keyword") == "interval") {
+            std::string w = a.next("interval SECONDS");
+            char *end = nullptr;
+            interval = std::strtod(w.c_str(), &end);
+            if (w.empty() || *end != '\0' || !(interval >= 0.1 && interval <= 3600))
+                usage("interval SECONDS: '" + w + "' is not a number of seconds from 0.1 to 3600");
+        }
         else
             count = a.number("count N", 1, INT32_MAX);
     }

@@ -43,6 +43,13 @@ Output print_value(const std::string &key, std::int64_t v, int hex_digits) {
     return out(r);
 }
 
+Output print_temperature(int sensor, int dev, int celsius) {
+    Record r;
+    r.add("sensor", num(sensor)).add("device", hexnum(static_cast<std::uint32_t>(dev), 2))
+        .add("celsius", Cell{celsius, std::to_string(celsius) + " \u00b0C"});
+    return out(r);
+}
+
 Output print_block(const kel_query_list_t &q, std::uint32_t length) {
     std::uint32_t n = std::min<std::uint32_t>(length, KEL_QUERY_DATA_MAX);
     const auto *p = reinterpret_cast<const unsigned char *>(q.kel_id_list.id_list);

@@ -1,4 +1,6 @@
 // Printers of lbg, mirror, mcast and hash.
+#include <map>
+
 #include "print.h"
 
 namespace kelfctl {
@@ -53,6 +55,45 @@ Output print_mirrors(const std::vector<MirrorInfo> &m) {
     for (const auto &i : m)
         t.row({num(i.mirror), i.ports ? ports(*i.ports) : ports({}), unreported()});
     return out(t);
+}
+
+namespace {
+
+Cell rule_uses(const RuleUses &rules) {
+    Json j = Json::array();
+    std::map<int, std::string> by_group;
+    for (const auto &[g, id] : rules) {
+        Json r = Json::object();
+        r["group"] = g;
+        r["id"] = id;
+        j.push_back(r);
+        std::string &t = by_group[g];
+        t += (t.empty() ? "" : ", ") + std::to_string(id);
+    }
+    std::string text;
+    for (const auto &[g, ids] : by_group) text += (text.empty() ? "" : "; ") + ("group " + std::to_string(g) + ": " + ids);
+    return {j, text.empty() ? "none" : text};
+}
+
+}  // namespace
+
+Output print_lbg_detail(int lbg, bool listed, const RuleUses &rules) {
+    Record r;
+    r.add("lbg", num(lbg))
+        .add("listed", Cell{listed, listed ? "yes" : "no (kelfd lists only 16 groups)"})
+        .add("ports", Cell{nullptr, "(not reported: kelfd has no read of a group's ports)"})
+        .add("rules", rule_uses(rules));
+    return out(r);
+}
+
+Output print_mirror_detail(const MirrorInfo &m, const RuleUses &rules) {
+    Record r;
+    r.add("mirror", num(m.mirror))
+        .add("mirror_port", num(m.mirror))
+        .add("ports", m.ports ? ports(*m.ports) : Cell{Json::array(), "none"})
+        .add("vlan", Cell{nullptr, "(not reported: kelfd has no read of a mirror's VLAN)"})
+        .add("rules", rule_uses(rules));
+    return out(r);
 }
 
 Output print_mcast_created(int group) {

@@ -1,4 +1,5 @@
 // Printers of config, mask, port and stats.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -21,6 +22,12 @@ static_assert(sizeof kCounters / sizeof kCounters[0] * 8 == sizeof(kelf_stat_cnt
 
 Cell opt(const std::optional<int> &v) { return v ? num(*v) : none(); }
 
+// The switch's interface-mode and port-state numbers, which kelfd passes
+// through as the switch reports them.
+enum EthMode { kModeDisabled = 0, kModeSgmii = 1, kMode1000BaseX = 2, kMode10GBaseSr = 6,
+               kMode25GBaseSr = 11, kMode40GBaseSr4 = 15, kMode100GBaseSr4 = 20 };
+enum PortStateNo { kStateUp = 0, kStateAdminDown = 1, kStateAdminPowerDown = 2, kStateBist = 3, kStateDown = 4 };
+
 }  // namespace
 
 Output print_config(int cfg) {
@@ -36,21 +43,99 @@ Output print_masks(const std::vector<PortMask> &m) {
     return out(t);
 }
 
-Output print_ports(const std::vector<PortInfo> &p) {
-    Table t("ports", {{"port", "PORT"},
-                      {"link", "LINK"},
-                      {"speed", "SPEED"},
-                      {"mode", "MODE"},
-                      {"parser", "PARSER"},
-                      {"frame-update", "FRAME-UPDATE"},
-                      {"ttl-update", "TTL-UPDATE"}});
-    for (const auto &i : p) {
-        t.row({num(i.port), i.link ? Cell{*i.link != 0, *i.link != 0 ? "up" : "down"} : none(),
-               opt(i.speed), opt(i.mode), opt(i.parser),
-               i.frame_update ? hexnum(static_cast<std::uint32_t>(*i.frame_update)) : none(),
-               i.ttl_update ? on_off(*i.ttl_update != 0) : none()});
+std::string port_kind_of(const PortInfo &i) {
+    // kelfd has no command that names a port's kind: it follows the port
+    // numbering kelfd brings a switch up with, except that a card port
+    // reporting an Ethernet interface mode is an Ethernet port whatever
+    // its number.
+    std::string k = port_kind(i.port);
+    if (k == "pcie" && i.mode && *i.mode != kModeDisabled) return "ethernet";
+    return k;
+}
+
+std::string eth_mode_name(int mode) {
+    switch (mode) {
+        case kModeDisabled: return "disabled";
+        case kModeSgmii: return "sgmii";
+        case kMode1000BaseX: return "1000base-x";
+        case kMode10GBaseSr: return "10gbase-sr";
+        case kMode25GBaseSr: return "25gbase-sr";
+        case kMode40GBaseSr4: return "40gbase-sr4";
+        case kMode100GBaseSr4: return "100gbase-sr4";
+        default: return "mode " + std::to_string(mode);
     }
-    return out(t);
+}
+
+std::string speed_text(int mbps) {
+    if (mbps <= 0) return "-";
+    if (mbps % 1000 == 0) return std::to_string(mbps / 1000) + "G";
+    if (mbps > 1000) return std::to_string(mbps / 1000) + "." + std::to_string(mbps % 1000 / 100) + "G";
+    return std::to_string(mbps) + "M";
+}
+
+namespace {
+
+std::string port_state_name(int st) {
+    switch (st) {
+        case kStateUp: return "up";
+        case kStateAdminDown: return "admin-down";
+        case kStateAdminPowerDown: return "admin-powerdown";
+        case kStateBist: return "bist";
+        case kStateDown: return "down";
+        default: return "state " + std::to_string(st);
+    }
+}
+
+// What a port's mask lets it forward to, shortly: "all others" for the
+// start-up mesh, "none", or the list.
+Cell mask_summary(const PortInfo &i) {
+    if (!i.mask) return none();
+    const std::vector<int> &m = *i.mask;
+    std::string text;
+    if (m.empty()) text = "none";
+    else if (m.size() == 46 && i.port >= 1 && i.port <= 47 &&
+             std::find(m.begin(), m.end(), i.port) == m.end())
+        text = "all others";
+    else if (m.size() == 47)
+        text = "all";
+    else
+        text = format_port_list(m);
+    return {Json(m), text};
+}
+
+}  // namespace
+
+Output print_ports(const std::vector<PortInfo> &p, bool details) {
+    std::vector<Table::Column> cols = {{"port", "PORT"},   {"kind", "KIND"},         {"link", "LINK"},
+                                       {"mode", "MODE"},   {"speed", "SPEED"},       {"loopback", "LOOPBACK"},
+                                       {"mask", "FORWARDS TO"}};
+    if (details)
+        for (Table::Column c : std::vector<Table::Column>{{"state", "STATE"},
+                                                          {"parser", "PARSER"},
+                                                          {"frame_update", "FRAME-UPDATE"},
+                                                          {"ttl_update", "TTL-UPDATE"}})
+            cols.push_back(c);
+    Table t("ports", cols);
+    for (const auto &i : p) {
+        Cell mode = i.mode ? Cell{eth_mode_name(*i.mode), eth_mode_name(*i.mode)} : none();
+        Cell speed = i.speed ? Cell{*i.speed, speed_text(*i.speed)} : none();
+        Cell loop = i.loopback ? (*i.loopback == 0 ? Cell{"off", "off"} : num(*i.loopback)) : none();
+        std::vector<Cell> row = {num(i.port),
+                                 str(port_kind_of(i)),
+                                 i.link ? Cell{*i.link != 0, *i.link != 0 ? "up" : "down"} : none(),
+                                 mode,
+                                 speed,
+                                 loop,
+                                 mask_summary(i)};
+        if (details) {
+            row.push_back(i.state ? str(port_state_name(*i.state)) : none());
+            row.push_back(opt(i.parser));
+            row.push_back(i.frame_update ? hexnum(static_cast<std::uint32_t>(*i.frame_update)) : none());
+            row.push_back(i.ttl_update ? on_off(*i.ttl_update != 0) : none());
+        }
+        t.row(std::move(row));
+    }
+    return out(t);  // speeds in Mb/s in JSON, with their unit in text
 }
 
 Output print_links(const std::vector<std::pair<int, int>> &links) {

@@ -219,16 +219,19 @@ TEST(Requests, MultiRequestCommandsSendOneRequestPerValue) {
     EXPECT_EQ(d.requests[1][0], KEL_SET_TTL_UPDATE);
     EXPECT_EQ(d.requests[3][246], 2);
 
-    // port show reads six properties of each port.
+    // port show reads the port's state record, its link and its mask; -d
+    // adds three properties.
     d.requests.clear();
-    ASSERT_EQ(run(d, words("port show 7")).status, 0);
+    ASSERT_EQ(run(d, words("port show 7 -d")).status, 0);
     d.requests = d.sent();
     std::vector<int> codes;
     for (const auto &q : d.requests) {
         codes.push_back(q[0]);
-        EXPECT_EQ(q[246], 7);
+        if (q[0] == KEL_GET_PORT_STATE) EXPECT_EQ(q[144], 7);          // if_kel_lbg.lbg
+        else if (q[0] == KEL_GET_PORT_MASK) EXPECT_EQ(q[8], 0x80);     // ingress bit 7
+        else EXPECT_EQ(q[246], 7);
     }
-    EXPECT_EQ(codes, (std::vector<int>{63, 75, 76, 82, 84, 86}));
+    EXPECT_EQ(codes, (std::vector<int>{115, 63, 82, 84, 86, 17}));
 
     // The mask of each shown port is asked for alone.
     d.requests.clear();

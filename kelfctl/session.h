@@ -89,6 +89,7 @@ enum class PortFamily {
     Mask,     // 1 to 47: port masks
     Counted,  // 0 to 48: counters
     RuleIn,   // 1 to 48 and 50000 to 50003: a rule's in-port
+    Any,      // 0 to 48 and 50000 to 50003: the port table
 };
 constexpr int kCardPorts = KEL_MAX_PORTS;
 constexpr int kInternalFirst = 50000, kInternalLast = 50003;

@@ -98,7 +98,14 @@ void held_remove(Session &s, int group, std::int64_t id) {
 
 std::vector<int> groups_with_rule(Session &s, std::int64_t id) {
     std::vector<int> found;
+    auto &held = s.cache[s.unit].rules;
     for (int g = 0; g < KEL_MAX_GROUPS; ++g) {
+        // A group the session holds is searched without asking kelfd again.
+        if (auto h = held.find(g); h != held.end()) {
+            if (std::any_of(h->second.begin(), h->second.end(), [&](const RuleSpec &r) { return r.id == id; }))
+                found.push_back(g);
+            continue;
+        }
         std::vector<int> ids = rule_ids(s, g);
         if (std::find(ids.begin(), ids.end(), static_cast<int>(id & 0xFFFF)) == ids.end()) continue;
         if (query_rule(s, g, id)) found.push_back(g);
@@ -150,11 +157,11 @@ void forget_lbgs(Session &s) { s.cache[s.unit].lbgs.reset(); }
 void forget_mirrors(Session &s) { s.cache[s.unit].mirrors.reset(); }
 
 std::vector<RuleRef> rules_using(Session &s, RuleSpec::Action action, int target) {
-    std::vector<int> all;
-    for (int g = 0; g < KEL_MAX_GROUPS; ++g) all.push_back(g);
+    // Through the session's copy of each group: a batch reads them once.
     std::vector<RuleRef> refs;
-    for (const RuleSpec &r : read_rules(s, all))
-        if (r.action == action && r.target == target) refs.push_back({r.group, r.id});
+    for (int g = 0; g < KEL_MAX_GROUPS; ++g)
+        for (const RuleSpec &r : group_rules(s, g))
+            if (r.action == action && r.target == target) refs.push_back({r.group, r.id});
     return refs;
 }
 

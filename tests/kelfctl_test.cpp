@@ -267,12 +267,39 @@ TEST(Kelfctl, EveryReadOfAUnitThatIsNotUpExitsOne) {
                                           {"port", "link", "1-2"}, {"port", "show", "1"}, {"stats", "show", "1"},
                                           {"lbg", "list"}, {"-j", "mirror", "list"}, {"hash", "show", "l2"},
                                           {"mcast", "show", "1"}, {"gpio", "show", "4"}, {"reg", "read", "0"},
-                                          {"temp", "read", "0", "0x48", "1"}}) {
+                                          {"temp", "read", "0", "0x48", "1"}, {"temp", "read", "0", "0x48"},
+                                          {"lbg", "show", "0"}}) {
         read.insert(read.begin(), {"-u", "1"});
         auto r = kelfctl(d, read);
         EXPECT_EQ(r.status, 1) << read[2];
         EXPECT_NE(r.err.find("kelfctl: unit 1 is not up: kelfd runs 1 switch\n"), std::string::npos) << r.err;
     }
+}
+
+// The port table on fmsim: what each kind of port reports, in words.
+TEST(Kelfctl, PortTableAndTemperaturesOnFmsim) {
+    DaemonProcess d;
+    auto r = kelfctl(d, {"-j", "port", "show", "0,1,41,50000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto ports = nlohmann::json::parse(r.out)["ports"];
+    ASSERT_EQ(ports.size(), 4u);
+    EXPECT_EQ(ports[0]["kind"], "cpu");
+    EXPECT_EQ(ports[1]["kind"], "ethernet");
+    EXPECT_EQ(ports[1]["mode"], "25gbase-sr");
+    EXPECT_EQ(ports[1]["speed"], 25000);
+    EXPECT_EQ(ports[1]["loopback"], "off");
+    EXPECT_EQ(ports[2]["kind"], "pcie");
+    EXPECT_EQ(ports[2]["mode"], "disabled");
+    EXPECT_EQ(ports[3]["kind"], "internal");
+    ASSERT_EQ(kelfctl(d, {"port", "set", "2", "loopback", "1"}).status, 0);
+    EXPECT_EQ(nlohmann::json::parse(kelfctl(d, {"-j", "port", "show", "2"}).out)["ports"][0]["loopback"], 1);
+    auto text = kelfctl(d, {"port", "show", "2"});
+    EXPECT_NE(text.out.find("25gbase-sr  25G"), std::string::npos) << text.out;
+
+    // The sensors power up with their reading in register 0.
+    auto temp = kelfctl(d, {"temp", "read", "0", "0x48"});
+    EXPECT_NE(temp.out.find(" 41 \u00b0C\n"), std::string::npos) << temp.out << temp.err;
+    EXPECT_EQ(nlohmann::json::parse(kelfctl(d, {"-j", "temp", "read", "1", "0x49"}).out)["celsius"], 44);
 }
 
 TEST(Kelfctl, CountersAsATableAndWatchedAsJsonLines) {

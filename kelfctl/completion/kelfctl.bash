@@ -89,10 +89,11 @@ _kelfctl() {
                 *) words_kw="group id -d -s" ;;
             esac ;;
         rule/list) words_kw="group -d -s" ;;
-        lbg/delete) words_kw=$(_kelfctl_live lbg '"lbg":') ;;
+        lbg/delete|lbg/show) [[ $prev == "$cmd" ]] && words_kw=$(_kelfctl_live lbg '"lbg":') ;;
         mirror/delete|mirror/show|mirror/add-port|mirror/delete-port|mirror/vlan)
             [[ $prev == "$cmd" ]] && words_kw=$(_kelfctl_live mirror '"mirror":') ;;
         stats/watch) words_kw="interval count" ;;
+        port/show|stats/show|temp/read) words_kw="-d" ;;
         config/set|cfg/set) words_kw="pairs fan-in isolated mesh" ;;
         mask/set) words_kw="to all none" ;;
         port/set)
