@@ -63,6 +63,33 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// Each round trip's own time, in milliseconds.
+std::vector<double> latencies_ms(const kelfclient::Client &c, int n) {
+    unsigned char req[8] = {KEL_INIT};
+    std::vector<double> out;
+    for (int i = 0; i < n; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        std::int32_t r;
+        if (!c.status(req, sizeof req, &r)) std::exit(1);
+        out.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return out;
+}
+
+// Connections that connect and never send.
+std::vector<int> silent_clients(const std::string &path, int n) {
+    std::vector<int> fds;
+    for (int i = 0; i < n; ++i) {
+        int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+        if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) fds.push_back(s);
+        else if (s >= 0) ::close(s);
+    }
+    return fds;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -95,5 +122,14 @@ int main(int argc, char **argv) {
     std::printf("kelfd    %.0f round trips/s\n", median(k));
     std::printf("baseline %.0f round trips/s\n", median(b));
     std::printf("ratio    %.3f (kelfd / baseline, median of per-round ratios)\n", median(ratio));
+
+    // A real client's round trip, alone and with 6 silent connections open.
+    std::vector<double> alone = latencies_ms(kelfd, per_round);
+    std::vector<int> silent = silent_clients(daemon.socket_path(), 6);
+    std::vector<double> beside = latencies_ms(kelfd, per_round);
+    for (int fd : silent) ::close(fd);
+    std::printf("round trip alone              median %.3f ms\n", median(alone));
+    std::printf("round trip beside %zu silent    median %.3f ms, max %.3f ms\n", silent.size(),
+                median(beside), *std::max_element(beside.begin(), beside.end()));
     return 0;
 }

@@ -14,7 +14,7 @@
 #include "daemon.h"
 #include "daemon_process.h"
 #include "fmsim.h"
-#include "life.h"
+#include "startup.h"
 
 namespace {
 

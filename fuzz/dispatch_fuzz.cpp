@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes, as the control socket would deliver them, to the
 // dispatcher on the simulated switch. Any crash, sanitizer report or leak is
-// a finding.
+// a finding. Each input starts from a fresh daemon on two fresh switches.
+#include <kelfd/kel_lib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include "daemon.h"
 #include "dispatch.h"
 #include "fmsim.h"
-#include <kelfd/kel_lib.h>
 
 namespace {
 kelf::Dispatcher *dispatcher;
@@ -18,8 +19,6 @@ kelf::Dispatcher *dispatcher;
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // The daemon's messages are not the subject; keep the fuzzer's output readable.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) return 0;
-    fmsim_set_switches(2);
-    kel_inserted = 2;
     static kelf::Dispatcher d;
     dispatcher = &d;
     return 0;
@@ -27,6 +26,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     kelf::Dispatcher &d = *dispatcher;
+    // Every input starts from fresh switches and empty tables, so a finding
+    // reproduces from its own input alone.
+    fmsim_set_switches(2);
+    kelf::reset_state();
+    kel_inserted = 2;
     d.clear();
     // One receive takes at most one buffer; the rest never reaches the daemon.
     std::memcpy(d.buffer().raw, data, size < KEL_BUF_SIZE ? size : KEL_BUF_SIZE);

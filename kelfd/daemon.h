@@ -1,4 +1,6 @@
-// daemon.h - process-wide state of the daemon's life.
+// daemon.h - the daemon's process-wide state and the commands about the
+// daemon itself rather than one switch: the count of switches brought up,
+// the link table the events keep, and the stay-up flag.
 #pragma once
 
 #include <atomic>
@@ -20,7 +22,27 @@ extern fm_semaphore seqSem;
 // Set and read by the stay-up commands, read by the shutdown.
 extern fm_bool sw_remain;
 
+// KEL_GET_DEV_NUM: the number of switches brought up.
+int kel_get_dev_num_fn();
+// KEL_GET_PORT_LINK: the link state of port 1..48 of unit 0..7, else -1.
+int kel_get_port_link_fn(int unit, int port);
+// KEL_SET_SW_REMAIN: stores the low byte of val; 0.
+int kel_set_sw_remain_fn(int val);
+// KEL_GET_SW_REMAIN: the flag, widened without its sign.
+int kel_get_sw_remain_fn();
+
 namespace kelf {
+
 // True when unit names a switch that the bring-up has brought up.
-inline bool unit_inserted(int unit) { return unit >= 0 && unit < kel_inserted; }
+inline bool unit_inserted(int unit) {
+    return unit >= 0 && unit < kel_inserted;
+}
+
+// Brings every table of the daemon back to its state before the start-up:
+// rule tables and port sets, the recorded configurations, the link table
+// and insertion reports, a noted stop request, the switch count and the
+// stay-up flag. The
+// switches themselves are the SDK's; tests reset fmsim beside this.
+void reset_state();
+
 }  // namespace kelf

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon.h"
 #include "device/platform_access.h"
 #include "device/port_properties.h"
 #include "device/statistics.h"
 #include "distribution/distribution.h"
 #include "events.h"
+#include "messages.h"
 #include "ports/ports.h"
 #include "rules/rules.h"
 
@@ -29,33 +31,39 @@ using Handler = int (*)(kel_buf &);
 struct Row {
     Shape shape = Shape::Unknown;
     Handler fn = nullptr;
-    std::uint16_t off = 0;   // record reply: first byte in the buffer
-    std::uint16_t size = 0;  // record reply: length
+    std::uint16_t off = 0;      // record reply: first byte in the buffer
+    std::uint16_t size = 0;     // record reply: length
     std::int16_t ret_off = -1;  // record reply: where the result goes, -1 nowhere
 };
 
 constexpr std::size_t kCodes = 204;  // codes 0 .. 203 have rows
 
-Row status(Handler fn) { return {Shape::Status, fn, 0, 4, -1}; }
+Row status(Handler fn) {
+    return {Shape::Status, fn, 0, 4, -1};
+}
 Row record(Handler fn, std::size_t off, std::size_t size, int ret_off) {
     return {Shape::Record, fn, static_cast<std::uint16_t>(off), static_cast<std::uint16_t>(size),
             static_cast<std::int16_t>(ret_off)};
 }
 
 // Record replies, by their place in the buffer.
-constexpr std::size_t kQueryList = offsetof(if_kel_t, kel_query_list);             // 254, 8200
-constexpr std::size_t kQueryListRet = offsetof(if_kel_t, kel_query_list.ret);      // 8450
-constexpr std::size_t kRuleStat = offsetof(if_kel_t, kel_rule_stat);               // 8454, 12
-constexpr std::size_t kStat = offsetof(if_kel_t, kel_stat);                        // 8494, 820
-constexpr std::size_t kL2Hash = offsetof(if_kel_t, l2_hash);                       // 9314, 44
-constexpr std::size_t kL3Hash = offsetof(if_kel_t, l3_hash);                       // 9358, 50
-constexpr std::size_t kLbgList = offsetof(if_kel_lbg_t, kel_query_list);           // 8, 136
-constexpr std::size_t kLbgListRet = offsetof(if_kel_lbg_t, kel_query_list.ret);    // 140
-constexpr std::size_t kMask = offsetof(if_kel_mask_t, mask);                       // 8, 36
-constexpr std::size_t kMaskRet = offsetof(if_kel_mask_t, mask.ret_val);            // 40
+constexpr std::size_t kQueryList = offsetof(if_kel_t, kel_query_list);           // 254, 8200
+constexpr std::size_t kQueryListRet = offsetof(if_kel_t, kel_query_list.ret);    // 8450
+constexpr std::size_t kRuleStat = offsetof(if_kel_t, kel_rule_stat);             // 8454, 12
+constexpr std::size_t kStat = offsetof(if_kel_t, kel_stat);                      // 8494, 820
+constexpr std::size_t kL2Hash = offsetof(if_kel_t, l2_hash);                     // 9314, 44
+constexpr std::size_t kL3Hash = offsetof(if_kel_t, l3_hash);                     // 9358, 50
+constexpr std::size_t kLbgList = offsetof(if_kel_lbg_t, kel_query_list);         // 8, 136
+constexpr std::size_t kLbgListRet = offsetof(if_kel_lbg_t, kel_query_list.ret);  // 140
+constexpr std::size_t kMask = offsetof(if_kel_mask_t, mask);                     // 8, 36
+constexpr std::size_t kMaskRet = offsetof(if_kel_mask_t, mask.ret_val);          // 40
 
-Row query_list(Handler fn) { return record(fn, kQueryList, sizeof(kel_query_list_t), kQueryListRet); }
-Row lbg_list(Handler fn) { return record(fn, kLbgList, sizeof(kel_lbg_query_list_t), kLbgListRet); }
+Row query_list(Handler fn) {
+    return record(fn, kQueryList, sizeof(kel_query_list_t), kQueryListRet);
+}
+Row lbg_list(Handler fn) {
+    return record(fn, kLbgList, sizeof(kel_lbg_query_list_t), kLbgListRet);
+}
 
 // Each subsystem registers its handlers here and nowhere else. A row whose
 // handler is not there yet answers as an unknown command.
@@ -82,8 +90,9 @@ std::array<Row, kCodes> make_table() {
         kRuleStat, sizeof(kel_rule_stat_t), -1);
     t[KEL_ENTRY_REMOVE] = status(
         [](kel_buf &b) { return kel_entry_remove_fn(b.kel.unit, b.kel.rule_id, b.kel.group); });
-    t[KEL_ENTRY_QUERY] = {Shape::QueryRule,
-                          [](kel_buf &b) { return kel_entry_query_fn(b.kel.unit, &b.kel.kel_mem); }};
+    t[KEL_ENTRY_QUERY] = {Shape::QueryRule, [](kel_buf &b) {
+                              return kel_entry_query_fn(b.kel.unit, &b.kel.kel_mem);
+                          }};
     t[KEL_ENTRY_QUERY_LIST] = query_list([](kel_buf &b) {
         return kel_entry_query_list_fn(b.kel.unit, b.kel.group, &b.kel.kel_query_list);
     });
@@ -102,7 +111,8 @@ std::array<Row, kCodes> make_table() {
 
     // Daemon life and switch events.
     t[KEL_GET_DEV_NUM] = status([](kel_buf &) { return kel_get_dev_num_fn(); });
-    t[KEL_GET_PORT_LINK] = status([](kel_buf &b) { return kel_get_port_link_fn(b.kel.unit, b.kel.port); });
+    t[KEL_GET_PORT_LINK] =
+        status([](kel_buf &b) { return kel_get_port_link_fn(b.kel.unit, b.kel.port); });
 
     // Traffic distribution.
     t[KEL_SET_L2_HASH] =
@@ -244,7 +254,9 @@ Dispatcher::Dispatcher() {
     std::memset(&query_, 0, sizeof query_);
 }
 
-void Dispatcher::clear() { std::memset(&buf_, 0, sizeof buf_); }
+void Dispatcher::clear() {
+    std::memset(&buf_, 0, sizeof buf_);
+}
 
 Reply Dispatcher::dispatch() {
     // Every request starts from a clean status: a no-action code answers 0,
@@ -254,29 +266,35 @@ Reply Dispatcher::dispatch() {
     std::uint32_t code;
     std::memcpy(&code, buf_.raw, sizeof code);
     const Row *row = code < kCodes ? &kTable[code] : nullptr;
-    bool known = row != nullptr && row->shape != Shape::Unknown &&
-                 (row->fn != nullptr || row->shape == Shape::NoAction || row->shape == Shape::Refused);
+    bool known =
+        row != nullptr && row->shape != Shape::Unknown &&
+        (row->fn != nullptr || row->shape == Shape::NoAction || row->shape == Shape::Refused);
     if (!known) {
-        std::puts("keld: Unknown command");
+        std::puts(kelf::msg::kUnknownCommand);
         std::fflush(stdout);
         ret_fn_ = -1;
         return {&ret_fn_, sizeof ret_fn_};
     }
     switch (row->shape) {
-        case Shape::NoAction: break;
-        case Shape::Refused: ret_fn_ = -1; break;
-        case Shape::Status: ret_fn_ = row->fn(buf_); break;
+        case Shape::NoAction:
+            break;
+        case Shape::Refused:
+            ret_fn_ = -1;
+            break;
+        case Shape::Status:
+            ret_fn_ = row->fn(buf_);
+            break;
         case Shape::Record:
             ret_fn_ = row->fn(buf_);
-            if (row->ret_off >= 0)
-                std::memcpy(buf_.raw + row->ret_off, &ret_fn_, sizeof ret_fn_);
+            if (row->ret_off >= 0) std::memcpy(buf_.raw + row->ret_off, &ret_fn_, sizeof ret_fn_);
             return {buf_.raw + row->off, row->size};
         case Shape::QueryRule:
             ret_fn_ = row->fn(buf_);
             std::memcpy(&query_.kel_mem, &buf_.kel.kel_mem, sizeof query_.kel_mem);
             query_.ret = ret_fn_;
             return {&query_, sizeof query_};
-        case Shape::Unknown: break;
+        case Shape::Unknown:
+            break;
     }
     return {&ret_fn_, sizeof ret_fn_};
 }

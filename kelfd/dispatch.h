@@ -3,10 +3,10 @@
 // and build record replies in place; they never see a socket.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <cstddef>
 #include <cstdint>
-
-#include <kelfd/kel_lib.h>
 
 namespace kelf {
 

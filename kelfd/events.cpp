@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "daemon.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 std::atomic<int> link_state[KEL_MAX_UNITS][KEL_MAX_PORTS + 1];
@@ -19,6 +20,7 @@ namespace kelf {
 namespace {
 
 std::atomic<DriverCall> driver_call{driver_device_call};
+std::atomic<const char *> driver_device{kDriverDevice};
 // Bit sw set once switch sw reported itself inserted (switches 0..31).
 std::atomic<unsigned> reported{0};
 
@@ -35,7 +37,7 @@ Stamp now() {
 }
 
 void switch_inserted(fm_int sw) {
-    std::printf("Switch #%d inserted!\n", sw);
+    std::printf(kelf::msg::kSwitchInserted, sw);
     std::fflush(stdout);
     if (sw >= 0 && sw < 32) reported.fetch_or(1u << sw);
     // The start-up reads the flag after it stores numSw; this side stores the
@@ -50,8 +52,8 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
     std::memcpy(&status, &ev.linkStatus, sizeof status);
     const bool up = status != FM_PORT_STATUS_LINK_DOWN;
     if (start_flag.load() == 2) {
-        std::printf("%d.%d.%d %d:%d:%d port event: unit %d port %d is %s\n", t.day, t.month, t.year,
-                    t.hour, t.min, t.sec, sw, static_cast<int>(ev.port), up ? "up" : "down");
+        std::printf(kelf::msg::kPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw,
+                    static_cast<int>(ev.port), up ? "up" : "down");
         std::fflush(stdout);
     }
     if (sw >= 0 && sw < KEL_MAX_UNITS && ev.port <= KEL_MAX_PORTS)
@@ -82,22 +84,24 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
 void logical_port_event(fm_int sw, const fm_eventLogicalPort &ev) {
     Stamp t = now();
     if (start_flag.load() != 2) return;
-    std::printf(
-        "%d.%d.%d %d:%d:%d lport event: unit %d port %d pepId %d pepLogicalPort %d "
-        "portCreated %d\n",
-        t.day, t.month, t.year, t.hour, t.min, t.sec, sw, ev.firstPort, ev.pepId, ev.pepLogicalPort,
-        ev.portCreated);
+    std::printf(kelf::msg::kLogicalPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw,
+                ev.firstPort, ev.pepId, ev.pepLogicalPort, ev.portCreated);
     std::fflush(stdout);
 }
 
 }  // namespace
 
 void driver_device_call(const fm10k_cmd &cmd) {
-    int fd = ::open(kDriverDevice, O_RDONLY | O_CLOEXEC);
+    // Opened and closed around each request: the driver may go and come back.
+    int fd = ::open(driver_device.load(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     fm10k_cmd c = cmd;  // the driver may write its answer back
     (void)::ioctl(fd, kSetLinkProp, &c);
     ::close(fd);
+}
+
+const char *set_driver_device(const char *path) {
+    return driver_device.exchange(path != nullptr ? path : kDriverDevice);
 }
 
 DriverCall set_driver_call(DriverCall call) {
@@ -137,14 +141,4 @@ void eventHandler(fm_int event, fm_int sw, void *ptr) {
         default:
             break;  // the daemon has no use for other events
     }
-}
-
-int kel_get_dev_num_fn() {
-    return kel_inserted;
-}
-
-int kel_get_port_link_fn(int unit, int port) {
-    if (port < 1 || port > KEL_MAX_PORTS) return -1;
-    if (unit < 0 || unit >= KEL_MAX_UNITS) return -1;
-    return link_state[unit][port].load();
 }

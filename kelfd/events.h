@@ -2,11 +2,12 @@
 // the record that tells the kernel driver a port's link properties.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <array>
 #include <atomic>
 
 #include "fm_sdk.h"
-#include <kelfd/kel_lib.h>
 
 // The kernel driver's request record (SET_LINK_PROP), host byte order.
 struct fm10k_cmd {
@@ -24,11 +25,6 @@ extern std::atomic<int> link_state[KEL_MAX_UNITS][KEL_MAX_PORTS + 1];
 
 // The callback given to fmInitialize; runs on the SDK's event thread.
 void eventHandler(fm_int event, fm_int sw, void *ptr);
-
-// KEL_GET_DEV_NUM: the number of switches brought up.
-int kel_get_dev_num_fn();
-// KEL_GET_PORT_LINK: the link state of port 1..48 of unit 0..7, else -1.
-int kel_get_port_link_fn(int unit, int port);
 
 namespace kelf {
 
@@ -51,6 +47,9 @@ void send_link_prop(const LinkProp &in_param);
 using DriverCall = void (*)(const fm10k_cmd &cmd);
 DriverCall set_driver_call(DriverCall call);
 void driver_device_call(const fm10k_cmd &cmd);
+// The device driver_device_call opens (kDriverDevice; tests name a file of
+// their own). nullptr puts the default back. Returns the previous one.
+const char *set_driver_device(const char *path);
 
 // True once switch sw has reported itself inserted. The start-up asks it
 // for the last switch: the report may come before the start-up learns how

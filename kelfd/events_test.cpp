@@ -4,17 +4,20 @@
 #include "events.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <regex>
 #include <vector>
 
 #include "daemon.h"
-#include "testing/driver_recorder.h"
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_switch.h"
+#include "testing/driver_recorder.h"
+#include "testing/harness.h"
 
 namespace {
 
@@ -24,11 +27,8 @@ using kelftest::taken;
 class Events : public testing::Test {
 protected:
     void SetUp() override {
-        fmsim_set_switches(2);
-        kel_inserted = 2;
-        start_flag = 0;
+        kelftest::fresh_daemon(2);
         numSw = 2;
-        kelf::reset_events();
         kelf::set_driver_call(recorder);
         taken();
     }
@@ -170,6 +170,28 @@ TEST_F(Events, DeviceCountAndPortLinkCommands) {
     EXPECT_EQ(request(d, KEL_GET_PORT_LINK, 7, 2), 1) << "any unit the table holds";
     for (auto [unit, port] : {std::pair{0, 0}, {0, 49}, {0, -1}, {8, 1}, {-1, 1}, {0x7fffffff, 1}})
         EXPECT_EQ(request(d, KEL_GET_PORT_LINK, unit, port), -1) << unit << " " << port;
+}
+
+int open_descriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// The driver's device is opened and closed around each request: a daemon
+// that sees many link events never runs out of descriptors.
+TEST_F(Events, TheDriverDeviceIsClosedAfterEveryRequest) {
+    char path[] = "/tmp/kelfd-driver-XXXXXX";
+    int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    kelf::set_driver_call(nullptr);  // the real device call
+    kelf::set_driver_device(path);
+    const int before = open_descriptors();
+    for (int i = 0; i < 500; ++i) port_event(0, 1 + i % 40, FM_PORT_STATUS_LINK_UP);
+    EXPECT_EQ(open_descriptors(), before);
+    kelf::set_driver_device(nullptr);
+    ::unlink(path);
 }
 
 }  // namespace

@@ -3,20 +3,21 @@
 #include "server.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <kelfd/kel_lib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
-
-#include <kelfd/kel_lib.h>
+#include <vector>
 
 namespace {
 
@@ -108,7 +109,7 @@ TEST_F(ServerTest, SocketIsOwnerOnlyAndAStaleFileDoesNotStopTheStart) {
     ::umask(0);
     start();
     ::umask(022);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -178,6 +179,98 @@ TEST_F(ServerTest, AClientThatGoesAwayBeforeTheReplyDoesNotEndTheServer) {
         ::close(s);
     }
     EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+}
+
+// True when nothing has come back on s yet and it is still open.
+bool still_waiting(int s) {
+    unsigned char b;
+    ssize_t n = ::recv(s, &b, 1, MSG_DONTWAIT);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+TEST_F(ServerTest, SilentClientsDelayNobodyAndAreAnsweredAfterTheirTimeout) {
+    start(1500ms);
+    std::vector<int> silent;
+    for (int i = 0; i < 6; ++i) {
+        silent.push_back(connect_to(path_));
+        ASSERT_GE(silent.back(), 0);
+    }
+    // Served while all six still wait: no receive time-out was spent on them.
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+    EXPECT_EQ(status_of(ask_code(KEL_GET_POWER)), -1);
+    for (int s : silent) EXPECT_TRUE(still_waiting(s));
+    // A waiter that speaks late is still served as it always was.
+    unsigned char init[8] = {KEL_INIT};
+    ASSERT_EQ(::send(silent[3], init, 8, 0), 8);
+    EXPECT_EQ(status_of(read_all(silent[3])), 0);
+    // The others get the empty request's status once their time is up.
+    for (int s : silent) {
+        if (s != silent[3]) EXPECT_EQ(status_of(read_all(s)), 0);
+        ::close(s);
+    }
+}
+
+TEST_F(ServerTest, AStopEndsTheLoopWhileClientsStaySilent) {
+    start();
+    int s = connect_to(path_);
+    ASSERT_GE(s, 0);
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);  // s is held now
+    auto t0 = std::chrono::steady_clock::now();
+    stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, kelf::ControlServer::kReceiveTimeout);
+    EXPECT_TRUE(read_all(s).empty()) << "closed without a reply";
+    ::close(s);
+}
+
+TEST_F(ServerTest, PastTheLimitTheLongestWaiterMakesRoom) {
+    start();
+    std::vector<int> silent;
+    for (std::size_t i = 0; i <= kelf::ControlServer::kMaxPending; ++i) {
+        silent.push_back(connect_to(path_));
+        ASSERT_GE(silent.back(), 0);
+        // One at a time, so the order of arrival is known.
+        EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+    }
+    EXPECT_TRUE(read_all(silent.front()).empty()) << "the first waiter was let go";
+    for (std::size_t i = 1; i < silent.size(); ++i) EXPECT_TRUE(still_waiting(silent[i])) << i;
+    for (int s : silent) ::close(s);
+}
+
+std::atomic<int> poll_failures{0}, accept_failures{0};
+
+int failing_poll(pollfd *fds, nfds_t n, int timeout) {
+    if (poll_failures > 0) {
+        --poll_failures;
+        errno = ENOMEM;
+        return -1;
+    }
+    return ::poll(fds, n, timeout);
+}
+
+int failing_accept(int fd, sockaddr *a, socklen_t *len, int flags) {
+    if (accept_failures > 0) {
+        --accept_failures;
+        errno = EMFILE;
+        return -1;
+    }
+    return ::accept4(fd, a, len, flags);
+}
+
+TEST_F(ServerTest, PollAndAcceptFailuresPauseTheLoopButNeverEndIt) {
+    poll_failures = 3;
+    accept_failures = 3;
+    kelf::ControlServer::set_syscalls(failing_poll, failing_accept);
+    testing::internal::CaptureStderr();
+    start();
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+    stop();
+    std::string err = testing::internal::GetCapturedStderr();
+    kelf::ControlServer::set_syscalls(nullptr, nullptr);
+    EXPECT_EQ(poll_failures, 0);
+    EXPECT_EQ(accept_failures, 0);
+    // Each kind of failure is reported once, however long it lasts.
+    EXPECT_EQ(err, std::string("accept: ") + std::strerror(ENOMEM) +
+                       "\naccept: " + std::strerror(EMFILE) + "\n");
 }
 
 }  // namespace

@@ -54,4 +54,24 @@ TEST(Daemon, ASocketPathTooLongEndsTheStartWithStatusOne) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(Daemon, HelpAndVersionStartNothing) {
+    // A run directory of its own: a pid file or socket there would show a start.
+    DaemonProcess::Options o;
+    o.args = {"--version"};
+    o.wait_ready = false;
+    DaemonProcess probe(o);
+    ASSERT_EQ(probe.wait_exit(10s), 0);
+    for (const char *arg : {"-h", "--help", "--version"}) {
+        DaemonProcess::Result r = probe.run(KELFD_BINARY_PATH, {arg}, 10s);
+        EXPECT_EQ(r.status, 0) << arg;
+        if (std::string(arg) == "--version")
+            EXPECT_EQ(r.out, "kelfd 0.1.0\n");
+        else
+            EXPECT_NE(r.out.find("usage: kelfd"), std::string::npos) << arg;
+        EXPECT_EQ(r.out.find("KELF daemon"), std::string::npos) << arg << ": no start";
+    }
+    EXPECT_FALSE(std::filesystem::exists(probe.pid_path()));
+    EXPECT_FALSE(std::filesystem::exists(probe.socket_path()));
+}
+
 }  // namespace

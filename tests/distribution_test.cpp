@@ -183,7 +183,7 @@ TEST(Distribution, RulesRedirectToAGroupAndMirrorToAMirror) {
     ASSERT_EQ(status_of(ask(c, &mir)), 0);
 
     std::vector<unsigned char> rule = kel_req(KEL_SET_RULE);
-    as_kel(rule)->action = 0x2000;
+    as_kel(rule)->action = KEL_ACT_LBG;
     as_kel(rule)->kel_mem.port = 4;
     as_kel(rule)->kel_mem.redir_port = g;
     EXPECT_EQ(status_of(ask(c, rule.data(), rule.size())), 1);
@@ -199,7 +199,7 @@ TEST(Distribution, RulesRedirectToAGroupAndMirrorToAMirror) {
     ASSERT_EQ(r.size(), sizeof(kel_query_rule_t));
     kel_query_rule_t got;
     std::memcpy(&got, r.data(), sizeof got);
-    EXPECT_EQ(+got.kel_mem.rule_act, 8192);
+    EXPECT_EQ(+got.kel_mem.rule_act, KEL_ACT_LBG);
     EXPECT_EQ(+got.kel_mem.redir_port, g);
     EXPECT_EQ(+got.ret, 0);
 

@@ -36,7 +36,7 @@ TEST(RulesOverTheSocket, ARedirectRuleLivesFromAddToClear) {
     ask.kel_mem.rule_id = 2;
     kel_query_rule_t q;
     ASSERT_TRUE(c.call(&ask, sizeof ask, &q, sizeof q));
-    EXPECT_EQ(+q.kel_mem.rule_act, 32768);
+    EXPECT_EQ(+q.kel_mem.rule_act, KEL_ACT_REDIRECT);
     EXPECT_EQ(+q.kel_mem.redir_port, 7);
     if_kel_t list = request(KEL_ENTRY_QUERY_LIST);
     kel_query_list_t l;

@@ -6,6 +6,7 @@
 
 #include "daemon.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {
@@ -32,7 +33,7 @@ int kel_read_phy_fn(int unit, int phy_addr, int dev, int addr) {
     fm_status st = fmPlatformMdioRead(unit, kMdioBus, phy_addr, dev, addr, &data);
     // Register values are 0..65535, so -1 tells the client the read failed.
     if (st != FM_OK) {
-        cleanup(st, "get fmPlatformMdioRead");
+        cleanup(st, kelf::msg::kGetMdioRead);
         return -1;
     }
     return data;
@@ -41,7 +42,7 @@ int kel_read_phy_fn(int unit, int phy_addr, int dev, int addr) {
 int kel_write_phy_fn(int unit, int phy_addr, int dev, int addr, int val) {
     fm_status st =
         fmPlatformMdioWrite(unit, kMdioBus, phy_addr, dev, addr, static_cast<fm_uint16>(val));
-    cleanup(st, "get fmPlatformMdioWrite");
+    cleanup(st, kelf::msg::kGetMdioWrite);
     return st;
 }
 

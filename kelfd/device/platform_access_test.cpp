@@ -4,18 +4,18 @@
 #include <climits>
 #include <string>
 
-#include "device/device_test.h"
 #include "fm_sdk.h"
 #include "fmsim_platform.h"
+#include "testing/harness.h"
 
 namespace {
 
-using devtest::Answer;
-using devtest::line;
+using kelftest::Answer;
+using kelftest::line;
 
 constexpr std::size_t kData = offsetof(if_kel_t, kel_query_list.kel_id_list.id_list);
 
-class PlatformAccess : public devtest::DeviceTest {
+class PlatformAccess : public kelftest::DaemonTest {
 protected:
     unsigned char *data() { return raw() + kData; }
     static const unsigned char *data(const Answer &a) { return a.reply.data() + 4; }

@@ -9,6 +9,7 @@
 
 #include "daemon.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {
@@ -73,6 +74,7 @@ void print_switch_info(const fm_switchInfo &i) {
 
 int kel_add_vlan_promisc_fn(int unit, int port) {
     fm_status st = FM_OK;
+    kelf::CleanupOnce cleanup;  // a missing port would fail 8,188 times
     for (int v = kFirstPromiscVlan; v <= FM_MAX_VLAN; ++v) {
         auto vlan = static_cast<fm_uint16>(v);
         // A port that cannot carry tags joins untagged; only a second
@@ -90,6 +92,7 @@ int kel_add_vlan_promisc_fn(int unit, int port) {
 
 int kel_del_vlan_promisc_fn(int unit, int port) {
     fm_status st = FM_OK;
+    kelf::CleanupOnce cleanup;
     for (int v = kFirstPromiscVlan; v <= FM_MAX_VLAN; ++v) {
         st = fmDeleteVlanPort(unit, static_cast<fm_uint16>(v), port);
         cleanup(st, "fmDeleteVlanPort");
@@ -151,15 +154,6 @@ int kel_get_ttl_update_fn(int unit, int port) {
     return static_cast<std::uint8_t>(b);
 }
 
-int kel_set_sw_remain_fn(int val) {
-    sw_remain = static_cast<std::uint8_t>(val);
-    return 0;
-}
-
-int kel_get_sw_remain_fn() {
-    return static_cast<std::uint8_t>(sw_remain);
-}
-
 int kel_set_prbs_fn(int unit, int port, int pattern, int transmit) {
     if (!kelf::unit_inserted(unit)) return -1;
     const PrbsPattern *p = nullptr;
@@ -190,7 +184,7 @@ int kel_get_port_state_fn(int unit, int port, kel_lbg_query_list_t *list) {
     std::memcpy(words, entries, sizeof words);
     fm_status st = fmGetPortState(unit, port, &words[0], &words[1], &words[2]);
     std::memcpy(entries, words, sizeof words);
-    cleanup(st, "fm GetPortState");
+    cleanup(st, kelf::msg::kFmGetPortState);
     return st == FM_OK ? 0 : -1;
 }
 

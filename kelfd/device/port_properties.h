@@ -24,10 +24,6 @@ int kel_get_rframe_update_fn(int unit, int port);
 int kel_set_ttl_update_fn(int unit, int port, int val);
 int kel_get_ttl_update_fn(int unit, int port);
 
-// Stores the low byte of val; 0.
-int kel_set_sw_remain_fn(int val);
-int kel_get_sw_remain_fn();
-
 // Starts the PRBS pattern of order `pattern` (7, 9, 11, 15, 23 or 31) on a
 // port of an inserted unit: transmitting when `transmit` is non-zero,
 // checking otherwise. 0 or -1.

@@ -2,13 +2,13 @@
 // 820-byte record, what a refusal or failure leaves in it, and the reset.
 #include <cstddef>
 
-#include "device/device_test.h"
 #include "fm_sdk.h"
 #include "fmsim_counters.h"
+#include "testing/harness.h"
 
 namespace {
 
-using devtest::Answer;
+using kelftest::Answer;
 
 // Reply offset and switch-record offset of every counter copied by name.
 struct Pair {
@@ -54,10 +54,10 @@ std::uint64_t word(const void *base, std::size_t off) {
     return v;
 }
 
-class Statistics : public devtest::DeviceTest {
+class Statistics : public kelftest::DaemonTest {
 protected:
     void SetUp() override {
-        DeviceTest::SetUp();
+        DaemonTest::SetUp();
         // A different value in every 64-bit member, so that a copy from a
         // neighbouring member shows.
         std::memset(&c_, 0, sizeof c_);

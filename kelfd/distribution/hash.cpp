@@ -6,10 +6,10 @@
 
 #include "distribution.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {
-
 
 // A MAC mask travels as 6 bytes, the most significant first.
 fm_macaddr mac_from_bytes(const std::uint8_t b[6]) {
@@ -62,7 +62,7 @@ int kel_set_l2_hash_fn(int unit, kel_l2_hash_t *l2_hash) {
     if (set & KEL_HASH_PROFILE) key.profileIndex = static_cast<fm_int>(h.profile_index);
 
     st = fmSetSwitchAttribute(unit, FM_L2_HASH_KEY, &key);
-    cleanup(st, "set FM_L2_HASH_KEY");
+    cleanup(st, kelf::msg::kSetL2HashKey);
     return st;
 }
 
@@ -92,7 +92,7 @@ int kel_set_l3_hash_fn(int unit, kel_l3_hash_t *l3_hash) {
     if (set & KEL_HASH_PROFILE) cfg.profileIndex = static_cast<fm_int>(h.profile_index);
 
     st = fmSetSwitchAttribute(unit, FM_L3_HASH_CONFIG, &cfg);
-    cleanup(st, "set FM_L3_HASH_CONFIG");
+    cleanup(st, kelf::msg::kSetL3HashConfig);
     return st;
 }
 

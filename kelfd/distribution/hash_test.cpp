@@ -8,11 +8,11 @@
 #include "distribution.h"
 #include "fmsim.h"
 #include "fmsim_hash.h"
-#include "request_helper.h"
+#include "testing/harness.h"
 
 namespace {
 
-using disttest::send;
+using kelftest::send;
 
 // Member by member: the records have padding.
 bool same(const fm_L2HashKey &a, const fm_L2HashKey &b) {
@@ -80,7 +80,7 @@ kel_l3_hash_t full_l3(std::uint32_t set) {
 
 class HashTest : public testing::Test {
 protected:
-    void SetUp() override { fmsim_set_switches(1); }
+    void SetUp() override { kelftest::fresh_daemon(1); }
 
     fm_L2HashKey l2(int profile) {
         fm_L2HashKey k;
@@ -92,13 +92,13 @@ protected:
         EXPECT_TRUE(fmsim_l3_hash(0, profile, &c));
         return c;
     }
-    disttest::Answer set_l2(const kel_l2_hash_t &h) {
-        disttest::kel_request(d_, KEL_SET_L2_HASH);
+    kelftest::Answer set_l2(const kel_l2_hash_t &h) {
+        kelftest::kel_request(d_, KEL_SET_L2_HASH);
         std::memcpy(&d_.buffer().kel.l2_hash, &h, sizeof h);
         return send(d_);
     }
-    disttest::Answer set_l3(const kel_l3_hash_t &h) {
-        disttest::kel_request(d_, KEL_SET_L3_HASH);
+    kelftest::Answer set_l3(const kel_l3_hash_t &h) {
+        kelftest::kel_request(d_, KEL_SET_L3_HASH);
         std::memcpy(&d_.buffer().kel.l3_hash, &h, sizeof h);
         return send(d_);
     }
@@ -141,7 +141,7 @@ TEST_F(HashTest, EachL2BitChangesOnlyItsMembers) {
 
         fm_L2HashKey want = start;
         c.change(want);
-        disttest::Answer a = set_l2(full_l2(c.bit));
+        kelftest::Answer a = set_l2(full_l2(c.bit));
         EXPECT_EQ(a.status(), 0) << c.bit;
         EXPECT_EQ(a.out, "");
         EXPECT_TRUE(same(l2(0), want)) << "bit 0x" << std::hex << c.bit;
@@ -212,7 +212,7 @@ TEST_F(HashTest, TheProfileBitWritesProfileZerosValuesElsewhere) {
 
     // A profile the switch does not have: its status goes to the client.
     h.profile_index = FM_HASH_PROFILES;
-    disttest::Answer a = set_l2(h);
+    kelftest::Answer a = set_l2(h);
     EXPECT_EQ(a.status(), FM_ERR_INVALID_INDEX);
     EXPECT_EQ(a.out, "set FM_L2_HASH_KEY: Index out of range\n");
 }
@@ -221,10 +221,10 @@ TEST_F(HashTest, GetsFillTheRecordAndEchoTheRest) {
     ASSERT_EQ(set_l2(full_l2(0x3F)).status(), 0);
     ASSERT_EQ(set_l3(full_l3(0x3FFF)).status(), 0);
 
-    if_kel_t &r = disttest::kel_request(d_, KEL_GET_L2_HASH);
+    if_kel_t &r = kelftest::kel_request(d_, KEL_GET_L2_HASH);
     r.l2_hash.l2_hash_set = 0xABCDEF;
     r.l2_hash.profile_index = 9;
-    disttest::Answer a = send(d_);
+    kelftest::Answer a = send(d_);
     ASSERT_EQ(a.reply.size(), 44u);
     kel_l2_hash_t l2h;
     std::memcpy(&l2h, a.reply.data(), sizeof l2h);
@@ -238,7 +238,7 @@ TEST_F(HashTest, GetsFillTheRecordAndEchoTheRest) {
     want2.sym_mac = 1;
     EXPECT_EQ(std::memcmp(&l2h, &want2, sizeof l2h), 0);
 
-    if_kel_t &r3 = disttest::kel_request(d_, KEL_GET_L3_HASH);
+    if_kel_t &r3 = kelftest::kel_request(d_, KEL_GET_L3_HASH);
     r3.l3_hash.l3_hash_set = 0x77;
     r3.l3_hash.profile_index = 2;
     r3.l3_hash.use_ptable = 0xEE;
@@ -256,7 +256,7 @@ TEST_F(HashTest, GetsFillTheRecordAndEchoTheRest) {
 TEST_F(HashTest, ReadAndWriteFailuresReachTheClient) {
     fm_L2HashKey before = l2(0);
     fmsim_fail("fmGetSwitchAttribute", 1, FM_ERR_INVALID_SWITCH);
-    disttest::Answer a = set_l2(full_l2(0x3F));
+    kelftest::Answer a = set_l2(full_l2(0x3F));
     EXPECT_EQ(a.status(), FM_ERR_INVALID_SWITCH);
     EXPECT_EQ(a.out, "get FM_L2_HASH_KEY: Invalid switch number\n");
     EXPECT_EQ(fmsim_calls("fmSetSwitchAttribute"), 0u) << "nothing is written after a failed read";
@@ -270,7 +270,7 @@ TEST_F(HashTest, ReadAndWriteFailuresReachTheClient) {
     // A failed read in a get still answers with the record alone, filled
     // from the zeroed switch record.
     fmsim_fail("fmGetSwitchAttribute", fmsim_calls("fmGetSwitchAttribute") + 1);
-    if_kel_t &r = disttest::kel_request(d_, KEL_GET_L3_HASH);
+    if_kel_t &r = kelftest::kel_request(d_, KEL_GET_L3_HASH);
     std::memset(&r.l3_hash, 0x33, sizeof r.l3_hash);
     a = send(d_);
     ASSERT_EQ(a.reply.size(), 50u);
@@ -282,7 +282,7 @@ TEST_F(HashTest, ReadAndWriteFailuresReachTheClient) {
     EXPECT_EQ(+got.l3_hash_set, 0x33333333u);
     EXPECT_EQ(+got.use_ptable, 0x33u);
 
-    disttest::kel_request(d_, KEL_GET_L2_HASH, 8);
+    kelftest::kel_request(d_, KEL_GET_L2_HASH, 8);
     a = send(d_);
     EXPECT_EQ(a.reply.size(), 44u);
     EXPECT_EQ(a.out, "get FM_L2_HASH_KEY: Invalid switch number\n");

@@ -5,6 +5,7 @@
 
 #include "distribution.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {
@@ -32,7 +33,7 @@ int kel_lbg_add_fn(int unit, kel_lbg_list_t *kel_lbg_list) {
     std::array<fm_int, kBins> map;
     fm_status st = fmCreateLBGExt(unit, &number, &params);
     if (st != FM_OK) {
-        cleanup(st, "get fmAddLBGPort");
+        cleanup(st, kelf::msg::kGetAddLbgPort);
         return -1;
     }
     for (int b = 0; b < kBins; ++b) map[static_cast<size_t>(b)] = kel_lbg_list->lbg_list[b % n];
@@ -44,14 +45,14 @@ int kel_lbg_add_fn(int unit, kel_lbg_list_t *kel_lbg_list) {
     range.ports = map.data();
     st = fmSetLBGAttribute(unit, number, FM_LBG_DISTRIBUTION_MAP_RANGE, &range);
     if (st != FM_OK) {
-        cleanup(st, "set fmSetLBGAttribute");
+        cleanup(st, kelf::msg::kSetLbgAttribute);
         fmDeleteLBG(unit, number);
         return -1;
     }
     fm_uint32 state = FM_LBG_STATE_ACTIVE;
     st = fmSetLBGAttribute(unit, number, FM_LBG_STATE, &state);
     if (st != FM_OK) {
-        cleanup(st, "set fmSetLBGAttribute FM_LBG_STATE");
+        cleanup(st, kelf::msg::kSetLbgState);
         fmDeleteLBG(unit, number);
         return -1;
     }

@@ -8,22 +8,22 @@
 #include "distribution.h"
 #include "fmsim.h"
 #include "fmsim_lbg.h"
-#include "request_helper.h"
+#include "testing/harness.h"
 
 namespace {
 
-using disttest::send;
+using kelftest::send;
 
 class LbgTest : public testing::Test {
 protected:
-    void SetUp() override { fmsim_set_switches(2); }
+    void SetUp() override { kelftest::fresh_daemon(2); }
 
-    disttest::Answer add(const std::vector<int> &ports, int unit = 0) {
-        disttest::set_list(disttest::lbg_request(d_, KEL_LBG_ADD, unit), ports);
+    kelftest::Answer add(const std::vector<int> &ports, int unit = 0) {
+        kelftest::set_list(kelftest::lbg_request(d_, KEL_LBG_ADD, unit), ports);
         return send(d_);
     }
-    disttest::Answer list(int unit = 0) {
-        disttest::lbg_request(d_, KEL_LBG_QUERY_LIST, unit);
+    kelftest::Answer list(int unit = 0) {
+        kelftest::lbg_request(d_, KEL_LBG_QUERY_LIST, unit);
         return send(d_);
     }
 
@@ -35,7 +35,7 @@ int bins_of(const FmsimLbg &g, int port) {
 }
 
 TEST_F(LbgTest, BinsGoRoundRobinOverTheList) {
-    disttest::Answer a = add({1, 2, 3});
+    kelftest::Answer a = add({1, 2, 3});
     ASSERT_GE(a.status(), 0);
     EXPECT_EQ(a.out, "");
     FmsimLbg g = fmsim_lbg(0, a.status());
@@ -65,8 +65,8 @@ TEST_F(LbgTest, BinsGoRoundRobinOverTheList) {
 
 TEST_F(LbgTest, CountsOutsideTheListAreRefusedBeforeAnythingIsCreated) {
     for (int n : {0, 33, -1, INT_MIN, INT_MAX}) {
-        disttest::lbg_request(d_, KEL_LBG_ADD).kel_query_list.kel_lbg_list.lbg_num = n;
-        disttest::Answer a = send(d_);
+        kelftest::lbg_request(d_, KEL_LBG_ADD).kel_query_list.kel_lbg_list.lbg_num = n;
+        kelftest::Answer a = send(d_);
         EXPECT_EQ(a.status(), -1) << n;
         EXPECT_EQ(a.out, "") << n;
     }
@@ -76,7 +76,7 @@ TEST_F(LbgTest, CountsOutsideTheListAreRefusedBeforeAnythingIsCreated) {
 
 TEST_F(LbgTest, AFailedCreationLeavesNoGroup) {
     fmsim_fail("fmCreateLBGExt");
-    disttest::Answer a = add({1, 2});
+    kelftest::Answer a = add({1, 2});
     EXPECT_EQ(a.status(), -1);
     EXPECT_EQ(a.out, "get fmAddLBGPort: Failure\n");
 
@@ -105,7 +105,7 @@ TEST_F(LbgTest, AFailedCreationLeavesNoGroup) {
 }
 
 TEST_F(LbgTest, ListAndRemove) {
-    disttest::Answer a = list();
+    kelftest::Answer a = list();
     ASSERT_EQ(a.reply.size(), 136u);
     EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0);
     EXPECT_EQ(+a.list().ret, 0);
@@ -116,23 +116,23 @@ TEST_F(LbgTest, ListAndRemove) {
     ASSERT_EQ(std::count(made.begin(), made.end(), -1), 0);
 
     // Entries the reply does not fill go back as the client sent them.
-    disttest::lbg_request(d_, KEL_LBG_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_list[16] = 1234;
+    kelftest::lbg_request(d_, KEL_LBG_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_list[16] = 1234;
     a = send(d_);
     kel_lbg_query_list_t q = a.list();
     EXPECT_EQ(+q.kel_lbg_list.lbg_num, 16);
-    EXPECT_EQ(disttest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
+    EXPECT_EQ(kelftest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
     EXPECT_EQ(+q.kel_lbg_list.lbg_list[16], 1234);
     EXPECT_EQ(+q.ret, 0);
 
     for (int i = 3; i < 20; ++i) {
-        disttest::lbg_request(d_, KEL_LBG_REMOVE).lbg = made[static_cast<size_t>(i)];
+        kelftest::lbg_request(d_, KEL_LBG_REMOVE).lbg = made[static_cast<size_t>(i)];
         ASSERT_EQ(send(d_).status(), 0);
     }
     q = list().list();
     EXPECT_EQ(+q.kel_lbg_list.lbg_num, 3);
-    EXPECT_EQ(disttest::entries(q, 3), std::vector<int>(made.begin(), made.begin() + 3));
+    EXPECT_EQ(kelftest::entries(q, 3), std::vector<int>(made.begin(), made.begin() + 3));
 
-    disttest::lbg_request(d_, KEL_LBG_REMOVE).lbg = made[5];
+    kelftest::lbg_request(d_, KEL_LBG_REMOVE).lbg = made[5];
     a = send(d_);
     EXPECT_EQ(a.status(), -1);
     EXPECT_EQ(a.out, "fmDeleteLBG: Invalid load-balancing group\n");
@@ -147,12 +147,12 @@ TEST_F(LbgTest, ListAndRemove) {
 TEST_F(LbgTest, PortCommandsStayRefusedAndPortListStaysUnknown) {
     ASSERT_GE(add({1, 2}).status(), 0);
     for (int cmd : {KEL_LBG_PORT_REMOVE, KEL_LBG_PORT_ADD}) {
-        disttest::lbg_request(d_, cmd).lbg = 0;
-        disttest::Answer a = send(d_);
+        kelftest::lbg_request(d_, cmd).lbg = 0;
+        kelftest::Answer a = send(d_);
         EXPECT_EQ(a.status(), -1);
         EXPECT_EQ(a.out, "");
     }
-    disttest::lbg_request(d_, KEL_LBG_PORT_QUERY_LIST);
+    kelftest::lbg_request(d_, KEL_LBG_PORT_QUERY_LIST);
     EXPECT_EQ(send(d_).out, "keld: Unknown command\n");
     EXPECT_EQ(bins_of(fmsim_lbg(0, 0), 1), 128) << "the group is untouched";
 }

@@ -4,6 +4,18 @@
 #include "fm_sdk.h"
 #include "sdk_util.h"
 
+namespace {
+
+// A group whose set-up failed is deleted again: the client never learns
+// its number, so no command could ever name it.
+int undo_create(int unit, fm_int group, fm_status st, const char *what) {
+    cleanup(st, what);
+    cleanup(fmDeleteMcastGroup(unit, group), "fmDeleteMcastGroup");
+    return -1;
+}
+
+}  // namespace
+
 int kel_mcg_create_fn(int unit) {
     fm_int group = 0;
     fm_status st = fmCreateMcastGroup(unit, &group);
@@ -13,21 +25,17 @@ int kel_mcg_create_fn(int unit) {
     }
     fm_bool value = FALSE;
     st = fmSetMcastGroupAttribute(unit, group, FM_MCASTGROUP_L2_SWITCHING_ONLY, &value);
-    if (st != FM_OK) {
-        cleanup(st, "fmSetMcastGroupAttribute FM_MCASTGROUP_L2_SWITCHING_ONLY");
-        return -1;
-    }
+    if (st != FM_OK)
+        return undo_create(unit, group, st,
+                           "fmSetMcastGroupAttribute FM_MCASTGROUP_L2_SWITCHING_ONLY");
     value = TRUE;
     st = fmSetMcastGroupAttribute(unit, group, FM_MCASTGROUP_L3_SWITCHING_ONLY, &value);
-    if (st != FM_OK) {
-        cleanup(st, "fmSetMcastGroupAttribute FM_MCASTGROUP_L3_SWITCHING_ONLY");
-        return -1;
-    }
+    if (st != FM_OK)
+        return undo_create(unit, group, st,
+                           "fmSetMcastGroupAttribute FM_MCASTGROUP_L3_SWITCHING_ONLY");
+    // Activation is the last step: a group it failed on was never active.
     st = fmActivateMcastGroup(unit, group);
-    if (st != FM_OK) {
-        cleanup(st, "fmActivateMcastGroup");
-        return -1;
-    }
+    if (st != FM_OK) return undo_create(unit, group, st, "fmActivateMcastGroup");
     return group;
 }
 

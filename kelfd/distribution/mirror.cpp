@@ -2,6 +2,7 @@
 // monitored ports to its mirror port, whose number is the mirror's number.
 #include "distribution.h"
 #include "fm_sdk.h"
+#include "messages.h"
 #include "sdk_util.h"
 
 namespace {
@@ -27,7 +28,7 @@ int kel_mir_add_fn(int unit, int port, kel_lbg_list_t *kel_lbg_list) {
         fm_status st = fmAddMirrorPort(unit, port, kel_lbg_list->lbg_list[i]);
         if (st != FM_OK) {
             // The ports added so far stay: the client sees where it stopped.
-            cleanup(st, "get fmAddMirrorPort");
+            cleanup(st, kelf::msg::kGetAddMirrorPort);
             return -1;
         }
     }
@@ -71,17 +72,30 @@ int kel_mir_vlan_add_fn(int unit, int lbg, int vlan) {
     return 0;
 }
 
+namespace {
+
+// Walks end on the switch's "no more" only; any other failure of a walk
+// step is a failed query, never a shorter list.
+int walk_failed(kel_lbg_query_list_t *q, fm_status st, const char *what) {
+    cleanup(st, what);
+    reply_list(q, 0, -1);
+    return -1;
+}
+
+}  // namespace
+
 int kel_mir_query_list_fn(int unit, kel_lbg_query_list_t *q) {
     if (q == nullptr) return -1;
     int count = 0;
     fm_int mirror = 0, mirrorPort = 0;
     fm_mirrorType mirrorType = FM_MIRROR_TYPE_INGRESS;
-    // A failing first step means the switch has no mirror: an empty list.
-    if (fmGetMirrorFirst(unit, &mirror, &mirrorPort, &mirrorType) == FM_OK) {
-        do {
-            if (count < kReplyMax) q->kel_lbg_list.lbg_list[count] = mirror;
-            ++count;
-        } while (fmGetMirrorNext(unit, mirror, &mirror, &mirrorPort, &mirrorType) == FM_OK);
+    fm_status st = fmGetMirrorFirst(unit, &mirror, &mirrorPort, &mirrorType);
+    if (st != FM_OK && st != FM_ERR_NO_MORE) return walk_failed(q, st, "fmGetMirrorFirst");
+    while (st == FM_OK) {
+        if (count < kReplyMax) q->kel_lbg_list.lbg_list[count] = mirror;
+        ++count;
+        st = fmGetMirrorNext(unit, mirror, &mirror, &mirrorPort, &mirrorType);
+        if (st != FM_OK && st != FM_ERR_NO_MORE) return walk_failed(q, st, "fmGetMirrorNext");
     }
     reply_list(q, count, 0);
     return 0;
@@ -92,26 +106,41 @@ int kel_mir_port_query_list_fn(int unit, int lbg, kel_lbg_query_list_t *q) {
     fm_int mirror = 0, mirrorPort = 0;
     fm_mirrorType mirrorType = FM_MIRROR_TYPE_INGRESS;
     bool found = false;
-    for (fm_status st = fmGetMirrorFirst(unit, &mirror, &mirrorPort, &mirrorType); st == FM_OK;
-         st = fmGetMirrorNext(unit, mirror, &mirror, &mirrorPort, &mirrorType)) {
-        if (fmGetMirror(unit, mirror, &mirrorPort, &mirrorType) == FM_OK && mirror == lbg) {
+    fm_status st = fmGetMirrorFirst(unit, &mirror, &mirrorPort, &mirrorType);
+    if (st != FM_OK && st != FM_ERR_NO_MORE) return walk_failed(q, st, "fmGetMirrorFirst");
+    while (st == FM_OK) {
+        if (mirror == lbg) {
+            st = fmGetMirror(unit, mirror, &mirrorPort, &mirrorType);
+            if (st != FM_OK) return walk_failed(q, st, "fmGetMirror");
             found = true;
             break;
         }
+        st = fmGetMirrorNext(unit, mirror, &mirror, &mirrorPort, &mirrorType);
+        if (st != FM_OK && st != FM_ERR_NO_MORE) return walk_failed(q, st, "fmGetMirrorNext");
     }
     fm_int port = 0;
-    if (!found || fmGetMirrorPortFirst(unit, lbg, &port) != FM_OK) {
+    // No such mirror, or a mirror that monitors no port: the query fails
+    // silently, as it always has.
+    if (!found) {
         reply_list(q, 0, -1);
         return -1;
     }
+    st = fmGetMirrorPortFirst(unit, lbg, &port);
+    if (st == FM_ERR_NO_MORE) {
+        reply_list(q, 0, -1);
+        return -1;
+    }
+    if (st != FM_OK) return walk_failed(q, st, "fmGetMirrorPortFirst");
     int count = 0;
-    fm_int next = 0;
-    do {
+    for (;;) {
         if (count < kReplyMax) q->kel_lbg_list.lbg_list[count] = port;
         ++count;
-        if (fmGetMirrorPortNext(unit, lbg, port, &next) != FM_OK) break;
+        fm_int next = 0;
+        st = fmGetMirrorPortNext(unit, lbg, port, &next);
+        if (st == FM_ERR_NO_MORE) break;
+        if (st != FM_OK) return walk_failed(q, st, "fmGetMirrorPortNext");
         port = next;
-    } while (true);
+    }
     reply_list(q, count, 0);
     return 0;
 }

@@ -7,36 +7,36 @@
 #include "distribution.h"
 #include "fmsim.h"
 #include "fmsim_mirror.h"
-#include "request_helper.h"
+#include "testing/harness.h"
 
 namespace {
 
-using disttest::send;
+using kelftest::send;
 
 class MirrorTest : public testing::Test {
 protected:
-    void SetUp() override { fmsim_set_switches(1); }
+    void SetUp() override { kelftest::fresh_daemon(1); }
 
-    disttest::Answer add(int mirror, const std::vector<int> &ports) {
-        if_kel_lbg_t &r = disttest::lbg_request(d_, KEL_MIR_ADD);
+    kelftest::Answer add(int mirror, const std::vector<int> &ports) {
+        if_kel_lbg_t &r = kelftest::lbg_request(d_, KEL_MIR_ADD);
         r.lbg = mirror;
-        disttest::set_list(r, ports);
+        kelftest::set_list(r, ports);
         return send(d_);
     }
-    disttest::Answer port_cmd(int cmd, int mirror, int port) {
-        if_kel_lbg_t &r = disttest::lbg_request(d_, cmd);
+    kelftest::Answer port_cmd(int cmd, int mirror, int port) {
+        if_kel_lbg_t &r = kelftest::lbg_request(d_, cmd);
         r.lbg = mirror;
         r.port = port;
         return send(d_);
     }
-    disttest::Answer vlan(int mirror, int vlan) {
-        if_kel_t &r = disttest::kel_request(d_, KEL_MIR_VLAN_ADD);
+    kelftest::Answer vlan(int mirror, int vlan) {
+        if_kel_t &r = kelftest::kel_request(d_, KEL_MIR_VLAN_ADD);
         r.port = mirror;
         r.group = vlan;
         return send(d_);
     }
-    disttest::Answer port_list(int mirror) {
-        if_kel_lbg_t &r = disttest::lbg_request(d_, KEL_MIR_PORT_QUERY_LIST);
+    kelftest::Answer port_list(int mirror) {
+        if_kel_lbg_t &r = kelftest::lbg_request(d_, KEL_MIR_PORT_QUERY_LIST);
         r.lbg = mirror;
         r.kel_query_list.kel_lbg_list.lbg_num = 77;  // never what the reply says
         r.kel_query_list.kel_lbg_list.lbg_list[20] = 4321;
@@ -47,7 +47,7 @@ protected:
 };
 
 TEST_F(MirrorTest, AddCreatesOrExtendsAMirror) {
-    disttest::Answer a = add(10, {1, 2});
+    kelftest::Answer a = add(10, {1, 2});
     EXPECT_EQ(a.status(), 0);
     EXPECT_EQ(a.out, "");
     FmsimMirror m = fmsim_mirror(0, 10);
@@ -60,7 +60,7 @@ TEST_F(MirrorTest, AddCreatesOrExtendsAMirror) {
     ASSERT_EQ(a.reply.size(), 136u);
     kel_lbg_query_list_t q = a.list();
     EXPECT_EQ(+q.kel_lbg_list.lbg_num, 2);
-    EXPECT_EQ(disttest::entries(q, 2), (std::vector<int>{1, 2}));
+    EXPECT_EQ(kelftest::entries(q, 2), (std::vector<int>{1, 2}));
     EXPECT_EQ(+q.kel_lbg_list.lbg_list[20], 4321);
     EXPECT_EQ(+q.ret, 0);
 
@@ -70,7 +70,7 @@ TEST_F(MirrorTest, AddCreatesOrExtendsAMirror) {
     EXPECT_EQ(fmsim_mirror(0, 10).ports, (std::vector<int>{1, 2, 5}));
 
     for (int n : {0, -3}) {
-        disttest::lbg_request(d_, KEL_MIR_ADD).lbg = 20 + n;
+        kelftest::lbg_request(d_, KEL_MIR_ADD).lbg = 20 + n;
         d_.buffer().lbg.kel_query_list.kel_lbg_list.lbg_num = n;
         EXPECT_EQ(send(d_).status(), 0) << n;
         EXPECT_TRUE(fmsim_mirror(0, 20 + n).exists) << n;
@@ -80,7 +80,7 @@ TEST_F(MirrorTest, AddCreatesOrExtendsAMirror) {
 
 TEST_F(MirrorTest, AListTooLongIsRefusedBeforeTheMirrorExists) {
     for (int n : {33, INT_MAX}) {
-        if_kel_lbg_t &r = disttest::lbg_request(d_, KEL_MIR_ADD);
+        if_kel_lbg_t &r = kelftest::lbg_request(d_, KEL_MIR_ADD);
         r.lbg = 12;
         r.kel_query_list.kel_lbg_list.lbg_num = n;
         for (int &p : r.kel_query_list.kel_lbg_list.lbg_list) p = 3;
@@ -96,7 +96,7 @@ TEST_F(MirrorTest, AListTooLongIsRefusedBeforeTheMirrorExists) {
 }
 
 TEST_F(MirrorTest, APartialFailureKeepsThePortsAddedBeforeIt) {
-    disttest::Answer a = add(10, {1, 99, 2});
+    kelftest::Answer a = add(10, {1, 99, 2});
     EXPECT_EQ(a.status(), -1);
     EXPECT_EQ(a.out, "get fmAddMirrorPort: Invalid port number\n");
     FmsimMirror m = fmsim_mirror(0, 10);
@@ -114,7 +114,7 @@ TEST_F(MirrorTest, PortsAndVlanOfAnExistingMirror) {
     EXPECT_EQ(port_cmd(KEL_MIR_PORT_REMOVE, 10, 1).status(), 0);
     EXPECT_EQ(fmsim_mirror(0, 10).ports, (std::vector<int>{4}));
 
-    disttest::Answer a = port_cmd(KEL_MIR_PORT_REMOVE, 10, 1);
+    kelftest::Answer a = port_cmd(KEL_MIR_PORT_REMOVE, 10, 1);
     EXPECT_EQ(a.status(), -1);
     EXPECT_EQ(a.out, "fmDeleteMirrorPort: Entry not found\n");
     a = port_cmd(KEL_MIR_PORT_ADD, 11, 1);
@@ -135,18 +135,18 @@ TEST_F(MirrorTest, PortsAndVlanOfAnExistingMirror) {
     EXPECT_EQ(a.status(), -1);
     EXPECT_EQ(a.out, "fmSetMirrorAttribute FM_MIRROR_VLAN: Invalid mirror group\n");
 
-    disttest::lbg_request(d_, KEL_MIR_REMOVE).lbg = 10;
+    kelftest::lbg_request(d_, KEL_MIR_REMOVE).lbg = 10;
     EXPECT_EQ(send(d_).status(), 0);
     EXPECT_FALSE(fmsim_mirror(0, 10).exists);
-    disttest::lbg_request(d_, KEL_MIR_REMOVE).lbg = 10;
+    kelftest::lbg_request(d_, KEL_MIR_REMOVE).lbg = 10;
     a = send(d_);
     EXPECT_EQ(a.status(), -1);
     EXPECT_EQ(a.out, "fmDeleteMirror: Invalid mirror group\n");
 }
 
 TEST_F(MirrorTest, MirrorListCountsEveryMirrorAndFillsSixteen) {
-    disttest::lbg_request(d_, KEL_MIR_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_num = 9;
-    disttest::Answer a = send(d_);
+    kelftest::lbg_request(d_, KEL_MIR_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_num = 9;
+    kelftest::Answer a = send(d_);
     ASSERT_EQ(a.reply.size(), 136u);
     EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0);
     EXPECT_EQ(+a.list().ret, 0);
@@ -156,27 +156,53 @@ TEST_F(MirrorTest, MirrorListCountsEveryMirrorAndFillsSixteen) {
         ASSERT_EQ(add(m, {}).status(), 0);
         made.insert(made.begin(), m);
     }
-    disttest::lbg_request(d_, KEL_MIR_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_list[16] = 555;
+    kelftest::lbg_request(d_, KEL_MIR_QUERY_LIST).kel_query_list.kel_lbg_list.lbg_list[16] = 555;
     a = send(d_);
     kel_lbg_query_list_t q = a.list();
     EXPECT_EQ(+q.kel_lbg_list.lbg_num, 20);
-    EXPECT_EQ(disttest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
+    EXPECT_EQ(kelftest::entries(q, 16), std::vector<int>(made.begin(), made.begin() + 16));
     EXPECT_EQ(+q.kel_lbg_list.lbg_list[16], 555) << "no entry past 16 is written";
     EXPECT_EQ(+q.ret, 0);
+}
 
-    fmsim_fail("fmGetMirrorFirst", fmsim_calls("fmGetMirrorFirst") + 1);
-    disttest::lbg_request(d_, KEL_MIR_QUERY_LIST);
-    a = send(d_);
-    EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0);
-    EXPECT_EQ(+a.list().ret, 0) << "the mirror list never fails";
-    EXPECT_EQ(a.out, "");
+// A failing step of a walk is a failed query with its line, never a list
+// that silently ends early; only the switch's "no more" ends a list.
+TEST_F(MirrorTest, AFailingWalkStepFailsTheQuery) {
+    ASSERT_EQ(add(10, {1, 2}).status(), 0);
+    ASSERT_EQ(add(12, {3}).status(), 0);
+    struct Case {
+        int cmd;
+        const char *op;
+    };
+    for (Case c : {Case{KEL_MIR_QUERY_LIST, "fmGetMirrorFirst"},
+                   {KEL_MIR_QUERY_LIST, "fmGetMirrorNext"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorFirst"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorNext"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirror"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorPortFirst"},
+                   {KEL_MIR_PORT_QUERY_LIST, "fmGetMirrorPortNext"}}) {
+        SCOPED_TRACE(c.op);
+        fmsim_fail(c.op, fmsim_calls(c.op) + 1);
+        if_kel_lbg_t &r = kelftest::lbg_request(d_, c.cmd);
+        r.lbg = 12;
+        kelftest::Answer a = send(d_);
+        kel_lbg_query_list_t q = a.list();
+        EXPECT_EQ(+q.kel_lbg_list.lbg_num, 0);
+        EXPECT_EQ(+q.ret, -1);
+        EXPECT_EQ(a.out.rfind(std::string(c.op) + ": ", 0), 0u) << a.out;
+        fmsim_fail_clear();
+    }
+    // Without faults both walks see everything again.
+    kelftest::lbg_request(d_, KEL_MIR_QUERY_LIST);
+    EXPECT_EQ(+send(d_).list().kel_lbg_list.lbg_num, 2);
+    EXPECT_EQ(+port_list(10).list().kel_lbg_list.lbg_num, 2);
 }
 
 TEST_F(MirrorTest, PortListFailsSilentlyForNoMirrorOrNoPorts) {
     ASSERT_EQ(add(3, {}).status(), 0);
     ASSERT_EQ(add(30, {1}).status(), 0);
     for (int m : {4, 3, -1, INT_MAX}) {
-        disttest::Answer a = port_list(m);
+        kelftest::Answer a = port_list(m);
         ASSERT_EQ(a.reply.size(), 136u);
         EXPECT_EQ(+a.list().kel_lbg_list.lbg_num, 0) << m;
         EXPECT_EQ(+a.list().ret, -1) << m;
@@ -190,7 +216,7 @@ TEST_F(MirrorTest, PortListFailsSilentlyForNoMirrorOrNoPorts) {
     ASSERT_EQ(add(30, ports).status(), 0);
     kel_lbg_query_list_t q = port_list(30).list();
     EXPECT_EQ(+q.kel_lbg_list.lbg_num, 21);
-    EXPECT_EQ(disttest::entries(q, 16),
+    EXPECT_EQ(kelftest::entries(q, 16),
               (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
     EXPECT_EQ(+q.kel_lbg_list.lbg_list[20], 4321);
     EXPECT_EQ(+q.ret, 0);

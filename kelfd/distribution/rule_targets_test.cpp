@@ -8,32 +8,31 @@
 #include "fmsim_acl.h"
 #include "fmsim_lbg.h"
 #include "fmsim_mirror.h"
-#include "request_helper.h"
+#include "testing/harness.h"
 
 namespace {
 
-using disttest::send;
+using kelftest::send;
 
 TEST(RuleTargets, RulesNameTheGroupAndTheMirror) {
-    fmsim_set_switches(1);
-    kel_inserted = 1;
+    kelftest::fresh_daemon(1);
     kelf::Dispatcher d;
-    disttest::set_list(disttest::lbg_request(d, KEL_LBG_ADD), {1, 2, 3});
+    kelftest::set_list(kelftest::lbg_request(d, KEL_LBG_ADD), {1, 2, 3});
     int lbg = send(d).status();
     ASSERT_GE(lbg, 0);
-    if_kel_lbg_t &mir = disttest::lbg_request(d, KEL_MIR_ADD);
+    if_kel_lbg_t &mir = kelftest::lbg_request(d, KEL_MIR_ADD);
     mir.lbg = 10;
-    disttest::set_list(mir, {1, 2});
+    kelftest::set_list(mir, {1, 2});
     ASSERT_EQ(send(d).status(), 0);
     EXPECT_FALSE(fmsim_mirror(0, 10).acl);
 
-    if_kel_t &toGroup = disttest::kel_request(d, KEL_SET_RULE);
-    toGroup.action = 0x2000;
+    if_kel_t &toGroup = kelftest::kel_request(d, KEL_SET_RULE);
+    toGroup.action = KEL_ACT_LBG;
     toGroup.kel_mem.port = 4;
     toGroup.kel_mem.redir_port = lbg;
     int groupRule = send(d).status();
     ASSERT_GT(groupRule, 0);
-    if_kel_t &toMirror = disttest::kel_request(d, KEL_SET_MIR);
+    if_kel_t &toMirror = kelftest::kel_request(d, KEL_SET_MIR);
     toMirror.kel_mem.port = 5;
     toMirror.kel_mem.mirror_port = 10;
     int mirrorRule = send(d).status();

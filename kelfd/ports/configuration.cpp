@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "daemon.h"
+#include "messages.h"
 #include "ports.h"
 #include "rules/rules.h"
 #include "sdk_util.h"
@@ -119,7 +120,7 @@ int _kel_set_cfg(int unit, int cfg) {
             setupPortInit(unit);
             break;
         default:
-            std::printf("ERROR: unsupported configuration %d\n", cfg);
+            std::printf(kelf::msg::kUnsupportedCfg, cfg);
             std::fflush(stdout);
             return -1;
     }
@@ -129,7 +130,7 @@ int _kel_set_cfg(int unit, int cfg) {
 
 int kel_set_cfg_fn(int unit, int cfg) {
     if (cfg < 1 || cfg > 6) {
-        std::printf("ERROR: cfg %d is out of range.\n", cfg);
+        std::printf(kelf::msg::kCfgOutOfRange, cfg);
         std::fflush(stdout);
         return -1;
     }

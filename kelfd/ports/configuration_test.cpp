@@ -7,14 +7,15 @@
 #include <initializer_list>
 #include <map>
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "daemon.h"
 #include "fmsim.h"
 #include "fmsim_acl.h"
 #include "ports.h"
 #include "rules/rules.h"
+#include "testing/harness.h"
 
 namespace {
 
@@ -50,11 +51,7 @@ Result set_cfg(int unit, int cfg) {
 
 class Configuration : public testing::Test {
 protected:
-    void SetUp() override {
-        fmsim_set_switches(2);
-        kel_inserted = 2;
-        kelf::ports_reset();
-    }
+    void SetUp() override { kelftest::fresh_daemon(2); }
     // Applies cfg and expects every mask it wrote to come back, every other
     // one to keep its value, and every array it created to be deleted.
     void expect_masks_after(int cfg, const std::map<int, std::uint64_t> &written) {

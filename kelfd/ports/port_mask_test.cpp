@@ -9,6 +9,7 @@
 #include "daemon.h"
 #include "fmsim.h"
 #include "ports.h"
+#include "testing/harness.h"
 
 namespace {
 
@@ -32,11 +33,7 @@ kel_mask_t request(std::initializer_list<int> ingress, std::initializer_list<int
 
 class PortMask : public testing::Test {
 protected:
-    void SetUp() override {
-        fmsim_set_switches(1);
-        kel_inserted = 1;
-        kelf::ports_reset();
-    }
+    void SetUp() override { kelftest::fresh_daemon(1); }
 };
 
 TEST_F(PortMask, SelectedPortsGetExactlyTheGivenSet) {

@@ -2,8 +2,9 @@
 // lay out which port may forward to which, and the per-port forwarding masks.
 #pragma once
 
-#include "fm_sdk.h"
 #include <kelfd/kel_lib.h>
+
+#include "fm_sdk.h"
 
 // The configuration last applied with success to each unit; 0 until the
 // bring-up applies one. Written only by _kel_set_cfg.

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "daemon.h"
+#include "messages.h"
 #include "rule_match.h"
 #include "rule_table.h"
 #include "rules.h"
@@ -19,7 +20,7 @@ constexpr fm_uint32 kAclScenarios = 0x43F7;
 constexpr fm_uint16 kUserVlan = 2;
 
 void print_attr_line(int label, fm_status st) {
-    std::printf("!!!%d: fmSetPortAttribute:%s \n", label, fmErrorMsg(st));
+    std::printf(kelf::msg::kPortAttributeLine, label, fmErrorMsg(st));
     std::fflush(stdout);
 }
 
@@ -38,13 +39,13 @@ void set_up_user_bits(int unit) {
         for (fm_int cpi = 1; cpi < info.numCardPorts; ++cpi) {
             fm_int port = 0;
             if (fmMapCardinalPort(unit, cpi, &port, nullptr) != FM_OK) {
-                print_line("fmMapCardinalPort error");
+                print_line(kelf::msg::kMapCardinalPortError);
                 continue;  // no port to add for this index
             }
             if (fmAddVlanPort(unit, kUserVlan, port, TRUE) != FM_OK)
-                print_line("fmAddVlanPort error");
+                print_line(kelf::msg::kAddVlanPortError);
             if (fmSetVlanPortState(unit, kUserVlan, port, FM_STP_STATE_FORWARDING) != FM_OK)
-                print_line("fmSetVlanPortState error");
+                print_line(kelf::msg::kSetVlanPortStateError);
         }
     }
     for (int p : {1, 2, 7, 8}) {
@@ -108,7 +109,7 @@ bool ensure_acl(int unit, int group) {
 // when the switch keeps it.
 bool withdraw(int unit, const kel_acl_rule_t &r, bool recompile) {
     if (fmDeleteACLRule(unit, r.acl, r.rule_id) != FM_OK) {
-        print_line("set rule state failed!");
+        print_line(kelf::msg::kSetRuleStateFailed);
         return false;
     }
     if (recompile) compile_acls(unit, kFn);
@@ -128,18 +129,18 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
     if (!unit_group_ok(unit, group)) return -1;
     kel_acl_t &table = kel_acl[unit][group];
     if (table.full()) {
-        std::puts("kel: rule stack overflow!");
+        std::puts(kelf::msg::kRuleStackOverflow);
         std::fflush(stdout);
         return -1;
     }
     if (requested != 0 && table.find(requested) >= 0) {
-        std::printf("Rule exist!");
+        std::fputs(kelf::msg::kRuleExists, stdout);
         std::fflush(stdout);
         return -1;
     }
     std::unique_ptr<kel_acl_rule_t> r(new (std::nothrow) kel_acl_rule_t());
     if (!r) {
-        std::puts("kel: memory allocation error!");
+        std::puts(kelf::msg::kRuleAllocFailed);
         std::fflush(stdout);
         return -1;
     }

@@ -3,14 +3,14 @@
 // switch left in step.
 #include "fmsim_mirror.h"
 #include "fmsim_vlan.h"
-#include "rule_test_util.h"
+#include "testing/rule_fixture.h"
 
 namespace {
 
-using ruletest::request;
-using ruletest::rule;
+using kelftest::request;
+using kelftest::rule;
 
-class RuleAction : public ruletest::RuleTest {};
+class RuleAction : public kelftest::RuleTest {};
 
 TEST_F(RuleAction, EachCodeStoresItsActionAndAQueryReportsIt) {
     struct Case {
@@ -18,13 +18,20 @@ TEST_F(RuleAction, EachCodeStoresItsActionAndAQueryReportsIt) {
         fm_aclActionExt stored;
         int rule_act, redir_port, mirror_port;  // -7: as the query sent it
     };
+    constexpr int R = KEL_ACT_REDIRECT, M = KEL_ACT_MIRROR, U = KEL_ACT_SET_USER, L = KEL_ACT_LBG,
+                  S = KEL_ACT_SET_SWITCH_PRI, V = KEL_ACT_SET_VLAN;
     const Case cases[] = {
-        {KEL_SET_DROP, 0, 0x22, 2, -7, -7},           {KEL_SET_PERMIT, 0, 0x21, 1, -7, -7},
-        {KEL_SET_DIR, 0, 0x8021, 32768, 3, -7},       {KEL_SET_MIR, 0, 0x100020, 8, -7, 5},
-        {KEL_SET_RULE, 0, 0x20, -7, -7, -7},          {KEL_SET_RULE, 0x8100, 0x8121, 32768, 3, -7},
-        {KEL_SET_RULE, 0x9000, 0x1020, -7, -7, -7},   {KEL_SET_RULE, 0x1008, 0x100020, 8, -7, 5},
-        {KEL_SET_RULE, 0x2400, 0x2420, 8192, 3, -7},  {KEL_SET_RULE, 0x400, 0x420, 1024, -7, -7},
-        {KEL_SET_RULE, 0x40000, 0x40020, -7, -7, -7},
+        {KEL_SET_DROP, 0, 0x22, KEL_ACT_DROP, -7, -7},
+        {KEL_SET_PERMIT, 0, 0x21, KEL_ACT_PERMIT, -7, -7},
+        {KEL_SET_DIR, 0, 0x8021, R, 3, -7},
+        {KEL_SET_MIR, 0, 0x100020, M, -7, 5},
+        {KEL_SET_RULE, 0, 0x20, -7, -7, -7},
+        {KEL_SET_RULE, R | V, 0x8121, R, 3, -7},
+        {KEL_SET_RULE, U | R, 0x1020, -7, -7, -7},
+        {KEL_SET_RULE, U | M, 0x100020, M, -7, 5},
+        {KEL_SET_RULE, L | S, 0x2420, L, 3, -7},
+        {KEL_SET_RULE, S, 0x420, S, -7, -7},
+        {KEL_SET_RULE, 0x40000, 0x40020, -7, -7, -7},  // a bit no step knows is passed on
     };
     int id = 0;
     for (const Case &c : cases) {
@@ -40,14 +47,16 @@ TEST_F(RuleAction, EachCodeStoresItsActionAndAQueryReportsIt) {
         EXPECT_EQ(s.action, c.stored);
         // Every bit of the code writes its parameter, whatever the stored
         // action ends as.
-        int code = c.cmd == KEL_SET_DIR ? 0x8000 : c.cmd == KEL_SET_MIR ? 0x8 : c.code;
-        EXPECT_EQ(s.param.logicalPort, code & 0x8000 ? 3 : 0);
-        EXPECT_EQ(s.param.lbgNumber, code & 0x2000 ? 3 : 0);
-        EXPECT_EQ(s.param.mirrorGrp, code & 0x8 ? 5 : 0);
-        EXPECT_EQ(s.param.vlan, code & 0x100 ? 0x64 : 0);
-        EXPECT_EQ(s.param.switchPriority, code & 0x400 ? 0xF7 : 0);
-        EXPECT_EQ(s.param.user, code & 0x1000 ? 0xF7 : 0);
-        EXPECT_EQ(s.param.userMask, code & 0x1000 ? 0x0F : 0);
+        int code = c.cmd == KEL_SET_DIR   ? KEL_ACT_REDIRECT
+                   : c.cmd == KEL_SET_MIR ? KEL_ACT_MIRROR
+                                          : c.code;
+        EXPECT_EQ(s.param.logicalPort, code & KEL_ACT_REDIRECT ? 3 : 0);
+        EXPECT_EQ(s.param.lbgNumber, code & KEL_ACT_LBG ? 3 : 0);
+        EXPECT_EQ(s.param.mirrorGrp, code & KEL_ACT_MIRROR ? 5 : 0);
+        EXPECT_EQ(s.param.vlan, code & KEL_ACT_SET_VLAN ? 0x64 : 0);
+        EXPECT_EQ(s.param.switchPriority, code & KEL_ACT_SET_SWITCH_PRI ? 0xF7 : 0);
+        EXPECT_EQ(s.param.user, code & KEL_ACT_SET_USER ? 0xF7 : 0);
+        EXPECT_EQ(s.param.userMask, code & KEL_ACT_SET_USER ? 0x0F : 0);
 
         kel_mem_t m = query(0, id, [](kel_mem_t &q) {
                           q.rule_act = q.redir_port = q.mirror_port = -7;
@@ -55,7 +64,7 @@ TEST_F(RuleAction, EachCodeStoresItsActionAndAQueryReportsIt) {
         EXPECT_EQ(+m.rule_act, c.rule_act);
         EXPECT_EQ(+m.redir_port, c.redir_port);
         EXPECT_EQ(+m.mirror_port, c.mirror_port);
-        EXPECT_EQ(+m.user_act, code & 0x400 ? 0xF7 : 0);
+        EXPECT_EQ(+m.user_act, code & KEL_ACT_SET_SWITCH_PRI ? 0xF7 : 0);
     }
     expect_in_step();
 }
@@ -65,7 +74,7 @@ TEST_F(RuleAction, VlanPriorityTurnsOnTxVpriOnEightPorts) {
     r.kel_mem.vlan_pri_act = 0x305;
     fmsim_fail("fmSetPortAttribute", 2, FM_ERR_INVALID_PORT);
     capture();
-    ASSERT_EQ(add(0x200, r), 1);
+    ASSERT_EQ(add(KEL_ACT_SET_VLAN_PRI, r), 1);
     const std::string ok = " fmSetPortAttribute:Success \n";
     EXPECT_EQ(captured(), "!!!1:" + ok + "!!!2: fmSetPortAttribute:Invalid port number \n" +
                               "!!!7:" + ok + "!!!8:" + ok + "!!!1:" + ok + "!!!2:" + ok +
@@ -82,7 +91,7 @@ TEST_F(RuleAction, VlanPriorityTurnsOnTxVpriOnEightPorts) {
 TEST_F(RuleAction, UserBitsPutEveryCardPortIntoVlan2) {
     fmsim_fail("fmMapCardinalPort", 5);  // index 5
     capture();
-    ASSERT_EQ(add(0x1000, 0, 0), 1);
+    ASSERT_EQ(add(KEL_ACT_SET_USER, 0, 0), 1);
     const std::string tags =
         "!!!1: fmSetPortAttribute:Success \n!!!2: fmSetPortAttribute:Success \n"
         "!!!7: fmSetPortAttribute:Success \n!!!8: fmSetPortAttribute:Success \n";
@@ -102,7 +111,7 @@ TEST_F(RuleAction, UserBitsPutEveryCardPortIntoVlan2) {
     fmsim_fail("fmGetSwitchInfo", fmsim_calls("fmGetSwitchInfo") + 1);
     std::uint64_t maps = fmsim_calls("fmMapCardinalPort");
     capture();
-    ASSERT_EQ(add(0x1000, 0, 0), 2);
+    ASSERT_EQ(add(KEL_ACT_SET_USER, 0, 0), 2);
     EXPECT_EQ(captured(), tags);
     EXPECT_EQ(fmsim_calls("fmMapCardinalPort"), maps);
 }
@@ -112,42 +121,42 @@ TEST_F(RuleAction, AMirrorRuleOpensItsMirrorToRules) {
     ASSERT_FALSE(fmsim_mirror(0, 5).acl);
     if_kel_t r = rule(0, 0, 3);
     r.kel_mem.mirror_port = 5;
-    ASSERT_EQ(add(0x8, r), 1);
+    ASSERT_EQ(add(KEL_ACT_MIRROR, r), 1);
     EXPECT_TRUE(fmsim_mirror(0, 5).acl);
     EXPECT_EQ(on_switch(0, 1).param.mirrorGrp, 5);
     r.kel_mem.mirror_port = 6;  // no such mirror: the rule goes in all the same
-    EXPECT_EQ(add(0x8, r), 2);
+    EXPECT_EQ(add(KEL_ACT_MIRROR, r), 2);
 }
 
 TEST_F(RuleAction, TheFirstRuleOfAGroupCreatesItsAcl) {
-    ASSERT_EQ(add(1, 3, 0), 1);
+    ASSERT_EQ(add(KEL_ACT_PERMIT, 3, 0), 1);
     std::uint32_t scenarios = 0;
     int precedence = -1;
     ASSERT_TRUE(fmsim_acl_args(0, 3, &scenarios, &precedence));
     EXPECT_EQ(scenarios, 0x43F7u);
     EXPECT_EQ(precedence, 0);
-    ASSERT_EQ(add(1, 3, 0), 2);
+    ASSERT_EQ(add(KEL_ACT_PERMIT, 3, 0), 2);
     EXPECT_EQ(fmsim_calls("fmCreateACLExt"), 1u);
     EXPECT_TRUE(fmsim_acl_in_force(0));
 
     fmsim_fail("fmCreateACLExt", 2, FM_ERR_NO_MEM);
     capture();
-    EXPECT_EQ(add(1, 4, 0), -1);
+    EXPECT_EQ(add(KEL_ACT_PERMIT, 4, 0), -1);
     std::string out = captured();
     EXPECT_NE(out.find("kel_add_rule_fn: kel: Failed creating ACL (acl:4 msg:Out of memory)"),
               std::string::npos)
         << out;
-    EXPECT_EQ(add(1, 4, 0), 1);
+    EXPECT_EQ(add(KEL_ACT_PERMIT, 4, 0), 1);
     expect_in_step();
 }
 
 TEST_F(RuleAction, ARuleThatDoesNotComeIntoForceLeavesTableAndSwitch) {
-    ASSERT_EQ(add(2, 0, 0), 1);
+    ASSERT_EQ(add(KEL_ACT_DROP, 0, 0), 1);
     for (const char *op : {"fmCompileACL", "fmApplyACL"}) {
         SCOPED_TRACE(op);
         fmsim_fail(op, fmsim_calls(op) + 1, FM_ERR_ACL_COMPILE);
         capture();
-        EXPECT_EQ(add(2, 0, 0), -1);
+        EXPECT_EQ(add(KEL_ACT_DROP, 0, 0), -1);
         std::string out = captured();
         EXPECT_NE(out.find(op[2] == 'C' ? "kel: Failed compiling ACL (status: msg:ACL compilation"
                                         : "kel: Failed applying ACL (msg:ACL compilation"),
@@ -163,19 +172,19 @@ TEST_F(RuleAction, ARuleThatDoesNotComeIntoForceLeavesTableAndSwitch) {
     fmsim_fail("fmCompileACL", fmsim_calls("fmCompileACL") + 1);
     fmsim_fail("fmDeleteACLRule", fmsim_calls("fmDeleteACLRule") + 1);
     capture();
-    EXPECT_EQ(add(2, 0, 0), -1);
+    EXPECT_EQ(add(KEL_ACT_DROP, 0, 0), -1);
     std::string out = captured();
     EXPECT_NE(out.find("set rule state failed!\n"), std::string::npos) << out;
     EXPECT_EQ(table_ids(0, 0), (std::vector<int>{1, 2}));
     expect_in_step();
     EXPECT_EQ(kel_entry_remove_fn(0, 2, 0), 0);
-    EXPECT_EQ(add(2, 0, 0), 3);
+    EXPECT_EQ(add(KEL_ACT_DROP, 0, 0), 3);
     EXPECT_TRUE(fmsim_acl_in_force(0));
 
     if_kel_t r = rule(0, 0, 3);
     r.kel_mem.redir_port = 49;
     capture();
-    EXPECT_EQ(add(0x8000, r), -1);
+    EXPECT_EQ(add(KEL_ACT_REDIRECT, r), -1);
     out = captured();
     EXPECT_NE(out.find("Failed adding ACL (acl:0 msg:Invalid port number)"), std::string::npos)
         << out << "the switch refuses a redirect to a port it does not have";

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "messages.h"
+
 fm_int portSet[KEL_MAX_UNITS][4];
 
 namespace kelf::rules {
@@ -156,7 +158,7 @@ namespace {
 
 // Without a port set the rule would act on every port: it is refused.
 int port_set_refused() {
-    std::puts("portSet error");
+    std::puts(kelf::msg::kPortSetError);
     std::fflush(stdout);
     return -1;
 }

@@ -3,8 +3,9 @@
 // its source glort or, for a PCI Express port, through a port set.
 #pragma once
 
-#include "fm_sdk.h"
 #include <kelfd/kel_lib.h>
+
+#include "fm_sdk.h"
 #include "rule_table.h"
 
 // Per unit, four slots of port sets, each created for one PCI Express port

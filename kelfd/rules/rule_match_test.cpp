@@ -3,13 +3,13 @@
 // that reads a rule back.
 #include <climits>
 
-#include "rule_test_util.h"
+#include "testing/rule_fixture.h"
 
 namespace {
 
-using ruletest::rule;
+using kelftest::rule;
 
-class RuleMatch : public ruletest::RuleTest {};
+class RuleMatch : public kelftest::RuleTest {};
 
 constexpr int kPermit = 1;
 
@@ -130,7 +130,7 @@ TEST_F(RuleMatch, QueryReadsBackTheRuleAndEchoesWhatItDoesNotReport) {
     });
     const kel_mem_t &m = got.kel_mem;
     EXPECT_EQ(+got.ret, 0);
-    EXPECT_EQ(+m.rule_act, 1);
+    EXPECT_EQ(+m.rule_act, KEL_ACT_PERMIT);
     EXPECT_EQ(+m.port, 3);
     EXPECT_EQ(std::memcmp(&m.src_mac.mac, &q.kel_mem.src_mac.mac, 6), 0);
     EXPECT_EQ(+m.dst_ip, 0xC0A80001u);
@@ -157,7 +157,7 @@ TEST_F(RuleMatch, AnOrdinaryPortMatchesByItsGlortExceptInAMirrorRule) {
     EXPECT_EQ(r.value.srcGlort, static_cast<fm_uint16>(glort));
     EXPECT_EQ(r.value.srcGlortMask, 0xFFFF);
 
-    ASSERT_EQ(add(8, 0, 0, 3), 2);
+    ASSERT_EQ(add(KEL_ACT_MIRROR, 0, 0, 3), 2);
     EXPECT_EQ(on_switch(0, 2).cond, 0u);
 
     capture();

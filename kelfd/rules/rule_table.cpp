@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "daemon.h"
+#include "messages.h"
 #include "rules.h"
 #include "sdk_util.h"
 
@@ -111,7 +112,7 @@ int uninstall(int unit, int group, int slot, const char *fn) {
     kel_acl_t &t = kel_acl[unit][group];
     const kel_acl_rule_t *r = t.at(slot);
     if (fmDeleteACLRule(unit, r->acl, r->rule_id) != FM_OK) {
-        std::puts("delete rule state failed!");
+        std::puts(kelf::msg::kDeleteRuleStateFailed);
         std::fflush(stdout);
         return -1;
     }

@@ -6,13 +6,14 @@
 // these tables alone and never ask the switch which rules exist.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
 
 #include "fm_sdk.h"
-#include <kelfd/kel_lib.h>
 
 // One installed rule: exactly what the switch was handed for it.
 typedef struct kel_acl_rule {
@@ -69,14 +70,16 @@ extern int kel_cur_rule[KEL_MAX_UNITS][KEL_MAX_GROUPS];
 
 namespace kelf::rules {
 
-inline constexpr int kMaxAutoId = 0xFFFFFF;
+// The id list of a group carries ids as 16 bits: the daemon never chooses
+// an id a list would misreport. Explicit ids above it are the caller's own.
+inline constexpr int kMaxAutoId = 0xFFFF;
 
 // True when unit is a switch that is up and group a rule group: the check
 // every rule command makes before it indexes a table.
 bool unit_group_ok(int unit, int group);
 
 // The automatic id for a new rule of the group: the smallest id above
-// kel_cur_rule (wrapping from 16777215 to 1) that no rule of the group holds.
+// kel_cur_rule (wrapping from 65535 to 1) that no rule of the group holds.
 // Raises kel_cur_rule to it.
 int next_auto_id(int unit, int group);
 

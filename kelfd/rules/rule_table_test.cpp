@@ -1,14 +1,14 @@
 // The rule tables: ids, slots, capacity, and the commands that work from the
 // tables (remove, clear, query, list, count), with every failure leaving the
 // tables and the switch in step.
-#include "rule_test_util.h"
+#include "testing/rule_fixture.h"
 
 namespace {
 
-using ruletest::request;
-using ruletest::rule;
+using kelftest::request;
+using kelftest::rule;
 
-class RuleTable : public ruletest::RuleTest {};
+class RuleTable : public kelftest::RuleTest {};
 
 constexpr int kDrop = 2;
 using Ids = std::vector<int>;
@@ -30,9 +30,16 @@ TEST_F(RuleTable, AutomaticIdsCountUpSkipHeldIdsAndWrap) {
     ASSERT_EQ(add(kDrop, 0, 6), 6);
     kel_cur_rule[0][0] = 5;
     EXPECT_EQ(add(kDrop, 0, 0), 8);
-    kel_cur_rule[0][0] = 0xFFFFFE;
-    ASSERT_EQ(add(kDrop, 0, 0xFFFFFF), 0xFFFFFF);
-    EXPECT_EQ(add(kDrop, 0, 0), 2) << "wraps past 16777215 and the 1 held";
+    kel_cur_rule[0][0] = 0xFFFE;
+    ASSERT_EQ(add(kDrop, 0, 0xFFFF), 0xFFFF);
+    EXPECT_EQ(add(kDrop, 0, 0), 2)
+        << "wraps past 65535, the largest id a list carries, and the 1 held";
+    // Explicit ids beyond 16 bits stay the caller's to choose, and never
+    // move the automatic ones out of the list's range.
+    ASSERT_EQ(add(kDrop, 0, 70000), 70000);
+    ASSERT_EQ(add(kDrop, 0, 0x7FFFFFFF), 0x7FFFFFFF);
+    kel_cur_rule[0][0] = 70000;
+    EXPECT_EQ(add(kDrop, 0, 0), 3);
     expect_in_step();
 }
 
@@ -162,7 +169,7 @@ TEST_F(RuleTable, EveryCommandRefusesAUnitOrGroupOutsideItsTables) {
 TEST_F(RuleTable, RemoveKeepsTableAndSwitchInStepWhateverFails) {
     if_kel_t redirect = rule(0, 0, 3);
     redirect.kel_mem.redir_port = 7;
-    ASSERT_EQ(add(32768, redirect), 1);
+    ASSERT_EQ(add(KEL_ACT_REDIRECT, redirect), 1);
     for (int i = 2; i <= 4; ++i) ASSERT_EQ(add(kDrop, 0, 0), i);
     EXPECT_EQ(kel_entry_remove_fn(0, 99, 0), 0) << "no rule with the id is no failure";
 

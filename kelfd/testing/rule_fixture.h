@@ -1,9 +1,10 @@
-// rule_test_util.h - what the rule engine's tests share: a fixture with a
-// fresh switch and empty tables, request builders, the dispatcher, and the
-// check that the daemon's tables and the switch's ACLs agree.
+// rule_fixture.h - the rule engine's fixture: a fresh daemon on two
+// switches, rules added and queried, and the check that the daemon's tables
+// and the switch's ACLs agree.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <kelfd/kel_lib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,20 +15,12 @@
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_acl.h"
-#include <kelfd/kel_lib.h>
 #include "rules/rule_match.h"
 #include "rules/rule_table.h"
 #include "rules/rules.h"
+#include "testing/harness.h"
 
-namespace ruletest {
-
-inline if_kel_t request(int cmd = 0, int unit = 0) {
-    if_kel_t r;
-    std::memset(&r, 0, sizeof r);
-    r.kel_cmd = cmd;
-    r.unit = unit;
-    return r;
-}
+namespace kelftest {
 
 inline if_kel_t rule(int group, int id, int port = 0) {
     if_kel_t r = request();
@@ -38,13 +31,8 @@ inline if_kel_t rule(int group, int id, int port = 0) {
 }
 
 class RuleTest : public testing::Test {
-protected:
-    void SetUp() override {
-        fmsim_set_switches(2);
-        kel_inserted = 2;
-        kelf::rules::reset_tables();
-        kelf::rules::reset_port_sets();
-    }
+public:
+    void SetUp() override { fresh_daemon(2); }
 
     // Adds a rule and returns the reply.
     int add(int action, if_kel_t r) { return kel_add_rule_fn(action, &r); }
@@ -53,6 +41,7 @@ protected:
     }
 
     // Runs a request through the dispatcher; the reply's bytes.
+    // Nothing printed is captured here: tests capture around it themselves.
     std::vector<unsigned char> dispatch(const if_kel_t &r) {
         d_.clear();
         std::memcpy(d_.buffer().raw, &r, sizeof r);
@@ -111,4 +100,4 @@ protected:
     kelf::Dispatcher d_;
 };
 
-}  // namespace ruletest
+}  // namespace kelftest

@@ -1,7 +1,6 @@
-// The daemon's life in-process on fmsim: pid text, stop signals, the SDK
-// start, the bring-up of a switch, the PCI Express report and the shutdown.
-// The pid file's lock, stop and detaching are the process tests' subject.
-#include "life.h"
+// The start-up in-process on fmsim: the SDK start, the bring-up of a
+// switch, the PCI Express report and the shutdown.
+#include "startup.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +10,6 @@
 #include <vector>
 
 #include "daemon.h"
-#include "testing/driver_recorder.h"
 #include "events.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
@@ -19,36 +17,12 @@
 #include "fmsim_switch.h"
 #include "fmsim_vlan.h"
 #include "ports/ports.h"
+#include "shutdown.h"
+#include "signals.h"
+#include "testing/driver_recorder.h"
+#include "testing/harness.h"
 
 namespace {
-
-TEST(PidText, OnlyAPositivePidIsAPid) {
-    EXPECT_EQ(kelf::parse_pid("4242\n"), 4242);
-    EXPECT_EQ(kelf::parse_pid("17"), 17);
-    EXPECT_EQ(kelf::parse_pid(std::to_string(INT_MAX)), INT_MAX);
-    for (const char *bad : {"", "\n", "0\n", "-1\n", "-5", "+5", "12a\n", " 12", "12\n\n",
-                            "2147483648", "99999999999999999999", "abc"})
-        EXPECT_EQ(kelf::parse_pid(bad), -1) << '"' << bad << '"';
-}
-
-TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
-    ASSERT_TRUE(kelf::install_signals());
-    for (int sig : {SIGHUP, SIGUSR1, SIGUSR2, SIGPIPE, SIGCHLD, SIGALRM, SIGCONT, SIGURG}) {
-        ::raise(sig);
-        EXPECT_FALSE(kelf::stop_requested()) << sig;
-    }
-    // A real fault must end the process: its default action stays.
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
-        struct sigaction sa {};
-        ::sigaction(sig, nullptr, &sa);
-        EXPECT_NE(sa.sa_handler, &kelf_catcher) << sig;
-    }
-    ::raise(SIGTERM);
-    EXPECT_TRUE(kelf::stop_requested());
-    EXPECT_TRUE(kelf::stop_requested()) << "the request stays until the shutdown";
-}
-
-// ---- Bring-up ---------------------------------------------------------------
 
 using kelftest::recorder;
 using kelftest::taken;
@@ -56,12 +30,7 @@ using kelftest::taken;
 class BringUp : public testing::Test {
 protected:
     void SetUp() override {
-        fmsim_set_switches(2);
-        kel_inserted = 0;
-        numSw = 0;
-        sw_remain = TRUE;
-        kelf::ports_reset();
-        kelf::reset_events();
+        kelftest::fresh_daemon(2, false);
         kelf::set_driver_call(recorder);
         taken();
     }
@@ -200,7 +169,10 @@ TEST_F(BringUp, ASwitchThatCannotBeSetUpEndsTheBringUp) {
     quiet_start(3);
     fmsim_fail("fmSetSwitchState", 2);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(kelf::bring_up_switches(), 1);
+    kelf::BringUp b = kelf::bring_up_switches();
+    EXPECT_EQ(b.up, 1);
+    EXPECT_EQ(b.wanted, 3);
+    EXPECT_EQ(b.failure, "fmSetSwitchState: Failure");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(kel_inserted, 1);
     EXPECT_FALSE(fmsim_vlan_exists(2, 1)) << "the switches after it are skipped";
@@ -261,13 +233,57 @@ TEST_F(BringUp, AnEarlyInsertionStillEndsTheWait) {
     fmsim_set_switches(1);
     testing::internal::CaptureStdout();
     eventHandler(FM_EVENT_SWITCH_INSERTED, 0, nullptr);  // before numSw is known
-    fmsim_fail("fmInitialize", 1);                       // the SDK reports nothing more
-    kelf::start_sdk(std::chrono::seconds(30));
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "Switch #0 inserted!\nfmInitialize: Failure\n");
-    EXPECT_EQ(fmsim_calls("fmReleaseSemaphore"), 1u);
-    fm_timestamp none{0, 0};
-    EXPECT_EQ(fmCaptureSemaphore(&seqSem, &none), FM_ERR_SEM_TIMEOUT) << "the release was taken";
+    kelf::SdkStart s = kelf::start_sdk(std::chrono::seconds(30));
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(s.ok);
+    EXPECT_TRUE(s.all_reported) << "the wait ended on the report, not the 30 s";
+    EXPECT_GE(fmsim_calls("fmReleaseSemaphore"), 1u);
+}
+
+TEST_F(BringUp, EveryStepOfTheSdkStartIsChecked) {
+    for (const char *op :
+         {"fmOSInitialize", "fmCreateSemaphore", "fmInitialize", "fmPlatformGetNumSwitches"}) {
+        kelftest::fresh_daemon(1, false);
+        fmsim_fail(op, 1);
+        testing::internal::CaptureStdout();
+        kelf::SdkStart s = kelf::start_sdk(std::chrono::milliseconds(10));
+        testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(s.ok) << op;
+        EXPECT_EQ(s.failure.rfind(std::string(op) + ": ", 0), 0u) << s.failure;
+    }
+}
+
+// An index the switch cannot map has no port: nothing of the base state
+// lands on port 0, the CPU port, in its place.
+TEST_F(BringUp, AnUnmappedIndexIsSkipped) {
+    quiet_start(1);
+    fm_int mtu = 1518;
+    ASSERT_EQ(fmSetPortAttribute(0, 0, FM_PORT_MAX_FRAME_SIZE, &mtu), FM_OK);
+    fmsim_fail("fmMapCardinalPort", 3);  // index 3
+    std::string out = bring_up(0);
+    EXPECT_EQ(out.find("fmMapCardinalPort: "), 0u) << out;
+    std::int32_t v = 0;
+    fmsim_port_attr(0, 0, FM_PORT_MAX_FRAME_SIZE, &v);
+    EXPECT_EQ(v, 1518) << "port 0 untouched";
+    EXPECT_FALSE(fmsim_vlan_member(0, 7, 0).member);
+    EXPECT_FALSE(fmsim_vlan_member(0, 7, 3).member) << "index 3 skipped";
+    EXPECT_TRUE(fmsim_vlan_member(0, 7, 4).member);
+}
+
+// A stop during the port set-up ends it after a whole port; the switch
+// counts, so the shutdown takes it down again.
+TEST_F(BringUp, AStopEndsThePortSetUpEarly) {
+    quiet_start(2);
+    ASSERT_TRUE(kelf::install_signals());
+    ::raise(SIGTERM);
+    kelf::BringUp b = kelf::bring_up_switches();
+    EXPECT_EQ(b.up, 0) << "no switch is started after the stop";
+    EXPECT_EQ(kel_inserted, 0);
+    EXPECT_TRUE(kelf::bring_up_switch(0));
+    EXPECT_EQ(kel_inserted, 1);
+    EXPECT_FALSE(fmsim_vlan_member(0, 2, 1).member) << "no port was set up";
+    EXPECT_EQ(kel_get_cfg_fn(0), 0) << "nor the rest of the base state";
+    kelf::clear_stop_request();
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
-// life.h - the daemon's process life: the pid file that makes it the single
-// instance, the stop signals, the SDK start, the bring-up of every switch
-// into the base state, the PCI Express report and the shutdown. main()
-// calls these in order; tests call them one by one on fmsim.
+// pidfile.h - the pid file that makes kelfd the single running instance,
+// and `kelfd stop`.
+//
+// Contract: the daemon holds a write lock on $KELF_RUN_DIR/kelfctl.pid for
+// its whole life; the lock, not the file's text, says that a daemon runs.
+// `stop` signals only a process that both holds the lock and names itself
+// in the file, so a stale or forged file never gets another process killed.
+// Nothing here ever signals process 0 or -1.
 #pragma once
 
 #include <sys/types.h>
@@ -10,11 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "fm_sdk.h"
-
 namespace kelf {
-
-// ---- Pid file -------------------------------------------------------------
 
 // $dir/kelfctl.pid
 std::string pid_path(const std::string &dir);
@@ -60,36 +60,4 @@ private:
 // daemon runs any more, 1 when it could not be stopped.
 int stop_daemon(const std::string &path, std::chrono::milliseconds wait = std::chrono::seconds(10));
 
-// ---- Signals --------------------------------------------------------------
-
-// Routes the daemon's signals to kelf_catcher. SIGINT and SIGTERM ask for the
-// shutdown; the others are ignored; faults keep their default action.
-bool install_signals();
-// Becomes readable once a stop was asked for (for ControlServer::run).
-int stop_fd();
-bool stop_requested();
-
-// ---- Start-up -------------------------------------------------------------
-
-// Starts the SDK with eventHandler and waits at most `wait` until the last
-// switch of the platform reports itself inserted; sets numSw.
-void start_sdk(std::chrono::milliseconds wait = std::chrono::seconds(3));
-
-// Brings switch sw into the base state and counts it in kel_inserted.
-// false when the switch could not be set up (fmSetSwitchState failed).
-bool bring_up_switch(fm_int sw);
-// Brings up switches 0 .. numSw-1 (at most 8) in turn, until one cannot be
-// set up or a stop is asked for. Returns how many were brought up.
-int bring_up_switches();
-
-// Tells the driver that every PCI Express port of every switch has link.
-void report_pcie_ports();
-
-// The shutdown: the stop line, GPIO 4 raised on every switch and, unless the
-// switches are to stay up, link down for every port and the switch removed.
-void shutdown_switches();
-
 }  // namespace kelf
-
-// The signal handler of every routed signal: records a stop request.
-extern "C" void kelf_catcher(int sig);
