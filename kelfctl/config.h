@@ -146,6 +146,12 @@ Plan make_plan(Session &s, const ConfigFile &f, AppliedRecord &rec);
 // included), written afresh.
 void settle_record(AppliedRecord &rec, const ConfigFile &f);
 
+// The rules as `rule list -d` writes them: a rule kelfctl apply left as
+// it is takes its applied form (with what kelfd does not report); a rule
+// whose action kelfd does not report is left out and named in missing.
+std::vector<RuleSpec> export_forms(Session &s, const std::vector<RuleSpec> &rules,
+                                   std::vector<std::string> *missing);
+
 // The file that describes the units' current state; missing lists what
 // neither kelfd nor the record can describe exactly (left out of the text).
 struct Saved {

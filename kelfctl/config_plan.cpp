@@ -693,6 +693,30 @@ Plan make_plan(Session &s, const ConfigFile &f, AppliedRecord &rec) {
     return plan;
 }
 
+std::vector<RuleSpec> export_forms(Session &s, const std::vector<RuleSpec> &rules,
+                                   std::vector<std::string> *missing) {
+    AppliedRecord rec(s.run_dir);
+    const UnitRecord *r = rec.valid() && rec.units.count(s.unit) ? &rec.units.at(s.unit) : nullptr;
+    std::vector<RuleSpec> out;
+    for (const RuleSpec &x : rules) {
+        if (r != nullptr) {
+            auto it = r->rules.find({x.group, x.id});
+            if (it != r->rules.end() && same_rule(x, it->second)) {
+                out.push_back(it->second);
+                continue;
+            }
+        }
+        if (x.action == RuleSpec::Action::Unreported) {
+            missing->push_back("rule " + std::to_string(x.id) + " of group " + std::to_string(x.group) +
+                               ": kelfd does not report its action" +
+                               (rule_match_text(x).empty() ? "" : " (match: " + rule_match_text(x) + ")"));
+            continue;
+        }
+        out.push_back(x);
+    }
+    return out;
+}
+
 void settle_record(AppliedRecord &rec, const ConfigFile &f) {
     if (!rec.valid()) return;
     for (const auto &ue : f.units) {
