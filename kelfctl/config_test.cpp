@@ -20,7 +20,7 @@ ConfigFile parse(FakeDaemon &d, const std::string &text, int unit = 0) {
 TEST(ConfigGrammar, LinesBuildTheUnitsState) {
     FakeDaemon d;
     ConfigFile f = parse(d,
-                         "mask set 1,2 to 5-4   # a comment\n"
+                         "mask set 1,2 to 5,4   # a comment\n"
                          "unit 2\n"
                          "config set mesh\n"
                          "lbg add web 3,1,3\n"

@@ -24,6 +24,10 @@ std::vector<Choice> object_choices() {
 
 const Object &find_object(const std::string &w) {
     static const std::vector<Choice> choices = object_choices();
+    // The configuration file's commands come last and never take a prefix
+    // that an object had before them: `c` stays config, `s` stats.
+    static const std::vector<Choice> older(choices.begin(), choices.end() - static_cast<long>(config_file_objects().size()));
+    if (Resolved o = resolve(w, older); o.match == Match::Found) return objects()[o.index];
     Resolved r = resolve(w, choices);
     if (r.match != Match::Found) usage(unresolved(w, r, "object"));
     return objects()[r.index];
