@@ -61,7 +61,7 @@ TEST(ConfigFile, EveryObjectAndRuleFieldReachesAFreshDaemon) {
     DaemonProcess d;
     std::string path = write(d, "full.conf", kFull);
     json j = apply_json(d, path);
-    EXPECT_EQ(j["created"], 13);  // a mirror, two groups, a multicast group, nine rules
+    EXPECT_EQ(j["created"], 12);  // a mirror, two groups, a multicast group, eight rules
     EXPECT_EQ(j["removed"], 0);
 
     EXPECT_EQ(kelfctl(d, {"config"}).out, "configuration 6 (mesh)\n");
