@@ -171,6 +171,8 @@ void apply(Session &s, Args &a) {
         s.err() << "kelfctl: warning: no record of what is applied is kept (" << rec.why_void()
                 << "): what kelfd cannot report is sent again at every apply\n";
     Plan plan = make_plan(s, f, rec);
+    // The record must be writable before the first change, not after it.
+    if (!plan.steps.empty()) rec.compact();
     Counts done;
     int requests = 0;
     Json steps = Json::array();
