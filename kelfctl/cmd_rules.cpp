@@ -153,13 +153,15 @@ void check_rule(Session &s, const RuleSpec &r, const std::vector<RuleSpec> &expa
         for (const RuleSpec &x : expanded)
             for (const RuleSpec &h : held)
                 if (h.id == x.id) refused("cannot add the rule: id " + std::to_string(x.id) + " is in use in " + group);
-    for (const RuleSpec &x : expanded)
-        for (const RuleSpec &h : held)
-            if (same_rule(h, x)) {
-                s.err() << "kelfctl: warning: rule " << h.id << " of group " << h.group
-                        << " already matches and acts the same: " << rule_command(h) << "\n";
-                break;
-            }
+    // Compared by what kelfd reports of a rule, through a table of the
+    // group's rules: a batch of thousands stays linear.
+    auto &keys = group_keys(s, r.group);
+    for (const RuleSpec &x : expanded) {
+        auto k = keys.find(rule_key(x));
+        if (k != keys.end())
+            s.err() << "kelfctl: warning: rule " << k->second << " of group " << r.group
+                    << " already matches and acts the same\n";
+    }
 }
 
 void remove_rule(Session &s, int group, std::int64_t id) {
@@ -167,8 +169,7 @@ void remove_rule(Session &s, int group, std::int64_t id) {
     k.rule_id = static_cast<std::int32_t>(id);
     k.group = group;
     std::int32_t st = s.status(k);
-    auto &held = s.cache[s.unit].rules;
-    if (held.count(group)) std::erase_if(held[group], [&](const RuleSpec &r) { return r.id == id; });
+    held_remove(s, group, id);
     if (st < 0)
         refused("cannot delete rule " + std::to_string(id) + " of group " + std::to_string(group) +
                 ": kelfd could not take it out of the switch (kelfd's output says why)");
@@ -181,7 +182,6 @@ void rule_add(Session &s, Args &a) {
     std::vector<RuleSpec> rules = expand_rule(r);
     check_rule(s, r, rules);
     std::vector<std::int64_t> ids;
-    std::vector<RuleSpec> &held = group_rules(s, r.group);
     for (RuleSpec &x : rules) {
         int code;
         if_kel_t k = rule_request(x, s.unit, &code);
@@ -201,7 +201,7 @@ void rule_add(Session &s, Args &a) {
         }
         x.id = id;
         ids.push_back(id);
-        held.push_back(reported_form(x));
+        held_add(s, x);
     }
     s.print(print_rules_added(r.group, ids, rule_match_text(r)));
 }
@@ -262,6 +262,7 @@ void rule_flush(Session &s, Args &a) {
     a.finish();
     if_kel_t k = s.kel(KEL_CLEAR);
     s.cache[s.unit].rules.clear();
+    s.cache[s.unit].keys.clear();
     s.value(s.status(k), "remove the rules of unit " + std::to_string(s.unit));
     s.print_ok();
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -144,6 +145,9 @@ public:
     // adds and deletes).
     struct UnitCache {
         std::map<int, std::vector<RuleSpec>> rules;  // group -> rules, slot order
+        // group -> what each held rule matches and does -> its id, for the
+        // duplicate check (built from rules when first needed)
+        std::map<int, std::unordered_map<std::string, std::int64_t>> keys;
         std::optional<std::vector<int>> lbgs, mirrors;  // as kelfd lists them
         bool lbgs_whole = true, mirrors_whole = true;    // the list was not cut
     };

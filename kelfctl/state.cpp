@@ -53,6 +53,7 @@ std::vector<RuleSpec> read_rules(Session &s, const std::vector<int> &groups) {
             }
         }
         s.cache[s.unit].rules[g] = group;
+        s.cache[s.unit].keys.erase(g);
         out.insert(out.end(), group.begin(), group.end());
     }
     return out;
@@ -62,6 +63,37 @@ std::vector<RuleSpec> &group_rules(Session &s, int group) {
     auto &c = s.cache[s.unit].rules;
     if (!c.count(group)) read_rules(s, {group});
     return c[group];
+}
+
+std::string rule_key(const RuleSpec &r) {
+    RuleSpec x = reported_form(r);
+    return rule_action_text(x) + "|" + rule_match_text(x);
+}
+
+std::unordered_map<std::string, std::int64_t> &group_keys(Session &s, int group) {
+    auto &c = s.cache[s.unit];
+    std::vector<RuleSpec> &held = group_rules(s, group);
+    auto it = c.keys.find(group);
+    if (it != c.keys.end()) return it->second;
+    auto &k = c.keys[group];
+    for (const RuleSpec &r : held) k.emplace(rule_key(r), r.id);
+    return k;
+}
+
+void held_add(Session &s, const RuleSpec &r) {
+    auto &c = s.cache[s.unit];
+    RuleSpec x = reported_form(r);
+    c.rules[r.group].push_back(x);
+    auto k = c.keys.find(r.group);
+    if (k != c.keys.end()) k->second.emplace(rule_key(x), x.id);
+}
+
+void held_remove(Session &s, int group, std::int64_t id) {
+    auto &c = s.cache[s.unit];
+    auto g = c.rules.find(group);
+    if (g == c.rules.end()) return;
+    std::erase_if(g->second, [&](const RuleSpec &r) { return r.id == id; });
+    c.keys.erase(group);  // rebuilt when next needed
 }
 
 std::vector<int> groups_with_rule(Session &s, std::int64_t id) {

@@ -21,6 +21,13 @@ std::optional<RuleSpec> query_rule(Session &s, int group, std::int64_t id);
 std::vector<RuleSpec> read_rules(Session &s, const std::vector<int> &groups);
 // The rules of a group as the session knows them (read once).
 std::vector<RuleSpec> &group_rules(Session &s, int group);
+// What a rule matches and does, as kelfd reports it: equal for duplicates.
+std::string rule_key(const RuleSpec &r);
+// The keys of a group's rules, to their ids.
+std::unordered_map<std::string, std::int64_t> &group_keys(Session &s, int group);
+// The session's own changes to a group it has read.
+void held_add(Session &s, const RuleSpec &r);
+void held_remove(Session &s, int group, std::int64_t id);
 // The groups that hold a rule with this id.
 std::vector<int> groups_with_rule(Session &s, std::int64_t id);
 

@@ -140,6 +140,8 @@ TEST(Kelfctl, TheReadmeSession) {
         {{"lbg", "add", "1-4"}, "created load-balancing group 0\n"},
         {{"rule", "add", "lbg", "0", "in-port", "5", "protocol", "tcp", "dport", "443"},
          "added rule 2 to group 0\n"},
+        {{"rule", "add", "drop", "dst-ip", "0.0.0.0/2", "protocol", "tcp", "dport", "1024-65535"},
+         "added 6 rules to group 0, ids 3-8, for dst-ip 0.0.0.0/2 protocol tcp dport 1024-65535\n"},
     };
     for (const Step &s : steps) {
         auto r = kelfctl(d, s.args);
