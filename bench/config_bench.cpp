@@ -30,7 +30,7 @@ std::string rules_text() {
     for (int i = 0; i < kRules; ++i) {
         int group = i / 4000, id = i % 4000 + 1;
         t += "rule add group " + std::to_string(group) + " id " + std::to_string(id) + " drop in-port " +
-             std::to_string(i % 48 + 1) + " dst-ip 10." + std::to_string(i / 256 % 256) + "." +
+             std::to_string(i % 40 + 1) + " dst-ip 10." + std::to_string(i / 256 % 256) + "." +
              std::to_string(i % 256) + ".0/24 protocol tcp dport " + std::to_string(i % 60000 + 1) + "\n";
     }
     return t;

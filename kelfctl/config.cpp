@@ -460,7 +460,6 @@ void AppliedRecord::append(const std::string &line) {
     out_ << line << '\n';
     out_.flush();
     if (!out_) throw Failure(kExitRefused, "cannot write the record " + path_);
-    apply_line(line);
 }
 
 void AppliedRecord::compact() {
@@ -490,26 +489,43 @@ void AppliedRecord::compact() {
     out_.open(path_, std::ios::app);
 }
 
+// Each change is written, then kept in units as the record's reader would
+// find it.
 void AppliedRecord::lbg(int unit, const std::string &name, int number, const std::vector<int> &ports) {
     append(std::to_string(unit) + " lbg " + name + " " + std::to_string(number) + " " + ports_text(ports));
+    units[unit].lbgs[name] = {number, ports};
 }
-void AppliedRecord::lbg_gone(int unit, const std::string &name) { append(std::to_string(unit) + " lbg-gone " + name); }
+void AppliedRecord::lbg_gone(int unit, const std::string &name) {
+    append(std::to_string(unit) + " lbg-gone " + name);
+    units[unit].lbgs.erase(name);
+}
 void AppliedRecord::mcast(int unit, const std::string &name, int number) {
     append(std::to_string(unit) + " mcast " + name + " " + std::to_string(number));
+    units[unit].mcasts[name] = {number, {}};
 }
 void AppliedRecord::listener(int unit, const std::string &name, int port, int vlan) {
     append(std::to_string(unit) + " listener " + name + " " + std::to_string(port) + " " + std::to_string(vlan));
+    units[unit].mcasts[name].second.insert({port, vlan});
 }
-void AppliedRecord::mcast_gone(int unit, const std::string &name) { append(std::to_string(unit) + " mcast-gone " + name); }
+void AppliedRecord::mcast_gone(int unit, const std::string &name) {
+    append(std::to_string(unit) + " mcast-gone " + name);
+    units[unit].mcasts.erase(name);
+}
 void AppliedRecord::mirror_vlan(int unit, int mirror, int vlan) {
     append(std::to_string(unit) + " mirror-vlan " + std::to_string(mirror) + " " + std::to_string(vlan));
+    units[unit].mirror_vlans[mirror] = vlan;
 }
 void AppliedRecord::mirror_gone(int unit, int mirror) {
     append(std::to_string(unit) + " mirror-gone " + std::to_string(mirror));
+    units[unit].mirror_vlans.erase(mirror);
 }
-void AppliedRecord::rule(int unit, const RuleSpec &r) { append(std::to_string(unit) + " rule " + rule_command(r)); }
+void AppliedRecord::rule(int unit, const RuleSpec &r) {
+    append(std::to_string(unit) + " rule " + rule_command(r));
+    units[unit].rules[{r.group, r.id}] = r;
+}
 void AppliedRecord::rule_gone(int unit, int group, std::int64_t id) {
     append(std::to_string(unit) + " rule-gone " + std::to_string(group) + " " + std::to_string(id));
+    units[unit].rules.erase({group, id});
 }
 
 const char *op_name(Step::Op op) {
