@@ -103,7 +103,6 @@ struct Parser {
     ConfigFile &f;
     int unit;
     std::map<int, std::set<int>> mask_lines;  // unit -> ports whose mask is set
-    std::map<int, std::map<int, int>> mirror_line;
 
     UnitConfig &u() { return f.units[unit]; }
 
@@ -307,7 +306,7 @@ struct Parser {
 ConfigFile parse_config(Session &s, std::istream &in, const std::string &name, int default_unit) {
     ConfigFile f;
     f.name = name;
-    Parser p{s, f, default_unit, {}, {}};
+    Parser p{s, f, default_unit, {}};
     int saved = s.unit;
     std::string text;
     bool any = false;
