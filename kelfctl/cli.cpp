@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "batch.h"
 #include "objects.h"
@@ -26,7 +27,7 @@ constexpr Option kOptions[] = {
     {"unit", 'u', true},     {"socket", 'S', true},  {"json", 'j', false},
     {"pretty", 'p', false},  {"stats", 's', false},  {"details", 'd', false},
     {"batch", 'b', true},    {"force", 'f', false},  {"timeout", 't', true},
-    {"help", 'h', false},    {"version", 'V', false},
+    {"help", 'h', false},    {"version", 'V', false}, {"wait", 'w', true},
 };
 
 // The option a word names, and its value when written --long=VALUE.
@@ -43,6 +44,22 @@ const Option *find_option(const std::string &w, std::optional<std::string> *inli
     return nullptr;
 }
 
+// --wait: until kelfd answers a request, which it does once every switch is
+// brought up, so a command that follows never races the bring-up.
+bool wait_for_daemon(const std::string &socket, int seconds, std::ostream &err) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    kelfclient::Client c(socket, std::chrono::milliseconds(1000));
+    kelfclient::Status st;
+    do {
+        std::int32_t n = -1;
+        st = c.command(KEL_GET_DEV_NUM, 0, &n);
+        if (st) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < deadline);
+    err << "kelfctl: kelfd did not answer on " << socket << " within " << seconds << " s: " << st.message << '\n';
+    return false;
+}
+
 }  // namespace
 
 int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdin_,
@@ -57,6 +74,7 @@ int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdi
     std::string batch;
     bool have_batch = false;
     std::chrono::milliseconds timeout = kelfclient::kDefaultTimeout;
+    std::optional<int> wait;
 
     // Options come before the OBJECT; -j, -p, -s and -d are taken anywhere
     // on the line (run_words strips them from a command's words).
@@ -98,6 +116,13 @@ int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdi
                     return bad(e.what());
                 }
                 break;
+            case 'w':
+                try {
+                    wait = static_cast<int>(parse_int(*v, "wait SEC", 0, 3600));
+                } catch (const ValueError &e) {
+                    return bad(e.what());
+                }
+                break;
             case 'h': out << main_help(); return kExitOk;
             case 'V': out << "kelfctl " KELFCTL_VERSION "\n"; return kExitOk;
         }
@@ -115,7 +140,12 @@ int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdi
         own = std::make_unique<SocketTransport>(socket, timeout);
         transport = own.get();
     }
+    if (wait && own && !wait_for_daemon(socket, *wait, err)) return kExitUnreachable;
     Session s(*transport, out, err);
+    if (own) {  // kelfd keeps its pid file beside its socket
+        std::size_t slash = socket.find_last_of('/');
+        s.run_dir = slash == std::string::npos ? "." : slash == 0 ? "/" : socket.substr(0, slash);
+    }
     s.unit = unit;
     s.json = json;
     s.pretty = pretty;

@@ -6,6 +6,7 @@
 #include "print.h"
 #include "rule.h"
 #include "state.h"
+#include "config.h"
 
 namespace kelfctl {
 namespace {
@@ -52,8 +53,10 @@ held by several groups needs group). `rule` alone lists; show is list.
 `rule add` line that recreates it: `kelfctl rule list -d > rules.kel`
 exports a rule set and `kelfctl -b rules.kel` imports it. kelfd does not
 report vlan-tag, set-vlan, set-vlan-priority or set-user-bits: exported
-rules lack them, and a rule whose action is not reported is exported as a
-comment. flush removes every rule of the unit.
+rules lack them unless `kelfctl apply` installed them (its record keeps
+them), and a rule whose action is not reported is not exported but named,
+with exit status 1. `kelfctl save` writes the whole configuration and
+refuses what it cannot describe. flush removes every rule of the unit.
 )";
 
 // The words after show, list, stats and delete: [group G] [id N].
@@ -219,9 +222,19 @@ void rule_list(Session &s, Args &a) {
     } else {
         rules = read_rules(s, w.groups());
     }
+    // An export leaves out nothing in silence: what cannot be written as a
+    // `rule add` line is named, and the exit status says so.
+    std::vector<std::string> missing;
+    if (s.details) rules = export_forms(s, rules, &missing);
     std::optional<std::vector<RuleCounter>> c;
     if (s.stats) c = counters_of(s, rules);
     s.print(print_rules(rules, s.details, c));
+    for (const auto &m : missing) s.err() << "kelfctl: not exported: " << m << "\n";
+    if (!missing.empty()) {
+        Failure f(kExitRefused, std::to_string(missing.size()) + " rules cannot be written as rule add lines");
+        f.printed = true;
+        throw f;
+    }
 }
 
 void rule_stats(Session &s, Args &a) {

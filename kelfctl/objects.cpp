@@ -24,6 +24,10 @@ std::vector<Choice> object_choices() {
 
 const Object &find_object(const std::string &w) {
     static const std::vector<Choice> choices = object_choices();
+    // The configuration file's commands come last and never take a prefix
+    // that an object had before them: `c` stays config, `s` stats.
+    static const std::vector<Choice> older(choices.begin(), choices.end() - static_cast<long>(config_file_objects().size()));
+    if (Resolved o = resolve(w, older); o.match == Match::Found) return objects()[o.index];
     Resolved r = resolve(w, choices);
     if (r.match != Match::Found) usage(unresolved(w, r, "object"));
     return objects()[r.index];
@@ -66,8 +70,8 @@ int run(Session &s, const std::vector<std::string> &words, std::string &topic) {
     Args a(std::vector<std::string>(words.begin() + 1, words.end()));
     std::string_view name = o.name;
     s.check_unit = name != "daemon" && name != "raw";
-    if (o.commands.empty()) {  // raw: its code stands where a command would
-        raw_command()(s, a);
+    if (o.commands.empty()) {  // raw, check ...: arguments stand where a command would
+        (o.bare != nullptr ? o.bare : raw_command())(s, a);
         return kExitOk;
     }
     if (a.done()) {
@@ -96,7 +100,8 @@ int run(Session &s, const std::vector<std::string> &words, std::string &topic) {
 const std::vector<Object> &objects() {
     static const std::vector<Object> all = [] {
         std::vector<Object> v;
-        for (auto family : {rule_objects, port_objects, distribution_objects, device_objects})
+        for (auto family : {rule_objects, port_objects, distribution_objects, device_objects,
+                            config_file_objects})
             for (auto &o : family()) v.push_back(std::move(o));
         return v;
     }();
@@ -114,7 +119,8 @@ std::string main_help() {
            "       kelfctl [OPTIONS] -b FILE\n"
            "       kelfctl help [OBJECT]\n\n"
            "OBJECT := { rule | config | mask | port | stats | lbg | mirror | mcast | hash |\n"
-           "            phy | gpio | reg | bypass | temp | xcvr | daemon | raw }\n"
+           "            phy | gpio | reg | bypass | temp | xcvr | daemon | raw |\n"
+           "            check | apply | save }\n"
            "\nOptions (also spelt -json, -force ... as iproute2 does):\n"
            "  -u, --unit N       switch unit 0 to 7 (default 0)\n"
            "  -S, --socket PATH  kelfd's socket (default $KELF_RUN_DIR/kelfctl.sock,\n"
@@ -125,6 +131,7 @@ std::string main_help() {
            "  -d, --details      every field: `rule add` lines, every counter\n"
            "  -b, --batch FILE   run the commands of FILE, one a line (- reads standard input)\n"
            "  -f, --force        go past reference checks; with -b, go on after a failure\n"
+           "  -w, --wait SEC     first wait up to SEC seconds for kelfd to answer\n"
            "  -t, --timeout SEC  wait at most SEC seconds for kelfd at each step (default 5;\n"
            "                     0 waits for ever)\n"
            "  -h, --help         print this help\n"

@@ -35,6 +35,7 @@ std::vector<Object> rule_objects();
 std::vector<Object> port_objects();
 std::vector<Object> distribution_objects();
 std::vector<Object> device_objects();
+std::vector<Object> config_file_objects();  // check, apply, save
 
 std::string main_help();
 

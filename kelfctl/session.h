@@ -136,6 +136,9 @@ public:
     bool terminal = false; // standard output is a terminal
     // Whether requests need the unit up; the daemon and raw objects do not.
     bool check_unit = true;
+    // The directory of kelfd's socket, where apply keeps its record; empty
+    // when the transport is not a socket.
+    std::string run_dir;
 
     // Parts of the daemon's state this session has read, kept while it runs
     // so that a batch of thousands of commands asks once: the switch count,

@@ -16,18 +16,19 @@ _kelfctl() {
         cword=$COMP_CWORD
     fi
 
-    local objects="rule config mask port stats lbg mirror mcast hash phy gpio reg bypass temp xcvr daemon raw help"
+    local objects="rule config mask port stats lbg mirror mcast hash phy gpio reg bypass temp xcvr daemon raw check apply save help"
 
     case $prev in
         -u|--unit) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
         -S|--socket|-b|--batch) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        -w|--wait|-t|--timeout) return ;;
     esac
 
     # Find the object and its command past the options.
     local i obj="" cmd="" objidx=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            -u|--unit|-S|--socket|-b|--batch) ((i++)) ;;
+            -u|--unit|-S|--socket|-b|--batch|-w|--wait|-t|--timeout) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $obj ]]; then obj=${words[i]}; objidx=$i
@@ -38,7 +39,7 @@ _kelfctl() {
 
     if [[ -z $obj ]]; then
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "-u --unit -S --socket -j --json -p --pretty -s --stats -d --details -b --batch -f --force -t --timeout -h --help -V --version" -- "$cur"))
+            COMPREPLY=($(compgen -W "-u --unit -S --socket -j --json -p --pretty -s --stats -d --details -b --batch -f --force -t --timeout -w --wait -h --help -V --version" -- "$cur"))
         else
             COMPREPLY=($(compgen -W "$objects" -- "$cur"))
         fi
@@ -62,6 +63,8 @@ _kelfctl() {
         daemon) commands="show set help" ;;
         help) COMPREPLY=($(compgen -W "$objects" -- "$cur")); return ;;
         raw) return ;;
+        check|apply) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        save) COMPREPLY=($(compgen -f -W "--partial" -- "$cur")); return ;;
     esac
     if [[ -z $cmd ]]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))

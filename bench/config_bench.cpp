@@ -1,0 +1,77 @@
+// Configuration files: `kelfctl apply` of a 5,000-rule file to a fresh
+// kelfd against the same rules through `kelfctl -b` (the baseline, same
+// run), and a no-change apply of that file.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "daemon_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using kelftest::DaemonProcess;
+constexpr int kRules = 5000;
+constexpr int kRuns = 3;
+
+double secs(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Rules with explicit groups and ids, as a configuration file needs them.
+std::string rules_text() {
+    std::string t;
+    for (int i = 0; i < kRules; ++i) {
+        int group = i / 4000, id = i % 4000 + 1;
+        t += "rule add group " + std::to_string(group) + " id " + std::to_string(id) + " drop in-port " +
+             std::to_string(i % 40 + 1) + " dst-ip 10." + std::to_string(i / 256 % 256) + "." +
+             std::to_string(i % 256) + ".0/24 protocol tcp dport " + std::to_string(i % 60000 + 1) + "\n";
+    }
+    return t;
+}
+
+double timed(const DaemonProcess &d, const std::vector<std::string> &args) {
+    auto t0 = Clock::now();
+    auto r = d.run(KELFCTL_BINARY, args, std::chrono::minutes(10));
+    double s = secs(Clock::now() - t0);
+    if (r.status != 0) {
+        std::fprintf(stderr, "kelfctl failed (%d): %s\n", r.status, r.err.c_str());
+        std::exit(1);
+    }
+    return s;
+}
+
+}  // namespace
+
+int main() {
+    std::string text = rules_text();
+    std::vector<double> batch, apply, again;
+    for (int run = 0; run < kRuns; ++run) {
+        {
+            DaemonProcess d;
+            std::string path = d.run_dir() + "/rules.kel";
+            std::ofstream(path) << text;
+            batch.push_back(timed(d, {"-b", path}));
+        }
+        {
+            DaemonProcess d;
+            std::string path = d.run_dir() + "/rules.conf";
+            std::ofstream(path) << text;
+            apply.push_back(timed(d, {"apply", path}));
+            again.push_back(timed(d, {"apply", path}));
+        }
+    }
+    double b = median(batch), a = median(apply), n = median(again);
+    std::printf("%d rules, median of %d runs\n", kRules, kRuns);
+    std::printf("kelfctl -b (baseline)   %.3f s  %.0f rules/s\n", b, kRules / b);
+    std::printf("kelfctl apply           %.3f s  %.0f rules/s  ratio %.2f (target at least 0.9)\n", a, kRules / a,
+                b / a);
+    std::printf("no-change apply         %.3f s  (target under 1 s)\n", n);
+    return 0;
+}
