@@ -318,20 +318,6 @@ void mcast_add_listener(Session &s, Args &a) {
     s.print_ok();
 }
 
-kel_l2_hash_t get_l2(Session &s) {
-    if_kel_t k = s.kel(KEL_GET_L2_HASH);
-    kel_l2_hash_t h;
-    s.record(&k, sizeof k, &h, sizeof h);
-    return h;
-}
-
-kel_l3_hash_t get_l3(Session &s) {
-    if_kel_t k = s.kel(KEL_GET_L3_HASH);
-    kel_l3_hash_t h;
-    s.record(&k, sizeof k, &h, sizeof h);
-    return h;
-}
-
 Output merge(Output a, const Output &b) {
     for (const auto &[k, v] : b.json.items()) a.json[k] = v;
     a.text += b.text;

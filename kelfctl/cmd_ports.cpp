@@ -6,6 +6,7 @@
 
 #include "objects.h"
 #include "print.h"
+#include "state.h"
 
 namespace kelfctl {
 namespace {
@@ -116,12 +117,6 @@ void config_show(Session &s, Args &a) {
     s.print(print_config(cfg));
 }
 
-constexpr int kMaskPorts = 47;  // masks cover ports 1 to 47
-
-void set_bits(std::uint8_t *set, const std::vector<int> &ports) {
-    for (int p : ports) set[p / 8] = static_cast<std::uint8_t>(set[p / 8] | (1u << (p % 8)));
-}
-
 void mask_set(Session &s, Args &a) {
     std::vector<int> in = s.ports(a, "PORTS", PortFamily::Mask);
     if (!a.accept("to")) usage("mask set needs PORTS to PORTS");
@@ -134,19 +129,6 @@ void mask_set(Session &s, Args &a) {
     set_bits(m.mask.egress, eg);
     s.value(s.status(m), "set the masks of ports " + format_port_list(in));
     s.print_ok();
-}
-
-// The ports a port's mask lets it forward to.
-std::vector<int> read_mask(Session &s, int p) {
-    if_kel_mask_t m = s.mask(KEL_GET_PORT_MASK);
-    set_bits(m.mask.ingress, {p});
-    kel_mask_t r;
-    s.record(&m, sizeof m, &r, sizeof r);
-    if (r.ret_val != 0) refused("cannot read the mask of port " + std::to_string(p) + ": kelfd refused");
-    std::vector<int> egress;
-    for (int q = 1; q <= kMaskPorts; ++q)
-        if (r.egress[q / 8] & (1u << (q % 8))) egress.push_back(q);
-    return egress;
 }
 
 void mask_show(Session &s, Args &a) {

@@ -12,27 +12,10 @@
 namespace kelfctl {
 namespace {
 
-constexpr int kMaskPorts = KEL_MAX_PORTS - 1;  // masks cover ports 1 to 47
 
 int get_cfg(Session &s) {
     if_kel_t k = s.kel(KEL_GET_CFG);
     return s.value(s.status(k), "read the configuration of unit " + std::to_string(s.unit));
-}
-
-void set_bits(std::uint8_t *set, const std::vector<int> &ports) {
-    for (int p : ports) set[p / 8] = static_cast<std::uint8_t>(set[p / 8] | (1u << (p % 8)));
-}
-
-std::vector<int> read_mask(Session &s, int p) {
-    if_kel_mask_t m = s.mask(KEL_GET_PORT_MASK);
-    set_bits(m.mask.ingress, {p});
-    kel_mask_t r;
-    s.record(&m, sizeof m, &r, sizeof r);
-    if (r.ret_val != 0) refused("cannot read the mask of port " + std::to_string(p) + ": kelfd refused");
-    std::vector<int> eg;
-    for (int q = 1; q <= kMaskPorts; ++q)
-        if (r.egress[q / 8] & (1u << (q % 8))) eg.push_back(q);
-    return eg;
 }
 
 // A port's mask as an operating configuration leaves it, in the ports a
@@ -46,20 +29,6 @@ std::vector<int> baseline(int cfg, int p) {
         if (partner <= kMaskPorts) v.push_back(partner);
     }
     return v;
-}
-
-kel_l2_hash_t get_l2(Session &s) {
-    if_kel_t k = s.kel(KEL_GET_L2_HASH);
-    kel_l2_hash_t h;
-    s.record(&k, sizeof k, &h, sizeof h);
-    return h;
-}
-
-kel_l3_hash_t get_l3(Session &s) {
-    if_kel_t k = s.kel(KEL_GET_L3_HASH);
-    kel_l3_hash_t h;
-    s.record(&k, sizeof k, &h, sizeof h);
-    return h;
 }
 
 std::uint64_t mac_of(const std::uint8_t *m) {

@@ -176,4 +176,34 @@ std::string format_refs(const std::vector<RuleRef> &refs) {
     return out;
 }
 
+void set_bits(std::uint8_t *set, const std::vector<int> &ports) {
+    for (int p : ports) set[p / 8] = static_cast<std::uint8_t>(set[p / 8] | (1u << (p % 8)));
+}
+
+std::vector<int> read_mask(Session &s, int p) {
+    if_kel_mask_t m = s.mask(KEL_GET_PORT_MASK);
+    set_bits(m.mask.ingress, {p});
+    kel_mask_t r;
+    s.record(&m, sizeof m, &r, sizeof r);
+    if (r.ret_val != 0) refused("cannot read the mask of port " + std::to_string(p) + ": kelfd refused");
+    std::vector<int> egress;
+    for (int q = 1; q <= kMaskPorts; ++q)
+        if (r.egress[q / 8] & (1u << (q % 8))) egress.push_back(q);
+    return egress;
+}
+
+kel_l2_hash_t get_l2(Session &s) {
+    if_kel_t k = s.kel(KEL_GET_L2_HASH);
+    kel_l2_hash_t h;
+    s.record(&k, sizeof k, &h, sizeof h);
+    return h;
+}
+
+kel_l3_hash_t get_l3(Session &s) {
+    if_kel_t k = s.kel(KEL_GET_L3_HASH);
+    kel_l3_hash_t h;
+    s.record(&k, sizeof k, &h, sizeof h);
+    return h;
+}
+
 }  // namespace kelfctl

@@ -13,6 +13,16 @@
 
 namespace kelfctl {
 
+// Port masks cover ports 1 to 47.
+inline constexpr int kMaskPorts = KEL_MAX_PORTS - 1;
+// Sets the bits of ports in a port bit set of the wire.
+void set_bits(std::uint8_t *set, const std::vector<int> &ports);
+// The ports port p's mask lets it forward to.
+std::vector<int> read_mask(Session &s, int p);
+// The switch's L2 and L3 hash settings (profile 0).
+kel_l2_hash_t get_l2(Session &s);
+kel_l3_hash_t get_l3(Session &s);
+
 // Ids of one group in slot order (command 14); kelfd sends their low 16 bits.
 std::vector<int> rule_ids(Session &s, int group);
 // One rule by group and id; nullopt when the group holds no such id.
