@@ -21,7 +21,7 @@
 namespace {
 
 using fmsimtest::build;
-using fmsimtest::FrameSpec;
+using fmsimtest::FrameDef;
 using fmsimtest::L3;
 
 constexpr int kPorts = 16;
@@ -51,7 +51,7 @@ void setup_switch() {
     for (int p = 1; p <= kPorts; ++p) fmSetPortState(0, p, FM_PORT_STATE_UP, 0);
     for (fm_uint16 v : {1, 100})
         for (int p = 1; p <= kPorts; ++p) {
-            FrameSpec s;
+            FrameDef s;
             s.smac = host_mac(p);
             s.dmac = 0xFFFFFFFFFFFFull;
             if (v == 100) s.tags = {{0x8100, 100, 0}};
@@ -127,7 +127,7 @@ std::vector<Input> frames() {
     const std::size_t sizes[] = {64, 64, 64, 128, 256, 512, 576, 1024, 1500, 1500};
     std::vector<Input> in;
     for (int i = 0; i < kFrames; ++i) {
-        FrameSpec s;
+        FrameDef s;
         int port = 1 + static_cast<int>(n(kPorts));
         int to = 1 + static_cast<int>(n(kPorts));
         if (to == port) to = to % kPorts + 1;

@@ -228,7 +228,7 @@ TEST(ExportImport, PrintedRulesParseToTheSameRule) {
     for (const char *text : rules) {
         SCOPED_TRACE(text);
         Args a(split_line(text));
-        RuleSpec r = parse_rule(a);
+        RuleDef r = parse_rule(a);
         std::string printed = rule_command(r);
         ASSERT_EQ(printed.rfind("rule add ", 0), 0u) << printed;
         Args again(split_line(printed.substr(9)));

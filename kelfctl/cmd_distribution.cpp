@@ -108,7 +108,7 @@ void lbg_add(Session &s, Args &a) {
 }
 
 // Refuses to delete what rules still use, naming them, unless --force.
-void check_unused(Session &s, RuleSpec::Action action, int target, const std::string &what) {
+void check_unused(Session &s, RuleDef::Action action, int target, const std::string &what) {
     if (s.force) return;
     std::vector<RuleRef> refs = rules_using(s, action, target);
     if (!refs.empty())
@@ -123,7 +123,7 @@ void lbg_delete(Session &s, Args &a) {
     Listed l = lbg_numbers(s);
     if (l.whole && std::find(l.numbers.begin(), l.numbers.end(), n) == l.numbers.end())
         refused("cannot delete " + what + ": unit " + std::to_string(s.unit) + " has no such group");
-    check_unused(s, RuleSpec::Action::Lbg, n, what);
+    check_unused(s, RuleDef::Action::Lbg, n, what);
     if_kel_lbg_t req = s.lbg(KEL_LBG_REMOVE);
     req.lbg = n;
     forget_lbgs(s);
@@ -138,7 +138,7 @@ void lbg_list(Session &s, Args &a) {
     s.print(print_lbgs(l.numbers, l.whole));
 }
 
-RuleUses uses(Session &s, RuleSpec::Action action, int target) {
+RuleUses uses(Session &s, RuleDef::Action action, int target) {
     RuleUses u;
     for (const RuleRef &r : rules_using(s, action, target)) u.emplace_back(r.group, r.id);
     return u;
@@ -154,7 +154,7 @@ void lbg_show(Session &s, Args &a) {
     bool listed = std::find(l.numbers.begin(), l.numbers.end(), n) != l.numbers.end();
     if (!listed && l.whole)
         refused("unit " + std::to_string(s.unit) + " has no load-balancing group " + std::to_string(n));
-    s.print(print_lbg_detail(n, listed, uses(s, RuleSpec::Action::Lbg, n)));
+    s.print(print_lbg_detail(n, listed, uses(s, RuleDef::Action::Lbg, n)));
 }
 
 int mirror_number(Session &s, Args &a) { return s.port(a, "MIRROR", PortFamily::Card); }
@@ -219,7 +219,7 @@ void mirror_delete(Session &s, Args &a) {
     a.finish();
     std::string what = "mirror " + std::to_string(m);
     if (!mirror_exists(s, m)) refused("cannot delete " + what + ": unit " + std::to_string(s.unit) + " has no such mirror");
-    check_unused(s, RuleSpec::Action::Mirror, m, what);
+    check_unused(s, RuleDef::Action::Mirror, m, what);
     if_kel_lbg_t l = s.lbg(KEL_MIR_REMOVE);
     l.lbg = m;
     forget_mirrors(s);
@@ -268,7 +268,7 @@ void mirror_list(Session &s, Args &a) {
         if (std::find(l.numbers.begin(), l.numbers.end(), *only) == l.numbers.end())
             refused("unit " + std::to_string(s.unit) + " has no mirror " + std::to_string(*only));
         MirrorInfo m{*only, mirror_port_list(s, *only)};
-        return s.print(print_mirror_detail(m, uses(s, RuleSpec::Action::Mirror, *only)));
+        return s.print(print_mirror_detail(m, uses(s, RuleDef::Action::Mirror, *only)));
     }
     std::vector<MirrorInfo> info;
     for (int m : l.numbers) info.push_back({m, mirror_port_list(s, m)});
@@ -302,18 +302,12 @@ void mcast_show(Session &s, Args &a) {
 
 void mcast_add_listener(Session &s, Args &a) {
     int g = mcast_group(a);
-    std::optional<int> port, vlan;
-    while (!a.done()) {
-        if (!port && a.accept("port")) port = s.port(a, "port PORT", PortFamily::Card);
-        else if (!vlan && a.accept("vlan")) vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
-        else a.finish();
-    }
-    if (!port || !vlan) usage("add-listener needs port PORT and vlan VLAN");
+    auto [port, vlan] = listener_words(s, a);
     if_kel_t k = s.kel(KEL_MCG_ADD_LISTENER);
     k.group = g;
-    k.port = *port;
-    k.val = *vlan;
-    s.value(s.status(k), "add port " + std::to_string(*port) + " on VLAN " + std::to_string(*vlan) +
+    k.port = port;
+    k.val = vlan;
+    s.value(s.status(k), "add port " + std::to_string(port) + " on VLAN " + std::to_string(vlan) +
                              " to multicast group " + std::to_string(g));
     s.print_ok();
 }

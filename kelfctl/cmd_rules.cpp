@@ -120,18 +120,18 @@ std::uint64_t counter(Session &s, int group, std::int64_t id) {
 }
 
 // Checks a rule against what the unit has before anything is sent.
-void check_rule(Session &s, const RuleSpec &r, const std::vector<RuleSpec> &expanded) {
+void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expanded) {
     if (r.in_port != 0 && !port_in(PortFamily::RuleIn, r.in_port))
         bad_port("in-port PORT", r.in_port, s.unit, PortFamily::RuleIn);
-    if (r.action == RuleSpec::Action::Redirect && !port_in(PortFamily::Card, r.target))
+    if (r.action == RuleDef::Action::Redirect && !port_in(PortFamily::Card, r.target))
         bad_port("redirect PORT", r.target, s.unit, PortFamily::Card);
     if (r.id != 0 && r.id + static_cast<std::int64_t>(expanded.size()) - 1 > 0xFFFFFF)
         usage("id " + std::to_string(r.id) + ": the " + std::to_string(expanded.size()) +
               " rules of this range need ids up to " + std::to_string(r.id + static_cast<std::int64_t>(expanded.size()) - 1) +
               ", past 16777215");
     const std::string unit = " of unit " + std::to_string(s.unit);
-    if (!s.force && (r.action == RuleSpec::Action::Lbg || r.action == RuleSpec::Action::Mirror)) {
-        bool lbg = r.action == RuleSpec::Action::Lbg;
+    if (!s.force && (r.action == RuleDef::Action::Lbg || r.action == RuleDef::Action::Mirror)) {
+        bool lbg = r.action == RuleDef::Action::Lbg;
         Listed l = lbg ? lbg_numbers(s) : mirror_numbers(s);
         bool found = std::find(l.numbers.begin(), l.numbers.end(), r.target) != l.numbers.end();
         std::string what = (lbg ? "load-balancing group " : "mirror ") + std::to_string(r.target);
@@ -143,20 +143,20 @@ void check_rule(Session &s, const RuleSpec &r, const std::vector<RuleSpec> &expa
             s.err() << "kelfctl: warning: kelfd lists only 16 " << (lbg ? "groups" : "mirrors")
                     << "; cannot tell whether " << what << " exists\n";
     }
-    std::vector<RuleSpec> &held = group_rules(s, r.group);
+    std::vector<RuleDef> &held = group_rules(s, r.group);
     const std::string group = "group " + std::to_string(r.group) + unit;
     if (held.size() + expanded.size() > KEL_MAX_RULES)
         refused("cannot add " + std::string(expanded.size() == 1 ? "the rule" : std::to_string(expanded.size()) + " rules") +
                 ": " + group + " holds " + std::to_string(held.size()) + " of its " +
                 std::to_string(KEL_MAX_RULES) + " rules");
     if (r.id != 0)
-        for (const RuleSpec &x : expanded)
-            for (const RuleSpec &h : held)
+        for (const RuleDef &x : expanded)
+            for (const RuleDef &h : held)
                 if (h.id == x.id) refused("cannot add the rule: id " + std::to_string(x.id) + " is in use in " + group);
     // Compared by what kelfd reports of a rule, through a table of the
     // group's rules: a batch of thousands stays linear.
     auto &keys = group_keys(s, r.group);
-    for (const RuleSpec &x : expanded) {
+    for (const RuleDef &x : expanded) {
         auto k = keys.find(rule_key(x));
         if (k != keys.end())
             s.err() << "kelfctl: warning: rule " << k->second << " of group " << r.group
@@ -177,12 +177,12 @@ void remove_rule(Session &s, int group, std::int64_t id) {
 
 void rule_add(Session &s, Args &a) {
     std::vector<std::string> warnings;
-    RuleSpec r = parse_rule(a, &warnings);
+    RuleDef r = parse_rule(a, &warnings);
     for (const auto &w : warnings) s.err() << "kelfctl: warning: " << w << "\n";
-    std::vector<RuleSpec> rules = expand_rule(r);
+    std::vector<RuleDef> rules = expand_rule(r);
     check_rule(s, r, rules);
     std::vector<std::int64_t> ids;
-    for (RuleSpec &x : rules) {
+    for (RuleDef &x : rules) {
         int code;
         if_kel_t k = rule_request(x, s.unit, &code);
         std::int32_t id = s.status(k);
@@ -207,15 +207,15 @@ void rule_add(Session &s, Args &a) {
 }
 
 // Rules with their counters when -s asks for them.
-std::vector<RuleCounter> counters_of(Session &s, const std::vector<RuleSpec> &rules) {
+std::vector<RuleCounter> counters_of(Session &s, const std::vector<RuleDef> &rules) {
     std::vector<RuleCounter> c;
-    for (const RuleSpec &r : rules) c.push_back({r.group, r.id, counter(s, r.group, r.id)});
+    for (const RuleDef &r : rules) c.push_back({r.group, r.id, counter(s, r.group, r.id)});
     return c;
 }
 
 void rule_list(Session &s, Args &a) {
     Which w = which(a, true);
-    std::vector<RuleSpec> rules;
+    std::vector<RuleDef> rules;
     if (w.id) {
         int g = group_of(s, w);
         rules.push_back(*query_rule(s, g, *w.id));

@@ -242,16 +242,10 @@ struct Parser {
 
     void listener(Args &a) {
         std::string name = name_of(a, "mcast add-listener");
-        std::optional<int> port, vlan;
-        while (!a.done()) {
-            if (!port && a.accept("port")) port = s.port(a, "port PORT", PortFamily::Card);
-            else if (!vlan && a.accept("vlan")) vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
-            else a.finish();
-        }
-        if (!port || !vlan) usage("add-listener needs port PORT and vlan VLAN");
+        auto [port, vlan] = listener_words(s, a);
         if (!u().mcasts.count(name)) usage("multicast group " + name + " is not added above (mcast add " + name + ")");
-        if (!u().mcasts[name].listeners.insert({*port, *vlan}).second)
-            usage("port " + std::to_string(*port) + " on VLAN " + std::to_string(*vlan) + " is listed twice");
+        if (!u().mcasts[name].listeners.insert({port, vlan}).second)
+            usage("port " + std::to_string(port) + " on VLAN " + std::to_string(vlan) + " is listed twice");
     }
 
     void rule(std::vector<std::string> words, int n) {
@@ -272,23 +266,23 @@ struct Parser {
         }
         if (!group || !id) usage("a rule in a file needs its group and id: rule add group G id N ...");
         Args a({words.begin() + 2, words.end()});
-        RuleSpec r = parse_rule(a);
+        RuleDef r = parse_rule(a);
         if (r.in_port != 0 && !port_in(PortFamily::RuleIn, r.in_port))
             bad_port("in-port PORT", r.in_port, unit, PortFamily::RuleIn);
-        if (r.action == RuleSpec::Action::Redirect && !port_in(PortFamily::Card, r.target))
+        if (r.action == RuleDef::Action::Redirect && !port_in(PortFamily::Card, r.target))
             bad_port("redirect PORT", r.target, unit, PortFamily::Card);
-        if (r.action == RuleSpec::Action::Lbg && !u().lbgs.count(lbg))
+        if (r.action == RuleDef::Action::Lbg && !u().lbgs.count(lbg))
             usage("rule add lbg " + lbg + ": no load-balancing group " + lbg + " is added above");
-        if (r.action == RuleSpec::Action::Mirror &&
+        if (r.action == RuleDef::Action::Mirror &&
             (!u().mirrors.count(r.target) || u().mirrors[r.target].line == 0))
             usage("rule add mirror " + std::to_string(r.target) + ": mirror " + std::to_string(r.target) +
                   " is not added above");
-        std::vector<RuleSpec> rules = expand_rule(r);
+        std::vector<RuleDef> rules = expand_rule(r);
         // kelfd lists ids by their low 16 bits: larger ones could not be told apart.
         if (r.id + static_cast<std::int64_t>(rules.size()) - 1 > 0xFFFF)
             usage("id " + std::to_string(r.id) + ": a file's rule ids go up to 65535 (kelfd lists 16 bits)" +
                   (rules.size() > 1 ? "; this range takes " + std::to_string(rules.size()) + " ids" : ""));
-        for (const RuleSpec &x : rules) {
+        for (const RuleDef &x : rules) {
             auto key = std::make_pair(x.group, x.id);
             if (u().rules.count(key))
                 usage("rule " + std::to_string(x.id) + " of group " + std::to_string(x.group) +
@@ -434,7 +428,7 @@ bool AppliedRecord::apply_line(const std::string &line) {
             std::vector<std::string> w = split_line(rest);
             if (w.size() < 2 || w[0] != "rule" || w[1] != "add") return false;
             Args a({w.begin() + 2, w.end()});
-            RuleSpec r = parse_rule(a);
+            RuleDef r = parse_rule(a);
             u.rules[{r.group, r.id}] = r;
         } else if (kind == "rule-gone") {
             int g;
@@ -518,7 +512,7 @@ void AppliedRecord::mirror_gone(int unit, int mirror) {
     append(std::to_string(unit) + " mirror-gone " + std::to_string(mirror));
     units[unit].mirror_vlans.erase(mirror);
 }
-void AppliedRecord::rule(int unit, const RuleSpec &r) {
+void AppliedRecord::rule(int unit, const RuleDef &r) {
     append(std::to_string(unit) + " rule " + rule_command(r));
     units[unit].rules[{r.group, r.id}] = r;
 }

@@ -27,7 +27,7 @@ namespace kelfctl {
 // One rule of the file after its port ranges are split; lbg names the
 // group by its name in the file (the target is filled in when resolved).
 struct FileRule {
-    RuleSpec spec;
+    RuleDef def;
     std::string lbg;  // empty unless the action is lbg
     int line = 0;
 };
@@ -82,7 +82,7 @@ struct UnitRecord {
     std::map<std::string, std::pair<int, std::vector<int>>> lbgs;            // name -> number, ports
     std::map<std::string, std::pair<int, std::set<std::pair<int, int>>>> mcasts;  // name -> number, listeners
     std::map<int, int> mirror_vlans;                                           // mirror -> VLAN, 0 none
-    std::map<std::pair<int, std::int64_t>, RuleSpec> rules;                    // as sent, lbg numbers
+    std::map<std::pair<int, std::int64_t>, RuleDef> rules;                    // as sent, lbg numbers
 };
 
 // The record lives beside kelfd's socket as kelfctl.applied. Its first
@@ -105,7 +105,7 @@ public:
     void mcast_gone(int unit, const std::string &name);
     void mirror_vlan(int unit, int mirror, int vlan);
     void mirror_gone(int unit, int mirror);
-    void rule(int unit, const RuleSpec &r);
+    void rule(int unit, const RuleDef &r);
     void rule_gone(int unit, int group, std::int64_t id);
     // Rewrites the record whole, dropping its history.
     void compact();
@@ -149,7 +149,7 @@ void settle_record(AppliedRecord &rec, const ConfigFile &f);
 // The rules as `rule list -d` writes them: a rule kelfctl apply left as
 // it is takes its applied form (with what kelfd does not report); a rule
 // whose action kelfd does not report is left out and named in missing.
-std::vector<RuleSpec> export_forms(Session &s, const std::vector<RuleSpec> &rules,
+std::vector<RuleDef> export_forms(Session &s, const std::vector<RuleDef> &rules,
                                    std::vector<std::string> *missing);
 
 // The file that describes the units' current state; missing lists what

@@ -188,7 +188,7 @@ bool mcast_exists(Session &s, int g) {
     return s.status(k) >= 0;
 }
 
-int add_rule(Session &s, const RuleSpec &r) {
+int add_rule(Session &s, const RuleDef &r) {
     int code;
     if_kel_t k = rule_request(r, s.unit, &code);
     std::int32_t id = s.status(k);
@@ -207,9 +207,9 @@ int remove_rule(Session &s, int group, std::int64_t id) {
 }
 
 // The rule as a file writes it: lbg by its name.
-std::string file_rule_text(const RuleSpec &r, const std::string &lbg) {
+std::string file_rule_text(const RuleDef &r, const std::string &lbg) {
     std::string act = rule_action_text(r);
-    if (r.action == RuleSpec::Action::Lbg) {
+    if (r.action == RuleDef::Action::Lbg) {
         std::string num = "lbg " + std::to_string(r.target);
         act = "lbg " + lbg + act.substr(num.size());
     }
@@ -218,8 +218,8 @@ std::string file_rule_text(const RuleSpec &r, const std::string &lbg) {
            (match.empty() ? "" : " " + match);
 }
 
-bool fully_reported(const RuleSpec &r) {
-    RuleSpec x = reported_form(r);
+bool fully_reported(const RuleDef &r) {
+    RuleDef x = reported_form(r);
     return x.action == r.action && !r.vlan_tag && !r.set_vlan && !r.set_vlan_priority && !r.set_user_bits;
 }
 
@@ -519,16 +519,16 @@ void plan_unit(Session &s, int unit, const UnitConfig &want, AppliedRecord &rec,
 
     // Rules. A rule stays (at its id, in force) when kelfd holds it as the
     // record says, or, for a rule kelfd reports whole, as the file says.
-    std::map<std::pair<int, std::int64_t>, RuleSpec> held;
-    for (const RuleSpec &x : read_rules(s, all_groups())) held[{x.group, x.id}] = x;
+    std::map<std::pair<int, std::int64_t>, RuleDef> held;
+    for (const RuleDef &x : read_rules(s, all_groups())) held[{x.group, x.id}] = x;
     std::map<int, int> adds_per_group, held_per_group;
     for (const auto &[k, x] : held) ++held_per_group[k.first];
     for (const auto &re : want.rules) {
         const auto &key = re.first;
         const FileRule &fr = re.second;
-        RuleSpec w = fr.spec;
+        RuleDef w = fr.def;
         bool pending = false;
-        if (w.action == RuleSpec::Action::Lbg) {
+        if (w.action == RuleDef::Action::Lbg) {
             if (numbers->count(fr.lbg)) w.target = numbers->at(fr.lbg);
             else pending = true;
         }
@@ -542,12 +542,12 @@ void plan_unit(Session &s, int unit, const UnitConfig &want, AppliedRecord &rec,
                 continue;
             }
         }
-        RuleSpec spec = fr.spec;
+        RuleDef def = fr.def;
         std::string lbg = fr.lbg;
-        std::string text = file_rule_text(spec, lbg);
-        auto send = [spec, lbg, numbers, &rec, unit](Session &ss) {
-            RuleSpec x = spec;
-            if (x.action == RuleSpec::Action::Lbg) x.target = numbers->at(lbg);
+        std::string text = file_rule_text(def, lbg);
+        auto send = [def, lbg, numbers, &rec, unit](Session &ss) {
+            RuleDef x = def;
+            if (x.action == RuleDef::Action::Lbg) x.target = numbers->at(lbg);
             add_rule(ss, x);
             rec.rule(unit, x);
             return 1;
@@ -569,7 +569,7 @@ void plan_unit(Session &s, int unit, const UnitConfig &want, AppliedRecord &rec,
     std::vector<Step> early_remove;
     for (const auto &he : held) {
         const auto &key = he.first;
-        const RuleSpec &x = he.second;
+        const RuleDef &x = he.second;
         if (want.rules.count(key)) continue;
         int g = key.first;
         std::int64_t id = key.second;
@@ -662,12 +662,12 @@ Plan make_plan(Session &s, const ConfigFile &f, AppliedRecord &rec) {
     return plan;
 }
 
-std::vector<RuleSpec> export_forms(Session &s, const std::vector<RuleSpec> &rules,
+std::vector<RuleDef> export_forms(Session &s, const std::vector<RuleDef> &rules,
                                    std::vector<std::string> *missing) {
     AppliedRecord rec(s.run_dir);
     const UnitRecord *r = rec.valid() && rec.units.count(s.unit) ? &rec.units.at(s.unit) : nullptr;
-    std::vector<RuleSpec> out;
-    for (const RuleSpec &x : rules) {
+    std::vector<RuleDef> out;
+    for (const RuleDef &x : rules) {
         if (r != nullptr) {
             auto it = r->rules.find({x.group, x.id});
             if (it != r->rules.end() && same_rule(x, it->second)) {
@@ -675,7 +675,7 @@ std::vector<RuleSpec> export_forms(Session &s, const std::vector<RuleSpec> &rule
                 continue;
             }
         }
-        if (x.action == RuleSpec::Action::Unreported) {
+        if (x.action == RuleDef::Action::Unreported) {
             missing->push_back("rule " + std::to_string(x.id) + " of group " + std::to_string(x.group) +
                                ": kelfd does not report its action" +
                                (rule_match_text(x).empty() ? "" : " (match: " + rule_match_text(x) + ")"));
@@ -696,8 +696,8 @@ void settle_record(AppliedRecord &rec, const ConfigFile &f) {
         std::erase_if(r.mirror_vlans, [&](const auto &e) { return !want.mirrors.count(e.first); });
         r.rules.clear();
         for (const auto &[key, fr] : want.rules) {
-            RuleSpec x = fr.spec;
-            if (x.action == RuleSpec::Action::Lbg) {
+            RuleDef x = fr.def;
+            if (x.action == RuleDef::Action::Lbg) {
                 if (!r.lbgs.count(fr.lbg)) continue;
                 x.target = r.lbgs.at(fr.lbg).first;
             }
@@ -785,7 +785,7 @@ Saved save_config(Session &s, const std::vector<int> &units, const AppliedRecord
                 for (auto [p, vl] : v.second)
                     t += "mcast add-listener " + name + " port " + std::to_string(p) + " vlan " + std::to_string(vl) + "\n";
             }
-            for (const RuleSpec &x : read_rules(s, all_groups())) {
+            for (const RuleDef &x : read_rules(s, all_groups())) {
                 std::string id = U + "rule " + std::to_string(x.id) + " of group " + std::to_string(x.group);
                 auto rr = r.rules.find({x.group, x.id});
                 if (rr == r.rules.end() || !same_rule(x, rr->second)) {
@@ -794,12 +794,12 @@ Saved save_config(Session &s, const std::vector<int> &units, const AppliedRecord
                                           "set-vlan, set-vlan-priority or set-user-bits");
                     continue;
                 }
-                const RuleSpec &full = rr->second;
-                if (full.action == RuleSpec::Action::Lbg && !lbg_name.count(full.target)) {
+                const RuleDef &full = rr->second;
+                if (full.action == RuleDef::Action::Lbg && !lbg_name.count(full.target)) {
                     out.missing.push_back(id + ": its load-balancing group " + std::to_string(full.target) + " is not described");
                     continue;
                 }
-                if (full.action == RuleSpec::Action::Mirror && !mirrors.count(full.target)) {
+                if (full.action == RuleDef::Action::Mirror && !mirrors.count(full.target)) {
                     out.missing.push_back(id + ": its mirror " + std::to_string(full.target) + " is not described");
                     continue;
                 }

@@ -51,9 +51,9 @@ TEST(ConfigGrammar, LinesBuildTheUnitsState) {
     ASSERT_EQ(u.rules.size(), 1u);
     const FileRule &r = u.rules.begin()->second;
     EXPECT_EQ(r.lbg, "web");
-    EXPECT_EQ(r.spec.group, 1);
-    EXPECT_EQ(r.spec.id, 7);
-    EXPECT_TRUE(r.spec.vlan_tag.has_value());
+    EXPECT_EQ(r.def.group, 1);
+    EXPECT_EQ(r.def.id, 7);
+    EXPECT_TRUE(r.def.vlan_tag.has_value());
 }
 
 TEST(ConfigGrammar, EveryErrorIsFoundWithItsLine) {

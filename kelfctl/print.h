@@ -23,7 +23,7 @@ struct RuleCounter {
 Output print_rules_added(int group, const std::vector<std::int64_t> &ids, const std::string &match);
 // A table of rules, or with detail their `rule add` lines (an export);
 // with counters, each rule's frames.
-Output print_rules(const std::vector<RuleSpec> &rules, bool detail,
+Output print_rules(const std::vector<RuleDef> &rules, bool detail,
                    const std::optional<std::vector<RuleCounter>> &counters = std::nullopt);
 Output print_rule_counters(const std::vector<RuleCounter> &c);
 

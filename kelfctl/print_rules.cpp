@@ -17,7 +17,7 @@ Output print_rules_added(int group, const std::vector<std::int64_t> &ids, const 
                    ", ids " + format_port_list(v) + ", for " + match + "\n"};
 }
 
-Output print_rules(const std::vector<RuleSpec> &rules, bool detail,
+Output print_rules(const std::vector<RuleDef> &rules, bool detail,
                    const std::optional<std::vector<RuleCounter>> &counters) {
     Json arr = Json::array();
     for (std::size_t i = 0; i < rules.size(); ++i) {
@@ -42,7 +42,7 @@ Output print_rules(const std::vector<RuleSpec> &rules, bool detail,
     cols.push_back({"match", "MATCH"});
     Table t("rules", cols);
     for (std::size_t i = 0; i < rules.size(); ++i) {
-        const RuleSpec &r = rules[i];
+        const RuleDef &r = rules[i];
         std::string act = rule_action_text(r);
         std::string match = rule_match_text(r);
         std::vector<Cell> row = {num(r.group), num(r.id)};

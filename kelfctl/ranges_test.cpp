@@ -26,7 +26,7 @@ TEST(Ranges, SplitRulesMatchEveryPortOfTheRangeAndNoOther) {
         SCOPED_TRACE(std::to_string(lo) + "-" + std::to_string(hi));
         Args a(split_line("drop dport " + std::to_string(lo) + "-" + std::to_string(hi)));
         std::vector<if_kel_t> sent;
-        for (const RuleSpec &r : expand_rule(parse_rule(a))) {
+        for (const RuleDef &r : expand_rule(parse_rule(a))) {
             int code;
             sent.push_back(rule_request(r, 0, &code));
             ASSERT_NE(sent.back().kel_mem.dst_port, 0) << "a condition kelfd would drop";

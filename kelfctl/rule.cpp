@@ -24,15 +24,15 @@ constexpr const char *kVlanTags[] = {"untagged",   "tagged",     "user-a",      
                                      "vlan1-vlan2", "vlan2-untagged"};
 constexpr int kVlanTagCount = static_cast<int>(sizeof kVlanTags / sizeof kVlanTags[0]);
 
-const char *action_name(RuleSpec::Action a) {
+const char *action_name(RuleDef::Action a) {
     switch (a) {
-        case RuleSpec::Action::Drop: return "drop";
-        case RuleSpec::Action::Permit: return "permit";
-        case RuleSpec::Action::Redirect: return "redirect";
-        case RuleSpec::Action::Lbg: return "lbg";
-        case RuleSpec::Action::Mirror: return "mirror";
-        case RuleSpec::Action::Rewrite: return "rewrite";
-        case RuleSpec::Action::Unreported: return "unreported";
+        case RuleDef::Action::Drop: return "drop";
+        case RuleDef::Action::Permit: return "permit";
+        case RuleDef::Action::Redirect: return "redirect";
+        case RuleDef::Action::Lbg: return "lbg";
+        case RuleDef::Action::Mirror: return "mirror";
+        case RuleDef::Action::Rewrite: return "rewrite";
+        case RuleDef::Action::Unreported: return "unreported";
     }
     return "?";
 }
@@ -164,10 +164,10 @@ IpPrefix rule_ip(const std::string &kw, const std::string &text, std::vector<std
 
 }  // namespace
 
-RuleSpec parse_rule(Args &a, std::vector<std::string> *warnings) {
-    RuleSpec r;
+RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
+    RuleDef r;
     bool have_action = false;
-    auto action = [&](RuleSpec::Action act) {
+    auto action = [&](RuleDef::Action act) {
         if (have_action) usage("a rule takes one of drop, permit, redirect, lbg, mirror, rewrite");
         have_action = true;
         r.action = act;
@@ -184,20 +184,20 @@ RuleSpec parse_rule(Args &a, std::vector<std::string> *warnings) {
             have_id = true;
             r.id = a.number("id", 1, 0xFFFFFF);
         } else if (kw == "drop") {
-            action(RuleSpec::Action::Drop);
+            action(RuleDef::Action::Drop);
         } else if (kw == "permit") {
-            action(RuleSpec::Action::Permit);
+            action(RuleDef::Action::Permit);
         } else if (kw == "redirect") {
-            action(RuleSpec::Action::Redirect);
+            action(RuleDef::Action::Redirect);
             r.target = a.port("redirect PORT", 0, 65535);
         } else if (kw == "lbg") {
-            action(RuleSpec::Action::Lbg);
+            action(RuleDef::Action::Lbg);
             r.target = static_cast<int>(a.number("lbg GROUP", 0, INT32_MAX));
         } else if (kw == "mirror") {
-            action(RuleSpec::Action::Mirror);
+            action(RuleDef::Action::Mirror);
             r.target = static_cast<int>(a.number("mirror MIRROR", 0, 255));
         } else if (kw == "rewrite") {
-            action(RuleSpec::Action::Rewrite);
+            action(RuleDef::Action::Rewrite);
         } else if (kw == "set-vlan") {
             once(r.set_vlan, kw, static_cast<int>(a.number("set-vlan VLAN", 0, 4095)));
         } else if (kw == "set-vlan-priority") {
@@ -262,11 +262,11 @@ RuleSpec parse_rule(Args &a, std::vector<std::string> *warnings) {
     }
     if (!have_action) usage("a rule needs an action: drop, permit, redirect, lbg, mirror or rewrite");
     bool sets = r.set_vlan || r.set_vlan_priority || r.set_switch_priority || r.set_user_bits;
-    if (r.action == RuleSpec::Action::Rewrite && !sets)
+    if (r.action == RuleDef::Action::Rewrite && !sets)
         usage("rewrite needs set-vlan, set-vlan-priority, set-switch-priority or set-user-bits");
-    if (r.action == RuleSpec::Action::Mirror && sets)
+    if (r.action == RuleDef::Action::Mirror && sets)
         usage("a mirror rule takes no set-* action: mirroring replaces every other action");
-    if (r.set_user_bits && (r.action != RuleSpec::Action::Rewrite || r.set_vlan ||
+    if (r.set_user_bits && (r.action != RuleDef::Action::Rewrite || r.set_vlan ||
                             r.set_vlan_priority || r.set_switch_priority))
         usage("set-user-bits replaces every other action: use it alone with rewrite");
     if (r.mpls_header && !r.mpls) usage("mpls-header needs mpls unicast or mpls multicast");
@@ -274,7 +274,7 @@ RuleSpec parse_rule(Args &a, std::vector<std::string> *warnings) {
     return r;
 }
 
-if_kel_t rule_request(const RuleSpec &r, int unit, int *code) {
+if_kel_t rule_request(const RuleDef &r, int unit, int *code) {
     if_kel_t k;
     std::memset(&k, 0, sizeof k);
     k.unit = unit;
@@ -284,13 +284,13 @@ if_kel_t rule_request(const RuleSpec &r, int unit, int *code) {
 
     int act = 0;
     switch (r.action) {
-        case RuleSpec::Action::Drop: act = kActDrop; break;
-        case RuleSpec::Action::Permit: act = kActPermit; break;
-        case RuleSpec::Action::Redirect: act = kActRedirect; m.redir_port = r.target; break;
-        case RuleSpec::Action::Lbg: act = kActLbg; m.redir_port = r.target; break;
-        case RuleSpec::Action::Mirror: act = kActMirror; m.mirror_port = r.target; break;
-        case RuleSpec::Action::Rewrite:
-        case RuleSpec::Action::Unreported: break;
+        case RuleDef::Action::Drop: act = kActDrop; break;
+        case RuleDef::Action::Permit: act = kActPermit; break;
+        case RuleDef::Action::Redirect: act = kActRedirect; m.redir_port = r.target; break;
+        case RuleDef::Action::Lbg: act = kActLbg; m.redir_port = r.target; break;
+        case RuleDef::Action::Mirror: act = kActMirror; m.mirror_port = r.target; break;
+        case RuleDef::Action::Rewrite:
+        case RuleDef::Action::Unreported: break;
     }
     if (r.set_vlan) act |= kActSetVlan, m.vlan_act = *r.set_vlan;
     if (r.set_vlan_priority) act |= kActSetVlanPri, m.vlan_pri_act = *r.set_vlan_priority;
@@ -349,23 +349,23 @@ if_kel_t rule_query(int unit, int group, std::int64_t id) {
     return k;
 }
 
-std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id) {
+std::optional<RuleDef> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id) {
     const kel_mem_t &m = q.kel_mem;
     if (m.port == kAbsent) return std::nullopt;
-    RuleSpec r;
+    RuleDef r;
     r.group = group;
     r.id = id;
     switch (m.rule_act) {
-        case kActDrop: r.action = RuleSpec::Action::Drop; break;
-        case kActPermit: r.action = RuleSpec::Action::Permit; break;
-        case kActRedirect: r.action = RuleSpec::Action::Redirect, r.target = m.redir_port; break;
-        case kActLbg: r.action = RuleSpec::Action::Lbg, r.target = m.redir_port; break;
-        case kActSetSwitchPri: r.action = RuleSpec::Action::Rewrite; break;
-        case kActMirror: r.action = RuleSpec::Action::Mirror, r.target = m.mirror_port; break;
-        default: r.action = RuleSpec::Action::Unreported; break;
+        case kActDrop: r.action = RuleDef::Action::Drop; break;
+        case kActPermit: r.action = RuleDef::Action::Permit; break;
+        case kActRedirect: r.action = RuleDef::Action::Redirect, r.target = m.redir_port; break;
+        case kActLbg: r.action = RuleDef::Action::Lbg, r.target = m.redir_port; break;
+        case kActSetSwitchPri: r.action = RuleDef::Action::Rewrite; break;
+        case kActMirror: r.action = RuleDef::Action::Mirror, r.target = m.mirror_port; break;
+        default: r.action = RuleDef::Action::Unreported; break;
     }
     // The stored switch priority comes back whatever else the rule does.
-    if (r.action == RuleSpec::Action::Rewrite || m.user_act != 0) r.set_switch_priority = int{m.user_act};
+    if (r.action == RuleDef::Action::Rewrite || m.user_act != 0) r.set_switch_priority = int{m.user_act};
 
     r.in_port = m.port;
     Mac mac;
@@ -396,10 +396,10 @@ std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, st
     return r;
 }
 
-std::string rule_action_text(const RuleSpec &r) {
-    std::string s = r.action == RuleSpec::Action::Unreported ? "" : action_name(r.action);
-    if (r.action == RuleSpec::Action::Redirect || r.action == RuleSpec::Action::Lbg ||
-        r.action == RuleSpec::Action::Mirror)
+std::string rule_action_text(const RuleDef &r) {
+    std::string s = r.action == RuleDef::Action::Unreported ? "" : action_name(r.action);
+    if (r.action == RuleDef::Action::Redirect || r.action == RuleDef::Action::Lbg ||
+        r.action == RuleDef::Action::Mirror)
         s += " " + std::to_string(r.target);
     auto add = [&](const char *kw, const std::optional<int> &v) {
         if (v) s += std::string(s.empty() ? "" : " ") + kw + " " + std::to_string(*v);
@@ -411,7 +411,7 @@ std::string rule_action_text(const RuleSpec &r) {
     return s;
 }
 
-std::string rule_match_text(const RuleSpec &r) {
+std::string rule_match_text(const RuleDef &r) {
     std::string s;
     auto add = [&](const std::string &kw, const std::string &v) {
         s += (s.empty() ? "" : " ") + kw + " " + v;
@@ -441,10 +441,10 @@ std::string rule_match_text(const RuleSpec &r) {
     return s;
 }
 
-std::string rule_command(const RuleSpec &r) {
+std::string rule_command(const RuleDef &r) {
     std::string head = "group " + std::to_string(r.group) + " id " + std::to_string(r.id);
     std::string match = rule_match_text(r);
-    if (r.action == RuleSpec::Action::Unreported) {
+    if (r.action == RuleDef::Action::Unreported) {
         // Importing it as anything would install a different rule.
         return "# rule " + head + ": kelfd does not report its action" +
                (match.empty() ? "" : "; match: " + match);
@@ -452,14 +452,14 @@ std::string rule_command(const RuleSpec &r) {
     return "rule add " + head + " " + rule_action_text(r) + (match.empty() ? "" : " " + match);
 }
 
-Json rule_json(const RuleSpec &r) {
+Json rule_json(const RuleDef &r) {
     Json j = Json::object();
     j["group"] = r.group;
     j["id"] = r.id;
     j["action"] = action_name(r.action);
-    if (r.action == RuleSpec::Action::Redirect) j["port"] = r.target;
-    if (r.action == RuleSpec::Action::Lbg) j["lbg"] = r.target;
-    if (r.action == RuleSpec::Action::Mirror) j["mirror"] = r.target;
+    if (r.action == RuleDef::Action::Redirect) j["port"] = r.target;
+    if (r.action == RuleDef::Action::Lbg) j["lbg"] = r.target;
+    if (r.action == RuleDef::Action::Mirror) j["mirror"] = r.target;
     Json set = Json::object();
     if (r.set_vlan) set["vlan"] = *r.set_vlan;
     if (r.set_vlan_priority) set["vlan_priority"] = *r.set_vlan_priority;
@@ -489,7 +489,7 @@ Json rule_json(const RuleSpec &r) {
     return j;
 }
 
-std::vector<RuleSpec> expand_rule(const RuleSpec &r) {
+std::vector<RuleDef> expand_rule(const RuleDef &r) {
     auto pairs = [](const std::optional<int> &lo, const std::optional<int> &hi) {
         std::vector<std::optional<ValueMask>> v;
         if (lo && hi) {
@@ -499,10 +499,10 @@ std::vector<RuleSpec> expand_rule(const RuleSpec &r) {
         }
         return v;
     };
-    std::vector<RuleSpec> out;
+    std::vector<RuleDef> out;
     for (const auto &sp : pairs(r.sport, r.sport_hi))
         for (const auto &dp : pairs(r.dport, r.dport_hi)) {
-            RuleSpec x = r;
+            RuleDef x = r;
             auto put = [](const std::optional<ValueMask> &p, std::optional<int> &port,
                           std::optional<int> &mask, std::optional<int> &hi) {
                 if (!p) return;
@@ -519,18 +519,18 @@ std::vector<RuleSpec> expand_rule(const RuleSpec &r) {
     return out;
 }
 
-RuleSpec reported_form(RuleSpec r) {
+RuleDef reported_form(RuleDef r) {
     r.vlan_tag.reset();
     r.set_vlan.reset();
     r.set_vlan_priority.reset();
-    if (r.set_user_bits) r.action = RuleSpec::Action::Unreported, r.set_user_bits.reset();
-    if (r.action == RuleSpec::Action::Rewrite && !r.set_switch_priority)
-        r.action = RuleSpec::Action::Unreported;
+    if (r.set_user_bits) r.action = RuleDef::Action::Unreported, r.set_user_bits.reset();
+    if (r.action == RuleDef::Action::Rewrite && !r.set_switch_priority)
+        r.action = RuleDef::Action::Unreported;
     return r;
 }
 
-bool same_rule(const RuleSpec &a, const RuleSpec &b) {
-    RuleSpec x = reported_form(a), y = reported_form(b);
+bool same_rule(const RuleDef &a, const RuleDef &b) {
+    RuleDef x = reported_form(a), y = reported_form(b);
     x.group = y.group = 0;
     x.id = y.id = 0;
     return x == y;

@@ -16,7 +16,7 @@
 
 namespace kelfctl {
 
-struct RuleSpec {
+struct RuleDef {
     enum class Action { Drop, Permit, Redirect, Lbg, Mirror, Rewrite, Unreported };
 
     int group = 0;
@@ -40,29 +40,29 @@ struct RuleSpec {
     std::optional<int> mpls;  // 1 unicast, 2 multicast
     std::optional<std::uint64_t> mpls_header, mpls_header_mask;
 
-    bool operator==(const RuleSpec &) const = default;
+    bool operator==(const RuleDef &) const = default;
 };
 
 // Parses what follows `rule add`. Keywords may be shortened to a prefix
 // only they have. Address bits past a prefix are cleared (the switch
 // compares only the prefix) with a line in warnings, when given.
-RuleSpec parse_rule(Args &a, std::vector<std::string> *warnings = nullptr);
+RuleDef parse_rule(Args &a, std::vector<std::string> *warnings = nullptr);
 
 // The rules kelfd is sent for one written rule: itself, or one per
 // value/mask pair of its port ranges (sport and dport ranges multiply).
 // With an id, the rules take it and the ids after it.
-std::vector<RuleSpec> expand_rule(const RuleSpec &r);
+std::vector<RuleDef> expand_rule(const RuleDef &r);
 
 // The rule as a query of kelfd gives it back: without what kelfd does not
 // report (vlan-tag, set-vlan, set-vlan-priority, set-user-bits).
-RuleSpec reported_form(RuleSpec r);
+RuleDef reported_form(RuleDef r);
 
 // Whether two rules match and act alike as far as kelfd reports them
 // (group and id aside).
-bool same_rule(const RuleSpec &a, const RuleSpec &b);
+bool same_rule(const RuleDef &a, const RuleDef &b);
 
 // The command code and the request record that adds the rule.
-if_kel_t rule_request(const RuleSpec &r, int unit, int *code);
+if_kel_t rule_request(const RuleDef &r, int unit, int *code);
 
 // The query (command 13) of one rule. kelfd writes the stored port into
 // every reply for a rule it holds, so a port it can never store tells a
@@ -70,13 +70,13 @@ if_kel_t rule_request(const RuleSpec &r, int unit, int *code);
 constexpr std::int32_t kAbsent = INT32_MIN;
 if_kel_t rule_query(int unit, int group, std::int64_t id);
 // The rule from a query reply; nullopt when the group holds no such id.
-std::optional<RuleSpec> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id);
+std::optional<RuleDef> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id);
 
 // "rule add group G id N ACTION ... MATCH ..."; for an action the daemon
 // does not report, a comment line that says so.
-std::string rule_command(const RuleSpec &r);
-std::string rule_action_text(const RuleSpec &r);
-std::string rule_match_text(const RuleSpec &r);
-Json rule_json(const RuleSpec &r);
+std::string rule_command(const RuleDef &r);
+std::string rule_action_text(const RuleDef &r);
+std::string rule_match_text(const RuleDef &r);
+Json rule_json(const RuleDef &r);
 
 }  // namespace kelfctl

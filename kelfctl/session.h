@@ -20,7 +20,7 @@
 
 namespace kelfctl {
 
-struct RuleSpec;  // rule.h
+struct RuleDef;  // rule.h
 
 enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachable = 3 };
 
@@ -145,7 +145,7 @@ public:
     // and per unit the rules of each group (updated by the session's own
     // adds and deletes).
     struct UnitCache {
-        std::map<int, std::vector<RuleSpec>> rules;  // group -> rules, slot order
+        std::map<int, std::vector<RuleDef>> rules;  // group -> rules, slot order
         // group -> what each held rule matches and does -> its id, for the
         // duplicate check (built from rules when first needed)
         std::map<int, std::unordered_map<std::string, std::int64_t>> keys;

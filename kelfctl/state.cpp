@@ -22,7 +22,7 @@ std::vector<int> rule_ids(Session &s, int group) {
     return ids;
 }
 
-std::optional<RuleSpec> query_rule(Session &s, int group, std::int64_t id) {
+std::optional<RuleDef> query_rule(Session &s, int group, std::int64_t id) {
     if_kel_t k = rule_query(s.unit, group, id);
     kel_query_rule_t q;
     s.record(&k, sizeof k, &q, sizeof q);
@@ -32,16 +32,16 @@ std::optional<RuleSpec> query_rule(Session &s, int group, std::int64_t id) {
     return rule_from_query(q, group, id);
 }
 
-std::vector<RuleSpec> read_rules(Session &s, const std::vector<int> &groups) {
-    std::vector<RuleSpec> out;
+std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups) {
+    std::vector<RuleDef> out;
     for (int g : groups) {
         // The list carries the low 16 bits of each id: an id above 65535 is
         // found by asking for the ids with the same low bits, lowest first,
         // that this listing has not shown yet.
         std::set<std::int64_t> seen;
-        std::vector<RuleSpec> group;
+        std::vector<RuleDef> group;
         for (int low : rule_ids(s, g)) {
-            std::optional<RuleSpec> r;
+            std::optional<RuleDef> r;
             for (std::int64_t id = low; id <= 0xFFFFFF && !r; id += 0x10000)
                 if (!seen.count(id)) r = query_rule(s, g, id);
             if (r) {
@@ -59,30 +59,30 @@ std::vector<RuleSpec> read_rules(Session &s, const std::vector<int> &groups) {
     return out;
 }
 
-std::vector<RuleSpec> &group_rules(Session &s, int group) {
+std::vector<RuleDef> &group_rules(Session &s, int group) {
     auto &c = s.cache[s.unit].rules;
     if (!c.count(group)) read_rules(s, {group});
     return c[group];
 }
 
-std::string rule_key(const RuleSpec &r) {
-    RuleSpec x = reported_form(r);
+std::string rule_key(const RuleDef &r) {
+    RuleDef x = reported_form(r);
     return rule_action_text(x) + "|" + rule_match_text(x);
 }
 
 std::unordered_map<std::string, std::int64_t> &group_keys(Session &s, int group) {
     auto &c = s.cache[s.unit];
-    std::vector<RuleSpec> &held = group_rules(s, group);
+    std::vector<RuleDef> &held = group_rules(s, group);
     auto it = c.keys.find(group);
     if (it != c.keys.end()) return it->second;
     auto &k = c.keys[group];
-    for (const RuleSpec &r : held) k.emplace(rule_key(r), r.id);
+    for (const RuleDef &r : held) k.emplace(rule_key(r), r.id);
     return k;
 }
 
-void held_add(Session &s, const RuleSpec &r) {
+void held_add(Session &s, const RuleDef &r) {
     auto &c = s.cache[s.unit];
-    RuleSpec x = reported_form(r);
+    RuleDef x = reported_form(r);
     c.rules[r.group].push_back(x);
     auto k = c.keys.find(r.group);
     if (k != c.keys.end()) k->second.emplace(rule_key(x), x.id);
@@ -92,7 +92,7 @@ void held_remove(Session &s, int group, std::int64_t id) {
     auto &c = s.cache[s.unit];
     auto g = c.rules.find(group);
     if (g == c.rules.end()) return;
-    std::erase_if(g->second, [&](const RuleSpec &r) { return r.id == id; });
+    std::erase_if(g->second, [&](const RuleDef &r) { return r.id == id; });
     c.keys.erase(group);  // rebuilt when next needed
 }
 
@@ -102,7 +102,7 @@ std::vector<int> groups_with_rule(Session &s, std::int64_t id) {
     for (int g = 0; g < KEL_MAX_GROUPS; ++g) {
         // A group the session holds is searched without asking kelfd again.
         if (auto h = held.find(g); h != held.end()) {
-            if (std::any_of(h->second.begin(), h->second.end(), [&](const RuleSpec &r) { return r.id == id; }))
+            if (std::any_of(h->second.begin(), h->second.end(), [&](const RuleDef &r) { return r.id == id; }))
                 found.push_back(g);
             continue;
         }
@@ -156,11 +156,11 @@ Listed mirror_numbers(Session &s) {
 void forget_lbgs(Session &s) { s.cache[s.unit].lbgs.reset(); }
 void forget_mirrors(Session &s) { s.cache[s.unit].mirrors.reset(); }
 
-std::vector<RuleRef> rules_using(Session &s, RuleSpec::Action action, int target) {
+std::vector<RuleRef> rules_using(Session &s, RuleDef::Action action, int target) {
     // Through the session's copy of each group: a batch reads them once.
     std::vector<RuleRef> refs;
     for (int g = 0; g < KEL_MAX_GROUPS; ++g)
-        for (const RuleSpec &r : group_rules(s, g))
+        for (const RuleDef &r : group_rules(s, g))
             if (r.action == action && r.target == target) refs.push_back({r.group, r.id});
     return refs;
 }
@@ -204,6 +204,17 @@ kel_l3_hash_t get_l3(Session &s) {
     kel_l3_hash_t h;
     s.record(&k, sizeof k, &h, sizeof h);
     return h;
+}
+
+std::pair<int, int> listener_words(Session &s, Args &a) {
+    std::optional<int> port, vlan;
+    while (!a.done()) {
+        if (!port && a.accept("port")) port = s.port(a, "port PORT", PortFamily::Card);
+        else if (!vlan && a.accept("vlan")) vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
+        else a.finish();
+    }
+    if (!port || !vlan) usage("add-listener needs port PORT and vlan VLAN");
+    return {*port, *vlan};
 }
 
 }  // namespace kelfctl

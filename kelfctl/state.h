@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "rule.h"
@@ -19,6 +20,9 @@ inline constexpr int kMaskPorts = KEL_MAX_PORTS - 1;
 void set_bits(std::uint8_t *set, const std::vector<int> &ports);
 // The ports port p's mask lets it forward to.
 std::vector<int> read_mask(Session &s, int p);
+// The words of a multicast listener, `port PORT vlan VLAN` in either order;
+// both are required.
+std::pair<int, int> listener_words(Session &s, Args &a);
 // The switch's L2 and L3 hash settings (profile 0).
 kel_l2_hash_t get_l2(Session &s);
 kel_l3_hash_t get_l3(Session &s);
@@ -26,17 +30,17 @@ kel_l3_hash_t get_l3(Session &s);
 // Ids of one group in slot order (command 14); kelfd sends their low 16 bits.
 std::vector<int> rule_ids(Session &s, int group);
 // One rule by group and id; nullopt when the group holds no such id.
-std::optional<RuleSpec> query_rule(Session &s, int group, std::int64_t id);
+std::optional<RuleDef> query_rule(Session &s, int group, std::int64_t id);
 // Every rule of the groups, read from kelfd now (and kept in the session).
-std::vector<RuleSpec> read_rules(Session &s, const std::vector<int> &groups);
+std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups);
 // The rules of a group as the session knows them (read once).
-std::vector<RuleSpec> &group_rules(Session &s, int group);
+std::vector<RuleDef> &group_rules(Session &s, int group);
 // What a rule matches and does, as kelfd reports it: equal for duplicates.
-std::string rule_key(const RuleSpec &r);
+std::string rule_key(const RuleDef &r);
 // The keys of a group's rules, to their ids.
 std::unordered_map<std::string, std::int64_t> &group_keys(Session &s, int group);
 // The session's own changes to a group it has read.
-void held_add(Session &s, const RuleSpec &r);
+void held_add(Session &s, const RuleDef &r);
 void held_remove(Session &s, int group, std::int64_t id);
 // The groups that hold a rule with this id.
 std::vector<int> groups_with_rule(Session &s, std::int64_t id);
@@ -56,7 +60,7 @@ struct RuleRef {
     int group;
     std::int64_t id;
 };
-std::vector<RuleRef> rules_using(Session &s, RuleSpec::Action action, int target);
+std::vector<RuleRef> rules_using(Session &s, RuleDef::Action action, int target);
 std::string format_refs(const std::vector<RuleRef> &refs);  // "0/1, 0/2" as "group 0: 1, 2"
 
 }  // namespace kelfctl

@@ -26,7 +26,7 @@
 namespace {
 
 using fmsimtest::build;
-using fmsimtest::FrameSpec;
+using fmsimtest::FrameDef;
 using fmsimtest::L3;
 using Ports = std::multiset<int>;
 
@@ -123,15 +123,15 @@ protected:
     kelf::Dispatcher d_;
 };
 
-FrameSpec broadcast() {
-    FrameSpec s;
+FrameDef broadcast() {
+    FrameDef s;
     s.dmac = 0xFFFFFFFFFFFFull;
     return s;
 }
 
 // Unicast to an address no port has sent from: flooded like a broadcast.
-FrameSpec unknown_unicast(std::uint64_t src = 0x020000000001ull) {
-    FrameSpec s;
+FrameDef unknown_unicast(std::uint64_t src = 0x020000000001ull) {
+    FrameDef s;
     s.smac = src;
     s.dmac = 0x02000000AAAAull;
     s.l3 = L3::Ipv4;
@@ -142,7 +142,7 @@ FrameSpec unknown_unicast(std::uint64_t src = 0x020000000001ull) {
 TEST_F(Forwarding, EachConfigurationForwardsAsItsMasksSay) {
     struct Case {
         int cfg, port;
-        FrameSpec frame;
+        FrameDef frame;
         Ports expect;
     };
     const Case cases[] = {
@@ -281,7 +281,7 @@ TEST_F(Forwarding, RewritesShowInTheFramesThatLeave) {
 
     // A tagged frame leaving on untagged VLAN 1 loses its tag.
     ASSERT_EQ(status(kel(KEL_CLEAR)), 0);
-    FrameSpec tagged = unknown_unicast();
+    FrameDef tagged = unknown_unicast();
     tagged.tags = {{0x8100, 1, 3}};
     auto t = build(tagged);
     o = fmsim_inject(0, 3, t);
@@ -296,7 +296,7 @@ TEST_F(Forwarding, LoadBalancingSpreadsFlowsEvenlyAndKeepsEachOnOnePort) {
     ASSERT_GE(group, 0);
     ASSERT_GE(rule(0x2000, 3, 0, nullptr, group), 0);
     std::map<int, int> per_port;
-    FrameSpec s = unknown_unicast();
+    FrameDef s = unknown_unicast();
     s.protocol = 6;
     const int flows = 10000;
     for (int i = 0; i < flows; ++i) {
@@ -330,13 +330,13 @@ TEST_F(Forwarding, TheSymmetricHashSendsBothDirectionsOfAFlowToOnePort) {
     auto both_ways_agree = [&] {
         int agree = 0;
         for (int i = 0; i < 200; ++i) {
-            FrameSpec a = unknown_unicast();
+            FrameDef a = unknown_unicast();
             a.protocol = 6;
             a.src_ip = 0x0A000001u + static_cast<std::uint32_t>(i);
             a.dst_ip = 0xC0A80001u + static_cast<std::uint32_t>(i * 7);
             a.src_port = static_cast<std::uint16_t>(30000 + i);
             a.dst_port = 443;
-            FrameSpec b = a;
+            FrameDef b = a;
             std::swap(b.src_ip, b.dst_ip);
             std::swap(b.src_port, b.dst_port);
             agree += fmsim_inject(0, 3, build(a)).frames.at(0).port ==
@@ -406,10 +406,10 @@ TEST_F(Forwarding, AMulticastRedirectReplicatesOnTheListenersVlans) {
 
 TEST_F(Forwarding, LearnedAddressesAreForwardedToTheirPortOnly) {
     cfg(6);
-    FrameSpec a = unknown_unicast(0x020000000011ull);
+    FrameDef a = unknown_unicast(0x020000000011ull);
     a.dmac = 0x020000000022ull;
     EXPECT_EQ(ports(fmsim_inject(0, 1, build(a))).size(), 46u) << "unknown: flooded";
-    FrameSpec b = a;
+    FrameDef b = a;
     std::swap(b.smac, b.dmac);
     FmsimTrace t;
     EXPECT_EQ(ports(fmsim_inject(0, 2, build(b), &t)), Ports{1});
@@ -418,7 +418,7 @@ TEST_F(Forwarding, LearnedAddressesAreForwardedToTheirPortOnly) {
     EXPECT_EQ(fmsim_learned_port(0, 1, 0x020000000011ull), 1);
 
     // A destination behind the ingress port itself goes nowhere.
-    FrameSpec c = a;
+    FrameDef c = a;
     c.smac = 0x020000000033ull;
     c.dmac = 0x020000000011ull;
     EXPECT_EQ(fmsim_inject(0, 1, build(c)).drop, FmsimDrop::NoDestination);
@@ -433,7 +433,7 @@ TEST_F(Forwarding, PortAndRuleCountersCountTheTraffic) {
     r.kel_mem.user_act = 6;  // switch priority 6
     int id = status(r);
     ASSERT_GE(id, 0);
-    FrameSpec s = unknown_unicast();
+    FrameDef s = unknown_unicast();
     s.length = 100;
     for (int i = 0; i < 3; ++i) fmsim_inject(0, 3, build(s));
     fmsim_inject(0, 3, build(broadcast()));

@@ -71,11 +71,18 @@ DaemonProcess::DaemonProcess() : DaemonProcess(Options{}) {}
 
 DaemonProcess::DaemonProcess(Options options) : opt_(std::move(options)), dir_(make_temp_dir()) {
     pid_ = spawn(KELFD_BINARY, opt_.args, environment(), dir_ + "/stdout", dir_ + "/stderr");
-    if (opt_.wait_ready && !wait_ready())
-        throw std::runtime_error("kelfd did not come up; output:\n" + out() + err());
+    if (opt_.wait_ready && !wait_ready()) {
+        std::string text = out() + err();
+        // No destructor runs for a constructor that throws: stop what was
+        // started here, so a failed test leaves no daemon behind.
+        stop_and_remove();
+        throw std::runtime_error("kelfd did not come up; output:\n" + text);
+    }
 }
 
-DaemonProcess::~DaemonProcess() {
+DaemonProcess::~DaemonProcess() { stop_and_remove(); }
+
+void DaemonProcess::stop_and_remove() {
     if (pid_ > 0 && !reaped_) {
         ::kill(pid_, SIGTERM);
         if (wait_exit(5s) < 0) {

@@ -64,6 +64,7 @@ public:
 
 private:
     std::vector<std::string> environment() const;
+    void stop_and_remove();
     Options opt_;
     std::string dir_;
     pid_t pid_ = -1;

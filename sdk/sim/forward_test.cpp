@@ -20,7 +20,7 @@
 namespace {
 
 using fmsimtest::build;
-using fmsimtest::FrameSpec;
+using fmsimtest::FrameDef;
 using fmsimtest::L3;
 
 // A switch that is up with ports 1..8 up and forwarding in VLAN 1.
@@ -42,8 +42,8 @@ void apply() {
     ASSERT_EQ(fmApplyACL(0, 0), FM_OK);
 }
 
-FrameSpec tcp4() {
-    FrameSpec s;
+FrameDef tcp4() {
+    FrameDef s;
     s.tags = {{0x88A8, 20, 1}, {0x8100, 30, 2}};
     s.l3 = L3::Ipv4;
     s.protocol = 6;
@@ -51,7 +51,7 @@ FrameSpec tcp4() {
 }
 
 TEST(FmsimParse, FieldsOfTaggedIpFrames) {
-    FrameSpec s = tcp4();
+    FrameDef s = tcp4();
     s.src_ip = 0xC0000201;
     s.src_port = 80;
     auto f = fmsim_parse_frame(build(s).data(), build(s).size());
@@ -65,7 +65,7 @@ TEST(FmsimParse, FieldsOfTaggedIpFrames) {
     EXPECT_EQ(f.src_ip[0], 0xC0000201u);
     EXPECT_EQ(f.src_port, 80);
 
-    FrameSpec v6;
+    FrameDef v6;
     v6.l3 = L3::Ipv6;
     for (int i = 0; i < 16; ++i) v6.src_ip6[static_cast<size_t>(i)] = static_cast<std::uint8_t>(i);
     auto g = fmsim_parse_frame(build(v6).data(), build(v6).size());
@@ -79,15 +79,15 @@ TEST(FmsimParse, FieldsOfTaggedIpFrames) {
 TEST(FmsimParse, EveryCutOfAFrameStopsInsideItsBytes) {
     // Each prefix lives in a buffer of exactly its size: a read past the end
     // is an AddressSanitizer fault.
-    for (const FrameSpec &s : {tcp4(), [] {
-                                   FrameSpec v;
+    for (const FrameDef &s : {tcp4(), [] {
+                                   FrameDef v;
                                    v.l3 = L3::Ipv6;
                                    v.protocol = 6;
                                    v.length = 0;
                                    return v;
                                }(),
                                [] {
-                                   FrameSpec m;
+                                   FrameDef m;
                                    m.l3 = L3::Mpls;
                                    m.length = 0;
                                    return m;
@@ -101,7 +101,7 @@ TEST(FmsimParse, EveryCutOfAFrameStopsInsideItsBytes) {
         }
     }
     // Headers that announce more than they have.
-    FrameSpec bad = tcp4();
+    FrameDef bad = tcp4();
     auto b = build(bad);
     b[22] = 0x4F;  // IHL and total length 60 bytes in a 64-byte frame after two tags
     b[24] = 0;
@@ -118,7 +118,7 @@ TEST(FmsimForward, MalformedFramesAreDroppedAndCounted) {
     up_switch();
     std::vector<std::uint8_t> runt(10, 0xAB);
     EXPECT_EQ(fmsim_inject(0, 1, runt).drop, FmsimDrop::Undersized);
-    FrameSpec s = tcp4();
+    FrameDef s = tcp4();
     s.tags.clear();
     auto b = build(s);
     b.resize(30);  // cut inside the IPv4 header
@@ -145,7 +145,7 @@ TEST(FmsimForward, RulesMeetFramesFromTheApplyOnAndCountWithTheCountAction) {
     ASSERT_EQ(fmAddACLRuleExt(0, 0, 5, FM_ACL_MATCH_ETHERTYPE, &v,
                               FM_ACL_ACTIONEXT_DENY | FM_ACL_ACTIONEXT_COUNT, &prm),
               FM_OK);
-    auto frame = build(FrameSpec{});
+    auto frame = build(FrameDef{});
     EXPECT_NE(fmsim_inject(0, 1, frame).drop, FmsimDrop::RuleDrop) << "added, not applied";
     ASSERT_EQ(fmCompileACL(0, nullptr, 0, 0), FM_OK);
     EXPECT_NE(fmsim_inject(0, 1, frame).drop, FmsimDrop::RuleDrop) << "compiled, not applied";
@@ -169,7 +169,7 @@ TEST(FmsimForward, FramesMayArriveWhileRulesChange) {
     std::atomic<bool> stop{false};
     std::atomic<long> frames{0};
     std::thread sender([&] {
-        FrameSpec s = tcp4();
+        FrameDef s = tcp4();
         s.tags.clear();
         while (!stop.load()) {
             s.src_port = static_cast<std::uint16_t>(frames.load() % 50);
@@ -195,7 +195,7 @@ TEST(FmsimForward, FramesMayArriveWhileRulesChange) {
     // Rule 1 (source port 1) stayed throughout and counts the next such frame.
     fm_uint64 before = 0, after = 0;
     ASSERT_EQ(fmGetACLCount(0, 0, 1, &before), FM_OK);
-    FrameSpec s = tcp4();
+    FrameDef s = tcp4();
     s.tags.clear();
     s.src_port = 1;
     EXPECT_EQ(fmsim_inject(0, 1, build(s)).drop, FmsimDrop::None);
@@ -294,7 +294,7 @@ public:
     }
 
     std::vector<std::uint8_t> frame(int *port) {
-        FrameSpec s;
+        FrameDef s;
         s.dmac = mac();
         s.smac = mac();
         for (int n = pick(3); n > 0; --n)
@@ -433,7 +433,7 @@ TEST(FmsimClassifier, ManyValuesOfOneMaskSurviveRemovalsInAnyOrder) {
         fm_uint32 glort = 0;
         ASSERT_EQ(fmGetStackGlort(0, 1, &glort), FM_OK);
         for (std::uint32_t a : addrs) {
-            FrameSpec s = tcp4();
+            FrameDef s = tcp4();
             s.dst_ip = a;
             auto b = build(s);
             FmsimParsedFrame f;
@@ -452,7 +452,7 @@ TEST(FmsimClassifier, ManyValuesOfOneMaskSurviveRemovalsInAnyOrder) {
 TEST(FmsimForward, LearnsThousandsOfAddresses) {
     up_switch();
     for (int h = 0; h < 5000; ++h) {
-        FrameSpec s;
+        FrameDef s;
         s.smac = 0x020000100000ull + static_cast<std::uint64_t>(h);
         s.dmac = 0xFFFFFFFFFFFFull;
         ASSERT_EQ(fmsim_inject(0, 1 + h % 8, build(s)).drop, FmsimDrop::None);
@@ -462,7 +462,7 @@ TEST(FmsimForward, LearnsThousandsOfAddresses) {
     EXPECT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull + 5000), -1);
     EXPECT_EQ(fmsim_learned_port(0, 2, 0x020000100000ull), -1);
     // A host that moves is found on its new port.
-    FrameSpec s;
+    FrameDef s;
     s.smac = 0x020000100000ull;
     s.dmac = 0xFFFFFFFFFFFFull;
     fmsim_inject(0, 5, build(s));

@@ -10,7 +10,7 @@ namespace fmsimtest {
 
 enum class L3 { None, Ipv4, Ipv6, Mpls };
 
-struct FrameSpec {
+struct FrameDef {
     std::uint64_t dmac = 0x020000000002ull;
     std::uint64_t smac = 0x020000000001ull;
     struct Tag {
@@ -45,7 +45,7 @@ inline void put_mac(std::vector<std::uint8_t> &b, std::uint64_t m) {
     for (int i = 5; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(m >> (8 * i)));
 }
 
-inline std::vector<std::uint8_t> build(const FrameSpec &s) {
+inline std::vector<std::uint8_t> build(const FrameDef &s) {
     std::vector<std::uint8_t> b;
     put_mac(b, s.dmac);
     put_mac(b, s.smac);
