@@ -16,6 +16,7 @@
 #include <utility>
 #include <variant>
 
+#include "egress.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
 #include "sim.h"
@@ -183,6 +184,12 @@ extern "C" fm_status fmInitialize(fm_eventHandler handler) {
     Events &e = events();
     std::lock_guard<std::mutex> g(e.m);
     if (e.initialized) return FM_ERR_INVALID_STATE;
+    // Frames from outside come in once per process, with the first start.
+    static const fm_status outside = [] {
+        fm_status st = fmsim::start_taps();
+        return st != FM_OK ? st : fmsim::start_control();
+    }();
+    if (outside != FM_OK) return outside;
     e.initialized = true;
     e.handler = handler;
     if (!e.thread.joinable()) e.thread = std::thread([&e] { e.run(); });

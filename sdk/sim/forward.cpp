@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "classifier.h"
+#include "egress.h"
 #include "fmsim_forward.h"
 #include "frame.h"
 #include "sim.h"
@@ -710,11 +711,14 @@ const char *fmsim_drop_name(FmsimDrop drop) {
 
 FmsimOutcome fmsim_inject(int sw, int port, const std::uint8_t *bytes, std::size_t length,
                           FmsimTrace *trace) {
-    std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
     FmsimOutcome out;
-    if (trace) *trace = FmsimTrace{};
-    if (bytes == nullptr) length = 0;
-    fmsim::Pass(sw, port, bytes, length, &out, trace, 0).run();
+    {
+        std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+        if (trace) *trace = FmsimTrace{};
+        if (bytes == nullptr) length = 0;
+        fmsim::Pass(sw, port, bytes, length, &out, trace, 0).run();
+    }
+    fmsim::deliver_egress(sw, out);
     return out;
 }
 
