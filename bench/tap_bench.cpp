@@ -11,10 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "daemon_process.h"
 #include "netns.h"
@@ -28,9 +27,9 @@ using namespace std::chrono_literals;
 constexpr int kRules = 4096;
 
 struct Figures {
-    double gbits = 0;      // iperf3 TCP, received
+    double gbits = 0;  // iperf3 TCP, received
     double retransmits = 0;
-    double rtt_ms = 0;     // ping, average
+    double rtt_ms = 0;  // ping, average
 };
 
 // 4,096 rules in group 0 (all it holds), of three shapes the classifier
@@ -42,11 +41,12 @@ std::string rules_text() {
         std::string octets = std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
         switch (i % 3) {
             case 0:
-                t += "rule add drop in-port " + std::to_string(i % 40 + 1) + " dst-ip 10." + octets +
-                     ".0/24 protocol tcp dport " + std::to_string(i % 60000 + 1) + "\n";
+                t += "rule add drop in-port " + std::to_string(i % 40 + 1) + " dst-ip 10." +
+                     octets + ".0/24 protocol tcp dport " + std::to_string(i % 60000 + 1) + "\n";
                 break;
             case 1:
-                t += "rule add drop src-ip 198.51." + std::to_string(i % 256) + ".0/24 protocol udp\n";
+                t += "rule add drop src-ip 198.51." + std::to_string(i % 256) +
+                     ".0/24 protocol udp\n";
                 break;
             default:
                 t += "rule add drop in-port " + std::to_string(i % 2 + 1) + " protocol tcp dport " +
@@ -63,8 +63,8 @@ std::string rules_text() {
 }
 
 double ping_avg_ms(const Namespaces &ns, int from) {
-    auto r = ns.exec(from, {kelftest::find_tool("ping"), "-n", "-q", "-c", "500", "-i", "0.002",
-                            "192.0.2.2"});
+    auto r = ns.exec(
+        from, {kelftest::find_tool("ping"), "-n", "-q", "-c", "500", "-i", "0.002", "192.0.2.2"});
     // rtt min/avg/max/mdev = 0.031/0.045/0.080/0.010 ms
     auto at = r.out.find("rtt min/avg/max/mdev = ");
     if (r.status != 0 || at == std::string::npos) fail("ping failed: " + r.out + r.err);
@@ -122,8 +122,8 @@ int main(int argc, char **argv) {
 
         const std::string pid = std::to_string(::getpid());
         const std::string va = "kb" + pid + "a", vb = "kb" + pid + "b";
-        auto veth = kelftest::run_tool({kelftest::find_tool("ip"), "link", "add", va, "type", "veth",
-                                        "peer", "name", vb});
+        auto veth = kelftest::run_tool(
+            {kelftest::find_tool("ip"), "link", "add", va, "type", "veth", "peer", "name", vb});
         if (veth.status != 0) fail("ip link add veth: " + veth.err);
         kelftest::attach(ns, 2, va, "192.0.2.1/24");  // the pair goes with its namespaces
         kelftest::attach(ns, 3, vb, "192.0.2.2/24");
@@ -145,7 +145,8 @@ int main(int argc, char **argv) {
         ns.ip(1, {"link", "set", "fms0p2", "mtu", "9000"});
         Figures jumbo = measure(ns, 0, 1, seconds);
 
-        std::printf("iperf3 TCP %d s, one stream; ping: 500 echoes, 2 ms apart, average\n", seconds);
+        std::printf("iperf3 TCP %d s, one stream; ping: 500 echoes, 2 ms apart, average\n",
+                    seconds);
         print("veth pair (baseline)", base);
         print("switch, TAP ports 1-2, 4,096 rules", sw);
         print("the same, MTU 9000", jumbo);

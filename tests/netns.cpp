@@ -96,7 +96,8 @@ std::string tap_unavailable(const std::vector<std::string> &tools) {
     if (::geteuid() != 0) return "needs root to create TAP interfaces and network namespaces";
     if (::access("/dev/net/tun", R_OK | W_OK) != 0) return "needs /dev/net/tun";
     for (const auto &t : tools)
-        if (find_tool(t).empty()) return "needs " + t + " (not found in /usr/sbin, /usr/bin, /sbin, /bin)";
+        if (find_tool(t).empty())
+            return "needs " + t + " (not found in /usr/sbin, /usr/bin, /sbin, /bin)";
     return "";
 }
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-
 #include <nlohmann/json.hpp>
 
 #include "daemon_process.h"
@@ -24,8 +23,8 @@ DaemonProcess::Result kelfctl(const DaemonProcess &d, const std::vector<std::str
 
 // ping from namespace 0 to 192.0.2.2: true when a reply came back.
 bool ping_across(const Namespaces &ns, const char *wait) {
-    auto r = ns.exec(0, {kelftest::find_tool("ping"), "-n", "-q", "-c", "3", "-i", "0.2", "-W", wait,
-                         "192.0.2.2"});
+    auto r = ns.exec(0, {kelftest::find_tool("ping"), "-n", "-q", "-c", "3", "-i", "0.2", "-W",
+                         wait, "192.0.2.2"});
     return r.status == 0;
 }
 
@@ -107,7 +106,8 @@ TEST(TapStart, WithoutNetAdminTheDaemonSaysWhatItNeeds) {
         // root keeps its user but loses CAP_NET_ADMIN, so the run directory
         // stays writable and only the TAP interface is refused.
         std::string setpriv = kelftest::find_tool("setpriv");
-        if (setpriv.empty()) GTEST_SKIP() << "needs setpriv to start kelfd without CAP_NET_ADMIN as root";
+        if (setpriv.empty())
+            GTEST_SKIP() << "needs setpriv to start kelfd without CAP_NET_ADMIN as root";
         drop = {setpriv, "--inh-caps=-net_admin", "--bounding-set=-net_admin", "--"};
     }
     // Another daemon's fms0p1 would make the refusal EBUSY instead.
@@ -116,7 +116,8 @@ TEST(TapStart, WithoutNetAdminTheDaemonSaysWhatItNeeds) {
     auto f = start_refused(drop, "1");
     EXPECT_EQ(f.result.status, 1) << f.result.err;
     EXPECT_NE(f.result.err.find("fmsim: FMSIM_TAP needs "), std::string::npos) << f.result.err;
-    EXPECT_NE(f.result.err.find("CAP_NET_ADMIN to create fms0p1: "), std::string::npos) << f.result.err;
+    EXPECT_NE(f.result.err.find("CAP_NET_ADMIN to create fms0p1: "), std::string::npos)
+        << f.result.err;
     EXPECT_FALSE(f.left_files);
 }
 

@@ -35,7 +35,9 @@
 namespace fmsim {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 // A decimal number of at most 9 digits, so it fits an int.
 bool parse_int(std::string_view s, int *out) {
@@ -49,12 +51,14 @@ bool parse_int(std::string_view s, int *out) {
     return true;
 }
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string quoted(std::string_view s) {
+    return "'" + std::string(s) + "'";
+}
 
 // One group: [UNIT:]ITEM[,ITEM]..., ITEM being PORT or FIRST-LAST.
 bool parse_group(std::string_view group, int switches,
-                 const std::function<bool(int, int)> &has_port, std::set<std::pair<int, int>> *ports,
-                 std::string *error) {
+                 const std::function<bool(int, int)> &has_port,
+                 std::set<std::pair<int, int>> *ports, std::string *error) {
     int first_sw = 0, last_sw = switches - 1;
     std::string_view list = group;
     if (auto colon = group.find(':'); colon != std::string_view::npos) {
@@ -81,9 +85,9 @@ bool parse_group(std::string_view group, int switches,
         std::string_view item = list.substr(0, comma);
         int lo = 0, hi = 0;
         auto dash = item.find('-');
-        bool ok = dash == std::string_view::npos
-                      ? parse_int(item, &lo) && parse_int(item, &hi)
-                      : parse_int(item.substr(0, dash), &lo) && parse_int(item.substr(dash + 1), &hi);
+        bool ok = dash == std::string_view::npos ? parse_int(item, &lo) && parse_int(item, &hi)
+                                                 : parse_int(item.substr(0, dash), &lo) &&
+                                                       parse_int(item.substr(dash + 1), &hi);
         if (!ok) {
             *error = quoted(item) + " is not a port or a range of ports (FIRST-LAST)";
             return false;
@@ -127,9 +131,10 @@ int open_tap(const std::string &name, std::string *error) {
     int fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int e = errno;
-        *error = (e == EACCES || e == EPERM ? "FMSIM_TAP needs root or CAP_NET_ADMIN to create " + name
-                                            : "cannot create " + name) +
-                 ": /dev/net/tun: " + std::strerror(e);
+        *error =
+            (e == EACCES || e == EPERM ? "FMSIM_TAP needs root or CAP_NET_ADMIN to create " + name
+                                       : "cannot create " + name) +
+            ": /dev/net/tun: " + std::strerror(e);
         return -1;
     }
     ifreq ifr{};
@@ -187,8 +192,8 @@ public:
                 return false;
             }
             if (t.where.port >= 0 && t.where.port < kDirect)
-                direct_[static_cast<std::size_t>(t.where.sw)][static_cast<std::size_t>(t.where.port)] =
-                    static_cast<int>(i);
+                direct_[static_cast<std::size_t>(t.where.sw)]
+                       [static_cast<std::size_t>(t.where.port)] = static_cast<int>(i);
         }
         for (const Tap &t : taps_) bring_up(t.name);
         return true;
@@ -242,11 +247,13 @@ private:
             for (std::size_t i = 1; i < fds.size(); ++i) {
                 if (fds[i].revents == 0) continue;
                 Tap &t = taps_[i - 1];
-                if (!drain(t, buf.get()) || (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                if (!drain(t, buf.get()) ||
+                    (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
                     // The interface is gone (its namespace was deleted):
                     // poll skips a negative descriptor from now on.
                     if (t.alive.exchange(false))
-                        std::fprintf(stderr, "fmsim: %s no longer carries frames\n", t.name.c_str());
+                        std::fprintf(stderr, "fmsim: %s no longer carries frames\n",
+                                     t.name.c_str());
                     fds[i].fd = -1;
                 }
             }
@@ -284,8 +291,10 @@ private:
         }
         for (const Tap &t : taps_)
             if (unsigned long d = t.dropped.load(); d != 0)
-                std::fprintf(stderr, "fmsim: %s: %lu frames dropped, the interface took no more\n",
-                             t.name.c_str(), d);
+                std::fprintf(
+                    stderr,
+                    "fmsim: %s: %lu frames not taken by the interface (down, or its queue full)\n",
+                    t.name.c_str(), d);
         close_all();
     }
 

@@ -16,7 +16,8 @@ bool has_port(int sw, int port) {
 std::vector<TapPort> parse(const char *text, int switches = 2) {
     std::vector<TapPort> out;
     std::string error;
-    EXPECT_TRUE(fmsim::parse_tap_ports(text, switches, has_port, &out, &error)) << text << ": " << error;
+    EXPECT_TRUE(fmsim::parse_tap_ports(text, switches, has_port, &out, &error))
+        << text << ": " << error;
     return out;
 }
 
