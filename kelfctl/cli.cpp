@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -61,6 +63,17 @@ bool wait_for_daemon(const std::string &socket, int seconds, std::ostream &err) 
 }
 
 }  // namespace
+
+std::string run_dir_of_socket(const std::string &socket) {
+    std::string path = socket;
+    // Without a socket (kelfd not started yet) the path is taken as given.
+    if (char *real = ::realpath(socket.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
+    }
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
 
 int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdin_,
                  std::ostream &out, std::ostream &err) {
@@ -142,10 +155,7 @@ int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdi
     }
     if (wait && own && !wait_for_daemon(socket, *wait, err)) return kExitUnreachable;
     Session s(*transport, out, err);
-    if (own) {  // kelfd keeps its pid file beside its socket
-        std::size_t slash = socket.find_last_of('/');
-        s.run_dir = slash == std::string::npos ? "." : slash == 0 ? "/" : socket.substr(0, slash);
-    }
+    if (own) s.run_dir = run_dir_of_socket(socket);
     s.unit = unit;
     s.json = json;
     s.pretty = pretty;

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "batch.h"
+#include "cli.h"
 #include "testing/fake_daemon.h"
 #include "rule.h"
 
@@ -234,6 +236,29 @@ TEST(ExportImport, PrintedRulesParseToTheSameRule) {
         Args again(split_line(printed.substr(9)));
         EXPECT_EQ(parse_rule(again), r) << printed;
     }
+}
+
+// The service's socket is a link in /run to /run/kelfd: the pid file and the
+// record are read and written where the socket really is, the same files
+// for kelfctl in the service and for an administrator's kelfctl.
+TEST(RunDir, FollowsALinkedSocketToItsDirectory) {
+    namespace fs = std::filesystem;
+    char tmpl[] = "/tmp/kelfctl-rundir-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const fs::path top = fs::canonical(tmpl);
+    struct Cleanup {
+        fs::path p;
+        ~Cleanup() { fs::remove_all(p); }
+    } cleanup{top};
+    fs::create_directory(top / "kelfd");
+    std::ofstream(top / "kelfd" / "kelfctl.sock").put('x');
+    fs::create_symlink("kelfd/kelfctl.sock", top / "kelfctl.sock");
+
+    EXPECT_EQ(run_dir_of_socket((top / "kelfctl.sock").string()), (top / "kelfd").string());
+    EXPECT_EQ(run_dir_of_socket((top / "kelfd" / "kelfctl.sock").string()), (top / "kelfd").string());
+    // No socket yet: the directory as named.
+    EXPECT_EQ(run_dir_of_socket((top / "none" / "kelfctl.sock").string()), (top / "none").string());
+    EXPECT_EQ(run_dir_of_socket("/kelfctl.sock"), "/");
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST(Daemon, HelpAndVersionStartNothing) {
         DaemonProcess::Result r = probe.run(KELFD_BINARY_PATH, {arg}, 10s);
         EXPECT_EQ(r.status, 0) << arg;
         if (std::string(arg) == "--version")
-            EXPECT_EQ(r.out, "kelfd 0.1.0\n");
+            EXPECT_EQ(r.out, "kelfd 0.2.0\n");
         else
             EXPECT_NE(r.out.find("usage: kelfd"), std::string::npos) << arg;
         EXPECT_EQ(r.out.find("KELF daemon"), std::string::npos) << arg << ": no start";
