@@ -56,19 +56,18 @@ void put(std::vector<std::uint8_t> &out, T v) {
     out.insert(out.end(), b, b + sizeof v);
 }
 
-Handled error(const std::string &msg) {
+// A status byte and text; sized once and copied (gcc 12 misreads an insert
+// after a push_back as out of bounds).
+Handled status_text(Status st, const std::string &text) {
     Handled h;
-    h.reply.push_back(kError);
-    h.reply.insert(h.reply.end(), msg.begin(), msg.end());
+    h.reply.resize(1 + text.size());
+    h.reply[0] = st;
+    if (!text.empty()) std::memcpy(h.reply.data() + 1, text.data(), text.size());
     return h;
 }
 
-Handled ok_text(const std::string &text) {
-    Handled h;
-    h.reply.push_back(kOk);
-    h.reply.insert(h.reply.end(), text.begin(), text.end());
-    return h;
-}
+Handled error(const std::string &msg) { return status_text(kError, msg); }
+Handled ok_text(const std::string &text) { return status_text(kOk, text); }
 
 std::string hex_bytes(const std::uint8_t *p, std::size_t n) {
     static const char d[] = "0123456789abcdef";
