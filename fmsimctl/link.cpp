@@ -71,14 +71,16 @@ Link::~Link() {
 
 void Link::send(const std::vector<std::uint8_t> &body) {
     auto n = static_cast<std::uint32_t>(body.size());
-    std::vector<std::uint8_t> msg(4 + body.size());
-    std::memcpy(msg.data(), &n, 4);
-    std::memcpy(msg.data() + 4, body.data(), body.size());
+    write_all(reinterpret_cast<const std::uint8_t *>(&n), 4);
+    write_all(body.data(), body.size());
+}
+
+void Link::write_all(const std::uint8_t *p, std::size_t n) {
     std::size_t at = 0;
-    while (at < msg.size()) {
+    while (at < n) {
         if (!wait_for(fd_, POLLOUT, static_cast<int>(timeout_.count())))
             throw Failure(kExitUnreachable, "fmsim on " + path_ + " takes no request");
-        ssize_t w = ::send(fd_, msg.data() + at, msg.size() - at, MSG_NOSIGNAL);
+        ssize_t w = ::send(fd_, p + at, n - at, MSG_NOSIGNAL);
         if (w < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             throw Failure(kExitUnreachable, "fmsim on " + path_ + " went away: " + std::strerror(errno));

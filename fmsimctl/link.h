@@ -41,6 +41,7 @@ public:
 
 private:
     void read_exact(std::uint8_t *p, std::size_t n);
+    void write_all(const std::uint8_t *p, std::size_t n);
     int fd_ = -1;
     std::string path_;
     std::chrono::milliseconds timeout_;
