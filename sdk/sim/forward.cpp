@@ -258,7 +258,7 @@ private:
 // the formatting call is most of a frame's fixed cost otherwise.
 #define NOTE(...)                                      \
     do {                                               \
-        if (trace_ != nullptr) note_line(__VA_ARGS__); \
+        if (trace_ != nullptr && !trace_->no_lines) note_line(__VA_ARGS__); \
     } while (0)
 
 void Pass::note_line(const char *fmt, ...) {
@@ -714,7 +714,11 @@ FmsimOutcome fmsim_inject(int sw, int port, const std::uint8_t *bytes, std::size
     FmsimOutcome out;
     {
         std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
-        if (trace) *trace = FmsimTrace{};
+        if (trace) {
+            bool no_lines = trace->no_lines;
+            *trace = FmsimTrace{};
+            trace->no_lines = no_lines;
+        }
         if (bytes == nullptr) length = 0;
         fmsim::Pass(sw, port, bytes, length, &out, trace, 0).run();
     }

@@ -119,6 +119,9 @@ struct FmsimTrace {
     int bin = -1;
     bool learned = false;  // the source address was learned (or moved)
     std::vector<std::string> lines;  // one line per decision, readable
+    // Set before the call to skip the lines (the costliest part of a trace)
+    // when only the decisions above are wanted; kept across the call.
+    bool no_lines = false;
 };
 
 // Sends a frame into port `port` of switch `sw` and reports what left. When
