@@ -18,6 +18,7 @@
 #include "fm_sdk.h"
 #include "fmsim.h"
 #include "fmsim_forward.h"
+#include "switch_setup.h"
 
 namespace {
 
@@ -68,17 +69,8 @@ double seconds_of(const kelftest::DaemonProcess &d, const std::vector<std::strin
 
 // The same frames and rule in this process: the pipeline's own rate.
 double in_process_seconds() {
-    fmsim_set_switches(1);
-    fmOSInitialize();
-    fmInitialize(nullptr);
-    fmSetSwitchState(0, TRUE);
-    fmCreateVlan(0, 1);
-    for (int p : {3, 7}) {
-        fmAddVlanPort(0, 1, p, FALSE);
-        fmSetVlanPortState(0, 1, p, FM_STP_STATE_FORWARDING);
-        fmSetPortState(0, p, FM_PORT_STATE_UP, 0);
-    }
-    fmCreateACLExt(0, 0, 0x43F7, 0);
+    fmsimtest::switch_up(3, 7);
+    fmsimtest::create_acl0();
     fm_aclValue v{};
     v.protocol = 17;
     v.protocolMask = 0xFF;
@@ -86,8 +78,7 @@ double in_process_seconds() {
     p.logicalPort = 7;
     fmAddACLRuleExt(0, 0, 1, FM_ACL_MATCH_PROTOCOL, &v,
                     FM_ACL_ACTIONEXT_REDIRECT | FM_ACL_ACTIONEXT_COUNT, &p);
-    fmCompileACL(0, nullptr, 0, 0);
-    fmApplyACL(0, 0);
+    fmsimtest::apply_acl0();
     std::vector<std::vector<std::uint8_t>> frames;
     frames.reserve(kFrames);
     for (int i = 0; i < kFrames; ++i) frames.push_back(frame(i));

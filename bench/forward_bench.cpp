@@ -17,6 +17,7 @@
 #include "fmsim_forward.h"
 #include "frame_builder.h"
 #include "reference_classifier.h"
+#include "switch_setup.h"
 
 namespace {
 
@@ -37,18 +38,7 @@ struct Input {
 // A switch that is up: ports 1..16 forwarding in VLAN 1 (untagged) and
 // VLAN 100 (tagged), each port's host address learned.
 void setup_switch() {
-    fmsim_set_switches(1);
-    fmOSInitialize();
-    fmInitialize(nullptr);
-    fmSetSwitchState(0, TRUE);
-    for (fm_uint16 v : {1, 100}) {
-        fmCreateVlan(0, v);
-        for (int p = 1; p <= kPorts; ++p) {
-            fmAddVlanPort(0, v, p, v == 100 ? TRUE : FALSE);
-            fmSetVlanPortState(0, v, p, FM_STP_STATE_FORWARDING);
-        }
-    }
-    for (int p = 1; p <= kPorts; ++p) fmSetPortState(0, p, FM_PORT_STATE_UP, 0);
+    fmsimtest::switch_up(1, kPorts, {{1, false}, {100, true}});
     for (fm_uint16 v : {1, 100})
         for (int p = 1; p <= kPorts; ++p) {
             FrameDef s;
@@ -57,7 +47,7 @@ void setup_switch() {
             if (v == 100) s.tags = {{0x8100, 100, 0}};
             fmsim_inject(0, p, build(s));
         }
-    fmCreateACLExt(0, 0, 0x43F7, 0);
+    fmsimtest::create_acl0();
 }
 
 // Rules of the shapes operators write: host and prefix matches on

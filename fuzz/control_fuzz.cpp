@@ -8,29 +8,20 @@
 #include "control.h"
 #include "fm_sdk.h"
 #include "fmsim.h"
+#include "switch_setup.h"
 
 namespace {
 
 bool setup() {
-    fmsim_set_switches(1);
-    fmOSInitialize();
-    fmInitialize(nullptr);
-    fmSetSwitchState(0, TRUE);
-    fmCreateVlan(0, 1);
-    for (int p = 1; p <= 4; ++p) {
-        fmAddVlanPort(0, 1, p, FALSE);
-        fmSetVlanPortState(0, 1, p, FM_STP_STATE_FORWARDING);
-        fmSetPortState(0, p, FM_PORT_STATE_UP, 0);
-    }
-    fmCreateACLExt(0, 0, 0x43F7, 0);
+    fmsimtest::switch_up(1, 4);
+    fmsimtest::create_acl0();
     fm_aclValue v{};
     v.srcGlort = 1;
     v.srcGlortMask = 0xFFFF;
     fm_aclParamExt p{};
     p.logicalPort = 2;
     fmAddACLRuleExt(0, 0, 1, FM_ACL_MATCH_SRC_GLORT, &v, FM_ACL_ACTIONEXT_REDIRECT | FM_ACL_ACTIONEXT_COUNT, &p);
-    fmCompileACL(0, nullptr, 0, 0);
-    fmApplyACL(0, 0);
+    fmsimtest::apply_acl0();
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "fm_sdk.h"
 #include "fmsim.h"
 #include "fmsim_forward.h"
+#include "switch_setup.h"
 
 namespace {
 
@@ -18,18 +19,7 @@ void rule(int acl, int id, fm_aclCondition c, const fm_aclValue &v, fm_aclAction
 }
 
 bool setup() {
-    fmsim_set_switches(1);
-    fmOSInitialize();
-    fmInitialize(nullptr);
-    fmSetSwitchState(0, TRUE);
-    for (fm_uint16 vlan : {1, 100}) {
-        fmCreateVlan(0, vlan);
-        for (int p = 1; p <= 8; ++p) {
-            fmAddVlanPort(0, vlan, p, vlan == 100 ? TRUE : FALSE);
-            fmSetVlanPortState(0, vlan, p, FM_STP_STATE_FORWARDING);
-        }
-    }
-    for (int p = 1; p <= 8; ++p) fmSetPortState(0, p, FM_PORT_STATE_UP, 0);
+    fmsimtest::switch_up(1, 8, {{1, false}, {100, true}});
     fm_int loop = 1;
     fmSetPortAttributeV2(0, 8, 0, 0, FM_PORT_LOOPBACK, &loop);
 

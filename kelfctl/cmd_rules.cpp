@@ -45,7 +45,7 @@ numbers. Numbers are decimal or hexadecimal with 0x. set-user-bits replaces
 every other action; a mirror rule takes no SET.
 Before sending, add checks the unit, the ports, that the group has room and
 the id is free, and that the lbg or mirror it names exists (--force adds it
-anyway); a rule that matches and acts like one the group holds is added with
+anyway, and lets redirect name any logical port, such as a multicast group's); a rule that matches and acts like one the group holds is added with
 a warning. A failed add leaves none of its rules behind.
 show, list, stats and delete cover every group unless group is given (an id
 held by several groups needs group). `rule` alone lists; show is list.
@@ -123,7 +123,8 @@ std::uint64_t counter(Session &s, int group, std::int64_t id) {
 void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expanded) {
     if (r.in_port != 0 && !port_in(PortFamily::RuleIn, r.in_port))
         bad_port("in-port PORT", r.in_port, s.unit, PortFamily::RuleIn);
-    if (r.action == RuleDef::Action::Redirect && !port_in(PortFamily::Card, r.target))
+    // A multicast group's logical port is no card port: --force sends it.
+    if (r.action == RuleDef::Action::Redirect && !s.force && !port_in(PortFamily::Card, r.target))
         bad_port("redirect PORT", r.target, s.unit, PortFamily::Card);
     if (r.id != 0 && r.id + static_cast<std::int64_t>(expanded.size()) - 1 > 0xFFFFFF)
         usage("id " + std::to_string(r.id) + ": the " + std::to_string(expanded.size()) +

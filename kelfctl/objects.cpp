@@ -130,7 +130,7 @@ std::string main_help() {
            "  -s, --stats        add counters to listings (rule list: frames per rule)\n"
            "  -d, --details      every field: `rule add` lines, every counter\n"
            "  -b, --batch FILE   run the commands of FILE, one a line (- reads standard input)\n"
-           "  -f, --force        go past reference checks; with -b, go on after a failure\n"
+           "  -f, --force        go past reference and port checks; with -b, go on after a failure\n"
            "  -w, --wait SEC     first wait up to SEC seconds for kelfd to answer\n"
            "  -t, --timeout SEC  wait at most SEC seconds for kelfd at each step (default 5;\n"
            "                     0 waits for ever)\n"

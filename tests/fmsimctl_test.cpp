@@ -164,9 +164,8 @@ TEST(Fmsimctl, TraceOfALoadBalancingGroupAndOfAMulticastRedirect) {
     kelfctl(d, {"mcast", "add-listener", "0", "port", "12", "vlan", "1"});
     kelfctl(d, {"mcast", "add-listener", "0", "port", "13", "vlan", "1"});
     auto group = json::parse(d.run(KELFCTL_BINARY, {"-j", "mcast", "show", "0"}).out);
-    // kelfctl redirects to ports 1 to 48 only; the group's logical port
-    // takes a raw KEL_SET_DIR (6).
-    kelfctl(d, {"raw", "6", "kel_mem.port=6", "kel_mem.redir_port=" + std::to_string(group["port"].get<int>())});
+    // The group's logical port is no card port: --force lets redirect name it.
+    kelfctl(d, {"-f", "rule", "add", "redirect", std::to_string(group["port"].get<int>()), "in-port", "6"});
 
     json lb = trace(d, 5);
     auto lb_ports = egress_ports(lb, "lbg");
