@@ -585,10 +585,15 @@ void plan_unit(Session &s, int unit, const UnitConfig &want, AppliedRecord &rec,
     }
 
     // Hash fields and port properties the file names.
-    if (!want.l2.empty()) {
-        HashFields cur = l2_fields(get_l2(s)), diff;
-        for (const auto &[k, v] : want.l2)
+    // The fields the file names whose value differs from the switch's.
+    auto differing = [](const HashFields &wanted, const HashFields &cur) {
+        HashFields diff;
+        for (const auto &[k, v] : wanted)
             if (cur.at(k) != v) diff[k] = v;
+        return diff;
+    };
+    if (!want.l2.empty()) {
+        HashFields cur = l2_fields(get_l2(s)), diff = differing(want.l2, cur);
         if (diff.empty()) ++plan.unchanged;
         else
             step(tail, Step::Op::Change, "hash", hash_line("l2", diff, kL2Order, std::size(kL2Order)),
@@ -598,9 +603,7 @@ void plan_unit(Session &s, int unit, const UnitConfig &want, AppliedRecord &rec,
                  });
     }
     if (!want.l3.empty()) {
-        HashFields cur = l3_fields(get_l3(s)), diff;
-        for (const auto &[k, v] : want.l3)
-            if (cur.at(k) != v) diff[k] = v;
+        HashFields diff = differing(want.l3, l3_fields(get_l3(s)));
         if (diff.empty()) ++plan.unchanged;
         else
             step(tail, Step::Op::Change, "hash", hash_line("l3", diff, kL3Order, std::size(kL3Order)),
