@@ -5,7 +5,9 @@
 
 #include <sstream>
 
-#include "print.h"
+#include "distribution.h"
+#include "ports.h"
+#include "rule_ops.h"
 #include "testing/fake_daemon.h"
 
 namespace kelfctl::test {

@@ -34,6 +34,7 @@ const std::vector<Object> &objects();
 std::vector<Object> rule_objects();
 std::vector<Object> port_objects();
 std::vector<Object> distribution_objects();
+Object hash_object();
 std::vector<Object> device_objects();
 std::vector<Object> config_file_objects();  // check, apply, save
 

@@ -117,17 +117,20 @@ int Session::port(Args &a, std::string_view what, PortFamily f) {
     return p;
 }
 
+std::int32_t Session::switch_count() {
+    // The code and unit alone: kelfd reads nothing else of this request.
+    unsigned char req[8] = {};
+    std::int32_t code = KEL_GET_DEV_NUM;
+    std::memcpy(req, &code, 4);
+    std::vector<unsigned char> r = exchange_raw(req, sizeof req);
+    if (r.size() != 4) refused("kelfd answered the switch count with " + std::to_string(r.size()) + " bytes");
+    std::int32_t n;
+    std::memcpy(&n, r.data(), 4);
+    return n;
+}
+
 void Session::require_unit() {
-    if (!switches) {
-        unsigned char req[8] = {};
-        std::int32_t code = KEL_GET_DEV_NUM;
-        std::memcpy(req, &code, 4);
-        std::vector<unsigned char> r = exchange_raw(req, sizeof req);
-        if (r.size() != 4) refused("kelfd answered the switch count with " + std::to_string(r.size()) + " bytes");
-        std::int32_t n;
-        std::memcpy(&n, r.data(), 4);
-        switches = n;
-    }
+    if (!switches) switches = switch_count();
     if (unit >= *switches)
         refused("unit " + std::to_string(unit) + " is not up: kelfd runs " + std::to_string(*switches) +
                 (*switches == 1 ? " switch" : " switches"));

@@ -165,6 +165,8 @@ public:
     if_kel_lbg_t lbg(int code) const;
     if_kel_mask_t mask(int code) const;
 
+    // The number of switches kelfd has brought up, asked now.
+    std::int32_t switch_count();
     // Refuses (exit 1) a unit that kelfd has not brought up.
     void require_unit();
     // Parses a port list for a command family and checks each port.

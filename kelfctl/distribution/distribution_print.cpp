@@ -1,7 +1,7 @@
 // Printers of lbg, mirror, mcast and hash.
 #include <map>
 
-#include "print.h"
+#include "distribution.h"
 
 namespace kelfctl {
 namespace {

@@ -1,10 +1,44 @@
-#include "state.h"
+// The rule object's requests and the session's copy of each group.
+#include "rule_ops.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
 
 namespace kelfctl {
+
+std::int32_t send_rule(Session &s, const RuleDef &r) {
+    int code;
+    return s.status(rule_request(r, s.unit, &code));
+}
+
+std::int32_t send_rule_remove(Session &s, int group, std::int64_t id) {
+    if_kel_t k = s.kel(KEL_ENTRY_REMOVE);
+    k.rule_id = static_cast<std::int32_t>(id);
+    k.group = group;
+    return s.status(k);
+}
+
+std::int32_t send_rule_clear(Session &s) {
+    s.cache[s.unit].rules.clear();
+    s.cache[s.unit].keys.clear();
+    return s.status(s.kel(KEL_CLEAR));
+}
+
+kel_rule_stat_t read_rule_counter(Session &s, int group, std::int64_t id) {
+    if_kel_t k = s.kel(KEL_GET_CNT);
+    k.kel_mem.group = group;
+    k.rule_id = static_cast<std::int32_t>(id);
+    kel_rule_stat_t st;
+    s.record(&k, sizeof k, &st, sizeof st);
+    return st;
+}
+
+std::vector<int> all_groups() {
+    std::vector<int> g;
+    for (int i = 0; i < KEL_MAX_GROUPS; ++i) g.push_back(i);
+    return g;
+}
 
 std::vector<int> rule_ids(Session &s, int group) {
     if_kel_t k = s.kel(KEL_ENTRY_QUERY_LIST);
@@ -113,49 +147,6 @@ std::vector<int> groups_with_rule(Session &s, std::int64_t id) {
     return found;
 }
 
-namespace {
-
-Listed list_reply(Session &s, int code, const char *what) {
-    if_kel_lbg_t l = s.lbg(code);
-    kel_lbg_query_list_t q;
-    s.record(&l, sizeof l, &q, sizeof q);
-    if (q.ret != 0) refused(std::string("cannot list the ") + what + " of unit " + std::to_string(s.unit) +
-                            ": kelfd refused the request");
-    int n = std::max(int{q.kel_lbg_list.lbg_num}, 0);
-    Listed r;
-    for (int i = 0; i < std::min(n, KEL_REPLY_LIST_MAX); ++i) r.numbers.push_back(q.kel_lbg_list.lbg_list[i]);
-    // The mirror list counts every mirror; the group list stops at 16.
-    r.whole = n < KEL_REPLY_LIST_MAX;
-    return r;
-}
-
-}  // namespace
-
-Listed lbg_numbers(Session &s) {
-    auto &c = s.cache[s.unit];
-    if (!c.lbgs) {
-        Listed l = list_reply(s, KEL_LBG_QUERY_LIST, "load-balancing groups");
-        c.lbgs = l.numbers;
-        c.lbgs_whole = l.whole;
-    }
-    return {*c.lbgs, c.lbgs_whole};
-}
-
-Listed mirror_numbers(Session &s) {
-    auto &c = s.cache[s.unit];
-    if (!c.mirrors) {
-        Listed l = list_reply(s, KEL_MIR_QUERY_LIST, "mirrors");
-        if (!l.whole)
-            s.err() << "kelfctl: kelfd reports 16 of the unit's mirrors; the others are not shown\n";
-        c.mirrors = l.numbers;
-        c.mirrors_whole = l.whole;
-    }
-    return {*c.mirrors, c.mirrors_whole};
-}
-
-void forget_lbgs(Session &s) { s.cache[s.unit].lbgs.reset(); }
-void forget_mirrors(Session &s) { s.cache[s.unit].mirrors.reset(); }
-
 std::vector<RuleRef> rules_using(Session &s, RuleDef::Action action, int target) {
     // Through the session's copy of each group: a batch reads them once.
     std::vector<RuleRef> refs;
@@ -174,47 +165,6 @@ std::string format_refs(const std::vector<RuleRef> &refs) {
     std::string out;
     for (const auto &[g, ids] : by_group) out += (out.empty() ? "" : "; ") + ("group " + std::to_string(g) + ": " + ids);
     return out;
-}
-
-void set_bits(std::uint8_t *set, const std::vector<int> &ports) {
-    for (int p : ports) set[p / 8] = static_cast<std::uint8_t>(set[p / 8] | (1u << (p % 8)));
-}
-
-std::vector<int> read_mask(Session &s, int p) {
-    if_kel_mask_t m = s.mask(KEL_GET_PORT_MASK);
-    set_bits(m.mask.ingress, {p});
-    kel_mask_t r;
-    s.record(&m, sizeof m, &r, sizeof r);
-    if (r.ret_val != 0) refused("cannot read the mask of port " + std::to_string(p) + ": kelfd refused");
-    std::vector<int> egress;
-    for (int q = 1; q <= kMaskPorts; ++q)
-        if (r.egress[q / 8] & (1u << (q % 8))) egress.push_back(q);
-    return egress;
-}
-
-kel_l2_hash_t get_l2(Session &s) {
-    if_kel_t k = s.kel(KEL_GET_L2_HASH);
-    kel_l2_hash_t h;
-    s.record(&k, sizeof k, &h, sizeof h);
-    return h;
-}
-
-kel_l3_hash_t get_l3(Session &s) {
-    if_kel_t k = s.kel(KEL_GET_L3_HASH);
-    kel_l3_hash_t h;
-    s.record(&k, sizeof k, &h, sizeof h);
-    return h;
-}
-
-std::pair<int, int> listener_words(Session &s, Args &a) {
-    std::optional<int> port, vlan;
-    while (!a.done()) {
-        if (!port && a.accept("port")) port = s.port(a, "port PORT", PortFamily::Card);
-        else if (!vlan && a.accept("vlan")) vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
-        else a.finish();
-    }
-    if (!port || !vlan) usage("add-listener needs port PORT and vlan VLAN");
-    return {*port, *vlan};
 }
 
 }  // namespace kelfctl

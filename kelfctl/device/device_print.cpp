@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "print.h"
+#include "device.h"
 
 namespace kelfctl {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "objects.h"
-#include "print.h"
+#include "device.h"
 
 namespace kelfctl {
 namespace {
@@ -274,10 +274,8 @@ void xcvr_write(Session &s, Args &a) {
 
 void daemon_show(Session &s, Args &a) {
     a.finish();
-    if_kel_t k = s.kel(KEL_GET_DEV_NUM);
-    int n = s.value(s.status(k), "read the number of switches");
-    k.kel_cmd = KEL_GET_SW_REMAIN;
-    int up = s.value(s.status(k), "read the stay-up flag");
+    int n = s.value(s.switch_count(), "read the number of switches");
+    int up = s.value(s.status(s.kel(KEL_GET_SW_REMAIN)), "read the stay-up flag");
     s.print(print_daemon(n, up));
 }
 

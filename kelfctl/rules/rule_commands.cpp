@@ -2,11 +2,11 @@
 #include <cstring>
 #include <algorithm>
 
-#include "objects.h"
-#include "print.h"
-#include "rule.h"
-#include "state.h"
 #include "config.h"
+#include "distribution.h"
+#include "objects.h"
+#include "rule.h"
+#include "rule_ops.h"
 
 namespace kelfctl {
 namespace {
@@ -65,9 +65,7 @@ struct Which {
     std::optional<std::int64_t> id;
     std::vector<int> groups() const {
         if (group) return {*group};
-        std::vector<int> all;
-        for (int g = 0; g < KEL_MAX_GROUPS; ++g) all.push_back(g);
-        return all;
+        return all_groups();
     }
 };
 
@@ -108,11 +106,7 @@ int group_of(Session &s, const Which &w) {
 }
 
 std::uint64_t counter(Session &s, int group, std::int64_t id) {
-    if_kel_t k = s.kel(KEL_GET_CNT);
-    k.kel_mem.group = group;
-    k.rule_id = static_cast<std::int32_t>(id);
-    kel_rule_stat_t st;
-    s.record(&k, sizeof k, &st, sizeof st);
+    kel_rule_stat_t st = read_rule_counter(s, group, id);
     if (st.ret_val != 0)
         refused("cannot read the counter of rule " + std::to_string(id) + " in group " +
                 std::to_string(group) + " (status " + std::to_string(st.ret_val) + ")");
@@ -166,10 +160,7 @@ void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expand
 }
 
 void remove_rule(Session &s, int group, std::int64_t id) {
-    if_kel_t k = s.kel(KEL_ENTRY_REMOVE);
-    k.rule_id = static_cast<std::int32_t>(id);
-    k.group = group;
-    std::int32_t st = s.status(k);
+    std::int32_t st = send_rule_remove(s, group, id);
     held_remove(s, group, id);
     if (st < 0)
         refused("cannot delete rule " + std::to_string(id) + " of group " + std::to_string(group) +
@@ -184,9 +175,7 @@ void rule_add(Session &s, Args &a) {
     check_rule(s, r, rules);
     std::vector<std::int64_t> ids;
     for (RuleDef &x : rules) {
-        int code;
-        if_kel_t k = rule_request(x, s.unit, &code);
-        std::int32_t id = s.status(k);
+        std::int32_t id = send_rule(s, x);
         if (id < 0) {
             // Nothing of a refused add stays behind.
             for (std::int64_t done : ids) try {
@@ -261,10 +250,7 @@ void rule_delete(Session &s, Args &a) {
 
 void rule_flush(Session &s, Args &a) {
     a.finish();
-    if_kel_t k = s.kel(KEL_CLEAR);
-    s.cache[s.unit].rules.clear();
-    s.cache[s.unit].keys.clear();
-    s.value(s.status(k), "remove the rules of unit " + std::to_string(s.unit));
+    s.value(send_rule_clear(s), "remove the rules of unit " + std::to_string(s.unit));
     s.print_ok();
 }
 

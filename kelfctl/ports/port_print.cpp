@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "print.h"
+#include "ports.h"
 
 namespace kelfctl {
 namespace {

@@ -1,5 +1,5 @@
 // Printers of the rule object.
-#include "print.h"
+#include "rule_ops.h"
 
 namespace kelfctl {
 

@@ -5,8 +5,7 @@
 #include <thread>
 
 #include "objects.h"
-#include "print.h"
-#include "state.h"
+#include "ports.h"
 
 namespace kelfctl {
 namespace {
@@ -104,16 +103,13 @@ void config_set(Session &s, Args &a) {
         if (w == c.name || w == std::to_string(c.cfg)) cfg = c.cfg;
     if (cfg < 0)
         usage("config: '" + w + "' is not a configuration (pairs, fan-in, isolated, mesh, or 1, 2, 5, 6)");
-    if_kel_t k = s.kel(KEL_SET_CFG);
-    k.cfg = cfg;
-    s.value(s.status(k), "apply configuration " + w + " to unit " + std::to_string(s.unit));
+    s.value(send_config(s, cfg), "apply configuration " + w + " to unit " + std::to_string(s.unit));
     s.print_ok();
 }
 
 void config_show(Session &s, Args &a) {
     a.finish();
-    if_kel_t k = s.kel(KEL_GET_CFG);
-    int cfg = s.value(s.status(k), "read the configuration of unit " + std::to_string(s.unit));
+    int cfg = s.value(read_config(s), "read the configuration of unit " + std::to_string(s.unit));
     s.print(print_config(cfg));
 }
 
@@ -124,10 +120,7 @@ void mask_set(Session &s, Args &a) {
     if (!a.accept("none")) eg = s.ports(a, "egress PORTS", PortFamily::Mask);
     a.finish();
     if (in.empty()) usage("mask set: no port to set");
-    if_kel_mask_t m = s.mask(KEL_SET_PORT_MASK);
-    set_bits(m.mask.ingress, in);
-    set_bits(m.mask.egress, eg);
-    s.value(s.status(m), "set the masks of ports " + format_port_list(in));
+    s.value(send_masks(s, in, eg), "set the masks of ports " + format_port_list(in));
     s.print_ok();
 }
 
@@ -142,9 +135,7 @@ void mask_show(Session &s, Args &a) {
 }
 
 std::optional<int> port_read(Session &s, int code, int port) {
-    if_kel_t k = s.kel(code);
-    k.port = port;
-    std::int32_t v = s.status(k);
+    std::int32_t v = read_port_value(s, code, port);
     if (v < 0) return std::nullopt;
     return v;
 }
@@ -173,10 +164,7 @@ void port_show(Session &s, Args &a) {
         // The port-state diagnostic is the one read of loopback; it also
         // carries the port's state, interface mode and speed, and reaches
         // the CPU and internal ports that the property reads refuse.
-        if_kel_lbg_t l = s.lbg(KEL_GET_PORT_STATE);
-        l.lbg = p;
-        kel_lbg_query_list_t q;
-        s.record(&l, sizeof l, &q, sizeof q);
+        kel_lbg_query_list_t q = read_port_state(s, p);
         if (q.ret == 0) {
             i.state = q.kel_lbg_list.lbg_list[1];
             i.loopback = q.kel_lbg_list.lbg_list[3];
@@ -207,21 +195,10 @@ void port_link(Session &s, Args &a) {
     std::vector<int> ports = port_list(s, a);
     std::vector<std::pair<int, int>> links;
     for (int p : ports) {
-        if_kel_t k = s.kel(KEL_GET_PORT_LINK);
-        k.port = p;
-        links.emplace_back(p, s.value(s.status(k), "read the link of port " + std::to_string(p)));
+        links.emplace_back(p, s.value(read_port_value(s, KEL_GET_PORT_LINK, p), "read the link of port " + std::to_string(p)));
     }
     s.print(print_links(links));
 }
-
-// One change of `port set`, ready to send to each port.
-struct PortSetting {
-    std::string what;
-    int code;
-    int field_port;  // 0: if_kel.port, 1: dev, 2: val
-    std::int32_t val = 0, dev = 0, addr = 0;
-    bool sdk_status = false;  // the reply is a switch status, not 0 / -1
-};
 
 PortSetting parse_setting(Args &a) {
     std::string kw = a.next("SETTING");
@@ -272,14 +249,7 @@ void port_set(Session &s, Args &a) {
     if (settings.empty()) usage("port set needs a SETTING");
     for (int p : ports) {
         for (const auto &ps : settings) {
-            if_kel_t k = s.kel(ps.code);
-            k.val = ps.val;
-            k.dev = ps.dev;
-            k.addr = ps.addr;
-            if (ps.field_port == 0) k.port = p;
-            else if (ps.field_port == 1) k.dev = p;
-            else k.val = p;
-            std::int32_t st = s.status(k);
+            std::int32_t st = send_port_setting(s, ps, p);
             std::string what = ps.what + " of port " + std::to_string(p);
             if (ps.sdk_status) s.sdk_ok(st, what);
             else s.value(st, what);
@@ -291,10 +261,7 @@ void port_set(Session &s, Args &a) {
 void port_state(Session &s, Args &a) {
     int port = s.port(a, "PORT", PortFamily::Counted);
     a.finish();
-    if_kel_lbg_t l = s.lbg(KEL_GET_PORT_STATE);
-    l.lbg = port;
-    kel_lbg_query_list_t q;
-    s.record(&l, sizeof l, &q, sizeof q);
+    kel_lbg_query_list_t q = read_port_state(s, port);
     if (q.ret != 0) refused("cannot read the state of port " + std::to_string(port) + ": kelfd refused");
     s.print(print_port_state(port, q));
 }

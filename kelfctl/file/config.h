@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "distribution.h"
 #include "rule.h"
 #include "session.h"
 
@@ -48,17 +49,13 @@ struct FileMcast {
     int line = 0;
 };
 
-// L2 and L3 hash fields by their keyword in `hash set`; only the fields
-// the file names are kept as it says.
-using HashFields = std::map<std::string, std::uint64_t>;
-
 // Port properties by keyword: parser, frame-update, ttl-update.
 using PortProps = std::map<std::string, std::int64_t>;
 
 struct UnitConfig {
     int cfg = 5;  // the start-up configuration unless the file sets one
     std::map<int, std::vector<int>> masks;  // port -> the ports it forwards to
-    HashFields l2, l3;
+    HashFields l2, l3;  // only the fields the file names
     std::map<int, PortProps> ports;
     std::map<std::string, FileLbg> lbgs;
     std::map<int, FileMirror> mirrors;

@@ -72,6 +72,9 @@ if_kel_t rule_query(int unit, int group, std::int64_t id);
 // The rule from a query reply; nullopt when the group holds no such id.
 std::optional<RuleDef> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id);
 
+// Whether any of n bytes is set (an address or MAC given).
+bool any_byte(const std::uint8_t *p, std::size_t n);
+
 // "rule add group G id N ACTION ... MATCH ..."; for an action the daemon
 // does not report, a comment line that says so.
 std::string rule_command(const RuleDef &r);

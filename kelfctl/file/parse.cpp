@@ -1,0 +1,94 @@
+// A configuration file read whole: its lines go to the object families'
+// readers, unit by unit, and every error is kept with its line.
+#include <algorithm>
+#include <cctype>
+
+#include "batch.h"
+#include "file_parts.h"
+
+namespace kelfctl {
+
+bool is_name(const std::string &w) {
+    if (w.empty() || !(std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_')) return false;
+    return std::all_of(w.begin(), w.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+    });
+}
+
+std::string name_of(Args &a, const std::string &what) {
+    std::string w = a.next(what + " NAME");
+    if (!is_name(w))
+        usage(what + ": '" + w + "' is not a name (a letter, then letters, digits, _ - or .): the switch "
+              "chooses the numbers, so a file names these objects");
+    return w;
+}
+
+namespace {
+
+// The lines a file may hold: an object and a command that describe state.
+struct LineKind {
+    const char *object, *command, *alias;
+    void (*read)(FileUnit &, Args &, int);
+};
+constexpr LineKind kLines[] = {
+    {"config", "set", nullptr, parse_config_line},   {"mask", "set", nullptr, parse_mask_line},
+    {"hash", "set", nullptr, parse_hash_line},       {"port", "set", nullptr, parse_port_line},
+    {"lbg", "add", nullptr, parse_lbg_line},         {"mirror", "add", nullptr, parse_mirror_line},
+    {"mirror", "vlan", nullptr, parse_mirror_vlan_line}, {"mcast", "add", "create", parse_mcast_line},
+    {"mcast", "add-listener", nullptr, parse_listener_line},
+};
+
+struct Parser {
+    Session &s;
+    ConfigFile &f;
+    int unit;
+    std::map<int, std::set<int>> mask_lines;  // unit -> ports whose mask is set
+
+    void line(std::vector<std::string> words, int n) {
+        if (words[0] == "unit") {
+            Args a({words.begin() + 1, words.end()});
+            unit = static_cast<int>(a.number("unit", 0, KEL_MAX_UNITS - 1));
+            a.finish();
+            f.units[unit];
+            return;
+        }
+        if (words.size() < 2) usage("'" + words[0] + "' needs a command");
+        std::string obj = words[0], cmd = words[1];
+        s.unit = unit;
+        FileUnit fu{s, f.units[unit], unit, mask_lines[unit]};
+        if (obj == "rule" && cmd == "add") return parse_rule_line(fu, words, n);
+        Args a({words.begin() + 2, words.end()});
+        for (const LineKind &k : kLines)
+            if (obj == k.object && (cmd == k.command || (k.alias != nullptr && cmd == k.alias)))
+                return k.read(fu, a, n);
+        usage("'" + obj + " " + cmd +
+              "' does not describe state a file keeps (config set, mask set, hash set, port set, lbg "
+              "add, mirror add, mirror vlan, mcast add, mcast add-listener, rule add)");
+    }
+};
+
+}  // namespace
+
+ConfigFile parse_config(Session &s, std::istream &in, const std::string &name, int default_unit) {
+    ConfigFile f;
+    f.name = name;
+    Parser p{s, f, default_unit, {}};
+    int saved = s.unit;
+    std::string text;
+    bool any = false;
+    for (int n = 1; std::getline(in, text); ++n) {
+        try {
+            std::vector<std::string> words = split_line(text);
+            if (words.empty()) continue;
+            any = true;
+            p.line(words, n);
+        } catch (const Failure &e) {
+            f.errors.push_back(name + ":" + std::to_string(n) + ": " + e.what());
+        }
+    }
+    s.unit = saved;
+    if (!any && f.errors.empty()) f.units[default_unit];  // an empty file: the unit at its start state
+    return f;
+}
+
+}  // namespace kelfctl

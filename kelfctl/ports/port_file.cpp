@@ -1,0 +1,220 @@
+// The config, mask and port objects in the configuration file: their
+// lines, their part of the plan and of a saved file.
+#include <algorithm>
+
+#include "file_parts.h"
+#include "ports.h"
+
+namespace kelfctl {
+namespace {
+
+// Operating configurations a file may set. fan-in (2) is not one of them:
+// it adds redirect rules whose ids the switch chooses, which a file that
+// names every rule by its id cannot hold.
+struct CfgName {
+    const char *name;
+    int cfg;
+};
+constexpr CfgName kFileCfgs[] = {{"pairs", 1}, {"isolated", 5}, {"mesh", 6}};
+
+int get_cfg(Session &s) {
+    return s.value(read_config(s), "read the configuration of unit " + std::to_string(s.unit));
+}
+
+// A port's mask as an operating configuration leaves it, in the ports a
+// mask read shows (1 to 47).
+std::vector<int> baseline(int cfg, int p) {
+    std::vector<int> v;
+    if (cfg == 6)
+        for (int q = 1; q <= kMaskPorts; ++q) v.push_back(q);
+    if (cfg == 1) {
+        int partner = p % 2 == 1 ? p + 1 : p - 1;
+        if (partner <= kMaskPorts) v.push_back(partner);
+    }
+    return v;
+}
+
+std::optional<std::int64_t> read_prop(Session &s, const PortProperty &p, int port) {
+    std::int32_t v = read_port_value(s, p.get, port);
+    // frame-update is a bit mask: read as unsigned, -1 only means failure
+    // for the other two.
+    if (v < 0 && std::string_view(p.kw) != "frame-update") return std::nullopt;
+    if (std::string_view(p.kw) == "frame-update") return static_cast<std::uint32_t>(v);
+    return v;
+}
+
+std::string prop_text(const std::string &kw, std::int64_t v) {
+    if (kw == "ttl-update") return v != 0 ? "on" : "off";
+    if (kw == "frame-update") return hex(static_cast<std::uint64_t>(v));
+    return std::to_string(v);
+}
+
+}  // namespace
+
+std::string cfg_word(int cfg) {
+    for (const auto &c : kFileCfgs)
+        if (c.cfg == cfg) return c.name;
+    return cfg == 2 ? "fan-in" : std::to_string(cfg);
+}
+
+void parse_config_line(FileUnit &f, Args &a, int) {
+    std::string w = a.next("CONFIG");
+    a.finish();
+    if (w == "fan-in" || w == "2")
+        usage("config fan-in cannot be kept in a file: it adds rules whose ids the switch chooses; "
+              "write its masks with mask set and its rules with rule add instead");
+    for (const auto &c : kFileCfgs)
+        if (w == c.name || w == std::to_string(c.cfg)) {
+            f.u.cfg = c.cfg;
+            return;
+        }
+    usage("config: '" + w + "' is not a configuration (pairs, isolated, mesh, or 1, 5, 6)");
+}
+
+
+void parse_mask_line(FileUnit &f, Args &a, int) {
+    std::vector<int> in = f.s.ports(a, "PORTS", PortFamily::Mask);
+    if (!a.accept("to")) usage("mask set needs PORTS to PORTS");
+    std::vector<int> eg;
+    if (!a.accept("none")) eg = f.s.ports(a, "egress PORTS", PortFamily::Mask);
+    a.finish();
+    std::sort(eg.begin(), eg.end());
+    eg.erase(std::unique(eg.begin(), eg.end()), eg.end());
+    for (int p : in) {
+        if (!f.mask_lines.insert(p).second)
+            usage("the mask of port " + std::to_string(p) + " is set twice");
+        f.u.masks[p] = eg;
+    }
+}
+
+
+void parse_port_line(FileUnit &f, Args &a, int) {
+    std::vector<int> ports = f.s.ports(a, "PORTS", PortFamily::Card);
+    PortProps props;
+    while (!a.done()) {
+        std::string kw = a.next("SETTING");
+        std::int64_t v;
+        if (kw == "parser") v = a.number("parser N", 2, INT32_MAX);
+        else if (kw == "frame-update") v = a.u32("frame-update MASK");
+        else if (kw == "ttl-update") v = a.on_off("ttl-update") ? 1 : 0;
+        else if (kw == "loopback" || kw == "prbs" || kw == "vlans")
+            usage("port set " + kw + " cannot be kept in a file: kelfd cannot read it back");
+        else usage("unknown port setting '" + kw + "'");
+        if (props.count(kw)) usage(kw + " given twice");
+        props[kw] = v;
+    }
+    if (props.empty()) usage("port set needs a SETTING");
+    for (int p : ports)
+        for (const auto &[k, v] : props) {
+            auto &pp = f.u.ports[p];
+            if (pp.count(k) && pp[k] != v) usage("port " + std::to_string(p) + ": " + k + " set twice");
+            pp[k] = v;
+        }
+}
+
+
+void plan_config_masks(UnitPlan &p) {
+    Session &s = p.s;
+    const UnitConfig &want = p.want;
+    int cfg = get_cfg(s);
+    std::map<int, std::vector<int>> masks;
+    for (int q = 1; q <= kMaskPorts; ++q) masks[q] = read_mask(s, q);
+    bool reset = cfg != want.cfg;
+    for (int q = 1; q <= kMaskPorts && !reset; ++q)
+        if (!want.masks.count(q) && masks[q] != baseline(want.cfg, q)) reset = true;
+    std::map<std::vector<int>, std::vector<int>> mask_sets;  // egress -> ports
+    for (const auto &[q, eg] : want.masks) {
+        const std::vector<int> &from = reset ? baseline(want.cfg, q) : masks[q];
+        if (from != eg) mask_sets[eg].push_back(q);
+        else if (!reset) ++p.plan.unchanged;
+    }
+    if (reset) {
+        std::string name = cfg_word(want.cfg);
+        int c = want.cfg;
+        p.step(p.cfgmask, Step::Op::Change, "config",
+               cfg != want.cfg ? "config set " + name + " (unit has " + cfg_word(cfg) + ")"
+                               : "config set " + name + " (masks of other ports differ from it)",
+               [c, name](Session &ss) {
+                   ss.value(send_config(ss, c), "apply configuration " + name);
+                   return 1;
+               });
+    } else {
+        ++p.plan.unchanged;
+    }
+    for (const auto &ms : mask_sets) {
+        const std::vector<int> &eg = ms.first, &ports = ms.second;
+        p.step(p.cfgmask, Step::Op::Change, "mask",
+               "mask set " + format_port_list(ports) + " to " + format_port_list(eg),
+               [eg, ports](Session &ss) {
+                   ss.value(send_masks(ss, ports, eg), "set the masks of ports " + format_port_list(ports));
+                   return 1;
+               });
+    }
+}
+
+void plan_port_properties(UnitPlan &p) {
+    std::map<PortProps, std::vector<int>> prop_sets;
+    for (const auto &[port, props] : p.want.ports) {
+        PortProps diff;
+        for (const PortProperty &pp : kFileProperties) {
+            auto it = props.find(pp.kw);
+            if (it == props.end()) continue;
+            if (read_prop(p.s, pp, port) != it->second) diff[pp.kw] = it->second;
+        }
+        if (diff.empty()) ++p.plan.unchanged;
+        else prop_sets[diff].push_back(port);
+    }
+    for (const auto &pe : prop_sets) {
+        const PortProps &diff = pe.first;
+        const std::vector<int> &ports = pe.second;
+        std::string text = "port set " + format_port_list(ports);
+        for (const auto &[k, v] : diff) text += " " + k + " " + prop_text(k, v);
+        p.step(p.tail, Step::Op::Change, "port", text, [diff, ports](Session &ss) {
+            int n = 0;
+            for (int q : ports)
+                for (const PortProperty &pp : kFileProperties) {
+                    auto it = diff.find(pp.kw);
+                    if (it == diff.end()) continue;
+                    PortSetting ps = property_setting(pp, it->second);
+                    ss.value(send_port_setting(ss, ps, q), ps.what + " of port " + std::to_string(q));
+                    ++n;
+                }
+            return n;
+        });
+    }
+}
+
+void save_config_masks(UnitSave &u) {
+    Session &s = u.s;
+    int cfg = get_cfg(s);
+    bool cfg_ok = cfg == 1 || cfg == 5 || cfg == 6;
+    if (cfg_ok) u.text += "config set " + cfg_word(cfg) + "\n";
+    else
+        u.missing.push_back(u.unit_prefix + "operating configuration " + cfg_word(cfg) +
+                            (cfg == 2 ? ": fan-in adds rules whose ids the switch chooses" : ": not one kelfctl knows"));
+    std::map<std::vector<int>, std::vector<int>> masks;
+    for (int q = 1; q <= kMaskPorts; ++q) {
+        std::vector<int> eg = read_mask(s, q);
+        if (!cfg_ok || eg != baseline(cfg, q)) masks[eg].push_back(q);
+    }
+    for (const auto &[eg, ports] : masks)
+        u.text += "mask set " + format_port_list(ports) + " to " + format_port_list(eg) + "\n";
+}
+
+void save_port_properties(UnitSave &u) {
+    std::map<PortProps, std::vector<int>> props;
+    for (int q = 1; q <= KEL_MAX_PORTS; ++q) {
+        PortProps pp;
+        for (const PortProperty &x : kFileProperties)
+            if (auto v = read_prop(u.s, x, q)) pp[x.kw] = *v;
+        if (!pp.empty()) props[pp].push_back(q);
+    }
+    for (const auto &[pp, ports] : props) {
+        u.text += "port set " + format_port_list(ports);
+        for (const PortProperty &x : kFileProperties)
+            if (pp.count(x.kw)) u.text += std::string(" ") + x.kw + " " + prop_text(x.kw, pp.at(x.kw));
+        u.text += "\n";
+    }
+}
+
+}  // namespace kelfctl
