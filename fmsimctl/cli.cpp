@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <fmsim/control.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -7,9 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <ostream>
-
 #include <nlohmann/json.hpp>
+#include <ostream>
 
 #include "frames.h"
 #include "link.h"
@@ -26,22 +26,21 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The control socket's codes (docs/fmsim.md).
-enum Op : std::uint8_t { kTrace = 2, kSend = 3, kCapture = 4, kPorts = 5 };
-constexpr std::uint8_t kFrameMessage = 0x10;
-constexpr std::uint8_t kSendReport = 1;
+using namespace fmsim::control;
 // One send request's frames at most, and their bytes: well inside the
-// server's limit on a message.
+// server's limit on a request.
 constexpr std::size_t kBatchFrames = 4096;
 constexpr std::size_t kBatchBytes = 512u << 10;
 
-const char *const kKinds[] = {"unicast", "flood", "redirect", "lbg", "multicast", "mirror"};
-const char *const kDrops[] = {"none",        "no-switch",   "no-port",   "port-down",
-                              "undersized",  "oversized",   "parse-error", "vlan-ingress",
-                              "rule-drop",   "bad-target",  "lbg-no-port", "no-destination"};
-
-std::string kind_name(std::uint8_t k) { return k < std::size(kKinds) ? kKinds[k] : std::to_string(k); }
-std::string drop_name(std::uint8_t d) { return d < std::size(kDrops) ? kDrops[d] : std::to_string(d); }
+// A code's name, or its number when this fmsimctl does not know it.
+std::string kind_name(std::uint8_t k) {
+    const char *n = emit_name(k);
+    return n != nullptr ? n : std::to_string(k);
+}
+std::string drop_name(std::uint8_t d) {
+    const char *n = fmsim::control::drop_name(d);
+    return n != nullptr ? n : std::to_string(d);
+}
 
 struct Ctx {
     int unit = 0;
@@ -497,13 +496,13 @@ int cmd_capture(Ctx &c, std::vector<std::string> &w) {
             out.flush();
             continue;
         }
-        if (msg[0] != kFrameMessage) continue;
+        if (msg[0] != kFrame) continue;
         Fields f(msg, 1);
         auto ns = f.get<std::uint64_t>();
         (void)f.get<std::int32_t>();
         (void)f.get<std::uint8_t>();
         dropped = f.get<std::uint32_t>();
-        std::size_t n = msg.size() - 18;
+        std::size_t n = msg.size() - kFrameHeader;
         out.write(static_cast<std::int64_t>(ns / 1000000000), static_cast<std::int64_t>(ns / 1000 % 1000000),
                   f.take(n), n);
         ++got;
