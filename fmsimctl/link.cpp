@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "unreachable.h"
+
 namespace fmsimctl {
 
 void usage(const std::string &msg) { throw Failure(kExitUsage, msg); }
@@ -23,14 +25,8 @@ std::string default_socket_path() {
 namespace {
 
 [[noreturn]] void unreachable(const std::string &path, const std::string &why) {
-    const char *dir = std::getenv(KEL_RUN_DIR_ENV);
-    std::string env = dir != nullptr && *dir != '\0'
-                          ? std::string(KEL_RUN_DIR_ENV "=") + dir
-                          : std::string(KEL_RUN_DIR_ENV " unset, so " KEL_DEFAULT_RUN_DIR);
-    throw Failure(kExitUnreachable,
-                  "no fmsim answers on " + path + ": " + why +
-                      "\nkelfd on fmsim may not be running, or it runs with another KELF_RUN_DIR (here " +
-                      env + "); -S PATH names its socket");
+    throw Failure(kExitUnreachable, "no fmsim answers on " + path + ": " + why +
+                                        kelfctl::unreachable_hint("kelfd on fmsim"));
 }
 
 // Waits until fd is ready for events; false on time-out.
