@@ -22,6 +22,7 @@
 
 #include "control.h"
 #include "egress.h"
+#include "events.h"
 
 namespace fmsim::control {
 namespace {
@@ -407,6 +408,7 @@ void disable() { g_disabled.store(true); }
 void fmsim_control_disable() { fmsim::control::disable(); }
 
 namespace fmsim {
+namespace {
 
 // The socket is fmsim's own: a process that links fmsim's test interface
 // (tests, fuzz targets, benchmarks) calls fmsim_control_disable before it
@@ -424,4 +426,7 @@ fm_status start_control() {
     return FM_OK;
 }
 
+[[maybe_unused]] const bool registered = add_start_hook(kStartControl, start_control);
+
+}  // namespace
 }  // namespace fmsim

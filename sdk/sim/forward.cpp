@@ -321,12 +321,7 @@ bool Pass::ingress() {
          f_.ethertype, f_.ipv4 ? ", IPv4" : f_.ipv6 ? ", IPv6" : f_.mpls ? ", MPLS" : "",
          f_.l4 ? ", L4 ports" : "", f_.fragment ? ", fragment" : "");
 
-    // A priority-tagged frame (VLAN id 0) takes the port's VLAN too.
-    if (f_.tags > 0 && f_.vid[0] != 0) {
-        vlan_ = f_.vid[0];
-    } else {
-        vlan_ = p_->def_vlan & 0xFFF;
-    }
+    vlan_ = ingress_vlan(f_, p_->def_vlan);
     pri_ = f_.tags > 0 ? f_.pcp[0] : 0;
     dei_ = f_.tags > 0 ? f_.dei[0] : 0;
     if (p_->kind != PortKind::Internal) {
@@ -709,12 +704,7 @@ bool fmsim_classify(int sw, int port, const std::uint8_t *bytes, std::size_t len
     FmsimParsedFrame f;
     fmsim::parse_frame(bytes, length, &f);
     if (f.error != FmsimParseError::None) return false;
-    int v;
-    if (f.tags > 0 && f.vid[0] != 0) {
-        v = f.vid[0];
-    } else {
-        v = p->def_vlan & 0xFFF;
-    }
+    const int v = fmsim::ingress_vlan(f, p->def_vlan);
     fmsim::Key key = fmsim::frame_key(f, v, static_cast<std::uint16_t>(p->glort & 0xFFFF));
     fmsim::FrameFacts facts{&f, port, &fmsim::port_sets(sw)};
     std::vector<fmsim::Classifier::Hit> found;
