@@ -1,5 +1,8 @@
 #include "link.h"
 
+#include <fmsim/control.h>
+#include <kelfd/kel_lib.h>
+#include <kelfd/run_dir.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,32 +11,22 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include <kelfd/kel_lib.h>
+#include "unreachable.h"
 
 namespace fmsimctl {
-
-constexpr std::uint32_t kMaxMessage = 64u << 20;
 
 void usage(const std::string &msg) { throw Failure(kExitUsage, msg); }
 void refused(const std::string &msg) { throw Failure(kExitRefused, msg); }
 
 std::string default_socket_path() {
-    const char *d = std::getenv(KEL_RUN_DIR_ENV);
-    std::string dir = (d != nullptr && *d != '\0') ? d : KEL_DEFAULT_RUN_DIR;
-    return dir + "/fmsim.sock";
+    return kel_run_path(fmsim::control::kSocketName);
 }
 
 namespace {
 
 [[noreturn]] void unreachable(const std::string &path, const std::string &why) {
-    const char *dir = std::getenv(KEL_RUN_DIR_ENV);
-    std::string env = dir != nullptr && *dir != '\0'
-                          ? std::string(KEL_RUN_DIR_ENV "=") + dir
-                          : std::string(KEL_RUN_DIR_ENV " unset, so " KEL_DEFAULT_RUN_DIR);
-    throw Failure(kExitUnreachable,
-                  "no fmsim answers on " + path + ": " + why +
-                      "\nkelfd on fmsim may not be running, or it runs with another KELF_RUN_DIR (here " +
-                      env + "); -S PATH names its socket");
+    throw Failure(kExitUnreachable, "no fmsim answers on " + path + ": " + why +
+                                        kelfctl::unreachable_hint("kelfd on fmsim"));
 }
 
 // Waits until fd is ready for events; false on time-out.
@@ -108,7 +101,8 @@ bool Link::receive(std::vector<std::uint8_t> *body, int wait_ms) {
     if (wait_ms >= 0 && !wait_for(fd_, POLLIN, wait_ms)) return false;
     std::uint32_t n = 0;
     read_exact(reinterpret_cast<std::uint8_t *>(&n), 4);
-    if (n == 0 || n > kMaxMessage) refused("fmsim sent a message of " + std::to_string(n) + " bytes");
+    if (n == 0 || n > fmsim::control::kMaxReply)
+        refused("fmsim sent a message of " + std::to_string(n) + " bytes");
     body->resize(n);
     read_exact(body->data(), n);
     return true;

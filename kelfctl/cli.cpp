@@ -10,6 +10,7 @@
 
 #include "batch.h"
 #include "objects.h"
+#include "options.h"
 #include "rule.h"
 
 #ifndef KELFCTL_VERSION
@@ -20,31 +21,17 @@ namespace kelfctl {
 namespace {
 
 // The options, each as --long, -short and iproute2's single-dash -long.
-struct Option {
-    const char *lng;
-    char shrt;  // 0: none
-    bool value;
-};
 constexpr Option kOptions[] = {
     {"unit", 'u', true},     {"socket", 'S', true},  {"json", 'j', false},
-    {"pretty", 'p', false},  {"stats", 's', false},  {"details", 'd', false},
+    {"pretty", 'p', false},  {"stats", 's', false},  {"details", 'd', false, "detail"},
     {"batch", 'b', true},    {"force", 'f', false},  {"timeout", 't', true},
     {"help", 'h', false},    {"version", 'V', false}, {"wait", 'w', true},
 };
 
-// The option a word names, and its value when written --long=VALUE.
-const Option *find_option(const std::string &w, std::optional<std::string> *inline_value) {
-    if (w.size() < 2 || w[0] != '-') return nullptr;
-    std::string name = w.substr(w[1] == '-' ? 2 : 1);
-    if (std::size_t eq = name.find('='); eq != std::string::npos && w[1] == '-') {
-        *inline_value = name.substr(eq + 1);
-        name.resize(eq);
-    }
-    for (const auto &o : kOptions)
-        if (name == o.lng || (w[1] != '-' && name.size() == 1 && name[0] == o.shrt)) return &o;
-    if (name == "detail") return &kOptions[5];
-    return nullptr;
-}
+// -h and -V answer at once: what they print.
+struct Answered {
+    std::string text;
+};
 
 // --wait: until kelfd answers a request, which it does once every switch is
 // brought up, so a command that follows never races the bring-up.
@@ -91,54 +78,36 @@ int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdi
 
     // Options come before the OBJECT; -j, -p, -s and -d are taken anywhere
     // on the line (run_words strips them from a command's words).
-    int i = 1;
-    for (; i < argc; ++i) {
-        std::string w = argv[i];
-        if (w == "--") {
-            ++i;
-            break;
+    auto number = [](const std::string &v, const char *what, std::int64_t hi) {
+        try {
+            return parse_int(v, what, 0, hi);
+        } catch (const ValueError &e) {
+            throw OptionError(e.what());
         }
-        if (w.size() < 2 || w[0] != '-') break;
-        std::optional<std::string> v;
-        const Option *o = find_option(w, &v);
-        if (o == nullptr) return bad("unknown option '" + w + "'");
-        if (o->value && !v) {
-            if (i + 1 >= argc) return bad("option " + w + " needs a value");
-            v = argv[++i];
-        }
-        if (!o->value && v) return bad("option " + w + " takes no value");
-        switch (o->shrt) {
-            case 'u':
-                try {
-                    unit = static_cast<int>(parse_int(*v, "unit", 0, KEL_MAX_UNITS - 1));
-                } catch (const ValueError &e) {
-                    return bad(e.what());
-                }
-                break;
-            case 'S': socket = *v; break;
-            case 'j': json = true; break;
-            case 'p': pretty = true; break;
-            case 's': stats = true; break;
-            case 'd': details = true; break;
-            case 'b': batch = *v, have_batch = true; break;
-            case 'f': force = true; break;
-            case 't':
-                try {
-                    timeout = std::chrono::milliseconds(parse_int(*v, "timeout SEC", 0, 3600) * 1000);
-                } catch (const ValueError &e) {
-                    return bad(e.what());
-                }
-                break;
-            case 'w':
-                try {
-                    wait = static_cast<int>(parse_int(*v, "wait SEC", 0, 3600));
-                } catch (const ValueError &e) {
-                    return bad(e.what());
-                }
-                break;
-            case 'h': out << main_help(); return kExitOk;
-            case 'V': out << "kelfctl " KELFCTL_VERSION "\n"; return kExitOk;
-        }
+    };
+    int i;
+    try {
+        i = parse_options(argc, argv, kOptions, [&](const Option &o, const std::string &v) {
+            switch (o.shrt) {
+                case 'u': unit = static_cast<int>(number(v, "unit", KEL_MAX_UNITS - 1)); break;
+                case 'S': socket = v; break;
+                case 'j': json = true; break;
+                case 'p': pretty = true; break;
+                case 's': stats = true; break;
+                case 'd': details = true; break;
+                case 'b': batch = v, have_batch = true; break;
+                case 'f': force = true; break;
+                case 't': timeout = std::chrono::milliseconds(number(v, "timeout SEC", 3600) * 1000); break;
+                case 'w': wait = static_cast<int>(number(v, "wait SEC", 3600)); break;
+                case 'h': throw Answered{main_help()};
+                case 'V': throw Answered{"kelfctl " KELFCTL_VERSION "\n"};
+            }
+        });
+    } catch (const OptionError &e) {
+        return bad(e.what());
+    } catch (const Answered &a) {
+        out << a.text;
+        return kExitOk;
     }
     std::vector<std::string> words(argv + i, argv + argc);
     if (have_batch && !words.empty()) return bad("-b FILE takes no command of its own");

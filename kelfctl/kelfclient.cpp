@@ -1,5 +1,6 @@
 #include <kelfd/kelfclient.h>
 
+#include <kelfd/run_dir.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -44,9 +45,7 @@ int left_ms(Clock::time_point deadline, bool bounded) {
 }  // namespace
 
 std::string default_socket_path() {
-    const char *d = std::getenv(KEL_RUN_DIR_ENV);
-    std::string dir = (d != nullptr && *d != '\0') ? d : KEL_DEFAULT_RUN_DIR;
-    return dir + "/" KEL_SOCKET_NAME;
+    return kel_run_path(KEL_SOCKET_NAME);
 }
 
 Client::Client(std::string socket_path, std::chrono::milliseconds timeout)

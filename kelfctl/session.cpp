@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "rule.h"
+#include "unreachable.h"
 
 namespace kelfctl {
 
@@ -200,12 +201,7 @@ std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t le
     kelfclient::Status st = t_.exchange(req, len, &reply);
     if (st.code == kelfclient::Status::Timeout) throw Failure(kExitUnreachable, st.message);
     if (st.code == kelfclient::Status::NoDaemon || st.code == kelfclient::Status::Io) {
-        const char *dir = std::getenv(KEL_RUN_DIR_ENV);
-        std::string env = dir != nullptr && *dir != '\0' ? std::string(KEL_RUN_DIR_ENV "=") + dir
-                                                          : std::string(KEL_RUN_DIR_ENV " unset, so " KEL_DEFAULT_RUN_DIR);
-        throw Failure(kExitUnreachable,
-                      st.message + "\nkelfd may not be running, or it runs with another KELF_RUN_DIR (here " +
-                          env + "); -S PATH names its socket");
+        throw Failure(kExitUnreachable, st.message + unreachable_hint("kelfd"));
     }
     if (!st) refused(st.message);
     return reply;

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <kelfd/kel_lib.h>
+#include <kelfd/run_dir.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,8 +22,7 @@
 namespace kelf {
 
 std::string run_dir() {
-    const char *d = std::getenv(KEL_RUN_DIR_ENV);
-    return (d != nullptr && *d != '\0') ? std::string(d) : std::string(KEL_DEFAULT_RUN_DIR);
+    return kel_run_dir();
 }
 
 std::string socket_path(const std::string &dir) {

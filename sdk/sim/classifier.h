@@ -188,8 +188,4 @@ private:
     mutable std::vector<const Item *> best_;
 };
 
-// The switch's rules in force and its port sets; with the lock held.
-const Classifier &live_rules(fm_int sw);
-const PortSets &port_sets(fm_int sw);
-
 }  // namespace fmsim

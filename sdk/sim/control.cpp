@@ -4,13 +4,13 @@
 #include "control.h"
 
 #include <arpa/inet.h>
+#include <kelfd/kel_lib.h>
+#include <kelfd/run_dir.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
-
-#include <kelfd/kel_lib.h>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "egress.h"
 #include "fmsim.h"
@@ -86,18 +86,6 @@ std::string mac_text(std::uint64_t m) {
                   unsigned(m >> 32 & 0xFF), unsigned(m >> 24 & 0xFF), unsigned(m >> 16 & 0xFF),
                   unsigned(m >> 8 & 0xFF), unsigned(m & 0xFF));
     return b;
-}
-
-const char *kind_name(FmsimEmitKind k) {
-    switch (k) {
-        case FmsimEmitKind::Unicast: return "unicast";
-        case FmsimEmitKind::Flood: return "flood";
-        case FmsimEmitKind::Redirect: return "redirect";
-        case FmsimEmitKind::LoadBalance: return "lbg";
-        case FmsimEmitKind::Multicast: return "multicast";
-        case FmsimEmitKind::Mirror: return "mirror";
-    }
-    return "?";
 }
 
 const char *parse_error_name(FmsimParseError e) {
@@ -208,7 +196,7 @@ Handled trace(Reader &r) {
     j["learned"] = t.learned;
     Json egress = Json::array();
     for (const FmsimEmit &e : out.frames) {
-        Json o = {{"port", e.port}, {"kind", kind_name(e.kind)}};
+        Json o = {{"port", e.port}, {"kind", name(e.kind)}};
         o["source"] = (e.kind == FmsimEmitKind::Mirror || e.kind == FmsimEmitKind::Multicast)
                           ? Json(e.source)
                           : Json(nullptr);
@@ -219,7 +207,7 @@ Handled trace(Reader &r) {
     }
     j["egress"] = egress;
     j["dropped"] = out.drop != FmsimDrop::None;
-    j["reason"] = out.drop == FmsimDrop::None ? Json(nullptr) : Json(fmsim_drop_name(out.drop));
+    j["reason"] = out.drop == FmsimDrop::None ? Json(nullptr) : Json(name(out.drop));
     j["looped"] = out.looped;
     j["stages"] = t.lines;
     return ok_text(j.dump());
@@ -346,7 +334,7 @@ Handled ports(Reader &r) {
 Handled handle(const std::uint8_t *body, std::size_t n) {
     try {
         if (body == nullptr || n == 0) return error("empty request");
-        if (n > kMaxBody) return error("request too long");
+        if (n > kMaxRequest) return error("request too long");
         Reader r(body + 1, n - 1);
         switch (body[0]) {
             case kHello: {
@@ -384,9 +372,7 @@ Handled handle(const std::uint8_t *body, std::size_t n) {
 std::string socket_path() {
     // Where kelfd keeps its own socket: the daemon and its simulated switch
     // are found side by side.
-    const char *d = std::getenv(KEL_RUN_DIR_ENV);
-    std::string dir = (d != nullptr && *d != '\0') ? d : KEL_DEFAULT_RUN_DIR;
-    return dir + "/fmsim.sock";
+    return kel_run_path(kSocketName);
 }
 
 }  // namespace fmsim::control

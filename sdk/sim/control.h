@@ -1,14 +1,9 @@
-// control.h - fmsim's control socket: the wire format fmsimctl speaks and
-// the server behind it. Internal to fmsim; docs/fmsim.md describes the
-// format for other clients.
-//
-// A connection carries any number of messages each way. A message is a
-// 4-byte length N (host byte order, 1..kMaxBody) and N bytes of body. A
-// request body starts with its operation code, a reply body with its status
-// (kOk, or kError followed by a readable message). Requests on one
-// connection are answered in order; a capture turns its connection into a
-// stream of frames from the server until the client closes it.
+// control.h - fmsim's control socket server: what it does with a request
+// (control.cpp) and the socket it serves (control_server.cpp). Internal to
+// fmsim; the protocol itself is <fmsim/control.h>.
 #pragma once
+
+#include <fmsim/control.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,23 +13,6 @@
 #include "fm_sdk.h"
 
 namespace fmsim::control {
-
-inline constexpr std::uint32_t kVersion = 1;
-// Largest message body either way, and a send's frames at most.
-inline constexpr std::uint32_t kMaxBody = 1u << 20;
-inline constexpr std::uint32_t kMaxBatch = 16384;
-inline constexpr std::uint32_t kMaxFrame = 65535;
-
-enum Op : std::uint8_t {
-    kHello = 1,    // -> u32 version, u32 switches
-    kTrace = 2,    // i32 unit, i32 port, frame bytes -> JSON text of the trace
-    kSend = 3,     // i32 unit, i32 port, u8 flags, u32 count, count x (u32 len, bytes)
-    kCapture = 4,  // i32 unit, i32 port (-1: every port) -> ack, then frame messages
-    kPorts = 5,    // i32 unit -> JSON text of the port table
-};
-enum Status : std::uint8_t { kOk = 0, kError = 1, kFrame = 0x10 };
-// kSend flags: report what each frame did (drop, rules, frames that left).
-inline constexpr std::uint8_t kSendReport = 1;
 
 // A request the server carries out: what the connection does next.
 struct Handled {

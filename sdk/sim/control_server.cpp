@@ -22,6 +22,7 @@
 
 #include "control.h"
 #include "egress.h"
+#include "events.h"
 
 namespace fmsim::control {
 namespace {
@@ -91,7 +92,7 @@ struct CaptureQueue {
     void offer(int sw, const FmsimEmit &e) {
         if (sw != unit || (port != -1 && e.port != port)) return;
         std::vector<std::uint8_t> body;
-        body.reserve(22 + e.bytes.size());
+        body.reserve(kFrameHeader + e.bytes.size());
         body.push_back(kFrame);
         auto put = [&body](const auto &v) {
             const auto *b = reinterpret_cast<const std::uint8_t *>(&v);
@@ -345,9 +346,9 @@ void Server::process(Conn &c) {
     while (!c.pending_out() && !c.closing && !c.cap && c.in.size() - at >= 4) {
         std::uint32_t len;
         std::memcpy(&len, c.in.data() + at, 4);
-        if (len == 0 || len > kMaxBody) {
+        if (len == 0 || len > kMaxRequest) {
             std::string msg = "message length " + std::to_string(len) + " is not 1 to " +
-                              std::to_string(kMaxBody);
+                              std::to_string(kMaxRequest);
             std::vector<std::uint8_t> body{kError};
             body.insert(body.end(), msg.begin(), msg.end());
             append_message(c.out, body);
@@ -407,6 +408,7 @@ void disable() { g_disabled.store(true); }
 void fmsim_control_disable() { fmsim::control::disable(); }
 
 namespace fmsim {
+namespace {
 
 // The socket is fmsim's own: a process that links fmsim's test interface
 // (tests, fuzz targets, benchmarks) calls fmsim_control_disable before it
@@ -424,4 +426,7 @@ fm_status start_control() {
     return FM_OK;
 }
 
+[[maybe_unused]] const bool registered = add_start_hook(kStartControl, start_control);
+
+}  // namespace
 }  // namespace fmsim

@@ -13,8 +13,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "switch_setup.h"
 
 namespace {
 
@@ -131,6 +134,54 @@ TEST(ControlRequests, MalformedBodiesAreRefusedWithAReason) {
     EXPECT_EQ(reason({control::kTrace, 0, 0}), "trace: request too short");
     EXPECT_EQ(reason({control::kPorts, 9, 0, 0, 0}), "ports: unit 9 does not exist");
     EXPECT_EQ(reason({control::kCapture, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1}), "capture: malformed request");
+}
+
+// The drift this guards against: a trace's stage lines said "load-balance"
+// where its JSON (and fmsimctl's decoding of send reports) said "lbg".
+TEST(ControlRequests, TraceLinesNameEachEgressAsItsJsonDoes) {
+    fmsimtest::switch_up(1, 4);
+    fm_LBGParams lp{8, FM_LBG_MODE_MAPPED};
+    fm_int lbg = -1;
+    ASSERT_EQ(fmCreateLBGExt(0, &lbg, &lp), FM_OK);
+    fm_int bins[8] = {3, 3, 3, 3, 3, 3, 3, 3};
+    fm_LBGDistributionMapRange r{0, 8, bins};
+    ASSERT_EQ(fmSetLBGAttribute(0, lbg, FM_LBG_DISTRIBUTION_MAP_RANGE, &r), FM_OK);
+    fm_uint32 active = FM_LBG_STATE_ACTIVE;
+    ASSERT_EQ(fmSetLBGAttribute(0, lbg, FM_LBG_STATE, &active), FM_OK);
+    fmsimtest::create_acl0();
+    fm_aclValue v{};
+    v.ethType = 0x88B5;
+    v.ethTypeMask = 0xFFFF;
+    fm_aclParamExt p{};
+    p.lbgNumber = lbg;
+    ASSERT_EQ(
+        fmAddACLRuleExt(0, 0, 1, FM_ACL_MATCH_ETHERTYPE, &v, FM_ACL_ACTIONEXT_LOAD_BALANCE, &p),
+        FM_OK);
+    fmsimtest::apply_acl0();
+
+    std::vector<std::string> kinds;
+    for (std::uint8_t et_low : {0xB5, 0xB6}) {  // load-balanced, then flooded
+        std::vector<std::uint8_t> req{control::kTrace, 0, 0, 0, 0, 1, 0, 0, 0};
+        std::vector<std::uint8_t> frame(60, 0);
+        frame[0] = 0x02, frame[5] = 0x02, frame[6] = 0x02, frame[11] = 0x01;
+        frame[12] = 0x88, frame[13] = et_low;
+        req.insert(req.end(), frame.begin(), frame.end());
+        control::Handled h = control::handle(req.data(), req.size());
+        ASSERT_EQ(h.reply.at(0), control::kOk) << std::string(h.reply.begin() + 1, h.reply.end());
+        auto t = nlohmann::json::parse(h.reply.begin() + 1, h.reply.end());
+        ASSERT_FALSE(t["egress"].empty()) << t.dump();
+        for (const auto &e : t["egress"]) {
+            std::string line = "egress " + std::to_string(e["port"].get<int>()) + ": leaves as " +
+                               e["kind"].get<std::string>() + ",";
+            bool found = false;
+            for (const auto &l : t["stages"])
+                found = found || l.get<std::string>().starts_with(line);
+            EXPECT_TRUE(found) << line << " not in " << t["stages"].dump();
+            kinds.push_back(e["kind"]);
+        }
+    }
+    EXPECT_EQ(kinds.front(), "lbg");
+    EXPECT_EQ(kinds.back(), "flood");
 }
 
 }  // namespace

@@ -30,10 +30,4 @@ void remove_egress_sink(int handle);
 // none is attached.
 void deliver_egress(int sw, const FmsimOutcome &out);
 
-// What fmInitialize starts beside the event thread, once per process: the
-// TAP ports of FMSIM_TAP and the control socket. A non-OK status makes
-// fmInitialize fail with it, after the reason is printed on stderr.
-fm_status start_taps();
-fm_status start_control();
-
 }  // namespace fmsim

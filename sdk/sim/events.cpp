@@ -6,6 +6,7 @@
 // makes SDK calls of its own, and the main thread keeps calling the SDK.
 #include "events.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -15,8 +16,8 @@
 #include <thread>
 #include <utility>
 #include <variant>
+#include <vector>
 
-#include "egress.h"
 #include "fmsim.h"
 #include "fmsim_events.h"
 #include "sim.h"
@@ -137,9 +138,27 @@ bool post(Event ev) {
     return true;
 }
 
+struct StartHookEntry {
+    int rank;
+    fmsim::StartHook run;
+};
+
+std::vector<StartHookEntry> &start_hooks() {
+    static std::vector<StartHookEntry> hooks;  // made by the first registration
+    return hooks;
+}
+
 }  // namespace
 
 namespace fmsim {
+
+bool add_start_hook(int rank, StartHook hook) {
+    auto &hooks = start_hooks();
+    auto at = std::find_if(hooks.begin(), hooks.end(),
+                           [rank](const StartHookEntry &h) { return h.rank > rank; });
+    hooks.insert(at, StartHookEntry{rank, hook});
+    return true;
+}
 
 bool sdk_initialized() {
     std::lock_guard<std::mutex> g(events().m);
@@ -185,9 +204,10 @@ extern "C" fm_status fmInitialize(fm_eventHandler handler) {
     std::lock_guard<std::mutex> g(e.m);
     if (e.initialized) return FM_ERR_INVALID_STATE;
     // Frames from outside come in once per process, with the first start.
-    static const fm_status outside = [] {
-        fm_status st = fmsim::start_taps();
-        return st != FM_OK ? st : fmsim::start_control();
+    static const fm_status outside = []() -> fm_status {
+        for (const StartHookEntry &h : start_hooks())
+            if (fm_status st = h.run(); st != FM_OK) return st;
+        return FM_OK;
     }();
     if (outside != FM_OK) return outside;
     e.initialized = true;

@@ -200,18 +200,6 @@ std::uint32_t frame_hash(fm_int sw, const FmsimParsedFrame &f, int user) {
     return static_cast<std::uint32_t>(h >> 32);
 }
 
-const char *kind_name(FmsimEmitKind k) {
-    switch (k) {
-        case FmsimEmitKind::Unicast: return "unicast";
-        case FmsimEmitKind::Flood: return "flood";
-        case FmsimEmitKind::Redirect: return "redirect";
-        case FmsimEmitKind::LoadBalance: return "load-balance";
-        case FmsimEmitKind::Multicast: return "multicast";
-        case FmsimEmitKind::Mirror: return "mirror";
-    }
-    return "?";
-}
-
 // One frame's pass through the pipeline.
 class Pass {
 public:
@@ -333,12 +321,7 @@ bool Pass::ingress() {
          f_.ethertype, f_.ipv4 ? ", IPv4" : f_.ipv6 ? ", IPv6" : f_.mpls ? ", MPLS" : "",
          f_.l4 ? ", L4 ports" : "", f_.fragment ? ", fragment" : "");
 
-    // A priority-tagged frame (VLAN id 0) takes the port's VLAN too.
-    if (f_.tags > 0 && f_.vid[0] != 0) {
-        vlan_ = f_.vid[0];
-    } else {
-        vlan_ = p_->def_vlan & 0xFFF;
-    }
+    vlan_ = ingress_vlan(f_, p_->def_vlan);
     pri_ = f_.tags > 0 ? f_.pcp[0] : 0;
     dei_ = f_.tags > 0 ? f_.dei[0] : 0;
     if (p_->kind != PortKind::Internal) {
@@ -549,7 +532,7 @@ bool Pass::egress(fm_int q, int vlan, FmsimEmitKind kind, int source) {
         out_->drop = keep;
         return true;
     }
-    NOTE("egress %d: leaves as %s, VLAN %d %s", q, kind_name(kind), vlan,
+    NOTE("egress %d: leaves as %s, VLAN %d %s", q, control::name(kind), vlan,
          tagged ? "tagged" : "untagged");
     const std::vector<std::uint8_t> *sent = nullptr;
     out_->frames.push_back(std::move(e));
@@ -654,7 +637,7 @@ void Pass::forward() {
         LbgView g;
         if (!lbg_view(sw_, n, &g) || !g.active || !g.mapped || g.bins->empty()) {
             ++rx_->cntGlortMissDropPkts;
-            NOTE("load-balance: group %d does not exist, is not active or has no bins", n);
+            NOTE("lbg: group %d does not exist, is not active or has no bins", n);
             drop(FmsimDrop::BadTarget);
             return;
         }
@@ -666,7 +649,7 @@ void Pass::forward() {
             trace_->hash = h;
             trace_->bin = bin;
         }
-        NOTE("load-balance: group %d, hash 0x%08x, bin %d, port %d", n, h, bin, q);
+        NOTE("lbg: group %d, hash 0x%08x, bin %d, port %d", n, h, bin, q);
         if (q == FM_LBG_NO_PORT) {
             drop(FmsimDrop::LbgNoPort);
             return;
@@ -692,21 +675,7 @@ void Pass::run() {
 }  // namespace fmsim
 
 const char *fmsim_drop_name(FmsimDrop drop) {
-    switch (drop) {
-        case FmsimDrop::None: return "none";
-        case FmsimDrop::NoSwitch: return "no-switch";
-        case FmsimDrop::NoPort: return "no-port";
-        case FmsimDrop::PortDown: return "port-down";
-        case FmsimDrop::Undersized: return "undersized";
-        case FmsimDrop::Oversized: return "oversized";
-        case FmsimDrop::ParseError: return "parse-error";
-        case FmsimDrop::VlanIngress: return "vlan-ingress";
-        case FmsimDrop::RuleDrop: return "rule-drop";
-        case FmsimDrop::BadTarget: return "bad-target";
-        case FmsimDrop::LbgNoPort: return "lbg-no-port";
-        case FmsimDrop::NoDestination: return "no-destination";
-    }
-    return "?";
+    return fmsim::control::name(drop);
 }
 
 FmsimOutcome fmsim_inject(int sw, int port, const std::uint8_t *bytes, std::size_t length,
@@ -735,12 +704,7 @@ bool fmsim_classify(int sw, int port, const std::uint8_t *bytes, std::size_t len
     FmsimParsedFrame f;
     fmsim::parse_frame(bytes, length, &f);
     if (f.error != FmsimParseError::None) return false;
-    int v;
-    if (f.tags > 0 && f.vid[0] != 0) {
-        v = f.vid[0];
-    } else {
-        v = p->def_vlan & 0xFFF;
-    }
+    const int v = fmsim::ingress_vlan(f, p->def_vlan);
     fmsim::Key key = fmsim::frame_key(f, v, static_cast<std::uint16_t>(p->glort & 0xFFFF));
     fmsim::FrameFacts facts{&f, port, &fmsim::port_sets(sw)};
     std::vector<fmsim::Classifier::Hit> found;

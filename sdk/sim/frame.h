@@ -23,4 +23,12 @@ inline bool is_tpid(std::uint16_t t) {
 // Fills *f from the bytes; never reads outside [bytes, bytes + length).
 void parse_frame(const std::uint8_t *bytes, std::size_t length, FmsimParsedFrame *f);
 
+// The VLAN a frame received on a port belongs to: its outer tag's, or the
+// port's default VLAN when it is untagged or priority-tagged (VLAN id 0).
+// The pipeline and the lookup alone (fmsim_classify) both ask here, so the
+// reference classifier's input is the pipeline's.
+inline int ingress_vlan(const FmsimParsedFrame &f, int port_default_vlan) {
+    return f.tags > 0 && f.vid[0] != 0 ? f.vid[0] : port_default_vlan & 0xFFF;
+}
+
 }  // namespace fmsim

@@ -234,6 +234,12 @@ private:
     std::vector<std::map<fm_int, T>> tables_;
 };
 
+// The switch's rules in force and its port sets, as the classifier reads
+// them (acl.cpp keeps both); with the lock held.
+class Classifier;
+const Classifier &live_rules(fm_int sw);
+const std::map<fm_int, std::set<fm_int>> &port_sets(fm_int sw);
+
 }  // namespace fmsim
 
 #define FMSIM_ENTER(name)                                                          \

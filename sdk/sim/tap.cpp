@@ -29,6 +29,7 @@
 #include <utility>
 
 #include "egress.h"
+#include "events.h"
 #include "fmsim_forward.h"
 #include "sim.h"
 
@@ -344,6 +345,9 @@ std::string tap_name(const TapPort &p) {
     return "fms" + std::to_string(p.sw) + "p" + std::to_string(p.port);
 }
 
+namespace {
+
+// Started by fmInitialize, once per process.
 fm_status start_taps() {
     const char *v = std::getenv("FMSIM_TAP");
     if (v == nullptr || *v == '\0') return FM_OK;
@@ -372,5 +376,9 @@ fm_status start_taps() {
     static std::unique_ptr<TapPorts> running(std::move(taps));
     return FM_OK;
 }
+
+[[maybe_unused]] const bool registered = add_start_hook(kStartTaps, start_taps);
+
+}  // namespace
 
 }  // namespace fmsim

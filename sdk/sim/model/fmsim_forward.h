@@ -10,6 +10,8 @@
 // the switch through the SDK; each frame sees the switch as one state.
 #pragma once
 
+#include <fmsim/control.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -58,14 +60,10 @@ struct FmsimParsedFrame {
 // Parses bytes alone, with no switch; the fuzz target and tests use it.
 FmsimParsedFrame fmsim_parse_frame(const std::uint8_t *bytes, std::size_t length);
 
-enum class FmsimEmitKind : std::uint8_t {
-    Unicast,      // L2 forwarding to a learned address
-    Flood,        // L2 flooding to the VLAN
-    Redirect,     // a rule's redirect
-    LoadBalance,  // a rule's load-balancing group
-    Multicast,    // one listener's copy of a multicast group
-    Mirror,       // a mirror's copy
-};
+// Why a frame left a port, and why a frame went nowhere: the codes fmsim's
+// control socket carries, with their names (<fmsim/control.h>).
+using FmsimEmitKind = fmsim::control::EmitKind;
+using FmsimDrop = fmsim::control::Drop;
 
 // One frame leaving the switch.
 struct FmsimEmit {
@@ -73,22 +71,6 @@ struct FmsimEmit {
     std::vector<std::uint8_t> bytes;  // as they leave the port
     FmsimEmitKind kind = FmsimEmitKind::Unicast;
     int source = -1;  // the mirror or multicast group for those kinds
-};
-
-// Why the frame itself (not its mirror copies) went nowhere.
-enum class FmsimDrop : std::uint8_t {
-    None,
-    NoSwitch,       // the switch does not exist or is not up
-    NoPort,         // the port does not exist
-    PortDown,       // the ingress port is not up
-    Undersized,     // shorter than an Ethernet header
-    Oversized,      // longer than the port's maximum frame size
-    ParseError,     // headers cut off or inconsistent
-    VlanIngress,    // the port is not a forwarding member of the frame's VLAN
-    RuleDrop,       // a rule dropped it
-    BadTarget,      // a rule named a port, group or mirror that cannot take it
-    LbgNoPort,      // the load-balancing bin holds no port
-    NoDestination,  // forwarding found no port that could take it
 };
 
 const char *fmsim_drop_name(FmsimDrop drop);

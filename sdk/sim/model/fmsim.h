@@ -1,5 +1,7 @@
-// fmsim.h - the simulated switch's test interface: platform set-up, fault
-// injection and inspection. Tests and tools use it; the daemon never does.
+// fmsim.h - the switch model's own API, in process: platform set-up, fault
+// injection and inspection (the other headers of sdk/sim/model/ add one
+// object family each). Tests, tools and fmsim's I/O servers use it; the
+// daemon never does.
 #pragma once
 
 #include <cstdint>
