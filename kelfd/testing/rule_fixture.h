@@ -100,4 +100,9 @@ public:
     kelf::Dispatcher d_;
 };
 
+// Suites whose cases lie in more than one file (the table and its
+// commands; actions and their installation) share one fixture type.
+class RuleTable : public RuleTest {};
+class RuleAction : public RuleTest {};
+
 }  // namespace kelftest
