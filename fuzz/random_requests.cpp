@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "daemon.h"
+#include "daemon_modules.h"
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_acl.h"
@@ -102,7 +103,7 @@ int main(int argc, char **argv) {
     if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
     std::mt19937_64 rng(seed);
     fmsim_set_switches(2);
-    kelf::reset_state();
+    kelf::reset_modules();
     kel_inserted = 2;
     static kelf::Dispatcher d;
     std::map<int, long> per_code;

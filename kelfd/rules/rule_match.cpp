@@ -256,10 +256,4 @@ void reset_port_sets() {
     }
 }
 
-namespace {
-struct InitPortSets {
-    InitPortSets() { reset_port_sets(); }
-} init_port_sets;
-}  // namespace
-
 }  // namespace kelf::rules

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "daemon.h"
+#include "daemon_modules.h"
 #include "dispatch.h"
 #include "fmsim.h"
 
@@ -22,7 +23,7 @@ namespace kelftest {
 // unit checks expect, without running the (slow) bring-up.
 inline void fresh_daemon(int switches, bool up = true) {
     fmsim_set_switches(switches);
-    kelf::reset_state();
+    kelf::reset_modules();
     if (up) kel_inserted = switches;
 }
 
