@@ -85,15 +85,6 @@ inline if_kel_lbg_t &lbg_request(kelf::Dispatcher &d, int cmd, int unit = 0) {
     return r;
 }
 
-// A zeroed if_kel of its own (not in a buffer).
-inline if_kel_t request(int cmd = 0, int unit = 0) {
-    if_kel_t r;
-    std::memset(&r, 0, sizeof r);
-    r.kel_cmd = cmd;
-    r.unit = unit;
-    return r;
-}
-
 inline void set_list(if_kel_lbg_t &r, const std::vector<int> &ports) {
     r.kel_query_list.kel_lbg_list.lbg_num = static_cast<int>(ports.size());
     for (size_t i = 0; i < ports.size() && i < KEL_LBG_LIST_MAX; ++i)
