@@ -1,6 +1,7 @@
-// daemon.h - the daemon's process-wide state and the commands about the
-// daemon itself rather than one switch: the count of switches brought up,
-// the link table the events keep, and the stay-up flag.
+// daemon.h - the daemon's process-wide state and its reset: the switches
+// the platform reports and those brought up, the foreground flag, the
+// start-up's semaphore and the stay-up flag; and the commands about the
+// daemon itself rather than one switch.
 #pragma once
 
 #include <atomic>
