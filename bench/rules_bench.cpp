@@ -13,19 +13,14 @@
 #include <vector>
 
 #include "daemon_process.h"
+#include "testing/requests.h"
 #include <kelfd/kel_lib.h>
 #include <kelfd/kelfclient.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-if_kel_t request(int cmd) {
-    if_kel_t r;
-    std::memset(&r, 0, sizeof r);
-    r.kel_cmd = cmd;
-    return r;
-}
+using kelftest::request;
 
 int ask(const kelfclient::Client &c, const if_kel_t &r) {
     std::int32_t v = 0;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "daemon.h"
+#include "daemon_modules.h"
 #include "dispatch.h"
 #include "fmsim.h"
 
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // Every input starts from fresh switches and empty tables, so a finding
     // reproduces from its own input alone.
     fmsim_set_switches(2);
-    kelf::reset_state();
+    kelf::reset_modules();
     kel_inserted = 2;
     d.clear();
     // One receive takes at most one buffer; the rest never reaches the daemon.

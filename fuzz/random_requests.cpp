@@ -20,10 +20,12 @@
 #include <vector>
 
 #include "daemon.h"
+#include "daemon_modules.h"
 #include "dispatch.h"
 #include "fmsim.h"
 #include "fmsim_acl.h"
 #include "rules/rule_table.h"
+#include "testing/tables_agree.h"
 
 namespace {
 
@@ -79,16 +81,9 @@ std::int32_t field(std::mt19937_64 &rng) {
 bool tables_in_step() {
     bool ok = true;
     for (int unit = 0; unit < 2; ++unit)
-        for (int g = 0; g < KEL_MAX_GROUPS; ++g) {
-            const kel_acl_t &t = kel_acl[unit][g];
-            std::vector<int> ids;
-            for (int s = t.next_taken(0); s >= 0; s = t.next_taken(s + 1))
-                ids.push_back(t.at(s)->rule_id);
-            std::sort(ids.begin(), ids.end());
-            if (ids != fmsim_acl_rules(unit, g)) {
-                std::fprintf(stderr, "unit %d group %d: table and ACL differ\n", unit, g);
-                ok = false;
-            }
+        for (const kelftest::TablesApart &a : kelftest::tables_apart(unit)) {
+            std::fprintf(stderr, "unit %d group %d: table and ACL differ\n", unit, a.group);
+            ok = false;
         }
     return ok;
 }
@@ -102,7 +97,7 @@ int main(int argc, char **argv) {
     if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
     std::mt19937_64 rng(seed);
     fmsim_set_switches(2);
-    kelf::reset_state();
+    kelf::reset_modules();
     kel_inserted = 2;
     static kelf::Dispatcher d;
     std::map<int, long> per_code;

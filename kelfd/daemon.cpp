@@ -5,15 +5,11 @@
 #include <cstdint>
 
 #include "events.h"
-#include "ports/ports.h"
-#include "rules/rule_match.h"
-#include "rules/rule_table.h"
-#include "signals.h"
 
 int kel_inserted = 0;
-std::atomic<int> start_flag{0};
-std::atomic<fm_int> numSw{0};
-fm_semaphore seqSem{};
+std::atomic<bool> foreground{false};
+std::atomic<fm_int> switch_count{0};
+fm_semaphore seq_semaphore{};
 fm_bool sw_remain = TRUE;
 
 int kel_get_dev_num_fn() {
@@ -37,15 +33,10 @@ int kel_get_sw_remain_fn() {
 
 namespace kelf {
 
-void reset_state() {
-    rules::reset_tables();
-    rules::reset_port_sets();
-    ports_reset();
-    reset_events();
-    clear_stop_request();
+void reset_daemon_state() {
     kel_inserted = 0;
-    start_flag.store(0);
-    numSw.store(0);
+    foreground.store(false);
+    switch_count.store(0);
     sw_remain = TRUE;
 }
 

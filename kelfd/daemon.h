@@ -1,6 +1,7 @@
-// daemon.h - the daemon's process-wide state and the commands about the
-// daemon itself rather than one switch: the count of switches brought up,
-// the link table the events keep, and the stay-up flag.
+// daemon.h - the daemon's process-wide state and its reset: the switches
+// the platform reports and those brought up, the foreground flag, the
+// start-up's semaphore and the stay-up flag; and the commands about the
+// daemon itself rather than one switch.
 #pragma once
 
 #include <atomic>
@@ -10,14 +11,15 @@
 // Switches brought up so far; units 0 .. kel_inserted-1 exist. Written by
 // the bring-up only, never above KEL_MAX_UNITS.
 extern int kel_inserted;
-// 2 when the daemon runs in the foreground with event lines (-v), else 0.
-extern std::atomic<int> start_flag;
+// True when the daemon runs in the foreground (-v): the event handler then
+// prints every port and logical-port event.
+extern std::atomic<bool> foreground;
 // Number of switches the platform reports.
-extern std::atomic<fm_int> numSw;
+extern std::atomic<fm_int> switch_count;
 // Binary semaphore "seq": the event handler releases it when the last
 // switch reports itself inserted, which ends the start-up's wait. Lives as
 // long as the process.
-extern fm_semaphore seqSem;
+extern fm_semaphore seq_semaphore;
 // TRUE (the default): stopping the daemon leaves the switches running.
 // Set and read by the stay-up commands, read by the shutdown.
 extern fm_bool sw_remain;
@@ -38,11 +40,9 @@ inline bool unit_inserted(int unit) {
     return unit >= 0 && unit < kel_inserted;
 }
 
-// Brings every table of the daemon back to its state before the start-up:
-// rule tables and port sets, the recorded configurations, the link table
-// and insertion reports, a noted stop request, the switch count and the
-// stay-up flag. The
-// switches themselves are the SDK's; tests reset fmsim beside this.
-void reset_state();
+// The daemon's own state as before the start-up: no switch brought up, in
+// the background, no switch count, the stay-up flag set. One of the
+// module resets of reset_modules().
+void reset_daemon_state();
 
 }  // namespace kelf

@@ -36,7 +36,7 @@ struct Row {
     std::int16_t ret_off = -1;  // record reply: where the result goes, -1 nowhere
 };
 
-constexpr std::size_t kCodes = 204;  // codes 0 .. 203 have rows
+constexpr std::size_t kCodes = KEL_CMD_MAX + 1;  // a row for every code
 
 Row status(Handler fn) {
     return {Shape::Status, fn, 0, 4, -1};

@@ -40,9 +40,10 @@ void switch_inserted(fm_int sw) {
     std::printf(kelf::msg::kSwitchInserted, sw);
     std::fflush(stdout);
     if (sw >= 0 && sw < 32) reported.fetch_or(1u << sw);
-    // The start-up reads the flag after it stores numSw; this side stores the
-    // flag before it reads numSw. Whichever comes second releases.
-    if (sw == numSw.load() - 1) fmReleaseSemaphore(&seqSem);
+    // The start-up reads the flag after it stores switch_count; this side
+    // stores the flag before it reads switch_count. Whichever comes second
+    // releases.
+    if (sw == switch_count.load() - 1) fmReleaseSemaphore(&seq_semaphore);
 }
 
 void port_event(fm_int sw, const fm_eventPort &ev) {
@@ -51,7 +52,7 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
     int status;
     std::memcpy(&status, &ev.linkStatus, sizeof status);
     const bool up = status != FM_PORT_STATUS_LINK_DOWN;
-    if (start_flag.load() == 2) {
+    if (foreground.load()) {
         std::printf(kelf::msg::kPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw,
                     static_cast<int>(ev.port), up ? "up" : "down");
         std::fflush(stdout);
@@ -83,7 +84,7 @@ void port_event(fm_int sw, const fm_eventPort &ev) {
 
 void logical_port_event(fm_int sw, const fm_eventLogicalPort &ev) {
     Stamp t = now();
-    if (start_flag.load() != 2) return;
+    if (!foreground.load()) return;
     std::printf(kelf::msg::kLogicalPortEvent, t.day, t.month, t.year, t.hour, t.min, t.sec, sw,
                 ev.firstPort, ev.pepId, ev.pepLogicalPort, ev.portCreated);
     std::fflush(stdout);

@@ -56,7 +56,8 @@ const char *set_driver_device(const char *path);
 // many switches there are.
 bool switch_reported(fm_int sw);
 
-// Forgets every link state and insertion report (tests).
+// Forgets every link state and insertion report (one of the module resets
+// of reset_modules()).
 void reset_events();
 
 }  // namespace kelf

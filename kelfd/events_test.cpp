@@ -28,7 +28,7 @@ class Events : public testing::Test {
 protected:
     void SetUp() override {
         kelftest::fresh_daemon(2);
-        numSw = 2;
+        switch_count = 2;
         kelf::set_driver_call(recorder);
         taken();
     }
@@ -47,13 +47,13 @@ protected:
 
 TEST_F(Events, OnlyTheLastSwitchReleasesTheStartUp) {
     ASSERT_EQ(fmOSInitialize(), FM_OK);
-    ASSERT_EQ(fmCreateSemaphore("seq", FM_SEM_BINARY, &seqSem, 0), FM_OK);
+    ASSERT_EQ(fmCreateSemaphore("seq", FM_SEM_BINARY, &seq_semaphore, 0), FM_OK);
     fm_timestamp none{0, 0};
     testing::internal::CaptureStdout();
     eventHandler(FM_EVENT_SWITCH_INSERTED, 0, nullptr);
-    EXPECT_EQ(fmCaptureSemaphore(&seqSem, &none), FM_ERR_SEM_TIMEOUT);
+    EXPECT_EQ(fmCaptureSemaphore(&seq_semaphore, &none), FM_ERR_SEM_TIMEOUT);
     eventHandler(FM_EVENT_SWITCH_INSERTED, 1, nullptr);
-    EXPECT_EQ(fmCaptureSemaphore(&seqSem, &none), FM_OK);
+    EXPECT_EQ(fmCaptureSemaphore(&seq_semaphore, &none), FM_OK);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Switch #0 inserted!\nSwitch #1 inserted!\n")
         << "printed in every mode";
     EXPECT_TRUE(kelf::switch_reported(1));
@@ -61,7 +61,7 @@ TEST_F(Events, OnlyTheLastSwitchReleasesTheStartUp) {
 }
 
 TEST_F(Events, PortEventSetsTheTableAndTellsTheDriver) {
-    start_flag = 2;
+    foreground = true;
     std::string out = port_event(0, 3, FM_PORT_STATUS_AUTONEG_STARTED);
     EXPECT_TRUE(std::regex_match(
         out, std::regex(R"([0-9]{1,2}\.[0-9]{1,2}\.[0-9]{4} [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2} )"
@@ -83,7 +83,7 @@ TEST_F(Events, PortEventSetsTheTableAndTellsTheDriver) {
 }
 
 TEST_F(Events, LogicalPortEventIsOnlyALine) {
-    start_flag = 2;
+    foreground = true;
     fm_eventLogicalPort lp{7, 1, 2, 9, TRUE};
     testing::internal::CaptureStdout();
     eventHandler(FM_EVENT_LOGICAL_PORT, 1, &lp);
@@ -94,7 +94,7 @@ TEST_F(Events, LogicalPortEventIsOnlyALine) {
         << out;
     EXPECT_TRUE(taken().empty());
     EXPECT_EQ(link_state[1][7].load(), 0);
-    start_flag = 0;
+    foreground = false;
     testing::internal::CaptureStdout();
     eventHandler(FM_EVENT_LOGICAL_PORT, 1, &lp);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "lines only with -v";

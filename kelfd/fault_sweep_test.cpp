@@ -48,6 +48,7 @@
 #include "ports/ports.h"
 #include "rules/rule_table.h"
 #include "testing/harness.h"
+#include "testing/tables_agree.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -222,17 +223,9 @@ private:
     void tables_in_step() {
         std::string split;
         for (int unit = 0; unit < 2; ++unit)
-            for (int g = 0; g < KEL_MAX_GROUPS; ++g) {
-                const kel_acl_t &t = kel_acl[unit][g];
-                std::vector<int> ids;
-                for (int s = t.next_taken(0); s >= 0; s = t.next_taken(s + 1))
-                    ids.push_back(t.at(s)->rule_id);
-                std::sort(ids.begin(), ids.end());
-                std::vector<int> acl = fmsim_acl_rules(unit, g);
-                if (ids != acl)
-                    split += "unit " + std::to_string(unit) + " group " + std::to_string(g) +
-                             ": table " + join(ids) + ", switch " + join(acl) + "; ";
-            }
+            for (const kelftest::TablesApart &a : kelftest::tables_apart(unit))
+                split += "unit " + std::to_string(unit) + " group " + std::to_string(a.group) +
+                         ": table " + join(a.table) + ", switch " + join(a.acl) + "; ";
         if (!split.empty() && split != split_) fail("tables", split);
         split_ = split;
     }

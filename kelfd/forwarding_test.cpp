@@ -34,7 +34,7 @@ class Forwarding : public testing::Test {
 protected:
     void SetUp() override {
         kelftest::fresh_daemon(1, false);
-        numSw = 1;
+        switch_count = 1;
         ASSERT_EQ(fmOSInitialize(), FM_OK);
         ASSERT_EQ(fmInitialize(nullptr), FM_OK);
         testing::internal::CaptureStdout();
@@ -43,7 +43,7 @@ protected:
         ASSERT_TRUE(up);
     }
     // The daemon's tables name rules of a switch the next test rebuilds.
-    void TearDown() override { kelf::reset_state(); }
+    void TearDown() override { kelf::reset_modules(); }
 
     // Sends the request and returns the reply's bytes.
     std::vector<unsigned char> send(const void *req, std::size_t size) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "daemon.h"
+#include "daemon_modules.h"
 #include "messages.h"
 #include "pidfile.h"
 #include "server.h"
@@ -53,6 +54,7 @@ int usage(std::FILE *to) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    kelf::reset_modules();  // every module at its start, in their one order
     const char *arg = argc > 1 ? argv[1] : "";
     if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) return usage(stdout);
     if (std::strcmp(arg, "--version") == 0) {
@@ -60,7 +62,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     const bool verbose = std::strcmp(arg, "-v") == 0;
-    start_flag = verbose ? 2 : 0;
+    foreground = verbose;
     const std::string dir = kelf::run_dir();
     const std::string pid_path = kelf::pid_path(dir);
 
@@ -126,9 +128,9 @@ int main(int argc, char **argv) {
                      "kelfd: switch %d did not come up (%s): serving switches 0 to %d of %d\n",
                      up.up, up.failure.c_str(), up.up - 1, up.wanted);
     }
-    if (numSw.load() > up.wanted)
+    if (switch_count.load() > up.wanted)
         std::fprintf(stderr, "kelfd: the platform has %d switches; kelfd serves the first %d\n",
-                     static_cast<int>(numSw.load()), up.wanted);
+                     static_cast<int>(switch_count.load()), up.wanted);
     kelf::report_pcie_ports();
     if (up.up == up.wanted) {
         std::puts(kelf::msg::kSwitchUp);

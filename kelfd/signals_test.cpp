@@ -4,12 +4,13 @@
 #include <signal.h>
 
 #include "daemon.h"
+#include "daemon_modules.h"
 
 namespace {
 
 TEST(Signals, OnlyInterruptAndTerminateAskForTheStop) {
     ASSERT_TRUE(kelf::install_signals());
-    kelf::reset_state();
+    kelf::reset_modules();
     ASSERT_FALSE(kelf::stop_requested());
     for (int sig : {SIGHUP, SIGUSR1, SIGUSR2, SIGPIPE, SIGCHLD, SIGALRM, SIGCONT, SIGURG}) {
         ::raise(sig);

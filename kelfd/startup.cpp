@@ -33,7 +33,7 @@ SdkStart start_sdk(std::chrono::milliseconds wait) {
         r.failure = step_failed("fmOSInitialize", st);
         return r;
     }
-    st = fmCreateSemaphore("seq", FM_SEM_BINARY, &seqSem, 0);
+    st = fmCreateSemaphore("seq", FM_SEM_BINARY, &seq_semaphore, 0);
     if (st != FM_OK) {
         r.failure = step_failed("fmCreateSemaphore", st);
         return r;
@@ -54,10 +54,10 @@ SdkStart start_sdk(std::chrono::milliseconds wait) {
         r.failure = "the platform has no switch";
         return r;
     }
-    numSw.store(n);
+    switch_count.store(n);
     r.ok = true;
-    // The last switch may have reported itself before numSw was known.
-    if (switch_reported(n - 1)) fmReleaseSemaphore(&seqSem);
+    // The last switch may have reported itself before switch_count was known.
+    if (switch_reported(n - 1)) fmReleaseSemaphore(&seq_semaphore);
     // Waited for in short slices, so that a stop asked for meanwhile is seen.
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (!stop_requested()) {
@@ -66,7 +66,7 @@ SdkStart start_sdk(std::chrono::milliseconds wait) {
         if (left.count() <= 0) break;
         auto us = std::min<std::int64_t>(left.count(), 50000);
         fm_timestamp t{static_cast<fm_uint64>(us / 1000000), static_cast<fm_uint64>(us % 1000000)};
-        st = fmCaptureSemaphore(&seqSem, &t);
+        st = fmCaptureSemaphore(&seq_semaphore, &t);
         if (st == FM_OK) {
             r.all_reported = true;
             break;
@@ -215,7 +215,7 @@ bool bring_up_switch(fm_int sw, std::string *failure) {
 
 BringUp bring_up_switches() {
     BringUp r;
-    r.wanted = std::min<int>(numSw.load(), KEL_MAX_UNITS);
+    r.wanted = std::min<int>(switch_count.load(), KEL_MAX_UNITS);
     for (fm_int sw = 0; sw < r.wanted; ++sw) {
         // Units are numbered without gaps: the first switch that cannot be
         // set up ends the bring-up, and the ones after it are missing too.

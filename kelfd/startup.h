@@ -25,7 +25,7 @@ struct SdkStart {
 };
 
 // Starts the SDK with eventHandler and waits at most `wait` until the last
-// switch of the platform reports itself inserted; sets numSw. Every step's
+// switch of the platform reports itself inserted; sets switch_count. Every step's
 // result is checked; a stop asked for during the wait ends it early.
 SdkStart start_sdk(std::chrono::milliseconds wait = std::chrono::seconds(3));
 
@@ -40,7 +40,7 @@ struct BringUp {
     int up = 0;           // switches 0 .. up-1 are up
     std::string failure;  // why switch `up` did not come up, when up < wanted
 };
-// Brings up switches 0 .. numSw-1 (at most 8) in turn, until one cannot be
+// Brings up switches 0 .. switch_count-1 (at most 8) in turn, until one cannot be
 // set up or a stop is asked for.
 BringUp bring_up_switches();
 

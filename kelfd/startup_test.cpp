@@ -40,7 +40,7 @@ protected:
     void quiet_start(int switches) {
         ASSERT_EQ(fmOSInitialize(), FM_OK);
         ASSERT_EQ(fmInitialize(nullptr), FM_OK);
-        numSw = switches;
+        switch_count = switches;
     }
     std::string bring_up(fm_int sw) {
         testing::internal::CaptureStdout();
@@ -232,7 +232,7 @@ TEST_F(BringUp, ShutdownKeepsTheSwitchesUnlessTheyAreToGo) {
 TEST_F(BringUp, AnEarlyInsertionStillEndsTheWait) {
     fmsim_set_switches(1);
     testing::internal::CaptureStdout();
-    eventHandler(FM_EVENT_SWITCH_INSERTED, 0, nullptr);  // before numSw is known
+    eventHandler(FM_EVENT_SWITCH_INSERTED, 0, nullptr);  // before switch_count is known
     kelf::SdkStart s = kelf::start_sdk(std::chrono::seconds(30));
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(s.ok);

@@ -5,17 +5,12 @@
 #include <cstring>
 
 #include "daemon_process.h"
+#include "testing/requests.h"
 
 namespace {
 
 using kelftest::DaemonProcess;
-
-if_kel_t request(int cmd) {
-    if_kel_t r;
-    std::memset(&r, 0, sizeof r);
-    r.kel_cmd = cmd;
-    return r;
-}
+using kelftest::request;
 
 int status(const kelfclient::Client &c, const if_kel_t &r) {
     std::int32_t v = 0x7eadbeef;

@@ -177,6 +177,10 @@ enum kel_conf {
     KEL_GET_POWER = 204
 };
 
+/* The highest command code: a table with a row per code has
+ * KEL_CMD_MAX + 1 rows. */
+#define KEL_CMD_MAX KEL_GET_POWER
+
 /* User-defined field match: offset, data and mask. */
 typedef struct kel_udf_s {
     int16_t flag;

@@ -61,11 +61,11 @@ void redirectFanInSources(fm_int sw) {
 
 }  // namespace
 
-namespace kelf {
-void ports_reset() {
+namespace kelf::ports {
+void reset() {
     for (int &c : cur_cfg) c = 0;
 }
-}  // namespace kelf
+}  // namespace kelf::ports
 
 int setupPortBypass(fm_int sw) {
     // Bits up to 48, so that the last pair (47,48) gets its partner like
@@ -101,7 +101,7 @@ int setupPortInit(fm_int sw) {
     return 0;
 }
 
-int _kel_set_cfg(int unit, int cfg) {
+int kelf::ports::apply_configuration(int unit, int cfg) {
     if (!kelf::unit_inserted(unit) || unit >= KEL_MAX_UNITS) return -1;
     // What the SDK does with each mask is not checked: a configuration is
     // recorded once chosen, as far as the switch took it.
@@ -134,7 +134,7 @@ int kel_set_cfg_fn(int unit, int cfg) {
         std::fflush(stdout);
         return -1;
     }
-    return _kel_set_cfg(unit, cfg);
+    return kelf::ports::apply_configuration(unit, cfg);
 }
 
 int kel_get_cfg_fn(int unit) {

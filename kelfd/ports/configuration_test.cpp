@@ -194,7 +194,7 @@ TEST_F(Configuration, UnitsNotBroughtUpAreRefusedSilently) {
     EXPECT_EQ(kel_get_cfg_fn(0), 0);
     EXPECT_EQ(set_cfg(0, 5).ret, 0);
     EXPECT_EQ(kel_get_cfg_fn(0), 5);
-    kelf::ports_reset();
+    kelf::ports::reset();
     EXPECT_EQ(kel_get_cfg_fn(0), 0);
 }
 

@@ -7,14 +7,12 @@
 #include "fm_sdk.h"
 
 // The configuration last applied with success to each unit; 0 until the
-// bring-up applies one. Written only by _kel_set_cfg.
+// bring-up applies one. Written only by kelf::ports::apply_configuration.
 extern int cur_cfg[KEL_MAX_UNITS];
 
 // Command 4 and the bring-up: checks cfg is 1 to 6, then applies it.
 // 0 on success, -1 on any refusal.
 int kel_set_cfg_fn(int unit, int cfg);
-// Checks the unit, applies cfg and records it. 0 or -1.
-int _kel_set_cfg(int unit, int cfg);
 // Command 8: the unit's configuration, or -1 for a unit not brought up.
 int kel_get_cfg_fn(int unit);
 
@@ -31,7 +29,9 @@ int kel_set_port_mask_fn(int unit, kel_mask_t *mask);
 // mask->egress. 0, or -1 when the mask could not be read whole.
 int kel_get_port_mask_fn(int unit, kel_mask_t *mask);
 
-namespace kelf {
-// Forgets every recorded configuration (start-up and tests).
-void ports_reset();
-}  // namespace kelf
+namespace kelf::ports {
+// Checks the unit, applies cfg and records it. 0 or -1.
+int apply_configuration(int unit, int cfg);
+// Forgets every recorded configuration (the room's reset).
+void reset();
+}  // namespace kelf::ports

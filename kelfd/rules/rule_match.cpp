@@ -1,6 +1,9 @@
-// rule_match.cpp - the match translation of a rule request.
+// rule_match.cpp - what a rule matches, both ways: the request's match
+// fields into the switch's condition bits and values (the ingress port by
+// glort or port set), and the stored values back into a query's fields.
 #include "rule_match.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -189,6 +192,62 @@ int match_port_set(int unit, int port, kel_acl_rule_t &r) {
     return port_set_refused();
 }
 
+namespace {
+
+// An address word as the switch holds it, back into four bytes in the
+// order the request carried them.
+void put_le32(std::uint8_t *out, fm_uint32 w) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(w >> (8 * i));
+}
+
+// The inverse of pack_ip6: addr[3] holds bytes 0 to 3, addr[0] bytes 12
+// to 15.
+void unpack_ip6(const fm_ipAddr &a, std::uint8_t *ip) {
+    for (int i = 0; i < 4; ++i) put_le32(ip + 4 * i, a.addr[3 - i]);
+}
+
+void unpack_mac(fm_macaddr v, std::uint8_t *mac) {
+    for (int i = 0; i < 6; ++i) mac[i] = static_cast<std::uint8_t>(v >> (8 * (5 - i)));
+}
+
+}  // namespace
+
+void decode_match(const kel_acl_rule_t &r, kel_mem_t &m) {
+    const fm_aclValue &v = r.value;
+    m.port = r.port;
+    m.src_port = v.L4SrcStart;
+    m.dst_port = v.L4DstStart;
+    m.src_port_mask = v.L4SrcMask;
+    m.dst_port_mask = v.L4DstMask;
+    if (v.dstIp.isIPv6) {
+        unpack_ip6(v.dstIp, m.dst_ip6.ip);
+        unpack_ip6(v.dstIpMask, m.dst_ip6_mask.ip);
+    } else {
+        m.dst_ip = v.dstIp.addr[0];
+        m.dst_ip_mask = v.dstIpMask.addr[0];
+    }
+    if (v.srcIp.isIPv6) {
+        unpack_ip6(v.srcIp, m.src_ip6.ip);
+        unpack_ip6(v.srcIpMask, m.src_ip6_mask.ip);
+    } else {
+        m.src_ip = v.srcIp.addr[0];
+        m.src_ip_mask = v.srcIpMask.addr[0];
+    }
+    m.ip_protocol = v.protocol;
+    m.vlan = v.vlanId;
+    m.vlan_mask = v.vlanIdMask;
+    m.ether_type = v.ethType;
+    unpack_mac(v.src, m.src_mac.mac);
+    unpack_mac(v.dst, m.dst_mac.mac);
+    if (v.ethType == 0x8847) m.mpls_type = 1;
+    if (v.ethType == 0x8848) m.mpls_type = 2;
+    std::uint64_t header, mask;
+    std::memcpy(&header, v.nonIPPayload, sizeof header);
+    std::memcpy(&mask, v.nonIPPayloadMask, sizeof mask);
+    m.mpls_header = header;
+    m.mpls_header_mask = mask;
+}
+
 void reset_port_sets() {
     for (int u = 0; u < KEL_MAX_UNITS; ++u) {
         portSet[u][0] = -1;
@@ -196,11 +255,5 @@ void reset_port_sets() {
         for (bool &used : port_set_used[u]) used = false;
     }
 }
-
-namespace {
-struct InitPortSets {
-    InitPortSets() { reset_port_sets(); }
-} init_port_sets;
-}  // namespace
 
 }  // namespace kelf::rules

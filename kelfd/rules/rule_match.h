@@ -1,6 +1,7 @@
-// rule_match.h - what a rule matches: the request's match fields turned into
-// the switch's condition bits and values, and the ingress port matched by
-// its source glort or, for a PCI Express port, through a port set.
+// rule_match.h - what a rule matches, both ways: the request's match fields
+// turned into the switch's condition bits and values, the ingress port
+// matched by its source glort or, for a PCI Express port, through a port
+// set; and the stored rule's match read back for a query.
 #pragma once
 
 #include <kelfd/kel_lib.h>
@@ -9,7 +10,8 @@
 #include "rule_table.h"
 
 // Per unit, four slots of port sets, each created for one PCI Express port
-// and kept for every later rule on that port. A row starts as {-1, 0, 0, 0}.
+// and kept for every later rule on that port. reset_port_sets() makes a row
+// {-1, 0, 0, 0}.
 extern fm_int portSet[KEL_MAX_UNITS][4];
 
 namespace kelf::rules {
@@ -30,6 +32,13 @@ void match_fields(const kel_mem_t &m, kel_acl_rule_t &r);
 // ports, or when the port set cannot be made (the slot then stays free).
 int match_port_set(int unit, int port, kel_acl_rule_t &r);
 
+// Writes the stored rule's match as a query reports it: ingress port, L4
+// ports and masks, addresses (an IPv6 one into the IPv6 fields), protocol,
+// VLAN, EtherType, MACs and the MPLS header. Fields it does not report keep
+// what m had.
+void decode_match(const kel_acl_rule_t &r, kel_mem_t &m);
+
+// Empties every unit's port-set slots (the switch keeps its port sets).
 void reset_port_sets();
 
 }  // namespace kelf::rules

@@ -1,5 +1,6 @@
 // rule_table.h - the daemon's record of its installed rules: per unit and
-// group one table of 4096 slots, each slot owning at most one rule.
+// group one table of 4096 slots, each slot owning at most one rule, the
+// automatic ids, and the unit and group check every rule command makes.
 //
 // Group g of a unit is the switch's ACL g; a rule's id is its rule number in
 // that ACL. Removing, clearing, querying, listing and counting work from
@@ -64,10 +65,6 @@ extern kel_acl_t kel_acl[KEL_MAX_UNITS][KEL_MAX_GROUPS];
 // The id most recently handed out automatically, per unit and group.
 extern int kel_cur_rule[KEL_MAX_UNITS][KEL_MAX_GROUPS];
 
-// Rule-engine failures of the ACL calls go to the SDK's log at level 8,
-// under the name of the command's handler.
-#define KEL_RULE_LOG(fn, ...) fmLogMessage(FM_LOG_CAT_ALL, 8, __FILE__, (fn), __LINE__, __VA_ARGS__)
-
 namespace kelf::rules {
 
 // The id list of a group carries ids as 16 bits: the daemon never chooses
@@ -83,18 +80,8 @@ bool unit_group_ok(int unit, int group);
 // Raises kel_cur_rule to it.
 int next_auto_id(int unit, int group);
 
-// Takes the rule in `slot` out of the switch (delete, compile, apply) and, if
-// the switch no longer holds it, out of the table. `fn` names the command in
-// log lines. 0, or -1 after the message of the step that failed.
-int uninstall(int unit, int group, int slot, const char *fn);
-
-// Empties every table; for start-up and tests. The switch is not touched.
+// Empties every table and forgets the automatic ids. The switch is not
+// touched.
 void reset_tables();
-
-// Compiles (1024-byte status text, flags 0x40) or applies (flags 1) the
-// unit's ACLs; on failure logs the step's line under the name fn and
-// returns the status.
-fm_status compile_acls(int unit, const char *fn);
-fm_status apply_acls(int unit, const char *fn);
 
 }  // namespace kelf::rules

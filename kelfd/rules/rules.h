@@ -1,6 +1,7 @@
-// rules.h - the rule engine's commands: add a rule (drop, permit, redirect,
-// mirror or any combination of actions), remove, clear, query, list and
-// count. Each returns the int the protocol sends.
+// rules.h - the rule room as the rest of the daemon sees it: its commands
+// (rule_commands.cpp) add a rule (drop, permit, redirect, mirror or any
+// combination of actions), remove, clear, query, list and count, each
+// returning the int the protocol sends; and its reset.
 #pragma once
 
 #include <kelfd/kel_lib.h>
@@ -31,3 +32,11 @@ int kel_entry_query_list_fn(int unit, int group, struct kel_query_list *kel_quer
 // status, or -1 for a refused unit or group or an id that no rule holds).
 // Returns ret_val.
 int kel_rule_count_fn(int unit, int group, int rule_id, kel_rule_stat_t *stat);
+
+namespace kelf::rules {
+
+// Empties every rule table and port-set slot of the room, as before the
+// start-up. The switches keep their ACLs and port sets.
+void reset();
+
+}  // namespace kelf::rules

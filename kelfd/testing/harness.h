@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "daemon.h"
+#include "daemon_modules.h"
 #include "dispatch.h"
 #include "fmsim.h"
 
@@ -22,7 +23,7 @@ namespace kelftest {
 // unit checks expect, without running the (slow) bring-up.
 inline void fresh_daemon(int switches, bool up = true) {
     fmsim_set_switches(switches);
-    kelf::reset_state();
+    kelf::reset_modules();
     if (up) kel_inserted = switches;
 }
 
@@ -79,15 +80,6 @@ inline if_kel_t &kel_request(kelf::Dispatcher &d, int cmd, int unit = 0) {
 inline if_kel_lbg_t &lbg_request(kelf::Dispatcher &d, int cmd, int unit = 0) {
     d.clear();
     if_kel_lbg_t &r = d.buffer().lbg;
-    r.kel_cmd = cmd;
-    r.unit = unit;
-    return r;
-}
-
-// A zeroed if_kel of its own (not in a buffer).
-inline if_kel_t request(int cmd = 0, int unit = 0) {
-    if_kel_t r;
-    std::memset(&r, 0, sizeof r);
     r.kel_cmd = cmd;
     r.unit = unit;
     return r;

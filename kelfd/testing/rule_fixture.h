@@ -19,6 +19,8 @@
 #include "rules/rule_table.h"
 #include "rules/rules.h"
 #include "testing/harness.h"
+#include "testing/requests.h"
+#include "testing/tables_agree.h"
 
 namespace kelftest {
 
@@ -57,22 +59,14 @@ public:
         return v;
     }
 
-    // Ids of a group in slot order, from the daemon's table.
     static std::vector<int> table_ids(int unit, int group) {
-        const kel_acl_t &t = kel_acl[unit][group];
-        std::vector<int> ids;
-        for (int s = t.next_taken(0); s >= 0; s = t.next_taken(s + 1))
-            ids.push_back(t.at(s)->rule_id);
-        return ids;
+        return kelftest::table_ids(unit, group);
     }
 
     // The daemon's tables hold exactly the rules the switch's ACLs hold.
     static void expect_in_step(int unit = 0) {
-        for (int g = 0; g < KEL_MAX_GROUPS; ++g) {
-            std::vector<int> ids = table_ids(unit, g);
-            std::sort(ids.begin(), ids.end());
-            EXPECT_EQ(ids, fmsim_acl_rules(unit, g)) << "group " << g;
-        }
+        for (const TablesApart &a : tables_apart(unit))
+            EXPECT_EQ(a.table, a.acl) << "group " << a.group;
     }
 
     static FmsimAclRule on_switch(int group, int id, int unit = 0) {
@@ -99,5 +93,10 @@ public:
 
     kelf::Dispatcher d_;
 };
+
+// Suites whose cases lie in more than one file (the table and its
+// commands; actions and their installation) share one fixture type.
+class RuleTable : public RuleTest {};
+class RuleAction : public RuleTest {};
 
 }  // namespace kelftest

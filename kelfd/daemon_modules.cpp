@@ -1,0 +1,20 @@
+// daemon_modules.cpp - the resets of every module, in their fixed order.
+#include "daemon_modules.h"
+
+#include "daemon.h"
+#include "events.h"
+#include "ports/ports.h"
+#include "rules/rules.h"
+#include "signals.h"
+
+namespace kelf {
+
+void reset_modules() {
+    rules::reset();
+    ports::reset();
+    reset_events();
+    clear_stop_request();
+    reset_daemon_state();
+}
+
+}  // namespace kelf

@@ -1,0 +1,146 @@
+// rule_commands.cpp - the rule engine's six commands: add (every action
+// code), remove, clear, query, list and count, and the rule room's reset.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "daemon.h"
+#include "messages.h"
+#include "rule_action.h"
+#include "rule_install.h"
+#include "rule_match.h"
+#include "rule_table.h"
+#include "rules.h"
+#include "sdk_util.h"
+
+using kelf::rules::unit_group_ok;
+
+namespace kelf::rules {
+
+void reset() {
+    reset_tables();
+    reset_port_sets();
+}
+
+}  // namespace kelf::rules
+
+int kel_add_rule_fn(int action, if_kel_t *if_kel) {
+    using namespace kelf::rules;
+    constexpr const char *kFn = "kel_add_rule_fn";
+    const int unit = if_kel->unit;
+    const kel_mem_t &m = if_kel->kel_mem;
+    const int group = m.group;
+    const int requested = m.rule_id;
+
+    if (!unit_group_ok(unit, group)) return -1;
+    kel_acl_t &table = kel_acl[unit][group];
+    if (table.full()) {
+        std::puts(kelf::msg::kRuleStackOverflow);
+        std::fflush(stdout);
+        return -1;
+    }
+    if (requested != 0 && table.find(requested) >= 0) {
+        std::fputs(kelf::msg::kRuleExists, stdout);
+        std::fflush(stdout);
+        return -1;
+    }
+    std::unique_ptr<kel_acl_rule_t> r(new (std::nothrow) kel_acl_rule_t());
+    if (!r) {
+        std::puts(kelf::msg::kRuleAllocFailed);
+        std::fflush(stdout);
+        return -1;
+    }
+    r->port = m.port;
+    const bool pcie = is_pcie_port(unit, m.port);
+
+    const bool automatic = requested == 0;
+    r->rule_id = automatic ? next_auto_id(unit, group) : requested;
+    r->acl = group;
+    // Every failure from here gives the id back; only an automatic id moved
+    // the counter, so only such an add lowers it again.
+    auto roll_back = [&] {
+        if (automatic) --kel_cur_rule[unit][group];
+        return -1;
+    };
+
+    if (!match_glort(unit, action, pcie, *r)) return roll_back();
+    encode_action(unit, action, m, *r);
+    match_fields(m, *r);
+    if (!ensure_acl(unit, group, kFn)) return roll_back();
+    if (pcie && match_port_set(unit, m.port, *r) != 0) return roll_back();
+
+    const int id = r->rule_id;
+    switch (install(unit, std::move(r), kFn)) {
+        case Installed::InForce:
+            return id;
+        case Installed::Refused:
+            return roll_back();
+        case Installed::Stuck:
+            break;  // still -1: it is not in force
+    }
+    return -1;
+}
+
+int kel_entry_remove_fn(int unit, int rule_id, int group) {
+    if (!unit_group_ok(unit, group)) return -1;
+    int slot = kel_acl[unit][group].find(rule_id);
+    if (slot < 0) return 0;
+    const kel_acl_rule_t *r = kel_acl[unit][group].at(slot);
+    if (r->action & FM_ACL_ACTIONEXT_REDIRECT) {
+        // A redirect rule is taken out only while its target port answers.
+        fm_int mode = 0, state = 0, info[4] = {};
+        fm_status st = fmGetPortState(unit, r->param.logicalPort, &mode, &state, info);
+        if (st != FM_OK) {
+            cleanup(st, "fmGetPortState");
+            return -1;
+        }
+    }
+    return kelf::rules::uninstall(unit, group, slot, "kel_entry_remove_fn");
+}
+
+int kel_clear_fn(int unit) {
+    if (!kelf::unit_inserted(unit) || unit >= KEL_MAX_UNITS) return -1;
+    for (int group = 0; group < KEL_MAX_GROUPS; ++group) {
+        const kel_acl_t &t = kel_acl[unit][group];
+        for (int slot = t.prev_taken(KEL_MAX_RULES - 1); slot >= 0; slot = t.prev_taken(slot - 1))
+            if (kelf::rules::uninstall(unit, group, slot, "kel_clear_fn") != 0) return -1;
+        kel_cur_rule[unit][group] = 0;
+    }
+    return 0;
+}
+
+int kel_entry_query_fn(int unit, struct kel_mem *m) {
+    if (!unit_group_ok(unit, m->group)) return -1;
+    int slot = kel_acl[unit][m->group].find(m->rule_id);
+    if (slot < 0) return 0;
+    const kel_acl_rule_t &r = *kel_acl[unit][m->group].at(slot);
+    kelf::rules::decode_action(r, *m);
+    kelf::rules::decode_match(r, *m);
+    return 0;
+}
+
+int kel_entry_query_list_fn(int unit, int group, struct kel_query_list *list) {
+    if (!unit_group_ok(unit, group)) return -1;
+    const kel_acl_t &t = kel_acl[unit][group];
+    std::uint32_t n = 0;
+    for (int slot = t.next_taken(0); slot >= 0; slot = t.next_taken(slot + 1))
+        list->kel_id_list.id_list[n++] = static_cast<std::uint16_t>(t.at(slot)->rule_id);
+    list->kel_id_list.rule_num = n;
+    return 0;
+}
+
+int kel_rule_count_fn(int unit, int group, int rule_id, kel_rule_stat_t *stat) {
+    fm_uint64 counter = 0;
+    int ret = -1;
+    if (unit_group_ok(unit, group)) {
+        int slot = kel_acl[unit][group].find(rule_id);
+        if (slot >= 0) {
+            const kel_acl_rule_t *r = kel_acl[unit][group].at(slot);
+            ret = fmGetACLCount(unit, r->acl, r->rule_id, &counter);
+        }
+    }
+    stat->kel_rule_stat_cnt.counter = counter;
+    stat->ret_val = ret;
+    return ret;
+}
