@@ -65,7 +65,8 @@ std::unique_ptr<ControlServer> ControlServer::open(const std::string &path,
         std::fprintf(stderr, "%s is served by another daemon; not replacing it\n", path.c_str());
         return nullptr;
     }
-    int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking: the loop takes what the backlog holds until accept says EAGAIN.
+    int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s == -1) {
         std::perror("socket");
         return nullptr;

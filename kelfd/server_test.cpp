@@ -259,7 +259,7 @@ TEST_F(ServerTest, ARecordInPiecesIsGatheredWhileOthersAreServed) {
     ASSERT_EQ(reply.size(), sizeof(kel_lbg_query_list_t));
     kel_lbg_query_list_t q;
     std::memcpy(&q, reply.data(), sizeof q);
-    EXPECT_EQ(q.kel_lbg_list.lbg_list[31], 0x5a5a) << "the record was read whole";
+    EXPECT_EQ(+q.kel_lbg_list.lbg_list[31], 0x5a5a) << "the record was read whole";
 }
 
 std::atomic<int> poll_failures{0}, accept_failures{0};

@@ -81,7 +81,7 @@ TEST(ServerFraming, ARecordWrittenInTwoPiecesInstallsTheRuleItDescribes) {
     ask.kel_mem.rule_id = 1;
     kel_query_rule_t q{};
     ASSERT_TRUE(c.call(&ask, sizeof ask, &q, sizeof q));
-    EXPECT_EQ(q.ret, 0);
+    EXPECT_EQ(+q.ret, 0);
     EXPECT_EQ(+q.kel_mem.rule_act, KEL_ACT_REDIRECT);
     EXPECT_EQ(+q.kel_mem.port, 3);
     EXPECT_EQ(+q.kel_mem.redir_port, 7);
