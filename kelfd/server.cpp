@@ -65,7 +65,8 @@ std::unique_ptr<ControlServer> ControlServer::open(const std::string &path,
         std::fprintf(stderr, "%s is served by another daemon; not replacing it\n", path.c_str());
         return nullptr;
     }
-    // Non-blocking: the loop takes what the backlog holds until accept says EAGAIN.
+    // Non-blocking: an accept never waits, whatever became of the client
+    // that poll announced.
     int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s == -1) {
         std::perror("socket");
@@ -207,46 +208,44 @@ void ControlServer::run(int wake_fd) {
         }
         pending_.swap(still);
         if (stop) break;
-        if (fds[0].revents & POLLIN) accept_new(wake_fd);
+        if (fds[0].revents & POLLIN) accept_new();
     }
     for (const Pending &p : pending_) ::close(p.fd);
     pending_.clear();
 }
 
-void ControlServer::accept_new(int wake_fd) {
-    // A burst fills the backlog: take what it holds, a bounded number per round.
-    for (int i = 0; i < kBacklog; ++i) {
-        auto now = Clock::now();
-        if (!room(now)) return;
-        sockaddr_un remote{};
-        socklen_t t = sizeof remote;
-        int s2 = accept_fn.load()(fd_, reinterpret_cast<sockaddr *>(&remote), &t,
-                                  SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (s2 < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
-                failed(first_accept_ ? "accept" : "keld accept", errno);
-            return;
-        }
-        first_accept_ = false;
-        last_errno_ = 0;
-        if (pending_.size() >= kMaxPending) {
-            // Waited kPushOutAfter at least (room() said so): let go.
-            ::close(pending_.front().fd);
-            pending_.pop_front();
-        }
-        Pending p;
-        p.fd = s2;
-        p.since = now;
-        p.deadline = now + timeout_;
-        // A client normally sends its request right after connecting: the
-        // first receive finds it whole, and only a slow client joins the waiters.
-        if (receive(p) == Read::Whole) {
-            finish(p);
-            if (readable(wake_fd)) return;
-            continue;
-        }
-        pending_.push_back(std::move(p));
+void ControlServer::accept_new() {
+    // One connection per round: a burst is taken from the backlog round by
+    // round, each round also serving the waiters whose record became whole.
+    auto now = Clock::now();
+    if (!room(now)) return;
+    sockaddr_un remote{};
+    socklen_t t = sizeof remote;
+    int s2 = accept_fn.load()(fd_, reinterpret_cast<sockaddr *>(&remote), &t,
+                              SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (s2 < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+            failed(first_accept_ ? "accept" : "keld accept", errno);
+        return;
     }
+    first_accept_ = false;
+    last_errno_ = 0;
+    if (pending_.size() >= kMaxPending) {
+        // Waited kPushOutAfter at least (room() said so): let go.
+        ::close(pending_.front().fd);
+        pending_.pop_front();
+    }
+    Pending p;
+    p.fd = s2;
+    p.since = now;
+    p.deadline = now + timeout_;
+    // A client normally sends its request right after connecting: the first
+    // receive finds it whole, and only a slow client joins the waiters.
+    if (receive(p) == Read::Whole) {
+        finish(p);
+        return;
+    }
+    pending_.push_back(std::move(p));
 }
 
 ControlServer::Read ControlServer::receive(Pending &p) {
@@ -308,8 +307,6 @@ void ControlServer::serve(int s2) {
 }
 
 void ControlServer::answer(int s2, ssize_t n) {
-    std::uint32_t code = 0;
-    std::memcpy(&code, dispatcher_.buffer().raw, sizeof code);
     Reply reply;
     if (n <= 0) {
         // Nothing to carry out; the status reply is still attempted.
@@ -319,10 +316,11 @@ void ControlServer::answer(int s2, ssize_t n) {
         reply = dispatcher_.dispatch();
     }
     send_all(s2, reply.data, reply.size, timeout_);
-    // A client that sent more than the layout may have sent more still: drop
-    // what is queued, so that closing does not turn its read of the reply
-    // into a reset.
-    if (n == KEL_BUF_SIZE || (n > 0 && static_cast<std::size_t>(n) > request_size(code))) {
+    // A client that filled the buffer may have sent more: drop what is
+    // queued, so that closing does not turn its read of the reply into a
+    // reset. (Less than a buffer is read whole: every receive asks for all
+    // the room left.)
+    if (n == KEL_BUF_SIZE) {
         unsigned char sink[4096];
         for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
         }

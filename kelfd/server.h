@@ -111,9 +111,9 @@ private:
     // Carries out the request of n bytes in the dispatcher's buffer (n <= 0:
     // none) and closes.
     void answer(int conn, ssize_t n);
-    // Accepts what the listen backlog holds, as far as there is room, until
-    // wake_fd is readable.
-    void accept_new(int wake_fd);
+    // Accepts one connection if there is room, and serves it if its record
+    // is whole.
+    void accept_new();
     bool room(Clock::time_point now) const;
     void failed(const char *what, int err);
     int fd_;
