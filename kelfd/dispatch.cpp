@@ -249,6 +249,40 @@ const std::array<Row, kCodes> kTable = make_table();
 
 }  // namespace
 
+std::size_t request_size(std::uint32_t code) {
+    if (code >= kCodes) return sizeof code;
+    switch (kTable[code].shape) {
+        case Shape::Unknown:
+        case Shape::NoAction:
+        case Shape::Refused:
+            return sizeof code;
+        default:
+            break;
+    }
+    if (kTable[code].fn == nullptr) return sizeof code;  // answered as unknown
+    switch (code) {
+        case KEL_GET_DEV_NUM:
+        case KEL_GET_SW_REMAIN:
+            return sizeof code;
+        case KEL_SET_PORT_MASK:
+        case KEL_GET_PORT_MASK:
+            return sizeof(if_kel_mask_t);
+        case KEL_LBG_QUERY_LIST:
+        case KEL_LBG_REMOVE:
+        case KEL_LBG_ADD:
+        case KEL_MIR_QUERY_LIST:
+        case KEL_MIR_PORT_QUERY_LIST:
+        case KEL_MIR_REMOVE:
+        case KEL_MIR_ADD:
+        case KEL_MIR_PORT_REMOVE:
+        case KEL_MIR_PORT_ADD:
+        case KEL_GET_PORT_STATE:
+            return sizeof(if_kel_lbg_t);
+        default:
+            return sizeof(if_kel_t);
+    }
+}
+
 Dispatcher::Dispatcher() {
     std::memset(&buf_, 0, sizeof buf_);
     std::memset(&query_, 0, sizeof query_);

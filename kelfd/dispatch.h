@@ -23,6 +23,11 @@ struct Reply {
     std::size_t size;
 };
 
+// The bytes a request of this code must hold before it is carried out: the
+// layout its handler reads (4 for codes that read nothing but the code,
+// if_kel_lbg_t and if_kel_mask_t for their commands, if_kel_t otherwise).
+std::size_t request_size(std::uint32_t code);
+
 // Runs requests against the daemon's tables, one at a time.
 class Dispatcher {
 public:

@@ -2,7 +2,8 @@
 // brings every switch up, serves the control socket until SIGINT or
 // SIGTERM, then shuts down on this thread, after the request in flight.
 //
-//   kelfd            detach and start
+//   kelfd            detach and start; returns once the daemon serves, or
+//                    with its status and reason when the start failed
 //   kelfd -v         stay in the foreground and print switch events
 //   kelfd stop       stop the running daemon and wait until it has ended
 //   kelfd -h|--help  this usage;  kelfd --version  the version
@@ -13,6 +14,7 @@
 
 #include "daemon.h"
 #include "daemon_modules.h"
+#include "detach.h"
 #include "messages.h"
 #include "pidfile.h"
 #include "server.h"
@@ -26,15 +28,23 @@
 
 namespace {
 
-int already_running() {
+// Printed on standard output; a detached daemon's caller has it on its
+// standard error as well.
+int already_running(kelf::Detached *detached = nullptr) {
     std::puts(kelf::msg::kAlreadyRunning);
     std::fflush(stdout);
+    if (detached != nullptr) detached->tell_caller(std::string(kelf::msg::kAlreadyRunning) + "\n");
     return 255;
 }
 
-int open_failed(const std::string &path) {
+int open_failed(const std::string &path, kelf::Detached *detached = nullptr) {
     std::printf(kelf::msg::kOpenFailed, path.c_str());
     std::fflush(stdout);
+    if (detached != nullptr) {
+        char line[4096];
+        std::snprintf(line, sizeof line, kelf::msg::kOpenFailed, path.c_str());
+        detached->tell_caller(line);
+    }
     return 255;
 }
 
@@ -76,28 +86,26 @@ int main(int argc, char **argv) {
     // is still there.
     if (kelf::pid_file_holder(pid_path) != 0 || kelf::socket_answers(sock_path))
         return already_running();
-    // Detach before anything starts a thread: the fork inside daemon() takes
-    // only the calling thread along. nochdir (the first 1) keeps a relative
-    // KELF_RUN_DIR pointing where the caller meant.
-    if (!verbose && ::daemon(1, 0) != 0) {
-        std::perror("daemon");
-        return 255;
-    }
+    // Detach before anything starts a thread: a fork takes only the calling
+    // thread along. The working directory stays, so a relative KELF_RUN_DIR
+    // points where the caller meant. The caller waits for the outcome.
+    kelf::Detached detached;
+    if (!verbose && !detached.start()) return 255;
 
     // The lock is taken after detaching: a record lock belongs to the
-    // process, and the parent that daemon() leaves behind exits.
+    // process, and the caller's process exits.
     kelf::PidFile pid;  // held until the process ends
     switch (pid.acquire(pid_path)) {
         case kelf::PidFile::Result::Ok:
             break;
         case kelf::PidFile::Result::Busy:
-            return already_running();
+            return already_running(&detached);
         case kelf::PidFile::Result::OpenFailed:
-            return open_failed(pid_path);
+            return open_failed(pid_path, &detached);
     }
     if (kelf::socket_answers(sock_path)) {  // started meanwhile, without a pid file
         pid.remove();
-        return already_running();
+        return already_running(&detached);
     }
     if (!kelf::install_signals()) return 255;
 
@@ -136,14 +144,16 @@ int main(int argc, char **argv) {
         std::puts(kelf::msg::kSwitchUp);
         std::fflush(stdout);
     }
-    if (!pid.write_pid()) return open_failed(pid_path);
+    if (!pid.write_pid()) return open_failed(pid_path, &detached);
 
     auto server = kelf::ControlServer::open(sock_path);
     if (!server) {
         pid.remove();
         return 1;
     }
+    detached.serving();
     server->run(kelf::stop_fd());
+    server.reset();  // the socket file goes first: nobody connects to a daemon that stops
 
     kelf::shutdown_switches();
     pid.remove();

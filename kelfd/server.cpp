@@ -30,6 +30,8 @@ std::string socket_path(const std::string &dir) {
 }
 
 ControlServer::~ControlServer() {
+    remove_socket();
+    for (const Pending &p : pending_) ::close(p.fd);
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -63,7 +65,9 @@ std::unique_ptr<ControlServer> ControlServer::open(const std::string &path,
         std::fprintf(stderr, "%s is served by another daemon; not replacing it\n", path.c_str());
         return nullptr;
     }
-    int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking: an accept never waits, whatever became of the client
+    // that poll announced.
+    int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s == -1) {
         std::perror("socket");
         return nullptr;
@@ -83,7 +87,13 @@ std::unique_ptr<ControlServer> ControlServer::open(const std::string &path,
         return nullptr;
     }
     ::chmod(path.c_str(), 0600);
-    if (::listen(s, 5) == -1) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        server->path_ = path;
+        server->dev_ = st.st_dev;
+        server->ino_ = st.st_ino;
+    }
+    if (::listen(s, kBacklog) == -1) {
         std::perror("listen");
         return nullptr;
     }
@@ -139,18 +149,36 @@ void ControlServer::failed(const char *what, int err) {
     std::this_thread::sleep_for(kErrorBackoff);
 }
 
+void ControlServer::remove_socket() {
+    struct stat st {};
+    if (!path_.empty() && ::stat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
+        ::unlink(path_.c_str());
+    path_.clear();
+}
+
+bool ControlServer::room(Clock::time_point now) const {
+    return pending_.size() < kMaxPending || now - pending_.front().since >= kPushOutAfter;
+}
+
 void ControlServer::run(int wake_fd) {
     std::vector<pollfd> fds;
     for (;;) {
+        auto now = Clock::now();
+        const bool can_accept = room(now);
         fds.clear();
-        fds.push_back({fd_, POLLIN, 0});
-        fds.push_back({wake_fd, POLLIN, 0});  // a negative fd is skipped by poll
-        for (const Pending &p : pending_) fds.push_back({p.fd, POLLIN, 0});
+        // A negative fd is skipped by poll: the listener while there is no room.
+        fds.push_back({can_accept ? fd_ : -1, POLLIN, 0});
+        fds.push_back({wake_fd, POLLIN, 0});
+        Clock::time_point next = Clock::time_point::max();
+        for (const Pending &p : pending_) {
+            fds.push_back({p.fd, POLLIN, 0});
+            next = std::min(next, p.deadline);
+        }
+        if (!can_accept) next = std::min(next, pending_.front().since + kPushOutAfter);
         int wait = -1;
-        if (!pending_.empty()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                pending_.front().deadline - std::chrono::steady_clock::now());
-            wait = static_cast<int>(std::max<std::int64_t>(0, left.count()));
+        if (next != Clock::time_point::max()) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now);
+            wait = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30));
         }
         int n = poll_fn.load()(fds.data(), fds.size(), wait);
         if (n < 0) {
@@ -159,26 +187,27 @@ void ControlServer::run(int wake_fd) {
         }
         if (wake_fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) break;
 
-        // Requests complete in this round, in the order their clients came;
-        // a stop asked for in between is carried out before the next one.
+        // Requests whole in this round, in the order their clients came; a
+        // stop asked for in between is carried out before the next one.
         std::deque<Pending> still;
         bool stop = false;
+        now = Clock::now();
         for (std::size_t i = 0; i < pending_.size(); ++i) {
-            const Pending &p = pending_[i];
-            if (!stop && (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) && try_serve(p.fd)) {
-                stop = readable(wake_fd);
-                continue;
+            Pending &p = pending_[i];
+            if (!stop) {
+                bool whole = (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                             receive(p) == Read::Whole;
+                // Silent past its time, or short and waited enough: served as it is.
+                if (whole || p.deadline <= now) {
+                    finish(p);
+                    stop = readable(wake_fd);
+                    continue;
+                }
             }
-            still.push_back(p);
+            still.push_back(std::move(p));
         }
         pending_.swap(still);
         if (stop) break;
-        // Silent past the time-out: answered as an empty request and closed.
-        auto now = std::chrono::steady_clock::now();
-        while (!pending_.empty() && pending_.front().deadline <= now) {
-            answer(pending_.front().fd, 0);
-            pending_.pop_front();
-        }
         if (fds[0].revents & POLLIN) accept_new();
     }
     for (const Pending &p : pending_) ::close(p.fd);
@@ -186,6 +215,10 @@ void ControlServer::run(int wake_fd) {
 }
 
 void ControlServer::accept_new() {
+    // One connection per round: a burst is taken from the backlog round by
+    // round, each round also serving the waiters whose record became whole.
+    auto now = Clock::now();
+    if (!room(now)) return;
     sockaddr_un remote{};
     socklen_t t = sizeof remote;
     int s2 = accept_fn.load()(fd_, reinterpret_cast<sockaddr *>(&remote), &t,
@@ -197,35 +230,80 @@ void ControlServer::accept_new() {
     }
     first_accept_ = false;
     last_errno_ = 0;
-    // A client normally sends its request right after connecting: the first
-    // receive finds it waiting, and only a slow client joins the waiters.
-    if (try_serve(s2)) return;
     if (pending_.size() >= kMaxPending) {
+        // Waited kPushOutAfter at least (room() said so): let go.
         ::close(pending_.front().fd);
         pending_.pop_front();
     }
-    pending_.push_back({s2, std::chrono::steady_clock::now() + timeout_});
+    Pending p;
+    p.fd = s2;
+    p.since = now;
+    p.deadline = now + timeout_;
+    // A client normally sends its request right after connecting: the first
+    // receive finds it whole, and only a slow client joins the waiters.
+    if (receive(p) == Read::Whole) {
+        finish(p);
+        return;
+    }
+    pending_.push_back(std::move(p));
 }
 
-bool ControlServer::try_serve(int s2) {
-    // The buffer is zero here: cleared at construction and after every request.
-    ssize_t n = ::recv(s2, dispatcher_.buffer().raw, KEL_BUF_SIZE, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
-    answer(s2, n);
-    return true;
+ControlServer::Read ControlServer::receive(Pending &p) {
+    // The first bytes go straight to the dispatcher's buffer (zero here:
+    // cleared at construction and after every request); a record that is
+    // not whole yet moves to a buffer of its own, so that others can be
+    // served meanwhile.
+    unsigned char *to = p.bytes ? p.bytes.get() : dispatcher_.buffer().raw;
+    bool got_more = false;
+    for (;;) {
+        ssize_t n = ::recv(p.fd, to + p.got, KEL_BUF_SIZE - p.got, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        // The end of the client's writing: what came is the request.
+        if (n == 0) return Read::Whole;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // A connection gone bad: nothing of it is carried out.
+            if (!p.bytes) dispatcher_.clear();
+            p.bytes.reset();
+            p.got = 0;
+            return Read::Whole;
+        }
+        if (n < 0) break;
+        p.got += static_cast<std::size_t>(n);
+        got_more = true;
+        if (p.got == KEL_BUF_SIZE) return Read::Whole;
+        if (p.got >= sizeof(std::uint32_t)) {
+            std::uint32_t code;
+            std::memcpy(&code, to, sizeof code);
+            if (p.got >= request_size(code)) return Read::Whole;
+        }
+    }
+    if (!p.bytes && p.got > 0) {
+        p.bytes = std::make_unique<unsigned char[]>(KEL_BUF_SIZE);
+        std::memcpy(p.bytes.get(), to, p.got);
+        dispatcher_.clear();
+    }
+    if (got_more) p.deadline = std::min(p.since + timeout_, Clock::now() + kShortRecordWait);
+    return Read::More;
+}
+
+void ControlServer::finish(Pending &p) {
+    if (p.bytes) std::memcpy(dispatcher_.buffer().raw, p.bytes.get(), p.got);
+    answer(p.fd, static_cast<ssize_t>(p.got));
+    p.fd = -1;
 }
 
 void ControlServer::serve(int s2) {
-    auto deadline = std::chrono::steady_clock::now() + timeout_;
-    for (;;) {
-        if (try_serve(s2)) return;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+    Pending p;
+    p.fd = s2;
+    p.since = Clock::now();
+    p.deadline = p.since + timeout_;
+    while (receive(p) == Read::More) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(p.deadline - Clock::now());
         if (left.count() <= 0) break;
-        pollfd p{s2, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) == 0) break;
+        pollfd w{s2, POLLIN, 0};
+        if (::poll(&w, 1, static_cast<int>(left.count())) == 0) break;
     }
-    answer(s2, 0);
+    finish(p);
 }
 
 void ControlServer::answer(int s2, ssize_t n) {
@@ -239,7 +317,9 @@ void ControlServer::answer(int s2, ssize_t n) {
     }
     send_all(s2, reply.data, reply.size, timeout_);
     // A client that filled the buffer may have sent more: drop what is
-    // queued, so that closing does not turn its read of the reply into a reset.
+    // queued, so that closing does not turn its read of the reply into a
+    // reset. (Less than a buffer is read whole: every receive asks for all
+    // the room left.)
     if (n == KEL_BUF_SIZE) {
         unsigned char sink[4096];
         for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {

@@ -222,18 +222,44 @@ TEST_F(ServerTest, AStopEndsTheLoopWhileClientsStaySilent) {
     ::close(s);
 }
 
-TEST_F(ServerTest, PastTheLimitTheLongestWaiterMakesRoom) {
+TEST_F(ServerTest, PastTheLimitTheLongestWaiterMakesRoomOnlyOnceItWaitedItsBound) {
     start();
     std::vector<int> silent;
-    for (std::size_t i = 0; i <= kelf::ControlServer::kMaxPending; ++i) {
+    auto first = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < kelf::ControlServer::kMaxPending; ++i) {
         silent.push_back(connect_to(path_));
         ASSERT_GE(silent.back(), 0);
         // One at a time, so the order of arrival is known.
         EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
     }
+    // The table is full: the next client waits in the backlog until the
+    // first waiter has waited its bound, and only that one is let go.
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - first, kelf::ControlServer::kPushOutAfter);
     EXPECT_TRUE(read_all(silent.front()).empty()) << "the first waiter was let go";
     for (std::size_t i = 1; i < silent.size(); ++i) EXPECT_TRUE(still_waiting(silent[i])) << i;
     for (int s : silent) ::close(s);
+}
+
+TEST_F(ServerTest, ARecordInPiecesIsGatheredWhileOthersAreServed) {
+    start();
+    if_kel_lbg_t req{};
+    req.kel_cmd = KEL_LBG_QUERY_LIST;
+    // The record reply carries the list back as the request held it.
+    req.kel_query_list.kel_lbg_list.lbg_list[31] = 0x5a5a;
+    int s = connect_to(path_);
+    ASSERT_GE(s, 0);
+    ASSERT_EQ(::send(s, &req, 6, MSG_NOSIGNAL), 6);
+    EXPECT_EQ(status_of(ask_code(KEL_INIT)), 0) << "served while the record is half";
+    EXPECT_TRUE(still_waiting(s));
+    const auto *p = reinterpret_cast<const unsigned char *>(&req);
+    ASSERT_EQ(::send(s, p + 6, sizeof req - 6, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof req - 6));
+    auto reply = read_all(s);
+    ::close(s);
+    ASSERT_EQ(reply.size(), sizeof(kel_lbg_query_list_t));
+    kel_lbg_query_list_t q;
+    std::memcpy(&q, reply.data(), sizeof q);
+    EXPECT_EQ(+q.kel_lbg_list.lbg_list[31], 0x5a5a) << "the record was read whole";
 }
 
 std::atomic<int> poll_failures{0}, accept_failures{0};

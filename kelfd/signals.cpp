@@ -17,13 +17,15 @@ namespace {
 // The self-pipe: kelf_catcher writes, the request loop polls the read end.
 int stop_pipe[2] = {-1, -1};
 
-// Every signal routed to kelf_catcher. SIGBUS, SIGFPE, SIGILL and SIGSEGV
-// are left out on purpose: returning from a real fault re-runs the faulting
-// instruction for ever; their default action ends the process instead.
-// SIGKILL and SIGSTOP cannot be caught.
-constexpr int kRouted[] = {SIGINT,  SIGTERM, SIGABRT, SIGALRM,   SIGCHLD, SIGCONT, SIGHUP,  SIGPIPE,
-                           SIGPOLL, SIGPROF, SIGQUIT, SIGSYS,    SIGTRAP, SIGTSTP, SIGTTIN, SIGTTOU,
-                           SIGUSR1, SIGUSR2, SIGURG,  SIGVTALRM, SIGXCPU, SIGXFSZ};
+// Every signal routed to kelf_catcher: each one whose default action would
+// end or stop the daemon, and the real-time signals after them. SIGBUS,
+// SIGFPE, SIGILL and SIGSEGV are left out on purpose: returning from a real
+// fault re-runs the faulting instruction for ever; their default action
+// ends the process instead. SIGKILL and SIGSTOP cannot be caught.
+constexpr int kRouted[] = {SIGINT,  SIGTERM,   SIGABRT, SIGALRM, SIGCHLD, SIGCONT,
+                           SIGHUP,  SIGPIPE,   SIGPOLL, SIGPROF, SIGQUIT, SIGSYS,
+                           SIGTRAP, SIGTSTP,   SIGTTIN, SIGTTOU, SIGUSR1, SIGUSR2,
+                           SIGURG,  SIGVTALRM, SIGXCPU, SIGXFSZ, SIGPWR,  SIGSTKFLT};
 
 }  // namespace
 
@@ -39,6 +41,8 @@ bool install_signals() {
     // nothing else should see a signal.
     sa.sa_flags = SA_RESTART;
     for (int sig : kRouted) ::sigaction(sig, &sa, nullptr);
+    // SIGRTMIN leaves out the ones the C library keeps for itself.
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) ::sigaction(sig, &sa, nullptr);
     return true;
 }
 

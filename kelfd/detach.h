@@ -1,0 +1,56 @@
+// detach.h - a start without -v: the daemon leaves its caller, its output
+// goes to syslog, and the caller learns how the start ended.
+//
+// Contract: Detached::start forks. The caller's process waits, copying
+// what the daemon writes to standard error onto its own, and ends once the
+// daemon serves (status 0, after serving()) or has ended (the daemon's
+// status, 128 + the signal that ended it). The daemon runs in a session of
+// its own; every line it writes to standard output or error becomes one
+// syslog entry (facility daemon, ident "kelfd"; standard error's lines at
+// priority err, the others at info), word for word; blank lines are left
+// out. Start it before anything starts a thread: a fork takes only the
+// calling thread along.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace kelf {
+
+class Detached {
+public:
+    Detached() = default;
+    // Flushes what the daemon wrote and waits until syslog has it all.
+    ~Detached();
+    Detached(const Detached &) = delete;
+    Detached &operator=(const Detached &) = delete;
+
+    // Returns in the daemon; the caller's process ends in here. false when
+    // the fork or the pipes failed (printed with perror, still attached).
+    bool start();
+    // Tells the waiting caller that the daemon serves; it exits 0.
+    void serving();
+    // Gives the waiting caller text for its standard error (a reason that
+    // the daemon prints on standard output), if it still waits.
+    void tell_caller(const std::string &text);
+
+private:
+    struct Stream {
+        int fd = -1;
+        int priority = 0;
+        bool to_caller = false;
+        std::string line;
+    };
+    // Reads what a stream holds now; false at its end. Holds mu_.
+    bool drain(Stream &s);
+    void emit(Stream &s, const std::string &line);
+    void pump();
+    void release_caller();
+    std::mutex mu_;
+    Stream out_, err_;
+    int caller_ = -1;  // the report pipe to the waiting caller
+    std::thread pump_;
+};
+
+}  // namespace kelf
