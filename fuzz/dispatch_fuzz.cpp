@@ -28,7 +28,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     kelf::Dispatcher &d = *dispatcher;
     // Every input starts from fresh switches and empty tables, so a finding
-    // reproduces from its own input alone.
+    // reproduces from its own input alone. The resets set back only what the
+    // last input changed (DaemonState.ResetAfterRandomRequestsLeavesAFreshStart
+    // holds them to a fresh start), so they cost little beside the request.
     fmsim_set_switches(2);
     kelf::reset_modules();
     kel_inserted = 2;

@@ -5,12 +5,19 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "daemon.h"
 #include "events.h"
 #include "ports/ports.h"
 #include "rules/rule_table.h"
 #include "signals.h"
+#include "testing/random_request.h"
 #include "testing/rule_fixture.h"
+#include "testing/state_view.h"
 
 namespace {
 
@@ -46,6 +53,45 @@ TEST(DaemonState, ResetForgetsRulesConfigurationsLinksAndFlags) {
     r = kelftest::rule(0, 500, 4);
     EXPECT_EQ(kel_add_rule_fn(KEL_ACT_DROP, &r), 500);
     kelftest::RuleTest::expect_in_step(0);
+}
+
+// A fuzz input starts from this reset, and a finding must reproduce from
+// its input alone: after any run, the reset leaves the switches and the
+// daemon's tables as a fresh start has them (the resets set back only what
+// a run changed), and each batch of requests answers alike whatever ran
+// before it.
+TEST(DaemonState, ResetAfterRandomRequestsLeavesAFreshStart) {
+    kelftest::fresh_daemon(2);
+    const std::string fresh = kelftest::state_view(2);
+    kelf::Dispatcher d;
+    // Batches of requests as fuzz inputs; each batch's replies and the
+    // state it leaves, the first time round.
+    auto run = [&d](unsigned seed) {
+        std::mt19937_64 rng(seed);
+        std::string replies;
+        testing::internal::CaptureStdout();
+        for (int i = 0; i < 150; ++i) {
+            kelftest::random_request(rng, d);
+            kelf::Reply r = d.dispatch();
+            replies.append(static_cast<const char *>(r.data), r.size);
+        }
+        testing::internal::GetCapturedStdout();
+        return replies + kelftest::state_view(2);
+    };
+    const std::vector<unsigned> seeds = {1, 2, 3, 4, 5, 6};
+    std::vector<std::string> first;
+    for (unsigned seed : seeds) {
+        first.push_back(run(seed));
+        EXPECT_NE(first.back(), fresh) << "batch " << seed << " changed nothing";
+        kelftest::fresh_daemon(2);
+        ASSERT_EQ(kelftest::state_view(2), fresh) << "after batch " << seed;
+    }
+    // In the other order, each batch answers and leaves what it did first.
+    for (size_t i = seeds.size(); i-- > 0;) {
+        EXPECT_EQ(run(seeds[i]), first[i]) << "batch " << seeds[i];
+        kelftest::fresh_daemon(2);
+    }
+    EXPECT_EQ(kelftest::state_view(2), fresh);
 }
 
 }  // namespace

@@ -43,11 +43,43 @@ int env_switch_count() {
     return static_cast<int>(n);
 }
 
+// Switch sw as at power-on, built once and kept as its ports and the rest:
+// a reset copies from it what a run changed instead of building every port
+// again.
+struct PowerOn {
+    Switch head;  // without its ports
+    std::vector<Port> ports;
+};
+const PowerOn &power_on(int sw) {
+    static auto *built = new std::vector<PowerOn>(FM_MAX_NUM_SWITCHES);
+    PowerOn &p = (*built)[static_cast<size_t>(sw)];
+    if (!p.head.present) {
+        build_switch(p.head, sw);
+        p.ports.swap(p.head.ports);
+    }
+    return p;
+}
+
+// Sets s back to power-on, copying only what differs: the ports one by one,
+// the rest of the switch as a whole.
+void restore(Switch &s, const PowerOn &fresh) {
+    std::vector<Port> ports;
+    ports.swap(s.ports);
+    if (!(s == fresh.head)) s = fresh.head;
+    if (ports.size() != fresh.ports.size()) {
+        ports = fresh.ports;
+    } else {
+        for (size_t i = 0; i < ports.size(); ++i)
+            if (!(ports[i] == fresh.ports[i])) ports[i] = fresh.ports[i];
+    }
+    s.ports.swap(ports);
+}
+
 void build_platform() {
     Registry &r = registry();
     int count = r.chosen_count ? r.chosen_count : env_switch_count();
-    r.switches.assign(static_cast<size_t>(count), Switch{});
-    for (int sw = 0; sw < count; ++sw) build_switch(r.switches[static_cast<size_t>(sw)], sw);
+    r.switches.resize(static_cast<size_t>(count));
+    for (int sw = 0; sw < count; ++sw) restore(r.switches[static_cast<size_t>(sw)], power_on(sw));
 }
 
 bool parse_number(std::string_view s, std::int64_t *out) {
@@ -123,7 +155,9 @@ void register_switch_attr(fm_int attr, SwitchAttrFn set, SwitchAttrFn get) {
     registry().switch_attrs[attr] = {std::move(set), std::move(get)};
 }
 
-std::vector<Switch> &switches() { return registry().switches; }
+std::vector<Switch> &switches() {
+    return registry().switches;
+}
 
 Switch *find_switch(fm_int sw) {
     auto &s = registry().switches;
@@ -235,37 +269,68 @@ bool fmsim_fail_parse(const std::string &list, std::string *error) {
 
 extern "C" const char *fmErrorMsg(fm_status status) {
     switch (status) {
-        case FM_OK: return "Success";
-        case FM_FAIL: return "Failure";
-        case FM_ERR_INVALID_ARGUMENT: return "Invalid argument";
-        case FM_ERR_INVALID_SWITCH: return "Invalid switch number";
-        case FM_ERR_INVALID_PORT: return "Invalid port number";
-        case FM_ERR_INVALID_ATTRIB: return "Invalid attribute";
-        case FM_ERR_NO_MEM: return "Out of memory";
-        case FM_ERR_UNSUPPORTED: return "Operation not supported";
-        case FM_ERR_INVALID_VLAN: return "Invalid VLAN";
-        case FM_ERR_INVALID_ACL: return "Invalid ACL";
-        case FM_ERR_INVALID_ACL_RULE: return "Invalid ACL rule";
-        case FM_ERR_ALREADY_EXISTS: return "Entry already exists";
-        case FM_ERR_NOT_FOUND: return "Entry not found";
-        case FM_ERR_NO_MORE: return "No more entries";
-        case FM_ERR_TABLE_FULL: return "Table full";
-        case FM_ERR_INVALID_LBG: return "Invalid load-balancing group";
-        case FM_ERR_INVALID_MIRROR: return "Invalid mirror group";
-        case FM_ERR_INVALID_MULTICAST_GROUP: return "Invalid multicast group";
-        case FM_ERR_MCAST_GROUP_ACTIVE: return "Multicast group is active";
-        case FM_ERR_SWITCH_NOT_UP: return "Switch is not up";
-        case FM_ERR_SEM_TIMEOUT: return "Semaphore wait timed out";
-        case FM_ERR_INVALID_TRIGGER: return "Invalid trigger";
-        case FM_ERR_ACL_COMPILE: return "ACL compilation failed";
-        case FM_ERR_INVALID_PORT_SET: return "Invalid port set";
-        case FM_ERR_INVALID_INDEX: return "Index out of range";
-        case FM_ERR_UNINITIALIZED: return "Not initialized";
-        case FM_ERR_INVALID_STATE: return "Invalid state";
-        case FM_ERR_PLATFORM: return "Platform access failed";
-        case FM_ERR_BUFFER_FULL: return "Buffer too small";
-        case FM_ERR_INVALID_VALUE: return "Invalid value";
-        default: return "Unknown error";
+        case FM_OK:
+            return "Success";
+        case FM_FAIL:
+            return "Failure";
+        case FM_ERR_INVALID_ARGUMENT:
+            return "Invalid argument";
+        case FM_ERR_INVALID_SWITCH:
+            return "Invalid switch number";
+        case FM_ERR_INVALID_PORT:
+            return "Invalid port number";
+        case FM_ERR_INVALID_ATTRIB:
+            return "Invalid attribute";
+        case FM_ERR_NO_MEM:
+            return "Out of memory";
+        case FM_ERR_UNSUPPORTED:
+            return "Operation not supported";
+        case FM_ERR_INVALID_VLAN:
+            return "Invalid VLAN";
+        case FM_ERR_INVALID_ACL:
+            return "Invalid ACL";
+        case FM_ERR_INVALID_ACL_RULE:
+            return "Invalid ACL rule";
+        case FM_ERR_ALREADY_EXISTS:
+            return "Entry already exists";
+        case FM_ERR_NOT_FOUND:
+            return "Entry not found";
+        case FM_ERR_NO_MORE:
+            return "No more entries";
+        case FM_ERR_TABLE_FULL:
+            return "Table full";
+        case FM_ERR_INVALID_LBG:
+            return "Invalid load-balancing group";
+        case FM_ERR_INVALID_MIRROR:
+            return "Invalid mirror group";
+        case FM_ERR_INVALID_MULTICAST_GROUP:
+            return "Invalid multicast group";
+        case FM_ERR_MCAST_GROUP_ACTIVE:
+            return "Multicast group is active";
+        case FM_ERR_SWITCH_NOT_UP:
+            return "Switch is not up";
+        case FM_ERR_SEM_TIMEOUT:
+            return "Semaphore wait timed out";
+        case FM_ERR_INVALID_TRIGGER:
+            return "Invalid trigger";
+        case FM_ERR_ACL_COMPILE:
+            return "ACL compilation failed";
+        case FM_ERR_INVALID_PORT_SET:
+            return "Invalid port set";
+        case FM_ERR_INVALID_INDEX:
+            return "Index out of range";
+        case FM_ERR_UNINITIALIZED:
+            return "Not initialized";
+        case FM_ERR_INVALID_STATE:
+            return "Invalid state";
+        case FM_ERR_PLATFORM:
+            return "Platform access failed";
+        case FM_ERR_BUFFER_FULL:
+            return "Buffer too small";
+        case FM_ERR_INVALID_VALUE:
+            return "Invalid value";
+        default:
+            return "Unknown error";
     }
 }
 

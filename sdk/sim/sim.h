@@ -8,8 +8,8 @@
 
 #include <array>
 #include <bitset>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -85,6 +85,7 @@ struct Port {
     fm_int32 max_frame_size = 1536;
     std::bitset<kMaskBits> mask;
     fm_int loopback = 0;
+    bool operator==(const Port &) const = default;
 };
 
 struct Switch {
@@ -92,6 +93,7 @@ struct Switch {
     bool up = false;
     int card_ports = kDefaultCardPorts;
     std::vector<Port> ports;  // cardinal ports, then the extra logical ports
+    bool operator==(const Switch &) const = default;
 };
 
 // Switch attributes are kept by the part of the simulation that owns them:
@@ -229,7 +231,10 @@ public:
     }
 
 private:
-    void reset() { tables_.assign(FM_MAX_NUM_SWITCHES, {}); }
+    void reset() {
+        if (tables_.size() != FM_MAX_NUM_SWITCHES) tables_.assign(FM_MAX_NUM_SWITCHES, {});
+        for (auto &t : tables_) t.clear();
+    }
     fm_status missing_;
     std::vector<std::map<fm_int, T>> tables_;
 };

@@ -26,15 +26,24 @@ std::vector<Settings> &settings() {
 
 // Power-on: the IEEE range 01-80-C2-00-00-00 .. 0F goes to the CPU, the
 // rest is switched; each switch has its own interface.
+// Built once; a reset copies it over the settings in place.
+const std::vector<Settings> &power_on_settings() {
+    static const auto *fresh = [] {
+        auto *v = new std::vector<Settings>(FM_MAX_NUM_SWITCHES);
+        for (size_t sw = 0; sw < v->size(); ++sw) {
+            Settings &s = (*v)[sw];
+            s.ifindex = static_cast<fm_int>(10 + sw);
+            for (int i = 0; i <= FM_RES_MAC_INDEX_MAX; ++i)
+                s.res_mac[static_cast<size_t>(i)] = {
+                    i, i <= 0x0F ? FM_RES_MAC_ACTION_TRAP : FM_RES_MAC_ACTION_SWITCH, FALSE};
+        }
+        return v;
+    }();
+    return *fresh;
+}
+
 void reset_settings() {
-    settings().assign(FM_MAX_NUM_SWITCHES, Settings{});
-    for (size_t sw = 0; sw < settings().size(); ++sw) {
-        Settings &s = settings()[sw];
-        s.ifindex = static_cast<fm_int>(10 + sw);
-        for (int i = 0; i <= FM_RES_MAC_INDEX_MAX; ++i)
-            s.res_mac[static_cast<size_t>(i)] = {
-                i, i <= 0x0F ? FM_RES_MAC_ACTION_TRAP : FM_RES_MAC_ACTION_SWITCH, FALSE};
-    }
+    settings() = power_on_settings();
 }
 
 // The switch's settings; find_switch has vouched for sw.

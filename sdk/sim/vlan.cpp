@@ -22,7 +22,28 @@ std::vector<std::vector<Vlan>> &vlans() {
     return *v;
 }
 
-void reset_vlans() { vlans().assign(FM_MAX_NUM_SWITCHES, std::vector<Vlan>(FM_MAX_VLAN + 1)); }
+// The VLANs made since the last reset, per switch, each once. Only an
+// existing VLAN is ever changed (a deleted one is set back to Vlan{}), so a
+// reset that sets these back leaves every VLAN as at power-on, at the cost
+// of what was made.
+struct Made {
+    std::bitset<FM_MAX_VLAN + 1> is;
+    std::vector<fm_uint16> ids;
+};
+std::vector<Made> &made() {
+    static auto *m = new std::vector<Made>(FM_MAX_NUM_SWITCHES);
+    return *m;
+}
+
+void reset_vlans() {
+    if (vlans().empty()) vlans().assign(FM_MAX_NUM_SWITCHES, std::vector<Vlan>(FM_MAX_VLAN + 1));
+    for (size_t sw = 0; sw < made().size(); ++sw) {
+        Made &m = made()[sw];
+        for (fm_uint16 id : m.ids) vlans()[sw][id] = Vlan{};
+        m.ids.clear();
+        m.is.reset();
+    }
+}
 
 struct Init {
     Init() {
@@ -62,6 +83,9 @@ fm_status fmCreateVlan(fm_int sw, fm_uint16 vlanID) {
     if (v.exists) return FM_ERR_ALREADY_EXISTS;
     v = Vlan{};
     v.exists = true;
+    Made &m = made()[static_cast<size_t>(sw)];
+    if (!m.is[vlanID]) m.ids.push_back(vlanID);
+    m.is.set(vlanID);
     return FM_OK;
 }
 
@@ -107,7 +131,8 @@ fm_status fmSetVlanPortState(fm_int sw, fm_uint16 vlanID, fm_int port, fm_int st
     if (v == nullptr) return st;
     int idx = fmsim::port_index(sw, port);
     if (idx < 0) return FM_ERR_INVALID_PORT;
-    if (state < FM_STP_STATE_DISABLED || state > FM_STP_STATE_BLOCKING) return FM_ERR_INVALID_ARGUMENT;
+    if (state < FM_STP_STATE_DISABLED || state > FM_STP_STATE_BLOCKING)
+        return FM_ERR_INVALID_ARGUMENT;
     if (!v->member.test(static_cast<size_t>(idx))) return FM_ERR_INVALID_PORT;
     v->stp[static_cast<size_t>(idx)] = static_cast<std::uint8_t>(state);
     return FM_OK;
