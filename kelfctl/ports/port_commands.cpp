@@ -54,7 +54,7 @@ follows the numbering kelfd brings a switch up with (0 cpu, 1-40 ethernet,
 41-48 pcie, 50000-50003 internal), since kelfd has no command that names a
 port's kind; a port reporting an Ethernet interface mode is ethernet. Mode,
 speed and loopback come from kelfd's port-state diagnostic, which also
-prints the port's description on kelfd's output. -d adds the port state,
+puts the port's description in kelfd's messages. -d adds the port state,
 parser depth, routed-frame update fields and TTL update. A value kelfd
 cannot read shows as -. link prints only the link state of ports (default
 1-48). `port` alone shows all ports.
@@ -68,7 +68,8 @@ set changes each given port in turn and stops at the first refusal:
   prbs ORDER tx|rx  start a PRBS-ORDER test pattern, sending or checking
   vlans all|none    join (leave) every VLAN 2 to 4095
 state asks kelfd for the port's mode, state and info words; kelfd also
-prints the switch's and the port's description on its own output.
+puts the switch's and the port's description in its messages (syslog when
+it runs detached, its output with -v).
 )";
 
 const char kStatsHelp[] = R"(Usage: kelfctl stats show [PORTS] [-d]
