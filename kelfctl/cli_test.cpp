@@ -1,5 +1,7 @@
 // The batch runner, JSON read back by a parser, and a rule set exported
 // with `rule list -d` and imported with -b.
+#include "cli.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,16 +10,17 @@
 #include <fstream>
 
 #include "batch.h"
-#include "cli.h"
-#include "testing/fake_daemon.h"
 #include "rule.h"
+#include "testing/fake_daemon.h"
 
 namespace kelfctl::test {
 namespace {
 
 TEST(Batch, LinesSplitIntoWordsWithQuotesAndComments) {
-    EXPECT_EQ(split_line("  rule add   drop # a comment"), (std::vector<std::string>{"rule", "add", "drop"}));
-    EXPECT_EQ(split_line("a 'b c' \"d#e\" f#g"), (std::vector<std::string>{"a", "b c", "d#e", "f#g"}));
+    EXPECT_EQ(split_line("  rule add   drop # a comment"),
+              (std::vector<std::string>{"rule", "add", "drop"}));
+    EXPECT_EQ(split_line("a 'b c' \"d#e\" f#g"),
+              (std::vector<std::string>{"a", "b c", "d#e", "f#g"}));
     EXPECT_EQ(split_line("x ''"), (std::vector<std::string>{"x", ""}));
     EXPECT_TRUE(split_line("# only a comment").empty());
     EXPECT_TRUE(split_line("\t \r").empty());
@@ -75,7 +78,7 @@ TEST(Batch, RuleAddsCostOneRequestEachPlusAConstant) {
     for (int i = 1; i <= 300; ++i)
         batch += "rule add group " + std::to_string(i % 2) + (i % 3 == 0 ? " lbg 2" : " drop") +
                  " in-port " + std::to_string(1 + i % 48) + " dport " + std::to_string(i) + "\n";
-    batch += "rule delete id 7\nrule add mirror 10 in-port 9\n";
+    batch += "rule delete id 7\nrule add mirror 10 protocol udp\n";
     Outcome r = run(d, {"-b", "-"}, batch);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(d.sent().size(), 302u) << "300 adds, a delete and an add";
@@ -163,7 +166,8 @@ TEST(Json, EveryDocumentReadsBackAsOneObjectALine) {
 // The text and the JSON of a listing come from the same rows.
 TEST(Json, TextAndJsonListTheSameRules) {
     FakeDaemon d;
-    for (const char *add : {"rule add drop in-port 1", "rule add group 3 permit vlan 5", "rule add lbg 2"})
+    for (const char *add :
+         {"rule add drop in-port 1", "rule add group 3 permit vlan 5", "rule add lbg 2"})
         ASSERT_EQ(run(d, split_line(add)).status, 0);
     Outcome text = run(d, {"rule", "list", "-d"});
     Json j = Json::parse(run(d, {"-j", "rule", "list"}).out);
@@ -177,9 +181,12 @@ TEST(Json, TextAndJsonListTheSameRules) {
 TEST(ExportImport, ARuleSetRoundTrips) {
     const char *rules[] = {
         "rule add redirect 7 in-port 3",
-        "rule add group 1 id 100 drop src-ip 10.0.0.0/8 dst-ip 2001:db8::/32 protocol tcp dport 443",
-        "rule add lbg 2 dst-mac 00:11:22:33:44:55 src-mac 02:00:00:00:00:01 vlan 100 ethertype ipv4",
-        "rule add permit set-switch-priority 3 in-port 5 sport 1024/0xfc00 dst-ip 192.168.0.0/255.255.0.255",
+        "rule add group 1 id 100 drop src-ip 10.0.0.0/8 dst-ip 2001:db8::/32 protocol tcp dport "
+        "443",
+        "rule add lbg 2 dst-mac 00:11:22:33:44:55 src-mac 02:00:00:00:00:01 vlan 100 ethertype "
+        "ipv4",
+        "rule add permit set-switch-priority 3 in-port 5 sport 1024/0xfc00 dst-ip "
+        "192.168.0.0/255.255.0.255",
         "rule add rewrite set-switch-priority 6 mpls unicast mpls-header 0x8140/0xfff0",
         "rule add group 31 id 16777215 drop mpls multicast src-ip fe80::1/ffff::ffff",
         "rule add group 31 drop dport 53 sport 53 protocol udp",
@@ -211,7 +218,8 @@ TEST(ExportImport, ARuleSetRoundTrips) {
         for (std::size_t i = 0; i < list.size(); ++i) {
             kel_mem_t x = list[i].mem, y = other[i].mem;
             EXPECT_EQ(list[i].action, other[i].action);
-            EXPECT_EQ(std::memcmp(&x, &y, sizeof x), 0) << "group " << group << " rule " << x.rule_id;
+            EXPECT_EQ(std::memcmp(&x, &y, sizeof x), 0)
+                << "group " << group << " rule " << x.rule_id;
         }
     }
     EXPECT_EQ(run(b, {"rule", "list", "-d"}).out, exported.out);
@@ -255,7 +263,8 @@ TEST(RunDir, FollowsALinkedSocketToItsDirectory) {
     fs::create_symlink("kelfd/kelfctl.sock", top / "kelfctl.sock");
 
     EXPECT_EQ(run_dir_of_socket((top / "kelfctl.sock").string()), (top / "kelfd").string());
-    EXPECT_EQ(run_dir_of_socket((top / "kelfd" / "kelfctl.sock").string()), (top / "kelfd").string());
+    EXPECT_EQ(run_dir_of_socket((top / "kelfd" / "kelfctl.sock").string()),
+              (top / "kelfd").string());
     // No socket yet: the directory as named.
     EXPECT_EQ(run_dir_of_socket((top / "none" / "kelfctl.sock").string()), (top / "none").string());
     EXPECT_EQ(run_dir_of_socket("/kelfctl.sock"), "/");

@@ -61,9 +61,12 @@ TEST(StatsWatch, RatesAndDeltasComeFromCountersThatMoveBetweenSamples) {
             int port = p["port"].get<int>();
             // Rates are the change over the time between the samples;
             // drops and errors the change itself.
-            EXPECT_EQ(p["rx_fps"].get<std::uint64_t>(), static_cast<std::uint64_t>(500.0 * port / secs + 0.5));
-            EXPECT_EQ(p["rx_bps"].get<std::uint64_t>(), static_cast<std::uint64_t>(64000.0 * port / secs + 0.5));
-            EXPECT_EQ(p["tx_fps"].get<std::uint64_t>(), static_cast<std::uint64_t>(100.0 * port / secs + 0.5));
+            EXPECT_EQ(p["rx_fps"].get<std::uint64_t>(),
+                      static_cast<std::uint64_t>(500.0 * port / secs + 0.5));
+            EXPECT_EQ(p["rx_bps"].get<std::uint64_t>(),
+                      static_cast<std::uint64_t>(64000.0 * port / secs + 0.5));
+            EXPECT_EQ(p["tx_fps"].get<std::uint64_t>(),
+                      static_cast<std::uint64_t>(100.0 * port / secs + 0.5));
             EXPECT_EQ(p["drops"], 3 * port);
             EXPECT_EQ(p["errors"], port);
         }
@@ -109,7 +112,8 @@ void ports_like_a_switch(FakeDaemon &d) {
         std::memcpy(&m, req.data(), sizeof m);
         kel_mask_t r{};
         if (m.mask.ingress[0] & 0x02) {  // port 1 forwards to every other port
-            for (int q = 2; q <= 47; ++q) r.egress[q / 8] = static_cast<std::uint8_t>(r.egress[q / 8] | (1u << (q % 8)));
+            for (int q = 2; q <= 47; ++q)
+                r.egress[q / 8] = static_cast<std::uint8_t>(r.egress[q / 8] | (1u << (q % 8)));
         } else if (m.mask.ingress[0] & 0x08) {  // port 3 to 4 and 6
             r.egress[0] = 0x50;
         }
@@ -178,7 +182,7 @@ TEST(LbgMirrorShow, NameTheRulesThatUseThemAndWhatKelfdCannotReport) {
     FakeDaemon d;
     ASSERT_EQ(run(d, words("rule add lbg 2 in-port 3")).status, 0);
     ASSERT_EQ(run(d, words("rule add group 4 lbg 2 in-port 4")).status, 0);
-    ASSERT_EQ(run(d, words("rule add mirror 10 in-port 5")).status, 0);
+    ASSERT_EQ(run(d, words("rule add mirror 10 protocol udp")).status, 0);
 
     Json lbg = Json::parse(run(d, words("-j lbg show 2")).out);
     EXPECT_EQ(lbg["lbg"], 2);

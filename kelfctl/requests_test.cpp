@@ -20,7 +20,9 @@ Bytes i32(std::int64_t v) {
     return {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
             static_cast<unsigned char>(u >> 16), static_cast<unsigned char>(u >> 24)};
 }
-Bytes i16(int v) { return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)}; }
+Bytes i16(int v) {
+    return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+}
 Bytes u64(std::uint64_t v) {
     Bytes b;
     for (int i = 0; i < 8; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
@@ -49,7 +51,8 @@ std::vector<std::string> words(const std::string &s) {
 
 std::string diff(const Bytes &got, const Bytes &want) {
     std::ostringstream os;
-    if (got.size() != want.size()) os << "size " << got.size() << ", expected " << want.size() << "; ";
+    if (got.size() != want.size())
+        os << "size " << got.size() << ", expected " << want.size() << "; ";
     for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i)
         if (got[i] != want[i])
             os << "byte " << i << " is " << int(got[i]) << ", expected " << int(want[i]) << "; ";
@@ -59,25 +62,35 @@ std::string diff(const Bytes &got, const Bytes &want) {
 const Case kCases[] = {
     // Rules: the plain actions have their own codes, the rest go as 54.
     {"rule add drop", kKel, {{0, i32(5)}}},
-    {"-u 2 rule add group 3 id 77 permit in-port 4", kKel,
+    {"-u 2 rule add group 3 id 77 permit in-port 4",
+     kKel,
      {{0, i32(18)}, {4, i32(2)}, {12, i32(3)}, {16, i32(77)}, {24, i32(4)}}},
     {"rule add redirect 7 in-port 3", kKel, {{0, i32(6)}, {24, i32(3)}, {28, i32(7)}}},
-    {"rule add mirror 10 in-port 2", kKel, {{0, i32(7)}, {24, i32(2)}, {88, i32(10)}}},
-    {"rule add lbg 4 dst-ip 10.1.0.0/16", kKel,
-     {{0, i32(54)}, {28, i32(4)}, {44, i32(0x0A010000)}, {52, i32(0xFFFF0000)}, {9408, i32(0x2000)}}},
-    {"rule add redirect 3 set-vlan 100", kKel,
+    {"rule add mirror 10", kKel, {{0, i32(7)}, {88, i32(10)}}},
+    {"rule add lbg 4 dst-ip 10.1.0.0/16",
+     kKel,
+     {{0, i32(54)},
+      {28, i32(4)},
+      {44, i32(0x0A010000)},
+      {52, i32(0xFFFF0000)},
+      {9408, i32(0x2000)}}},
+    {"rule add redirect 3 set-vlan 100",
+     kKel,
      {{0, i32(54)}, {28, i32(3)}, {218, i32(100)}, {9408, i32(0x8100)}}},
     {"rule add rewrite set-user-bits 5", kKel, {{0, i32(54)}, {230, i32(5)}, {9408, i32(0x1000)}}},
-    {"rule add drop set-vlan-priority 3 set-switch-priority 7", kKel,
+    {"rule add drop set-vlan-priority 3 set-switch-priority 7",
+     kKel,
      {{0, i32(54)}, {222, i32(3)}, {230, i32(7)}, {9408, i32(0x602)}}},
-    {"rule add permit src-mac 00:11:22:33:44:55 dst-mac 0a:0b:0c:0d:0e:0f", kKel,
+    {"rule add permit src-mac 00:11:22:33:44:55 dst-mac 0a:0b:0c:0d:0e:0f",
+     kKel,
      {{0, i32(18)},
       {130, i16(1)},
       {132, bytes({0x00, 0x11, 0x22, 0x33, 0x44, 0x55})},
       {138, i16(1)},
       {140, bytes({0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f})}}},
     // Bits past the prefix are cleared: the switch compares only the prefix.
-    {"rule add drop src-ip 2001:db8::1/64 dst-ip fe80::/10", kKel,
+    {"rule add drop src-ip 2001:db8::1/64 dst-ip fe80::/10",
+     kKel,
      {{0, i32(5)},
       {146, i16(1)},
       {148, bytes({0x20, 0x01, 0x0d, 0xb8})},
@@ -87,12 +100,20 @@ const Case kCases[] = {
       {184, bytes({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff})},
       {200, i16(1)},
       {202, bytes({0xff, 0xc0})}}},
-    {"rule add drop src-ip 10.0.0.1 protocol tcp sport 80 dport 1024/0xfc00", kKel,
-     {{0, i32(5)}, {32, i32(80)}, {36, i32(1024)}, {40, i32(0x0A000001)}, {48, i32(0xFFFFFFFF)},
-      {60, i32(0xFC00)}, {72, i32(6)}}},
-    {"rule add drop ethertype arp vlan 100 vlan-tag tagged", kKel,
+    {"rule add drop src-ip 10.0.0.1 protocol tcp sport 80 dport 1024/0xfc00",
+     kKel,
+     {{0, i32(5)},
+      {32, i32(80)},
+      {36, i32(1024)},
+      {40, i32(0x0A000001)},
+      {48, i32(0xFFFFFFFF)},
+      {60, i32(0xFC00)},
+      {72, i32(6)}}},
+    {"rule add drop ethertype arp vlan 100 vlan-tag tagged",
+     kKel,
      {{0, i32(5)}, {76, i32(100)}, {112, i32(0x0806)}, {226, i32(2)}}},
-    {"rule add drop mpls multicast mpls-header 0x1234/0xffff", kKel,
+    {"rule add drop mpls multicast mpls-header 0x1234/0xffff",
+     kKel,
      {{0, i32(5)}, {92, i32(2)}, {96, u64(0x1234)}, {104, u64(0xffff)}}},
     {"rule flush", kKel, {{0, i32(2)}}},
     // Configuration and masks.
@@ -103,10 +124,14 @@ const Case kCases[] = {
     {"mask set 8,47 to none", kMask, {{0, i32(16)}, {8, bytes({0, 0x01, 0, 0, 0, 0x80})}}},
     {"mask show 9", kMask, {{0, i32(17)}, {8, bytes({0, 0x02})}}},
     // Load-balancing groups, mirrors, multicast.
-    {"lbg add 1-3,3", kLbg, {{0, i32(58)}, {8, i32(4)}, {12, i32(1)}, {16, i32(2)}, {20, i32(3)}, {24, i32(3)}}},
+    {"lbg add 1-3,3",
+     kLbg,
+     {{0, i32(58)}, {8, i32(4)}, {12, i32(1)}, {16, i32(2)}, {20, i32(3)}, {24, i32(3)}}},
     {"lbg delete 4", kLbg, {{0, i32(57)}, {144, i32(4)}}},
     {"lbg list", kLbg, {{0, i32(55)}}},
-    {"mirror add 10 ports 1,2", kLbg, {{0, i32(68)}, {8, i32(2)}, {12, i32(1)}, {16, i32(2)}, {144, i32(10)}}},
+    {"mirror add 10 ports 1,2",
+     kLbg,
+     {{0, i32(68)}, {8, i32(2)}, {12, i32(1)}, {16, i32(2)}, {144, i32(10)}}},
     {"mirror delete 10", kLbg, {{0, i32(67)}, {144, i32(10)}}},
     {"mirror add-port 10 5", kLbg, {{0, i32(70)}, {144, i32(10)}, {148, i32(5)}}},
     {"mirror delete-port 10 5", kLbg, {{0, i32(69)}, {144, i32(10)}, {148, i32(5)}}},
@@ -115,22 +140,50 @@ const Case kCases[] = {
     {"mcast create", kKel, {{0, i32(77)}}},
     {"mcast delete 3", kKel, {{0, i32(80)}, {242, i32(3)}}},
     {"mcast show 3", kKel, {{0, i32(78)}, {242, i32(3)}}},
-    {"mcast add-listener 3 port 5 vlan 100", kKel, {{0, i32(79)}, {242, i32(3)}, {246, i32(5)}, {9424, i32(100)}}},
+    {"mcast add-listener 3 port 5 vlan 100",
+     kKel,
+     {{0, i32(79)}, {242, i32(3)}, {246, i32(5)}, {9424, i32(100)}}},
     // Hashing: the client computes the selector bits.
-    {"hash set l2 dst-mac ff:ff:ff:00:00:00 ethertype 0xffff symmetric-mac on", kKel,
-     {{0, i32(52)}, {9314, i32(0x26)}, {9328, bytes({0xff, 0xff, 0xff})}, {9334, i32(0xffff)}, {9354, i32(1)}}},
-    {"hash set l2 profile 3 vlan-id 0xfff vlan2-id 0xff vlan-priority 7 vlan2-priority 1", kKel,
-     {{0, i32(52)}, {9314, i32(0x1000018)}, {9318, i32(3)}, {9338, i32(0xfff)}, {9342, i32(7)},
-      {9346, i32(0xff)}, {9350, i32(1)}}},
-    {"hash set l3 profile 3 src-ip 0xffffff00 random-only on symmetric-l4 on", kKel,
-     {{0, i32(53)}, {9358, i32(0x1002201)}, {9362, i32(3)}, {9366, i32(0xffffff00)}, {9403, bytes({1})},
+    {"hash set l2 dst-mac ff:ff:ff:00:00:00 ethertype 0xffff symmetric-mac on",
+     kKel,
+     {{0, i32(52)},
+      {9314, i32(0x26)},
+      {9328, bytes({0xff, 0xff, 0xff})},
+      {9334, i32(0xffff)},
+      {9354, i32(1)}}},
+    {"hash set l2 profile 3 vlan-id 0xfff vlan2-id 0xff vlan-priority 7 vlan2-priority 1",
+     kKel,
+     {{0, i32(52)},
+      {9314, i32(0x1000018)},
+      {9318, i32(3)},
+      {9338, i32(0xfff)},
+      {9342, i32(7)},
+      {9346, i32(0xff)},
+      {9350, i32(1)}}},
+    {"hash set l3 profile 3 src-ip 0xffffff00 random-only on symmetric-l4 on",
+     kKel,
+     {{0, i32(53)},
+      {9358, i32(0x1002201)},
+      {9362, i32(3)},
+      {9366, i32(0xffffff00)},
+      {9403, bytes({1})},
       {9407, bytes({1})}}},
-    {"hash set l3 dst-port 0xffff dscp 0x3f protocol 0xff flow 0xfffff custom 7 isl-user 3 dst-ip 1 "
+    {"hash set l3 dst-port 0xffff dscp 0x3f protocol 0xff flow 0xfffff custom 7 isl-user 3 dst-ip "
+     "1 "
      "src-port 2 symmetric-l3 on random-next-hop on random-other on",
      kKel,
-     {{0, i32(53)}, {9358, i32(0x1dfe)}, {9370, i32(1)}, {9374, i32(2)}, {9378, i32(0xffff)},
-      {9382, i32(0x3f)}, {9386, i32(3)}, {9390, i32(0xff)}, {9394, i32(7)}, {9398, i32(0xfffff)},
-      {9402, bytes({1})}, {9405, bytes({1, 1})}}},
+     {{0, i32(53)},
+      {9358, i32(0x1dfe)},
+      {9370, i32(1)},
+      {9374, i32(2)},
+      {9378, i32(0xffff)},
+      {9382, i32(0x3f)},
+      {9386, i32(3)},
+      {9390, i32(0xff)},
+      {9394, i32(7)},
+      {9398, i32(0xfffff)},
+      {9402, bytes({1})},
+      {9405, bytes({1, 1})}}},
     {"hash show l2", kKel, {{0, i32(61)}}},
     {"hash show l3", kKel, {{0, i32(62)}}},
     // Port properties and statistics.
@@ -149,32 +202,67 @@ const Case kCases[] = {
     {"stats reset 48", kKel, {{0, i32(203)}, {24, i32(48)}}},
     // Platform hardware and the daemon.
     {"phy read 1 2 3", kKel, {{0, i32(100)}, {9412, i32(1)}, {9416, i32(3)}, {9420, i32(2)}}},
-    {"phy write 1 2 3 0xbeef", kKel,
+    {"phy write 1 2 3 0xbeef",
+     kKel,
      {{0, i32(101)}, {9412, i32(1)}, {9416, i32(3)}, {9420, i32(2)}, {9424, i32(0xbeef)}}},
     {"gpio set 4 1", kKel, {{0, i32(109)}, {9420, i32(4)}, {9424, i32(1)}}},
-    {"gpio direction 4 open-drain 1", kKel, {{0, i32(107)}, {9416, i32(2)}, {9420, i32(4)}, {9424, i32(1)}}},
+    {"gpio direction 4 open-drain 1",
+     kKel,
+     {{0, i32(107)}, {9416, i32(2)}, {9420, i32(4)}, {9424, i32(1)}}},
     {"reg read 0x100", kKel, {{0, i32(110)}, {9416, i32(0x100)}}},
-    {"reg write 0x100 0xffffffff", kKel, {{0, i32(111)}, {9416, i32(0x100)}, {9424, i32(0xffffffff)}}},
+    {"reg write 0x100 0xffffffff",
+     kKel,
+     {{0, i32(111)}, {9416, i32(0x100)}, {9424, i32(0xffffffff)}}},
     {"bypass read 2 16", kKel, {{0, i32(104)}, {254, i32(16)}, {9420, i32(2)}}},
-    {"bypass write 2 01:02:ff", kKel, {{0, i32(105)}, {254, i32(3)}, {258, bytes({1, 2, 0xff})}, {9420, i32(2)}}},
+    {"bypass write 2 01:02:ff",
+     kKel,
+     {{0, i32(105)}, {254, i32(3)}, {258, bytes({1, 2, 0xff})}, {9420, i32(2)}}},
     {"temp read 0 3 8", kKel, {{0, i32(112)}, {254, i32(8)}, {9420, i32(3)}}},
     {"temp read 1 3 8", kKel, {{0, i32(117)}, {254, i32(8)}, {9420, i32(3)}}},
-    {"temp write 0 3 aa", kKel, {{0, i32(113)}, {254, i32(1)}, {258, bytes({0xaa})}, {9420, i32(3)}}},
-    {"temp write 1 3 aa", kKel, {{0, i32(118)}, {254, i32(1)}, {258, bytes({0xaa})}, {9420, i32(3)}}},
-    {"xcvr read 1 0xa0 4 128", kKel, {{0, i32(119)}, {254, i32(128)}, {9412, i32(1)}, {9416, i32(4)}, {9420, i32(0xa0)}}},
-    {"xcvr read rx 1 0xa0 4 128", kKel, {{0, i32(121)}, {254, i32(128)}, {9412, i32(1)}, {9416, i32(4)}, {9420, i32(0xa0)}}},
-    {"xcvr write 1 0xa0 16 0102", kKel,
-     {{0, i32(120)}, {254, i32(2)}, {258, bytes({1, 2})}, {9412, i32(1)}, {9416, i32(16)}, {9420, i32(0xa0)}}},
-    {"xcvr write rx 1 0xa0 16 0102", kKel,
-     {{0, i32(122)}, {254, i32(2)}, {258, bytes({1, 2})}, {9412, i32(1)}, {9416, i32(16)}, {9420, i32(0xa0)}}},
+    {"temp write 0 3 aa",
+     kKel,
+     {{0, i32(113)}, {254, i32(1)}, {258, bytes({0xaa})}, {9420, i32(3)}}},
+    {"temp write 1 3 aa",
+     kKel,
+     {{0, i32(118)}, {254, i32(1)}, {258, bytes({0xaa})}, {9420, i32(3)}}},
+    {"xcvr read 1 0xa0 4 128",
+     kKel,
+     {{0, i32(119)}, {254, i32(128)}, {9412, i32(1)}, {9416, i32(4)}, {9420, i32(0xa0)}}},
+    {"xcvr read rx 1 0xa0 4 128",
+     kKel,
+     {{0, i32(121)}, {254, i32(128)}, {9412, i32(1)}, {9416, i32(4)}, {9420, i32(0xa0)}}},
+    {"xcvr write 1 0xa0 16 0102",
+     kKel,
+     {{0, i32(120)},
+      {254, i32(2)},
+      {258, bytes({1, 2})},
+      {9412, i32(1)},
+      {9416, i32(16)},
+      {9420, i32(0xa0)}}},
+    {"xcvr write rx 1 0xa0 16 0102",
+     kKel,
+     {{0, i32(122)},
+      {254, i32(2)},
+      {258, bytes({1, 2})},
+      {9412, i32(1)},
+      {9416, i32(16)},
+      {9420, i32(0xa0)}}},
     {"daemon set stay-up off", kKel, {{0, i32(87)}}},
     {"daemon set stay-up on", kKel, {{0, i32(87)}, {9424, i32(1)}}},
     // raw: fields by name, in any of the three layouts.
     {"-u 3 raw 63 port=5", kKel, {{0, i32(63)}, {4, i32(3)}, {246, i32(5)}}},
-    {"raw 58 lbg.list=1-2 unit=1", kKel, {{0, i32(58)}, {4, i32(1)}, {8, i32(2)}, {12, i32(1)}, {16, i32(2)}}},
-    {"raw 13 kel_mem.src_mac.mac=00:11:22:33:44:55 kel_mem.src_ip=10.0.0.1 kel_mem.mpls_header=0x0102", kKel,
-     {{0, i32(13)}, {40, i32(0x0A000001)}, {96, bytes({2, 1})}, {132, bytes({0, 0x11, 0x22, 0x33, 0x44, 0x55})}}},
-    {"raw 0xffffffff mask.egress=1 l3_hash.random_only=1 val=-2", kKel,
+    {"raw 58 lbg.list=1-2 unit=1",
+     kKel,
+     {{0, i32(58)}, {4, i32(1)}, {8, i32(2)}, {12, i32(1)}, {16, i32(2)}}},
+    {"raw 13 kel_mem.src_mac.mac=00:11:22:33:44:55 kel_mem.src_ip=10.0.0.1 "
+     "kel_mem.mpls_header=0x0102",
+     kKel,
+     {{0, i32(13)},
+      {40, i32(0x0A000001)},
+      {96, bytes({2, 1})},
+      {132, bytes({0, 0x11, 0x22, 0x33, 0x44, 0x55})}}},
+    {"raw 0xffffffff mask.egress=1 l3_hash.random_only=1 val=-2",
+     kKel,
      {{0, i32(-1)}, {24, bytes({0x02})}, {9407, bytes({1})}, {9424, i32(-2)}}},
 };
 
@@ -186,9 +274,11 @@ TEST(Requests, EveryCommandBuildsItsRecordByteForByte) {
         ASSERT_EQ(r.status, 0) << r.err;
         // The command's own request comes last, after any reads that check it.
         ASSERT_FALSE(d.requests.empty());
-        for (std::size_t i = 0; i + 1 < d.requests.size(); ++i) EXPECT_TRUE(FakeDaemon::is_check(d.requests[i]));
+        for (std::size_t i = 0; i + 1 < d.requests.size(); ++i)
+            EXPECT_TRUE(FakeDaemon::is_check(d.requests[i]));
         Bytes want(c.size);
-        for (const At &f : c.fields) std::copy(f.bytes.begin(), f.bytes.end(), want.begin() + long(f.off));
+        for (const At &f : c.fields)
+            std::copy(f.bytes.begin(), f.bytes.end(), want.begin() + long(f.off));
         EXPECT_EQ(diff(d.requests.back(), want), "");
     }
 }
@@ -227,9 +317,12 @@ TEST(Requests, MultiRequestCommandsSendOneRequestPerValue) {
     std::vector<int> codes;
     for (const auto &q : d.requests) {
         codes.push_back(q[0]);
-        if (q[0] == KEL_GET_PORT_STATE) EXPECT_EQ(q[144], 7);          // if_kel_lbg.lbg
-        else if (q[0] == KEL_GET_PORT_MASK) EXPECT_EQ(q[8], 0x80);     // ingress bit 7
-        else EXPECT_EQ(q[246], 7);
+        if (q[0] == KEL_GET_PORT_STATE)
+            EXPECT_EQ(q[144], 7);  // if_kel_lbg.lbg
+        else if (q[0] == KEL_GET_PORT_MASK)
+            EXPECT_EQ(q[8], 0x80);  // ingress bit 7
+        else
+            EXPECT_EQ(q[246], 7);
     }
     EXPECT_EQ(codes, (std::vector<int>{115, 63, 82, 84, 86, 17}));
 
@@ -252,8 +345,8 @@ TEST(Requests, RuleQueriesCarryGroupIdAndAnAbsentMarker) {
     d.requests.erase(d.requests.begin());
     const Bytes &q = d.requests[0];
     EXPECT_EQ(q[0], KEL_ENTRY_QUERY);
-    EXPECT_EQ(Bytes(q.begin() + 12, q.begin() + 16), i32(2));   // kel_mem.group
-    EXPECT_EQ(Bytes(q.begin() + 16, q.begin() + 20), i32(9));   // kel_mem.rule_id
+    EXPECT_EQ(Bytes(q.begin() + 12, q.begin() + 16), i32(2));  // kel_mem.group
+    EXPECT_EQ(Bytes(q.begin() + 16, q.begin() + 20), i32(9));  // kel_mem.rule_id
     const Bytes &rm = d.requests[1];
     EXPECT_EQ(rm[0], KEL_ENTRY_REMOVE);
     EXPECT_EQ(Bytes(rm.begin() + 238, rm.begin() + 242), i32(9));  // rule_id
@@ -302,14 +395,20 @@ TEST(Requests, UsageErrorsNameTheArgumentAndTheHelp) {
     const Bad bad[] = {
         {"rule add", "a rule needs an action"},
         {"rule add drop in-port x", "in-port PORT: 'x' is not a number from 1 to 65535"},
-        {"rule add drop in-port 49", "in-port PORT: '49' is not a port of unit 0 here (ports 1 to 48 and 50000 to 50003)"},
-        {"rule add redirect 60000", "redirect PORT: '60000' is not a port of unit 0 here (ports 1 to 48)"},
-        {"rule add drop dst-ip 0.0.0.0/32", "dst-ip: 0.0.0.0/32 cannot be matched: kelfd takes IPv4 address 0 as no dst-ip condition"},
-        {"rule add drop dst-ip 0.0.0.0/0", "dst-ip: '0.0.0.0/0' matches any address; leave dst-ip out"},
+        {"rule add drop in-port 49",
+         "in-port PORT: '49' is not a port of unit 0 here (ports 1 to 48 and 50000 to 50003)"},
+        {"rule add redirect 60000",
+         "redirect PORT: '60000' is not a port of unit 0 here (ports 1 to 48)"},
+        {"rule add drop dst-ip 0.0.0.0/32",
+         "dst-ip: 0.0.0.0/32 cannot be matched: kelfd takes IPv4 address 0 as no dst-ip condition"},
+        {"rule add drop dst-ip 0.0.0.0/0",
+         "dst-ip: '0.0.0.0/0' matches any address; leave dst-ip out"},
         {"rule add drop sport 0", "sport: port 0 cannot be matched alone"},
         {"rule add drop dport 0-65535", "dport: '0-65535' matches any port; leave dport out"},
         {"rule add drop dport 9-8", "dport: '9-8' is not a range LO-HI"},
-        {"rule add drop s 1", "rule keyword 's' is ambiguous: set-vlan, set-vlan-priority, set-switch-priority, set-user-bits, src-mac, src-ip, sport"},
+        {"rule add drop s 1",
+         "rule keyword 's' is ambiguous: set-vlan, set-vlan-priority, set-switch-priority, "
+         "set-user-bits, src-mac, src-ip, sport"},
         {"rule add drop dprot 80", "unknown rule keyword 'dprot'; did you mean 'dport'?"},
         {"rule sh idd 5", "unknown keyword 'idd'; did you mean 'id'?"},
         {"r s id 5", "command 's' for rule is ambiguous: show, stats"},
@@ -340,7 +439,8 @@ TEST(Requests, UsageErrorsNameTheArgumentAndTheHelp) {
         {"rule lsit", "unknown command 'lsit' for rule; did you mean 'list'?"},
         {"config set 3", "config: '3' is not a configuration"},
         {"mask set 1-4 5", "mask set needs PORTS to PORTS"},
-        {"mask set 48 to 1", "PORTS: '48' is not a port of unit 0 here (port masks cover ports 1 to 47)"},
+        {"mask set 48 to 1",
+         "PORTS: '48' is not a port of unit 0 here (port masks cover ports 1 to 47)"},
         {"lbg add 1-33", "lbg add takes 1 to 32 ports"},
         {"lbg add 4-1", "PORTS: '4-1' is not a port list"},
         {"mcast add-listener 1 port 2", "add-listener needs port PORT and vlan VLAN"},

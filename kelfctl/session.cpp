@@ -8,8 +8,16 @@
 
 namespace kelfctl {
 
-void usage(const std::string &msg) { throw Failure(kExitUsage, msg); }
-void refused(const std::string &msg) { throw Failure(kExitRefused, msg); }
+void usage(const std::string &msg) {
+    throw Failure(kExitUsage, msg);
+}
+void refused(const std::string &msg) {
+    throw Failure(kExitRefused, msg);
+}
+
+const char kKelfdLogsWhy[] =
+    "kelfd logs why: to syslog, daemon facility, when it runs detached; to its output with -v, "
+    "which its service sends to the journal";
 
 std::string Args::next(std::string_view what) {
     if (done()) usage("missing " + std::string(what));
@@ -65,24 +73,34 @@ const char *port_kind(int port) {
 
 bool port_in(PortFamily f, int port) {
     switch (f) {
-        case PortFamily::Card: return port >= 1 && port <= kCardPorts;
-        case PortFamily::Mask: return port >= 1 && port <= kCardPorts - 1;
-        case PortFamily::Counted: return port >= 0 && port <= kCardPorts;
+        case PortFamily::Card:
+            return port >= 1 && port <= kCardPorts;
+        case PortFamily::Mask:
+            return port >= 1 && port <= kCardPorts - 1;
+        case PortFamily::Counted:
+            return port >= 0 && port <= kCardPorts;
         case PortFamily::RuleIn:
-            return (port >= 1 && port <= kCardPorts) || (port >= kInternalFirst && port <= kInternalLast);
+            return (port >= 1 && port <= kCardPorts) ||
+                   (port >= kInternalFirst && port <= kInternalLast);
         case PortFamily::Any:
-            return (port >= 0 && port <= kCardPorts) || (port >= kInternalFirst && port <= kInternalLast);
+            return (port >= 0 && port <= kCardPorts) ||
+                   (port >= kInternalFirst && port <= kInternalLast);
     }
     return false;
 }
 
 std::string port_family_text(PortFamily f) {
     switch (f) {
-        case PortFamily::Card: return "ports 1 to 48";
-        case PortFamily::Mask: return "port masks cover ports 1 to 47";
-        case PortFamily::Counted: return "ports 0 to 48";
-        case PortFamily::RuleIn: return "ports 1 to 48 and 50000 to 50003";
-        case PortFamily::Any: return "ports 0 to 48 and 50000 to 50003";
+        case PortFamily::Card:
+            return "ports 1 to 48";
+        case PortFamily::Mask:
+            return "port masks cover ports 1 to 47";
+        case PortFamily::Counted:
+            return "ports 0 to 48";
+        case PortFamily::RuleIn:
+            return "ports 1 to 48 and 50000 to 50003";
+        case PortFamily::Any:
+            return "ports 0 to 48 and 50000 to 50003";
     }
     return "";
 }
@@ -92,7 +110,8 @@ void bad_port(std::string_view what, int port, int unit, PortFamily f) {
           std::to_string(unit) + " here (" + port_family_text(f) + ")");
 }
 
-Session::Session(Transport &t, std::ostream &out, std::ostream &err) : t_(t), out_(out), err_(err) {}
+Session::Session(Transport &t, std::ostream &out, std::ostream &err)
+    : t_(t), out_(out), err_(err) {}
 Session::~Session() = default;
 
 std::vector<int> Session::ports(Args &a, std::string_view what, PortFamily f) {
@@ -124,7 +143,8 @@ std::int32_t Session::switch_count() {
     std::int32_t code = KEL_GET_DEV_NUM;
     std::memcpy(req, &code, 4);
     std::vector<unsigned char> r = exchange_raw(req, sizeof req);
-    if (r.size() != 4) refused("kelfd answered the switch count with " + std::to_string(r.size()) + " bytes");
+    if (r.size() != 4)
+        refused("kelfd answered the switch count with " + std::to_string(r.size()) + " bytes");
     std::int32_t n;
     std::memcpy(&n, r.data(), 4);
     return n;
@@ -133,8 +153,8 @@ std::int32_t Session::switch_count() {
 void Session::require_unit() {
     if (!switches) switches = switch_count();
     if (unit >= *switches)
-        refused("unit " + std::to_string(unit) + " is not up: kelfd runs " + std::to_string(*switches) +
-                (*switches == 1 ? " switch" : " switches"));
+        refused("unit " + std::to_string(unit) + " is not up: kelfd runs " +
+                std::to_string(*switches) + (*switches == 1 ? " switch" : " switches"));
 }
 
 void Args::finish() const {
@@ -142,7 +162,7 @@ void Args::finish() const {
 }
 
 kelfclient::Status SocketTransport::exchange(const void *request, std::size_t len,
-                                         std::vector<unsigned char> *reply) {
+                                             std::vector<unsigned char> *reply) {
     // kelfd reads a request with one receive and takes missing bytes as
     // zero, so the zero tail of a record need not travel.
     // Eight bytes at a time first: a rule request is 9428 bytes, mostly the
@@ -159,8 +179,10 @@ kelfclient::Status SocketTransport::exchange(const void *request, std::size_t le
 }
 
 void Session::print(const Output &o) {
-    if (json) out_ << o.json.dump(pretty ? 2 : -1) << '\n';
-    else out_ << o.text;
+    if (json)
+        out_ << o.json.dump(pretty ? 2 : -1) << '\n';
+    else
+        out_ << o.text;
 }
 
 void Session::print_ok() {
@@ -210,7 +232,8 @@ std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t le
 std::int32_t Session::status(const void *req, std::size_t len) {
     std::vector<unsigned char> r = exchange(req, len);
     if (r.size() != 4)
-        refused("kelfd answered " + std::to_string(r.size()) + " bytes where a 4-byte status was due");
+        refused("kelfd answered " + std::to_string(r.size()) +
+                " bytes where a 4-byte status was due");
     std::int32_t v;
     std::memcpy(&v, r.data(), 4);
     return v;
@@ -234,13 +257,17 @@ void Session::record(const void *req, std::size_t len, void *reply, std::size_t 
 }
 
 std::int32_t Session::value(std::int32_t st, const std::string &what) {
-    if (st < 0) refused("cannot " + what + ": kelfd refused the request (reply " + std::to_string(st) + ")");
+    if (st < 0)
+        refused("cannot " + what + ": kelfd refused the request (reply " + std::to_string(st) +
+                ")");
     return st;
 }
 
 void Session::sdk_ok(std::int32_t st, const std::string &what) {
     if (st == -1) refused("cannot " + what + ": kelfd refused the request (reply -1)");
-    if (st != 0) refused("cannot " + what + ": the switch refused it (SDK status " + std::to_string(st) + ")");
+    if (st != 0)
+        refused("cannot " + what + ": the switch refused it (SDK status " + std::to_string(st) +
+                ")");
 }
 
 }  // namespace kelfctl

@@ -2,18 +2,19 @@
 // unit and output mode, and the three ways a command fails.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+#include <kelfd/kelfclient.h>
+
 #include <cstdint>
 #include <map>
-#include <unordered_map>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include <kelfd/kel_lib.h>
-#include <kelfd/kelfclient.h>
 #include "output.h"
 #include "values.h"
 #include "words.h"
@@ -27,12 +28,16 @@ enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachabl
 // A command that cannot go on. Usage failures get a pointer to the help of
 // the object in use appended when printed.
 struct Failure : std::runtime_error {
-    Failure(int exit_status, const std::string &msg) : std::runtime_error(msg), status(exit_status) {}
+    Failure(int exit_status, const std::string &msg)
+        : std::runtime_error(msg), status(exit_status) {}
     int status;
     bool printed = false;  // the command printed its JSON document already
 };
 [[noreturn]] void usage(const std::string &msg);
 [[noreturn]] void refused(const std::string &msg);
+// Where kelfd's messages are, the switch's reasons for a refusal among
+// them: every failure that sends the operator to them says it so.
+extern const char kKelfdLogsWhy[];
 
 // The words of one command, consumed from the front.
 class Args {
@@ -104,7 +109,7 @@ class Transport {
 public:
     virtual ~Transport() = default;
     virtual kelfclient::Status exchange(const void *request, std::size_t len,
-                                    std::vector<unsigned char> *reply) = 0;
+                                        std::vector<unsigned char> *reply) = 0;
     virtual std::string where() const = 0;
 };
 
@@ -115,7 +120,7 @@ public:
                              std::chrono::milliseconds timeout = kelfclient::kDefaultTimeout)
         : client_(std::move(path), timeout) {}
     kelfclient::Status exchange(const void *request, std::size_t len,
-                            std::vector<unsigned char> *reply) override;
+                                std::vector<unsigned char> *reply) override;
     std::string where() const override { return client_.socket_path(); }
 
 private:
@@ -129,11 +134,11 @@ public:
 
     int unit = 0;
     bool json = false;
-    bool pretty = false;   // -p: indented JSON
-    bool stats = false;    // -s: counters in listings
-    bool details = false;  // -d: every field, or the `rule add` lines
-    bool force = false;    // --force: past reference checks (and, with -b, failures)
-    bool terminal = false; // standard output is a terminal
+    bool pretty = false;    // -p: indented JSON
+    bool stats = false;     // -s: counters in listings
+    bool details = false;   // -d: every field, or the `rule add` lines
+    bool force = false;     // --force: past reference checks (and, with -b, failures)
+    bool terminal = false;  // standard output is a terminal
     // Whether requests need the unit up; the daemon and raw objects do not.
     bool check_unit = true;
     // The directory of kelfd's socket, where apply keeps its record; empty
@@ -150,7 +155,7 @@ public:
         // duplicate check (built from rules when first needed)
         std::map<int, std::unordered_map<std::string, std::int64_t>> keys;
         std::optional<std::vector<int>> lbgs, mirrors;  // as kelfd lists them
-        bool lbgs_whole = true, mirrors_whole = true;    // the list was not cut
+        bool lbgs_whole = true, mirrors_whole = true;   // the list was not cut
     };
     std::optional<int> switches;
     std::map<int, UnitCache> cache;

@@ -113,7 +113,7 @@ TEST(ConfigFile, EditsChangeOnlyWhatChangedAndKeepRulesAtTheirIds) {
                              "rule add group 0 id 1 lbg web in-port 5\n"
                              "rule add group 0 id 2 drop in-port 6\n"
                              "rule add group 0 id 3 permit in-port 7\n"
-                             "rule add group 0 id 4 mirror 11 in-port 8\n");
+                             "rule add group 0 id 4 mirror 11 protocol udp\n");
     apply_json(d, path);
     int old_lbg = json::parse(kelfctl(d, {"-j", "lbg"}).out)["lbgs"][0]["lbg"];
     // A rule changed, the group's ports changed, a mirror and its rule removed, a rule added.

@@ -45,10 +45,10 @@ TEST(Device, StatisticsPropertiesAndHardwareOverTheSocket) {
 
     Request parser(KEL_SET_PORT_PARSER);
     parser.k().port = 3;
-    parser.k().val = 5;
+    parser.k().val = 3;
     EXPECT_EQ(parser.ask(c), 0);
     parser.k().kel_cmd = KEL_GET_PORT_PARSER;
-    EXPECT_EQ(parser.ask(c), 5);
+    EXPECT_EQ(parser.ask(c), 3);
 
     Request prbs(KEL_SET_PRBS);
     prbs.k().val = 3;

@@ -96,7 +96,7 @@ TEST(Kelfctl, RuleSetExportedAndImportedAcrossARestart) {
                   "tcp", "dport", "443"},
                  {"rule", "add", "permit", "dst-mac", "00:11:22:33:44:55", "vlan", "100", "ethertype", "ipv4"},
                  {"rule", "add", "group", "2", "drop", "src-ip", "2001:db8::/32", "sport", "1024/0xfc00"},
-                 {"rule", "add", "group", "2", "mirror", "10", "in-port", "9"},
+                 {"rule", "add", "group", "2", "mirror", "10", "protocol", "udp"},
              }) {
             auto r = kelfctl(d, add);
             ASSERT_EQ(r.status, 0) << r.err;
@@ -106,7 +106,7 @@ TEST(Kelfctl, RuleSetExportedAndImportedAcrossARestart) {
         exported = e.out;
         listing = kelfctl(d, {"rule", "list"}).out;
         EXPECT_EQ(std::count(exported.begin(), exported.end(), '\n'), 5) << exported;
-        EXPECT_NE(exported.find(" mirror 10 in-port 9\n"), std::string::npos) << exported;
+        EXPECT_NE(exported.find(" mirror 10 protocol udp\n"), std::string::npos) << exported;
     }
     DaemonProcess d;
     EXPECT_EQ(kelfctl(d, {"rule", "list"}).out, "") << "a new kelfd starts without rules";

@@ -158,7 +158,7 @@ void mirror_add(Session &s, Args &a) {
             (existed ? format_port_list(ports) + " to mirror " : "") + std::to_string(m) +
             (existed || ports.empty() ? "" : " with ports " + format_port_list(ports)) +
             ": the switch refused a monitored port (a mirror cannot monitor its own port " +
-            std::to_string(m) + "; kelfd's output names the call); " + undo);
+            std::to_string(m) + "; " + kKelfdLogsWhy + "); " + undo);
 }
 
 void mirror_delete(Session &s, Args &a) {

@@ -54,19 +54,22 @@ follows the numbering kelfd brings a switch up with (0 cpu, 1-40 ethernet,
 41-48 pcie, 50000-50003 internal), since kelfd has no command that names a
 port's kind; a port reporting an Ethernet interface mode is ethernet. Mode,
 speed and loopback come from kelfd's port-state diagnostic, which also
-prints the port's description on kelfd's output. -d adds the port state,
+puts the port's description in kelfd's messages. -d adds the port state,
 parser depth, routed-frame update fields and TTL update. A value kelfd
 cannot read shows as -. link prints only the link state of ports (default
 1-48). `port` alone shows all ports.
 set changes each given port in turn and stops at the first refusal:
-  parser N          parser depth, as kelfd counts it (it sets 4 at start)
-  frame-update MASK fields rewritten in routed frames (a bit mask)
+  parser N          parser depth, as kelfd counts it: 2 (the outermost
+                    headers) to 4 (the deepest parse, kelfd's at start)
+  frame-update MASK fields rewritten in routed frames (a bit mask of the
+                    switch's 16 fields, 0 to 0xffff)
   ttl-update        decrement the TTL of routed frames
   loopback          loopback mode (off also turns loopback suppression on)
   prbs ORDER tx|rx  start a PRBS-ORDER test pattern, sending or checking
   vlans all|none    join (leave) every VLAN 2 to 4095
 state asks kelfd for the port's mode, state and info words; kelfd also
-prints the switch's and the port's description on its own output.
+puts the switch's and the port's description in its messages (syslog when
+it runs detached, its output with -v).
 )";
 
 const char kStatsHelp[] = R"(Usage: kelfctl stats show [PORTS] [-d]
@@ -102,7 +105,8 @@ void config_set(Session &s, Args &a) {
     for (const auto &c : kCfgs)
         if (w == c.name || w == std::to_string(c.cfg)) cfg = c.cfg;
     if (cfg < 0)
-        usage("config: '" + w + "' is not a configuration (pairs, fan-in, isolated, mesh, or 1, 2, 5, 6)");
+        usage("config: '" + w +
+              "' is not a configuration (pairs, fan-in, isolated, mesh, or 1, 2, 5, 6)");
     s.value(send_config(s, cfg), "apply configuration " + w + " to unit " + std::to_string(s.unit));
     s.print_ok();
 }
@@ -126,8 +130,10 @@ void mask_set(Session &s, Args &a) {
 
 void mask_show(Session &s, Args &a) {
     std::vector<int> ports;
-    if (a.done()) ports = parse_port_list("all", "PORTS", 1, kMaskPorts, kMaskPorts);
-    else ports = s.ports(a, "PORTS", PortFamily::Mask);
+    if (a.done())
+        ports = parse_port_list("all", "PORTS", 1, kMaskPorts, kMaskPorts);
+    else
+        ports = s.ports(a, "PORTS", PortFamily::Mask);
     a.finish();
     std::vector<PortMask> masks;
     for (int p : ports) masks.push_back({p, read_mask(s, p)});
@@ -142,8 +148,10 @@ std::optional<int> port_read(Session &s, int code, int port) {
 
 std::vector<int> port_list(Session &s, Args &a, PortFamily f = PortFamily::Card) {
     std::vector<int> p;
-    if (a.done()) p = parse_port_list("1-48", "PORTS", 0, 65535);
-    else p = s.ports(a, "PORTS", f);
+    if (a.done())
+        p = parse_port_list("1-48", "PORTS", 0, 65535);
+    else
+        p = s.ports(a, "PORTS", f);
     a.finish();
     return p;
 }
@@ -195,7 +203,8 @@ void port_link(Session &s, Args &a) {
     std::vector<int> ports = port_list(s, a);
     std::vector<std::pair<int, int>> links;
     for (int p : ports) {
-        links.emplace_back(p, s.value(read_port_value(s, KEL_GET_PORT_LINK, p), "read the link of port " + std::to_string(p)));
+        links.emplace_back(p, s.value(read_port_value(s, KEL_GET_PORT_LINK, p),
+                                      "read the link of port " + std::to_string(p)));
     }
     s.print(print_links(links));
 }
@@ -204,10 +213,10 @@ PortSetting parse_setting(Args &a) {
     std::string kw = a.next("SETTING");
     if (kw == "parser")
         return {"set the parser depth", KEL_SET_PORT_PARSER, 0,
-                static_cast<std::int32_t>(a.number("parser N", 2, INT32_MAX))};
+                static_cast<std::int32_t>(property_value(a, kw))};
     if (kw == "frame-update")
         return {"set the routed-frame update fields", KEL_SET_RFRAME_UPDATE, 0,
-                static_cast<std::int32_t>(a.u32("frame-update MASK"))};
+                static_cast<std::int32_t>(property_value(a, kw))};
     if (kw == "ttl-update")
         return {"set TTL update", KEL_SET_TTL_UPDATE, 0, a.on_off("ttl-update") ? 1 : 0};
     if (kw == "loopback") {
@@ -251,8 +260,10 @@ void port_set(Session &s, Args &a) {
         for (const auto &ps : settings) {
             std::int32_t st = send_port_setting(s, ps, p);
             std::string what = ps.what + " of port " + std::to_string(p);
-            if (ps.sdk_status) s.sdk_ok(st, what);
-            else s.value(st, what);
+            if (ps.sdk_status)
+                s.sdk_ok(st, what);
+            else
+                s.value(st, what);
         }
     }
     s.print_ok();
@@ -262,7 +273,8 @@ void port_state(Session &s, Args &a) {
     int port = s.port(a, "PORT", PortFamily::Counted);
     a.finish();
     kel_lbg_query_list_t q = read_port_state(s, port);
-    if (q.ret != 0) refused("cannot read the state of port " + std::to_string(port) + ": kelfd refused");
+    if (q.ret != 0)
+        refused("cannot read the state of port " + std::to_string(port) + ": kelfd refused");
     s.print(print_port_state(port, q));
 }
 
@@ -271,12 +283,15 @@ kelf_stat_cnt_t read_counters(Session &s, int port) {
     k.kel_mem.port = port;
     kel_stat_t st;
     s.record(&k, sizeof k, &st, sizeof st);
-    if (st.ret_val != 0) refused("cannot read the counters of port " + std::to_string(port) + ": the switch refused");
+    if (st.ret_val != 0)
+        refused("cannot read the counters of port " + std::to_string(port) +
+                ": the switch refused");
     return st.kel_stat_cnt.kelf;
 }
 
 std::vector<int> stats_ports(Session &s, Args &a, const std::vector<Choice> &stop) {
-    if (a.done() || resolve(a.peek(), stop).match == Match::Found) return parse_port_list("1-48", "PORTS", 0, 48);
+    if (a.done() || resolve(a.peek(), stop).match == Match::Found)
+        return parse_port_list("1-48", "PORTS", 0, 48);
     return s.ports(a, "PORTS", PortFamily::Counted);
 }
 
@@ -300,8 +315,7 @@ void stats_watch(Session &s, Args &a) {
             interval = std::strtod(w.c_str(), &end);
             if (w.empty() || *end != '\0' || !(interval >= 0.1 && interval <= 3600))
                 usage("interval SECONDS: '" + w + "' is not a number of seconds from 0.1 to 3600");
-        }
-        else
+        } else
             count = a.number("count N", 1, INT32_MAX);
     }
     bool lines = s.json || !s.terminal;
@@ -318,7 +332,9 @@ void stats_watch(Session &s, Args &a) {
         if (lines) {
             s.out() << o.json.dump() << std::endl;
         } else {
-            s.out() << "\033[H\033[2J" << "every " << interval << " s, sample " << n + 1 << "\n" << o.text << std::flush;
+            s.out() << "\033[H\033[2J"
+                    << "every " << interval << " s, sample " << n + 1 << "\n"
+                    << o.text << std::flush;
         }
         prev = std::move(cur);
         t0 = t1;
@@ -333,7 +349,8 @@ void stats_priorities(Session &s, Args &a) {
     kel_stat_t st;
     s.record(&k, sizeof k, &st, sizeof st);
     if (st.ret_val != 0)
-        refused("cannot read the priority counters of port " + std::to_string(port) + ": kelfd refused");
+        refused("cannot read the priority counters of port " + std::to_string(port) +
+                ": kelfd refused");
     s.print(print_prio_stats(port, st.kel_stat_cnt.prio_kelf));
 }
 
@@ -350,6 +367,17 @@ void stats_reset(Session &s, Args &a) {
 
 }  // namespace
 
+std::int64_t property_value(Args &a, const std::string &kw) {
+    if (kw == "parser") return a.number("parser N", kParserShallowest, kParserDeepest);
+    std::string w = a.next("frame-update MASK");
+    std::uint64_t v = value([&] { return parse_u64(w, "frame-update MASK"); });
+    if (v > kFrameUpdateFields)
+        usage("frame-update MASK: '" + w +
+              "' sets bits past the switch's 16 update fields (a mask from 0 to " +
+              hex(kFrameUpdateFields) + ")");
+    return static_cast<std::int64_t>(v);
+}
+
 std::string config_name(int cfg) {
     for (const auto &c : kCfgs)
         if (c.cfg == cfg) return c.name;
@@ -358,16 +386,32 @@ std::string config_name(int cfg) {
 
 std::vector<Object> port_objects() {
     return {
-        {"config", "cfg", "operating configuration of the switch", kConfigHelp, config_show,
+        {"config",
+         "cfg",
+         "operating configuration of the switch",
+         kConfigHelp,
+         config_show,
          {{"set", nullptr, config_set}, {"show", nullptr, config_show}}},
-        {"mask", nullptr, "port masks: where each port may forward", kMaskHelp, mask_show,
+        {"mask",
+         nullptr,
+         "port masks: where each port may forward",
+         kMaskHelp,
+         mask_show,
          {{"set", nullptr, mask_set}, {"show", nullptr, mask_show}}},
-        {"port", nullptr, "port properties, link, test modes", kPortHelp, port_show,
+        {"port",
+         nullptr,
+         "port properties, link, test modes",
+         kPortHelp,
+         port_show,
          {{"show", nullptr, port_show},
           {"link", nullptr, port_link},
           {"set", nullptr, port_set},
           {"state", nullptr, port_state}}},
-        {"stats", nullptr, "port counters", kStatsHelp, nullptr,
+        {"stats",
+         nullptr,
+         "port counters",
+         kStatsHelp,
+         nullptr,
          {{"show", nullptr, stats_show},
           {"watch", nullptr, stats_watch},
           {"priorities", "prio", stats_priorities},

@@ -61,8 +61,9 @@ void parse_config_line(FileUnit &f, Args &a, int) {
     std::string w = a.next("CONFIG");
     a.finish();
     if (w == "fan-in" || w == "2")
-        usage("config fan-in cannot be kept in a file: it adds rules whose ids the switch chooses; "
-              "write its masks with mask set and its rules with rule add instead");
+        usage(
+            "config fan-in cannot be kept in a file: it adds rules whose ids the switch chooses; "
+            "write its masks with mask set and its rules with rule add instead");
     for (const auto &c : kFileCfgs)
         if (w == c.name || w == std::to_string(c.cfg)) {
             f.u.cfg = c.cfg;
@@ -70,7 +71,6 @@ void parse_config_line(FileUnit &f, Args &a, int) {
         }
     usage("config: '" + w + "' is not a configuration (pairs, isolated, mesh, or 1, 5, 6)");
 }
-
 
 void parse_mask_line(FileUnit &f, Args &a, int) {
     std::vector<int> in = f.s.ports(a, "PORTS", PortFamily::Mask);
@@ -87,19 +87,20 @@ void parse_mask_line(FileUnit &f, Args &a, int) {
     }
 }
 
-
 void parse_port_line(FileUnit &f, Args &a, int) {
     std::vector<int> ports = f.s.ports(a, "PORTS", PortFamily::Card);
     PortProps props;
     while (!a.done()) {
         std::string kw = a.next("SETTING");
         std::int64_t v;
-        if (kw == "parser") v = a.number("parser N", 2, INT32_MAX);
-        else if (kw == "frame-update") v = a.u32("frame-update MASK");
-        else if (kw == "ttl-update") v = a.on_off("ttl-update") ? 1 : 0;
+        if (kw == "parser" || kw == "frame-update")
+            v = property_value(a, kw);
+        else if (kw == "ttl-update")
+            v = a.on_off("ttl-update") ? 1 : 0;
         else if (kw == "loopback" || kw == "prbs" || kw == "vlans")
             usage("port set " + kw + " cannot be kept in a file: kelfd cannot read it back");
-        else usage("unknown port setting '" + kw + "'");
+        else
+            usage("unknown port setting '" + kw + "'");
         if (props.count(kw)) usage(kw + " given twice");
         props[kw] = v;
     }
@@ -107,11 +108,11 @@ void parse_port_line(FileUnit &f, Args &a, int) {
     for (int p : ports)
         for (const auto &[k, v] : props) {
             auto &pp = f.u.ports[p];
-            if (pp.count(k) && pp[k] != v) usage("port " + std::to_string(p) + ": " + k + " set twice");
+            if (pp.count(k) && pp[k] != v)
+                usage("port " + std::to_string(p) + ": " + k + " set twice");
             pp[k] = v;
         }
 }
-
 
 void plan_config_masks(UnitPlan &p) {
     Session &s = p.s;
@@ -125,8 +126,10 @@ void plan_config_masks(UnitPlan &p) {
     std::map<std::vector<int>, std::vector<int>> mask_sets;  // egress -> ports
     for (const auto &[q, eg] : want.masks) {
         const std::vector<int> &from = reset ? baseline(want.cfg, q) : masks[q];
-        if (from != eg) mask_sets[eg].push_back(q);
-        else if (!reset) ++p.plan.unchanged;
+        if (from != eg)
+            mask_sets[eg].push_back(q);
+        else if (!reset)
+            ++p.plan.unchanged;
     }
     if (reset) {
         std::string name = cfg_word(want.cfg);
@@ -146,7 +149,8 @@ void plan_config_masks(UnitPlan &p) {
         p.step(p.cfgmask, Step::Op::Change, "mask",
                "mask set " + format_port_list(ports) + " to " + format_port_list(eg),
                [eg, ports](Session &ss) {
-                   ss.value(send_masks(ss, ports, eg), "set the masks of ports " + format_port_list(ports));
+                   ss.value(send_masks(ss, ports, eg),
+                            "set the masks of ports " + format_port_list(ports));
                    return 1;
                });
     }
@@ -161,8 +165,10 @@ void plan_port_properties(UnitPlan &p) {
             if (it == props.end()) continue;
             if (read_prop(p.s, pp, port) != it->second) diff[pp.kw] = it->second;
         }
-        if (diff.empty()) ++p.plan.unchanged;
-        else prop_sets[diff].push_back(port);
+        if (diff.empty())
+            ++p.plan.unchanged;
+        else
+            prop_sets[diff].push_back(port);
     }
     for (const auto &pe : prop_sets) {
         const PortProps &diff = pe.first;
@@ -176,7 +182,8 @@ void plan_port_properties(UnitPlan &p) {
                     auto it = diff.find(pp.kw);
                     if (it == diff.end()) continue;
                     PortSetting ps = property_setting(pp, it->second);
-                    ss.value(send_port_setting(ss, ps, q), ps.what + " of port " + std::to_string(q));
+                    ss.value(send_port_setting(ss, ps, q),
+                             ps.what + " of port " + std::to_string(q));
                     ++n;
                 }
             return n;
@@ -188,10 +195,12 @@ void save_config_masks(UnitSave &u) {
     Session &s = u.s;
     int cfg = get_cfg(s);
     bool cfg_ok = cfg == 1 || cfg == 5 || cfg == 6;
-    if (cfg_ok) u.text += "config set " + cfg_word(cfg) + "\n";
+    if (cfg_ok)
+        u.text += "config set " + cfg_word(cfg) + "\n";
     else
         u.missing.push_back(u.unit_prefix + "operating configuration " + cfg_word(cfg) +
-                            (cfg == 2 ? ": fan-in adds rules whose ids the switch chooses" : ": not one kelfctl knows"));
+                            (cfg == 2 ? ": fan-in adds rules whose ids the switch chooses"
+                                      : ": not one kelfctl knows"));
     std::map<std::vector<int>, std::vector<int>> masks;
     for (int q = 1; q <= kMaskPorts; ++q) {
         std::vector<int> eg = read_mask(s, q);
@@ -212,7 +221,8 @@ void save_port_properties(UnitSave &u) {
     for (const auto &[pp, ports] : props) {
         u.text += "port set " + format_port_list(ports);
         for (const PortProperty &x : kFileProperties)
-            if (pp.count(x.kw)) u.text += std::string(" ") + x.kw + " " + prop_text(x.kw, pp.at(x.kw));
+            if (pp.count(x.kw))
+                u.text += std::string(" ") + x.kw + " " + prop_text(x.kw, pp.at(x.kw));
         u.text += "\n";
     }
 }

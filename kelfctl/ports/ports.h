@@ -3,16 +3,17 @@
 // functions are the one place each of their requests is built.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <kelfd/kel_lib.h>
 #include "output.h"
-#include "values.h"
 #include "session.h"
+#include "values.h"
 
 namespace kelfctl {
 
@@ -25,7 +26,8 @@ void set_bits(std::uint8_t *set, const std::vector<int> &ports);
 std::int32_t read_config(Session &s);
 std::int32_t send_config(Session &s, int cfg);
 // Gives every port of ingress the mask egress.
-std::int32_t send_masks(Session &s, const std::vector<int> &ingress, const std::vector<int> &egress);
+std::int32_t send_masks(Session &s, const std::vector<int> &ingress,
+                        const std::vector<int> &egress);
 // The ports port p's mask lets it forward to; a refusal fails the command.
 std::vector<int> read_mask(Session &s, int p);
 
@@ -47,6 +49,14 @@ struct PortProperty {
     int get, set;
 };
 extern const PortProperty kFileProperties[3];  // parser, frame-update, ttl-update
+// What the switch holds of them. kelfd counts parser depths from 2: 2 is
+// the outermost headers, 4 the deepest parse (kelfd's at start). The
+// routed-frame update mask has a bit for each of 16 fields.
+inline constexpr int kParserShallowest = 2, kParserDeepest = 4;
+inline constexpr std::uint32_t kFrameUpdateFields = 0xFFFF;
+// The value of `parser N` or `frame-update MASK` (kw already taken),
+// refused with its range when the switch cannot hold it.
+std::int64_t property_value(Args &a, const std::string &kw);
 PortSetting property_setting(const PortProperty &p, std::int64_t value);
 // The port-state diagnostic: state, loopback, mode and speed words.
 kel_lbg_query_list_t read_port_state(Session &s, int port);

@@ -8,20 +8,27 @@ namespace kelfctl {
 namespace {
 
 // VLAN tag types, counted from 1 on the wire (0 is no condition).
-constexpr const char *kVlanTags[] = {"untagged",   "tagged",     "user-a",      "user-b",
-                                     "vlan1",      "vlan2",      "only-vlan1",  "only-vlan2",
+constexpr const char *kVlanTags[] = {"untagged",    "tagged",        "user-a",     "user-b",
+                                     "vlan1",       "vlan2",         "only-vlan1", "only-vlan2",
                                      "vlan1-vlan2", "vlan2-untagged"};
 constexpr int kVlanTagCount = static_cast<int>(sizeof kVlanTags / sizeof kVlanTags[0]);
 
 const char *action_name(RuleDef::Action a) {
     switch (a) {
-        case RuleDef::Action::Drop: return "drop";
-        case RuleDef::Action::Permit: return "permit";
-        case RuleDef::Action::Redirect: return "redirect";
-        case RuleDef::Action::Lbg: return "lbg";
-        case RuleDef::Action::Mirror: return "mirror";
-        case RuleDef::Action::Rewrite: return "rewrite";
-        case RuleDef::Action::Unreported: return "unreported";
+        case RuleDef::Action::Drop:
+            return "drop";
+        case RuleDef::Action::Permit:
+            return "permit";
+        case RuleDef::Action::Redirect:
+            return "redirect";
+        case RuleDef::Action::Lbg:
+            return "lbg";
+        case RuleDef::Action::Mirror:
+            return "mirror";
+        case RuleDef::Action::Rewrite:
+            return "rewrite";
+        case RuleDef::Action::Unreported:
+            return "unreported";
     }
     return "?";
 }
@@ -43,11 +50,13 @@ L4 l4_port(Args &a, const std::string &kw) {
     std::size_t slash = s.find('/');
     std::size_t dash = s.find('-');
     const std::string any = kw + ": '" + s + "' matches any port; leave " + kw + " out";
-    const std::string zero = kw + ": port 0 cannot be matched alone: kelfd takes port 0 as no " + kw +
-                             " condition (0-1 or 0/0xfffe name it with port 1)";
+    const std::string zero = kw + ": port 0 cannot be matched alone: kelfd takes port 0 as no " +
+                             kw + " condition (0-1 or 0/0xfffe name it with port 1)";
     if (dash != std::string::npos && slash == std::string::npos) {
-        int lo = static_cast<int>(value([&] { return parse_int(s.substr(0, dash), kw, 0, 65535); }));
-        int hi = static_cast<int>(value([&] { return parse_int(s.substr(dash + 1), kw, 0, 65535); }));
+        int lo =
+            static_cast<int>(value([&] { return parse_int(s.substr(0, dash), kw, 0, 65535); }));
+        int hi =
+            static_cast<int>(value([&] { return parse_int(s.substr(dash + 1), kw, 0, 65535); }));
         if (lo > hi) usage(kw + ": '" + s + "' is not a range LO-HI with LO at most HI");
         if (lo == 0 && hi == 65535) usage(any);
         if (hi == 0) usage(zero);
@@ -66,15 +75,32 @@ L4 l4_port(Args &a, const std::string &kw) {
     return {p, m, std::nullopt};
 }
 
-
 const std::vector<Choice> &rule_keywords() {
     static const std::vector<Choice> k = {
-        {"group"},         {"id"},           {"drop"},         {"permit"},
-        {"redirect"},      {"lbg"},          {"mirror"},       {"rewrite"},
-        {"set-vlan"},      {"set-vlan-priority"}, {"set-switch-priority"}, {"set-user-bits"},
-        {"in-port"},       {"src-mac"},      {"dst-mac"},      {"ethertype"},
-        {"vlan"},          {"vlan-tag"},     {"src-ip"},       {"dst-ip"},
-        {"protocol"},      {"sport"},        {"dport"},        {"mpls"},
+        {"group"},
+        {"id"},
+        {"drop"},
+        {"permit"},
+        {"redirect"},
+        {"lbg"},
+        {"mirror"},
+        {"rewrite"},
+        {"set-vlan"},
+        {"set-vlan-priority"},
+        {"set-switch-priority"},
+        {"set-user-bits"},
+        {"in-port"},
+        {"src-mac"},
+        {"dst-mac"},
+        {"ethertype"},
+        {"vlan"},
+        {"vlan-tag"},
+        {"src-ip"},
+        {"dst-ip"},
+        {"protocol"},
+        {"sport"},
+        {"dport"},
+        {"mpls"},
         {"mpls-header"},
     };
     return k;
@@ -82,7 +108,8 @@ const std::vector<Choice> &rule_keywords() {
 
 // An address as the switch compares it: bits past the mask cleared (with
 // a warning), and the two prefixes that cannot be sent refused.
-IpPrefix rule_ip(const std::string &kw, const std::string &text, std::vector<std::string> *warnings) {
+IpPrefix rule_ip(const std::string &kw, const std::string &text,
+                 std::vector<std::string> *warnings) {
     IpPrefix p = value([&] { return parse_ip_prefix(text, kw); });
     IpPrefix m = p;
     bool host_bits = false;
@@ -144,9 +171,11 @@ RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
         } else if (kw == "set-vlan") {
             once(r.set_vlan, kw, static_cast<int>(a.number("set-vlan VLAN", 0, 4095)));
         } else if (kw == "set-vlan-priority") {
+            // 4 bits read, 3 taken: check_new_rule refuses 8 to 15.
             once(r.set_vlan_priority, kw, static_cast<int>(a.number("set-vlan-priority", 0, 15)));
         } else if (kw == "set-switch-priority") {
-            once(r.set_switch_priority, kw, static_cast<int>(a.number("set-switch-priority", 0, 15)));
+            once(r.set_switch_priority, kw,
+                 static_cast<int>(a.number("set-switch-priority", 0, 15)));
         } else if (kw == "set-user-bits") {
             once(r.set_user_bits, kw, static_cast<int>(a.number("set-user-bits", 0, 15)));
         } else if (kw == "in-port") {
@@ -154,7 +183,8 @@ RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
             r.in_port = a.port("in-port PORT", 1, 65535);
         } else if (kw == "src-mac" || kw == "dst-mac") {
             std::string s = a.next(kw + " MAC");
-            once(kw == "src-mac" ? r.src_mac : r.dst_mac, kw, value([&] { return parse_mac(s, kw); }));
+            once(kw == "src-mac" ? r.src_mac : r.dst_mac, kw,
+                 value([&] { return parse_mac(s, kw); }));
         } else if (kw == "ethertype") {
             std::string s = a.next("ethertype TYPE");
             int t = value([&] { return parse_ethertype(s, kw); });
@@ -203,7 +233,8 @@ RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
             r.mpls_header_mask = m;
         }
     }
-    if (!have_action) usage("a rule needs an action: drop, permit, redirect, lbg, mirror or rewrite");
+    if (!have_action)
+        usage("a rule needs an action: drop, permit, redirect, lbg, mirror or rewrite");
     bool sets = r.set_vlan || r.set_vlan_priority || r.set_switch_priority || r.set_user_bits;
     if (r.action == RuleDef::Action::Rewrite && !sets)
         usage("rewrite needs set-vlan, set-vlan-priority, set-switch-priority or set-user-bits");
@@ -217,6 +248,18 @@ RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
     return r;
 }
 
+const char kMirrorInPort[] =
+    "a mirror rule matches frames of every port, whatever its in-port: "
+    "`mirror add MIRROR ports PORTS` chooses the ports a mirror copies from";
+
+void check_new_rule(const RuleDef &r) {
+    if (r.action == RuleDef::Action::Mirror && r.in_port != 0)
+        usage("in-port: " + std::string(kMirrorInPort) + "; leave in-port out");
+    if (r.set_vlan_priority && *r.set_vlan_priority > kVlanPriorityMax)
+        usage("set-vlan-priority: '" + std::to_string(*r.set_vlan_priority) +
+              "' is not a number from 0 to " + std::to_string(kVlanPriorityMax) +
+              " (a VLAN priority has 3 bits)");
+}
 
 std::string rule_action_text(const RuleDef &r) {
     std::string s = r.action == RuleDef::Action::Unreported ? "" : action_name(r.action);
@@ -249,8 +292,10 @@ std::string rule_match_text(const RuleDef &r) {
     if (r.protocol) add("protocol", format_protocol(*r.protocol));
     auto l4 = [&](const char *kw, const std::optional<int> &p, const std::optional<int> &m,
                   const std::optional<int> &hi) {
-        if (p && hi) add(kw, std::to_string(*p) + "-" + std::to_string(*hi));
-        else if (p) add(kw, std::to_string(*p) + (m ? "/" + hex(static_cast<std::uint64_t>(*m), 4) : ""));
+        if (p && hi)
+            add(kw, std::to_string(*p) + "-" + std::to_string(*hi));
+        else if (p)
+            add(kw, std::to_string(*p) + (m ? "/" + hex(static_cast<std::uint64_t>(*m), 4) : ""));
     };
     l4("sport", r.sport, r.sport_mask, r.sport_hi);
     l4("dport", r.dport, r.dport_mask, r.dport_hi);
@@ -305,7 +350,8 @@ Json rule_json(const RuleDef &r) {
     if (r.dport_mask) m["dport_mask"] = *r.dport_mask;
     if (r.dport_hi) m["dport_last"] = *r.dport_hi;
     if (r.mpls) m["mpls"] = *r.mpls == 2 ? "multicast" : "unicast";
-    if (r.mpls_header) m["mpls_header"] = *r.mpls_header, m["mpls_header_mask"] = *r.mpls_header_mask;
+    if (r.mpls_header)
+        m["mpls_header"] = *r.mpls_header, m["mpls_header_mask"] = *r.mpls_header_mask;
     j["match"] = m;
     j["command"] = rule_command(r);
     return j;
@@ -330,8 +376,10 @@ std::vector<RuleDef> expand_rule(const RuleDef &r) {
                 if (!p) return;
                 hi.reset();
                 port = p->value;
-                if (p->mask == 0xFFFF) mask.reset();
-                else mask = p->mask;
+                if (p->mask == 0xFFFF)
+                    mask.reset();
+                else
+                    mask = p->mask;
             };
             put(sp, x.sport, x.sport_mask, x.sport_hi);
             put(dp, x.dport, x.dport_mask, x.dport_hi);

@@ -4,12 +4,13 @@
 // query reply and printed back in the syntax `rule add` reads.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <kelfd/kel_lib.h>
 #include "output.h"
 #include "session.h"
 #include "values.h"
@@ -47,6 +48,18 @@ struct RuleDef {
 // only they have. Address bits past a prefix are cleared (the switch
 // compares only the prefix) with a line in warnings, when given.
 RuleDef parse_rule(Args &a, std::vector<std::string> *warnings = nullptr);
+
+// A VLAN priority has 3 bits.
+constexpr int kVlanPriorityMax = 7;
+
+// What a rule added now may not hold, though parse_rule reads it so that
+// a record written by an older kelfctl still loads: a mirror rule's
+// in-port (a mirror rule matches frames of every port; its mirror's
+// monitored ports say where it copies from) and a VLAN priority past 7.
+// A usage failure naming the first; rule add and a file's rule line call it.
+void check_new_rule(const RuleDef &r);
+// Why a mirror rule takes no in-port, in the words every refusal uses.
+extern const char kMirrorInPort[];
 
 // The rules kelfd is sent for one written rule: itself, or one per
 // value/mask pair of its port ranges (sport and dport ranges multiply).

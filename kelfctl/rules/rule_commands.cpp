@@ -1,6 +1,6 @@
 // The rule object: add, show, list, stats, delete, flush.
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 
 #include "config.h"
 #include "distribution.h"
@@ -20,7 +20,7 @@ const char kRuleHelp[] = R"(Usage: kelfctl rule add [group G] [id N] ACTION [SET
        kelfctl rule help
 
 ACTION := { drop | permit | redirect PORT | lbg GROUP | mirror MIRROR | rewrite }
-SET    := { set-vlan VLAN | set-vlan-priority 0-15 | set-switch-priority 0-15 |
+SET    := { set-vlan VLAN | set-vlan-priority 0-7 | set-switch-priority 0-15 |
             set-user-bits 0-15 }
 MATCH  := { in-port PORT | src-mac MAC | dst-mac MAC | ethertype TYPE | vlan 1-4095 |
             vlan-tag TAG | src-ip ADDR[/PREFIX] | dst-ip ADDR[/PREFIX] | protocol PROTO |
@@ -33,15 +33,18 @@ TAG    := { untagged | tagged | user-a | user-b | vlan1 | vlan2 | only-vlan1 |
 Each unit holds 32 groups of rules (0 to 31, default 0), 4096 rules each.
 Without id, kelfd chooses the rule's id and `rule add` prints it.
 PORT (in-port, redirect) is a port of the unit: 1 to 48, and for in-port also
-the internal ports 50000 to 50003. ADDR is IPv4 or IPv6, with a prefix length
-or a mask; bits past the mask are cleared with a warning, since the switch
-compares only the masked bits. 0.0.0.0/N (N 1 to 31) matches its block of
+the internal ports 50000 to 50003. A mirror rule matches frames of every port
+and takes no in-port: `mirror add MIRROR ports PORTS` chooses the ports a
+mirror copies from. ADDR is IPv4 or IPv6, with a prefix length or a mask;
+bits past the mask are cleared with a warning, since the switch compares
+only the masked bits. 0.0.0.0/N (N 1 to 31) matches its block of
 addresses; 0.0.0.0/32 cannot be sent (kelfd takes address 0 as no condition).
 A port range LO-HI becomes the fewest value/mask rules that cover it exactly
 (1024-65535 is six rules; sport and dport ranges multiply): `rule add` says
 how many rules it added and their ids, and with id N they take N, N+1 ...
 TYPE and PROTO take names (ipv4, arp, ipv6, lldp ...; tcp, udp, icmp ...) or
-numbers. Numbers are decimal or hexadecimal with 0x. set-user-bits replaces
+numbers. Numbers are decimal or hexadecimal with 0x. A VLAN priority has 3
+bits (0 to 7), a switch priority and the user bits 4. set-user-bits replaces
 every other action; a mirror rule takes no SET.
 Before sending, add checks the unit, the ports, that the group has room and
 the id is free, and that the lbg or mirror it names exists (--force adds it
@@ -54,9 +57,11 @@ held by several groups needs group). `rule` alone lists; show is list.
 exports a rule set and `kelfctl -b rules.kel` imports it. kelfd does not
 report vlan-tag, set-vlan, set-vlan-priority or set-user-bits: exported
 rules lack them unless `kelfctl apply` installed them (its record keeps
-them), and a rule whose action is not reported is not exported but named,
-with exit status 1. `kelfctl save` writes the whole configuration and
-refuses what it cannot describe. flush removes every rule of the unit.
+them), and a rule whose action is not reported, or that kelfd lists but
+cannot give back, is not exported but named, with exit status 1. A mirror
+rule that an older kelfctl added with an in-port is exported without it.
+`kelfctl save` writes the whole configuration and refuses what it cannot
+describe. flush removes every rule of the unit.
 )";
 
 // The words after show, list, stats and delete: [group G] [id N].
@@ -122,7 +127,8 @@ void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expand
         bad_port("redirect PORT", r.target, s.unit, PortFamily::Card);
     if (r.id != 0 && r.id + static_cast<std::int64_t>(expanded.size()) - 1 > 0xFFFFFF)
         usage("id " + std::to_string(r.id) + ": the " + std::to_string(expanded.size()) +
-              " rules of this range need ids up to " + std::to_string(r.id + static_cast<std::int64_t>(expanded.size()) - 1) +
+              " rules of this range need ids up to " +
+              std::to_string(r.id + static_cast<std::int64_t>(expanded.size()) - 1) +
               ", past 16777215");
     const std::string unit = " of unit " + std::to_string(s.unit);
     if (!s.force && (r.action == RuleDef::Action::Lbg || r.action == RuleDef::Action::Mirror)) {
@@ -131,7 +137,8 @@ void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expand
         bool found = std::find(l.numbers.begin(), l.numbers.end(), r.target) != l.numbers.end();
         std::string what = (lbg ? "load-balancing group " : "mirror ") + std::to_string(r.target);
         if (!found && l.whole)
-            refused("cannot add the rule: " + what + " does not exist on unit " + std::to_string(s.unit) + " (create it with `kelfctl " +
+            refused("cannot add the rule: " + what + " does not exist on unit " +
+                    std::to_string(s.unit) + " (create it with `kelfctl " +
                     (lbg ? "lbg add PORTS" : "mirror add " + std::to_string(r.target)) +
                     "`, or --force adds the rule anyway)");
         if (!found)
@@ -141,13 +148,17 @@ void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expand
     std::vector<RuleDef> &held = group_rules(s, r.group);
     const std::string group = "group " + std::to_string(r.group) + unit;
     if (held.size() + expanded.size() > KEL_MAX_RULES)
-        refused("cannot add " + std::string(expanded.size() == 1 ? "the rule" : std::to_string(expanded.size()) + " rules") +
+        refused("cannot add " +
+                std::string(expanded.size() == 1 ? "the rule"
+                                                 : std::to_string(expanded.size()) + " rules") +
                 ": " + group + " holds " + std::to_string(held.size()) + " of its " +
                 std::to_string(KEL_MAX_RULES) + " rules");
     if (r.id != 0)
         for (const RuleDef &x : expanded)
             for (const RuleDef &h : held)
-                if (h.id == x.id) refused("cannot add the rule: id " + std::to_string(x.id) + " is in use in " + group);
+                if (h.id == x.id)
+                    refused("cannot add the rule: id " + std::to_string(x.id) + " is in use in " +
+                            group);
     // Compared by what kelfd reports of a rule, through a table of the
     // group's rules: a batch of thousands stays linear.
     auto &keys = group_keys(s, r.group);
@@ -164,12 +175,13 @@ void remove_rule(Session &s, int group, std::int64_t id) {
     held_remove(s, group, id);
     if (st < 0)
         refused("cannot delete rule " + std::to_string(id) + " of group " + std::to_string(group) +
-                ": kelfd could not take it out of the switch (kelfd's output says why)");
+                ": kelfd could not take it out of the switch (" + std::string(kKelfdLogsWhy) + ")");
 }
 
 void rule_add(Session &s, Args &a) {
     std::vector<std::string> warnings;
     RuleDef r = parse_rule(a, &warnings);
+    check_new_rule(r);
     for (const auto &w : warnings) s.err() << "kelfctl: warning: " << w << "\n";
     std::vector<RuleDef> rules = expand_rule(r);
     check_rule(s, r, rules);
@@ -183,11 +195,15 @@ void rule_add(Session &s, Args &a) {
                 } catch (const Failure &f) {
                     s.err() << "kelfctl: " << f.what() << "\n";
                 }
-            std::string which = rules.size() == 1 ? "the rule" : "rule " + std::to_string(ids.size() + 1) +
-                                                                  " of " + std::to_string(rules.size());
-            refused("kelfd refused " + which + " in group " + std::to_string(r.group) + " of unit " +
-                    std::to_string(s.unit) + ": the switch did not take it (kelfd's output says why)" +
-                    (ids.empty() ? "" : "; the " + std::to_string(ids.size()) + " added before it are removed again"));
+            std::string which = rules.size() == 1 ? "the rule"
+                                                  : "rule " + std::to_string(ids.size() + 1) +
+                                                        " of " + std::to_string(rules.size());
+            refused("kelfd refused " + which + " in group " + std::to_string(r.group) +
+                    " of unit " + std::to_string(s.unit) + ": the switch did not take it (" +
+                    kKelfdLogsWhy + ")" +
+                    (ids.empty() ? ""
+                                 : "; the " + std::to_string(ids.size()) +
+                                       " added before it are removed again"));
         }
         x.id = id;
         ids.push_back(id);
@@ -206,22 +222,30 @@ std::vector<RuleCounter> counters_of(Session &s, const std::vector<RuleDef> &rul
 void rule_list(Session &s, Args &a) {
     Which w = which(a, true);
     std::vector<RuleDef> rules;
+    // An export leaves out nothing in silence: a rule it cannot read back
+    // or write as a `rule add` line is named, and the exit status says so.
+    std::vector<std::string> missing;
     if (w.id) {
         int g = group_of(s, w);
         rules.push_back(*query_rule(s, g, *w.id));
     } else {
-        rules = read_rules(s, w.groups());
+        rules = read_rules(s, w.groups(), s.details ? &missing : nullptr);
     }
-    // An export leaves out nothing in silence: what cannot be written as a
-    // `rule add` line is named, and the exit status says so.
-    std::vector<std::string> missing;
+    for (const RuleDef &r : rules)
+        if (r.action == RuleDef::Action::Mirror && r.in_port != 0)
+            s.err() << "kelfctl: warning: rule " << r.id << " of group " << r.group
+                    << " holds in-port " << r.in_port
+                    << ", which the switch does not match: " << kMirrorInPort
+                    << (s.details ? "; exported without it" : "") << "\n";
     if (s.details) rules = export_forms(s, rules, &missing);
     std::optional<std::vector<RuleCounter>> c;
     if (s.stats) c = counters_of(s, rules);
     s.print(print_rules(rules, s.details, c));
     for (const auto &m : missing) s.err() << "kelfctl: not exported: " << m << "\n";
     if (!missing.empty()) {
-        Failure f(kExitRefused, std::to_string(missing.size()) + " rules cannot be written as rule add lines");
+        Failure f(kExitRefused, std::to_string(missing.size()) +
+                                    (missing.size() == 1 ? " rule is" : " rules are") +
+                                    " not exported");
         f.printed = true;
         throw f;
     }
@@ -257,7 +281,11 @@ void rule_flush(Session &s, Args &a) {
 }  // namespace
 
 std::vector<Object> rule_objects() {
-    return {{"rule", nullptr, "packet-classification rules", kRuleHelp, rule_list,
+    return {{"rule",
+             nullptr,
+             "packet-classification rules",
+             kRuleHelp,
+             rule_list,
              {{"add", nullptr, rule_add},
               {"show", nullptr, rule_list},
               {"list", "ls", rule_list},

@@ -52,7 +52,8 @@ std::vector<int> rule_ids(Session &s, int group) {
         refused("kelfd listed " + std::to_string(q.kel_id_list.rule_num) + " rules in group " +
                 std::to_string(group) + ", more than a group holds");
     std::vector<int> ids;
-    for (std::uint32_t i = 0; i < q.kel_id_list.rule_num; ++i) ids.push_back(q.kel_id_list.id_list[i]);
+    for (std::uint32_t i = 0; i < q.kel_id_list.rule_num; ++i)
+        ids.push_back(q.kel_id_list.id_list[i]);
     return ids;
 }
 
@@ -66,7 +67,8 @@ std::optional<RuleDef> query_rule(Session &s, int group, std::int64_t id) {
     return rule_from_query(q, group, id);
 }
 
-std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups) {
+std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
+                                std::vector<std::string> *unreadable) {
     std::vector<RuleDef> out;
     for (int g : groups) {
         // The list carries the low 16 bits of each id: an id above 65535 is
@@ -82,8 +84,13 @@ std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups) {
                 seen.insert(r->id);
                 group.push_back(*r);
             } else {
-                s.err() << "kelfctl: rule " << low << " of group " << g
-                        << " is listed but cannot be read (removed meanwhile?)\n";
+                std::string what = "rule " + std::to_string(low) + " of group " +
+                                   std::to_string(g) +
+                                   " is listed but cannot be read (removed meanwhile?)";
+                if (unreadable != nullptr)
+                    unreadable->push_back(what);
+                else
+                    s.err() << "kelfctl: " << what << "\n";
             }
         }
         s.cache[s.unit].rules[g] = group;
@@ -136,7 +143,8 @@ std::vector<int> groups_with_rule(Session &s, std::int64_t id) {
     for (int g = 0; g < KEL_MAX_GROUPS; ++g) {
         // A group the session holds is searched without asking kelfd again.
         if (auto h = held.find(g); h != held.end()) {
-            if (std::any_of(h->second.begin(), h->second.end(), [&](const RuleDef &r) { return r.id == id; }))
+            if (std::any_of(h->second.begin(), h->second.end(),
+                            [&](const RuleDef &r) { return r.id == id; }))
                 found.push_back(g);
             continue;
         }
@@ -163,7 +171,8 @@ std::string format_refs(const std::vector<RuleRef> &refs) {
         t += (t.empty() ? "" : ", ") + std::to_string(r.id);
     }
     std::string out;
-    for (const auto &[g, ids] : by_group) out += (out.empty() ? "" : "; ") + ("group " + std::to_string(g) + ": " + ids);
+    for (const auto &[g, ids] : by_group)
+        out += (out.empty() ? "" : "; ") + ("group " + std::to_string(g) + ": " + ids);
     return out;
 }
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "output.h"
-#include "values.h"
 #include "rule.h"
 #include "session.h"
+#include "values.h"
 
 namespace kelfctl {
 
@@ -29,7 +29,10 @@ std::vector<int> rule_ids(Session &s, int group);
 // One rule by group and id; nullopt when the group holds no such id.
 std::optional<RuleDef> query_rule(Session &s, int group, std::int64_t id);
 // Every rule of the groups, read from kelfd now (and kept in the session).
-std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups);
+// A rule kelfd lists but cannot give back is named in unreadable, or, when
+// the caller keeps no such list, in a warning.
+std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
+                                std::vector<std::string> *unreadable = nullptr);
 std::vector<int> all_groups();
 // The rules of a group as the session knows them (read once).
 std::vector<RuleDef> &group_rules(Session &s, int group);

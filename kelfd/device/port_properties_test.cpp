@@ -48,16 +48,31 @@ TEST_F(PortProperties, AttributePairsWriteAndAnswerTheirValues) {
     // The client's parser values are the switch's plus 2.
     EXPECT_EQ(run(KEL_SET_PORT_PARSER, {.port = 4, .val = 2}).status(), 0);
     EXPECT_EQ(attr(0, 4, FM_PORT_PARSER), 0);
-    EXPECT_EQ(run(KEL_SET_PORT_PARSER, {.port = 4, .val = 5}).status(), 0);
-    EXPECT_EQ(attr(0, 4, FM_PORT_PARSER), 3);
-    EXPECT_EQ(run(KEL_GET_PORT_PARSER, {.port = 4}).status(), 5);
-    // The extremes wrap like the 32-bit value, without overflow.
-    EXPECT_EQ(run(KEL_SET_PORT_PARSER, {.port = 4, .val = INT_MIN}).status(), 0);
-    EXPECT_EQ(run(KEL_GET_PORT_PARSER, {.port = 4}).status(), INT_MIN);
+    EXPECT_EQ(run(KEL_SET_PORT_PARSER, {.port = 4, .val = 4}).status(), 0);
+    EXPECT_EQ(attr(0, 4, FM_PORT_PARSER), FM_PORT_PARSER_DEEPEST);
+    EXPECT_EQ(run(KEL_GET_PORT_PARSER, {.port = 4}).status(), 4);
     EXPECT_EQ(attr(0, 5, FM_PORT_PARSER), 0) << "other ports keep theirs";
 
     EXPECT_EQ(run(KEL_SET_RFRAME_UPDATE, {.port = 7, .val = 0x7F01}).status(), 0);
     EXPECT_EQ(attr(0, 7, FM_PORT_ROUTED_FRAME_UPDATE_FIELDS), 0x7F01);
+    EXPECT_EQ(run(KEL_GET_RFRAME_UPDATE, {.port = 7}).status(), 0x7F01);
+
+    // What the switch cannot hold it refuses, with its reason, and keeps
+    // the value it had: a parse deeper than its deepest or below 0 (the
+    // extremes wrap like the 32-bit value, without overflow), update bits
+    // past its fields (a mask with the top bit would read back as -1).
+    for (int val : {5, 1, INT_MIN, INT_MAX}) {
+        Answer a = run(KEL_SET_PORT_PARSER, {.port = 4, .val = val});
+        EXPECT_EQ(a.status(), -1) << val;
+        EXPECT_EQ(a.out, line("fmSetPortAttribute FM_PORT_PARSER", FM_ERR_INVALID_VALUE)) << val;
+    }
+    EXPECT_EQ(run(KEL_GET_PORT_PARSER, {.port = 4}).status(), 4);
+    for (int val : {0x10000, -1, INT_MIN}) {
+        Answer a = run(KEL_SET_RFRAME_UPDATE, {.port = 7, .val = val});
+        EXPECT_EQ(a.status(), -1) << val;
+        EXPECT_EQ(a.out, line("fmSetPortAttribute FM_PORT_ROUTED_FRAME_UPDATE_FIELDS", FM_ERR_INVALID_VALUE))
+            << val;
+    }
     EXPECT_EQ(run(KEL_GET_RFRAME_UPDATE, {.port = 7}).status(), 0x7F01);
 
     // The TTL flag is the low byte of val and reads back without sign.

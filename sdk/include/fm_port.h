@@ -33,6 +33,15 @@ extern "C" {
 #define FM_PORT_ETHERNET_INTERFACE_MODE 124    /* fm_int: fm_ethMode */
 #define FM_PORT_ROUTED_FRAME_UPDATE_FIELDS 169 /* fm_uint32 */
 
+/* The values a port attribute holds; a set outside them answers
+ * FM_ERR_INVALID_VALUE and changes nothing.
+ * FM_PORT_PARSER: how deep the switch parses a port's frames, 0 (the
+ * outermost headers) to FM_PORT_PARSER_DEEPEST, each step one layer more. */
+#define FM_PORT_PARSER_DEEPEST 2
+/* FM_PORT_ROUTED_FRAME_UPDATE_FIELDS: one bit per header field the switch
+ * may rewrite in a routed frame, 16 fields in bits 0 to 15. */
+#define FM_PORT_ROUTED_FRAME_UPDATE_ALL 0xFFFFu
+
 /* ISL tag formats. */
 #define FM_ISL_TAG_NONE 0
 #define FM_ISL_TAG_F32 1

@@ -95,6 +95,17 @@ using fmsim::find_switch;
 
 namespace {
 
+// Whether an attribute can hold the value, as the switch's fields of it
+// can: a value past them is refused, never cut to their width.
+bool value_fits(fm_int attr, fm_int32 v) {
+    auto u = static_cast<fm_uint32>(v);
+    switch (attr) {
+        case FM_PORT_PARSER: return u <= FM_PORT_PARSER_DEEPEST;
+        case FM_PORT_ROUTED_FRAME_UPDATE_FIELDS: return (u & ~FM_PORT_ROUTED_FRAME_UPDATE_ALL) == 0;
+        default: return true;
+    }
+}
+
 fm_status set_attr(fm_int sw, fm_int port, fm_int attr, void *value) {
     if (value == nullptr) return FM_ERR_INVALID_ARGUMENT;
     if (find_switch(sw) == nullptr) return FM_ERR_INVALID_SWITCH;
@@ -111,7 +122,10 @@ fm_status set_attr(fm_int sw, fm_int port, fm_int attr, void *value) {
     }
     auto it = p->attrs.find(attr);
     if (it == p->attrs.end()) return FM_ERR_INVALID_ATTRIB;
-    std::memcpy(&it->second, value, sizeof(fm_int32));
+    fm_int32 v;
+    std::memcpy(&v, value, sizeof v);
+    if (!value_fits(attr, v)) return FM_ERR_INVALID_VALUE;
+    it->second = v;
     fmsim::sync_attrs(*p);
     return FM_OK;
 }
