@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "messages.h"
+#include "rule_match.h"
 
 namespace kelf::rules {
 namespace {
@@ -87,10 +88,11 @@ int uninstall(int unit, int group, int slot, const char *fn) {
     }
     // The switch no longer holds the rule, so neither does the table, even
     // when the compile or apply below fails.
-    t.take(slot);
-    if (compile_acls(unit, fn) != FM_OK) return -1;
-    if (apply_acls(unit, fn) != FM_OK) return -1;
-    return 0;
+    std::unique_ptr<kel_acl_rule_t> gone = t.take(slot);
+    int ret = 0;
+    if (compile_acls(unit, fn) != FM_OK || apply_acls(unit, fn) != FM_OK) ret = -1;
+    port_set_released(unit, *gone, true);
+    return ret;
 }
 
 }  // namespace kelf::rules

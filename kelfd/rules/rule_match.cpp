@@ -17,6 +17,29 @@ namespace {
 // Whether each port-set slot holds a port set. Kept apart from the handles
 // because a handle may be any number, 0 included.
 bool port_set_used[KEL_MAX_UNITS][4];
+// The rules of the unit's tables that match through each slot's set.
+int port_set_rules[KEL_MAX_UNITS][4];
+
+// The slot holding port set `set`, or -1.
+int slot_of_set(int unit, fm_int set) {
+    for (int i = 0; i < 4; ++i)
+        if (port_set_used[unit][i] && portSet[unit][i] == set) return i;
+    return -1;
+}
+
+// Deletes the slot's set once no rule uses it, and frees the slot. A set
+// the switch keeps stays in its slot, for the next rule on its port.
+void delete_unused(int unit, int i) {
+    if (port_set_rules[unit][i] != 0) return;
+    fm_status st = fmDeletePortSet(unit, portSet[unit][i]);
+    if (st != FM_OK) {
+        std::printf("port set %d stays: fmDeletePortSet:%s\n", portSet[unit][i], fmErrorMsg(st));
+        std::fflush(stdout);
+        return;
+    }
+    port_set_used[unit][i] = false;
+    portSet[unit][i] = i == 0 ? -1 : 0;
+}
 
 constexpr fm_macaddr kFullMac = 0xFFFFFFFFFFFFULL;
 
@@ -173,7 +196,8 @@ int match_port_set(int unit, int port, kel_acl_rule_t &r) {
         fm_int &slot = portSet[unit][i];
         if (port_set_used[unit][i]) {
             fm_int first = 0;
-            fmGetPortSetPortFirst(unit, slot, &first);
+            // Without the set's port the rule cannot know its set.
+            if (fmGetPortSetPortFirst(unit, slot, &first) != FM_OK) return port_set_refused();
             if (first != port) continue;
         } else {
             fm_int ps = -1;
@@ -248,11 +272,26 @@ void decode_match(const kel_acl_rule_t &r, kel_mem_t &m) {
     m.mpls_header_mask = mask;
 }
 
+void port_set_held(int unit, const kel_acl_rule_t &r) {
+    if (!(r.cond & FM_ACL_MATCH_INGRESS_PORT_SET)) return;
+    int i = slot_of_set(unit, r.value.portSet);
+    if (i >= 0) ++port_set_rules[unit][i];
+}
+
+void port_set_released(int unit, const kel_acl_rule_t &r, bool held) {
+    if (!(r.cond & FM_ACL_MATCH_INGRESS_PORT_SET)) return;
+    int i = slot_of_set(unit, r.value.portSet);
+    if (i < 0) return;
+    if (held && port_set_rules[unit][i] > 0) --port_set_rules[unit][i];
+    delete_unused(unit, i);
+}
+
 void reset_port_sets() {
     for (int u = 0; u < KEL_MAX_UNITS; ++u) {
         portSet[u][0] = -1;
         portSet[u][1] = portSet[u][2] = portSet[u][3] = 0;
         for (bool &used : port_set_used[u]) used = false;
+        for (int &n : port_set_rules[u]) n = 0;
     }
 }
 
