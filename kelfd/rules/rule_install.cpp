@@ -57,8 +57,8 @@ fm_status apply_acls(int unit, const char *fn) {
 Installed install(int unit, std::unique_ptr<kel_acl_rule_t> r, const char *fn) {
     kel_acl_t &table = kel_acl[unit][r->acl];
     const int slot = table.lowest_free();
-    fm_status st =
-        fmAddACLRuleExt(unit, r->acl, r->rule_id, r->cond, &r->value, r->action, &r->param);
+    const fm_aclValue value = r->value;
+    fm_status st = fmAddACLRuleExt(unit, r->acl, r->rule_id, r->cond, &value, r->action, &r->param);
     if (st != FM_OK) {
         KEL_RULE_LOG(fn, "kel: Failed adding ACL (acl:%d msg:%s)\n", r->acl, fmErrorMsg(st));
         return Installed::Refused;

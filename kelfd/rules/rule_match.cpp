@@ -91,13 +91,15 @@ bool match_glort(int unit, int action, bool pcie, kel_acl_rule_t &r) {
     r.cond |= FM_ACL_MATCH_SRC_GLORT;
     fm_uint32 glort = 0;
     if (fmGetStackGlort(unit, r.port, &glort) != FM_OK) return false;
-    r.value.srcGlort = static_cast<fm_uint16>(glort);
-    r.value.srcGlortMask = 0xFFFF;
+    fm_aclValue v = r.value;
+    v.srcGlort = static_cast<fm_uint16>(glort);
+    v.srcGlortMask = 0xFFFF;
+    r.value = v;
     return true;
 }
 
 void match_fields(const kel_mem_t &m, kel_acl_rule_t &r) {
-    fm_aclValue &v = r.value;
+    fm_aclValue v = r.value;  // written back whole at the end
     if (m.src_ip != 0) {
         r.cond |= FM_ACL_MATCH_SRC_IP;
         match_ip4(m.src_ip, m.src_ip_mask, v.srcIp, v.srcIpMask);
@@ -178,6 +180,7 @@ void match_fields(const kel_mem_t &m, kel_acl_rule_t &r) {
         v.dst = mac48(m.dst_mac.mac);
         v.dstMask = kFullMac;
     }
+    r.value = v;
 }
 
 namespace {
@@ -209,7 +212,9 @@ int match_port_set(int unit, int port, kel_acl_rule_t &r) {
             slot = ps;
             port_set_used[unit][i] = true;
         }
-        r.value.portSet = slot;
+        fm_aclValue v = r.value;
+        v.portSet = slot;
+        r.value = v;
         r.cond |= FM_ACL_MATCH_INGRESS_PORT_SET;
         return 0;
     }
@@ -237,7 +242,7 @@ void unpack_mac(fm_macaddr v, std::uint8_t *mac) {
 }  // namespace
 
 void decode_match(const kel_acl_rule_t &r, kel_mem_t &m) {
-    const fm_aclValue &v = r.value;
+    const fm_aclValue v = r.value;
     m.port = r.port;
     m.src_port = v.L4SrcStart;
     m.dst_port = v.L4DstStart;
@@ -274,13 +279,13 @@ void decode_match(const kel_acl_rule_t &r, kel_mem_t &m) {
 
 void port_set_held(int unit, const kel_acl_rule_t &r) {
     if (!(r.cond & FM_ACL_MATCH_INGRESS_PORT_SET)) return;
-    int i = slot_of_set(unit, r.value.portSet);
+    int i = slot_of_set(unit, r.value.get().portSet);
     if (i >= 0) ++port_set_rules[unit][i];
 }
 
 void port_set_released(int unit, const kel_acl_rule_t &r, bool held) {
     if (!(r.cond & FM_ACL_MATCH_INGRESS_PORT_SET)) return;
-    int i = slot_of_set(unit, r.value.portSet);
+    int i = slot_of_set(unit, r.value.get().portSet);
     if (i < 0) return;
     if (held && port_set_rules[unit][i] > 0) --port_set_rules[unit][i];
     delete_unused(unit, i);

@@ -204,7 +204,7 @@ fm_status fmDeleteACLRule(fm_int sw, fm_int acl, fm_int rule) {
     if (it == a->rules.end()) return FM_ERR_INVALID_ACL_RULE;
     SwitchAcls &s = state()[static_cast<size_t>(sw)];
     if (it->second->cond & FM_ACL_MATCH_INGRESS_PORT_SET) {
-        auto u = s.port_set_users.find(it->second->value.portSet);
+        auto u = s.port_set_users.find(it->second->value.get().portSet);
         if (u != s.port_set_users.end() && --u->second == 0) s.port_set_users.erase(u);
     }
     a->rules.erase(it);
@@ -337,7 +337,7 @@ bool fmsim_acl_rule(int sw, int acl, int rule, FmsimAclRule *out) {
     fm_status st;
     const fmsim::LiveRule *r = find_rule(sw, acl, rule, &st);
     if (r == nullptr) return false;
-    if (out) *out = {rule, r->cond, r->value, r->action, r->param, *r->frames};
+    if (out) *out = {rule, r->cond, r->value.get(), r->action, r->param, *r->frames};
     return true;
 }
 

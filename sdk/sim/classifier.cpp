@@ -189,7 +189,7 @@ void Classifier::Tuple::erase(std::uint32_t at) {
 
 void Classifier::compile(const LiveRule &rule, Key *mask, Key *value, Residual *residual) {
     const fm_aclCondition c = rule.cond;
-    const fm_aclValue &v = rule.value;
+    const fm_aclValue v = rule.value.get();
     Key &m = *mask, &x = *value;
     m = {};
     x = {};

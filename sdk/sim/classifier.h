@@ -26,6 +26,7 @@
 
 #include "fm_sdk.h"
 #include "fmsim_forward.h"
+#include "packed.h"
 
 namespace fmsim {
 
@@ -64,7 +65,7 @@ struct LiveRule {
     int acl = 0;
     int rule = 0;
     fm_aclCondition cond = 0;
-    fm_aclValue value{};
+    Packed<fm_aclValue> value;  // its nonzero words: most of a value is zero
     fm_aclActionExt action = 0;
     fm_aclParamExt param{};
     // The frame counter, shared with the rule as the ACL stores it.

@@ -8,8 +8,8 @@
 
 #include <array>
 #include <bitset>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
