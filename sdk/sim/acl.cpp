@@ -64,7 +64,7 @@ std::vector<fmsim::Classifier> &live() {
 // is as large as the most rules ever held at once).
 class CounterPool {
 public:
-    std::shared_ptr<std::uint64_t> make() {
+    std::uint64_t *make() {
         if (free_.empty()) {
             blocks_.push_back(std::make_unique<std::uint64_t[]>(kBlock));
             std::uint64_t *b = blocks_.back().get();
@@ -73,11 +73,12 @@ public:
         std::uint64_t *c = free_.back();
         free_.pop_back();
         *c = 0;
-        return std::shared_ptr<std::uint64_t>(c, [this](std::uint64_t *p) {
-            // The last holder may let go outside an SDK call.
-            std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
-            free_.push_back(p);
-        });
+        return c;
+    }
+    void release(std::uint64_t *c) {
+        // The last holder may let go outside an SDK call.
+        std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+        free_.push_back(c);
     }
 
 private:
@@ -185,8 +186,9 @@ fm_status fmAddACLRuleExt(fm_int sw, fm_int acl, fm_int rule, fm_aclCondition co
         fmsim::find_port(sw, param->logicalPort) == nullptr &&
         !fmsim::mcast_port(sw, param->logicalPort))
         return FM_ERR_INVALID_PORT;
-    auto r = std::make_shared<const fmsim::LiveRule>(
-        fmsim::LiveRule{acl, rule, cond, *value, action, *param, counter_pool().make()});
+    auto r = std::make_shared<const fmsim::LiveRule>(fmsim::LiveRule{
+        acl, rule, cond, *value, action, *param,
+        std::unique_ptr<std::uint64_t, fmsim::CounterRelease>(counter_pool().make())});
     a->rules.emplace(rule, r);
     s.uncompiled[{acl, rule}] = std::move(r);
     if (cond & FM_ACL_MATCH_INGRESS_PORT_SET) ++s.port_set_users[value->portSet];
@@ -378,6 +380,10 @@ int fmsim_port_set_count(int sw) {
 }
 
 namespace fmsim {
+
+void CounterRelease::operator()(std::uint64_t *counter) const {
+    counter_pool().release(counter);
+}
 
 const Classifier &live_rules(fm_int sw) {
     return live()[static_cast<size_t>(sw)];

@@ -60,6 +60,11 @@ struct FrameFacts {
 // True when the VLAN tag type condition `type` holds for the frame.
 bool tag_type_holds(int type, const FmsimParsedFrame &f);
 
+// Gives a rule's frame counter back to the pool it came from (acl.cpp).
+struct CounterRelease {
+    void operator()(std::uint64_t *counter) const;
+};
+
 // One rule in force.
 struct LiveRule {
     int acl = 0;
@@ -68,8 +73,9 @@ struct LiveRule {
     Packed<fm_aclValue> value;  // its nonzero words: most of a value is zero
     fm_aclActionExt action = 0;
     fm_aclParamExt param{};
-    // The frame counter, shared with the rule as the ACL stores it.
-    std::shared_ptr<std::uint64_t> frames;
+    // The frame counter, one of fmsim's pool of counters, given back with
+    // the rule.
+    std::unique_ptr<std::uint64_t, CounterRelease> frames;
 };
 
 class Classifier {
