@@ -28,8 +28,6 @@ typedef struct kel_acl_rule {
     kelf::rules::Packed<fm_aclValue> value;
     fm_aclActionExt action;
     fm_aclParamExt param;
-    char src_mac[6];  // never written
-    char dst_mac[6];
 } kel_acl_rule_t;
 
 // One group's slots. A null slot is free. Beside the slots it keeps a count,
