@@ -5,6 +5,9 @@
 // same daemon, emptied in between, so the switch does the same work; the
 // figure is the median ratio of the two add rates over rounds in
 // alternating order.
+#include <kelfd/kel_lib.h>
+#include <kelfd/kelfclient.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,8 +18,6 @@
 #include <vector>
 
 #include "daemon_process.h"
-#include <kelfd/kel_lib.h>
-#include <kelfd/kelfclient.h>
 
 namespace {
 
@@ -28,14 +29,16 @@ struct Filter {
     int proto, dport, group;  // a group holds 4096 rules: two groups of 2,500
 };
 
-std::uint32_t prefix_mask(int n) { return n == 0 ? 0 : ~std::uint32_t{0} << (32 - n); }
+std::uint32_t prefix_mask(int n) {
+    return n == 0 ? 0 : ~std::uint32_t{0} << (32 - n);
+}
 
 std::vector<Filter> filters() {
     std::vector<Filter> v;
     for (int i = 0; i < kRules; ++i) {
         int dn = i % 8 + 1;  // 0.0.0.0/1 .. /8
-        v.push_back({0x0A000000u | (static_cast<std::uint32_t>(i) << 8), prefix_mask(24), 0, prefix_mask(dn),
-                     i % 2 == 0 ? 6 : 17, 1 + i % 60000, 1 + i / 2500});
+        v.push_back({0x0A000000u | (static_cast<std::uint32_t>(i) << 8), prefix_mask(24), 0,
+                     prefix_mask(dn), i % 2 == 0 ? 6 : 17, 1 + i % 60000, 1 + i / 2500});
     }
     return v;
 }
@@ -46,7 +49,9 @@ std::string ipv4(std::uint32_t a) {
     return b;
 }
 
-int prefix_len(std::uint32_t m) { return __builtin_popcount(m); }
+int prefix_len(std::uint32_t m) {
+    return __builtin_popcount(m);
+}
 
 // The raw library: the requests kelfctl builds for the filters. Seconds,
 // or a negative value when kelfd refused one.
@@ -89,9 +94,9 @@ int main() {
     {
         std::ofstream out(path);
         for (const Filter &x : f)
-            out << "rule add group " << x.group << " drop src-ip " << ipv4(x.src) << "/" << prefix_len(x.src_mask)
-                << " dst-ip 0.0.0.0/" << prefix_len(x.dst_mask) << " protocol " << (x.proto == 6 ? "tcp" : "udp")
-                << " dport " << x.dport << "\n";
+            out << "rule add group " << x.group << " drop src-ip " << ipv4(x.src) << "/"
+                << prefix_len(x.src_mask) << " dst-ip 0.0.0.0/" << prefix_len(x.dst_mask)
+                << " protocol " << (x.proto == 6 ? "tcp" : "udp") << " dport " << x.dport << "\n";
     }
 
     // Rounds in alternating order, the table emptied between runs, so that
@@ -120,7 +125,8 @@ int main() {
                     return 1;
                 }
                 if (round == kRounds - 1) {
-                    auto listed = daemon.run(KELFCTL_BINARY, {"rule", "list", "-d"}, std::chrono::minutes(10));
+                    auto listed = daemon.run(KELFCTL_BINARY, {"rule", "list", "-d"},
+                                             std::chrono::minutes(10));
                     lines = 0;
                     for (char ch : listed.out) lines += ch == '\n';
                 }
@@ -130,17 +136,19 @@ int main() {
                 return 1;
             }
         }
-        std::printf("round %d (%s first): raw %.0f rules/s, kelfctl -b %.0f rules/s, ratio %.3f\n", round + 1,
-                    round % 2 == 0 ? "raw" : "kelfctl", kRules / raw_s, kRules / batch_s, raw_s / batch_s);
+        std::printf("round %d (%s first): raw %.0f rules/s, kelfctl -b %.0f rules/s, ratio %.3f\n",
+                    round + 1, round % 2 == 0 ? "raw" : "kelfctl", kRules / raw_s, kRules / batch_s,
+                    raw_s / batch_s);
         ratios.push_back(raw_s / batch_s);
         raw_best = std::min(raw_best, raw_s);
         batch_best = std::min(batch_best, batch_s);
     }
     std::sort(ratios.begin(), ratios.end());
-    std::printf("raw client library  best %d adds in %.2f s: %.0f rules/s\n", kRules, raw_best, kRules / raw_best);
-    std::printf("kelfctl -b          best %d adds in %.2f s: %.0f rules/s (%ld listed back)\n", kRules, batch_best,
-                kRules / batch_best, lines);
-    std::printf("kelfctl -b / raw    median of %d rounds %.3f (lowest %.3f)\n", kRounds, ratios[kRounds / 2],
-                ratios.front());
+    std::printf("raw client library  best %d adds in %.2f s: %.0f rules/s\n", kRules, raw_best,
+                kRules / raw_best);
+    std::printf("kelfctl -b          best %d adds in %.2f s: %.0f rules/s (%ld listed back)\n",
+                kRules, batch_best, kRules / batch_best, lines);
+    std::printf("kelfctl -b / raw    median of %d rounds %.3f (lowest %.3f)\n", kRounds,
+                ratios[kRounds / 2], ratios.front());
     return lines == kRules ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,9 @@ using kelftest::DaemonProcess;
 constexpr int kRules = 5000;
 constexpr int kRuns = 3;
 
-double secs(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double secs(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -29,9 +32,10 @@ std::string rules_text() {
     std::string t;
     for (int i = 0; i < kRules; ++i) {
         int group = i / 4000, id = i % 4000 + 1;
-        t += "rule add group " + std::to_string(group) + " id " + std::to_string(id) + " drop in-port " +
-             std::to_string(i % 40 + 1) + " dst-ip 10." + std::to_string(i / 256 % 256) + "." +
-             std::to_string(i % 256) + ".0/24 protocol tcp dport " + std::to_string(i % 60000 + 1) + "\n";
+        t += "rule add group " + std::to_string(group) + " id " + std::to_string(id) +
+             " drop in-port " + std::to_string(i % 40 + 1) + " dst-ip 10." +
+             std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) +
+             ".0/24 protocol tcp dport " + std::to_string(i % 60000 + 1) + "\n";
     }
     return t;
 }
@@ -42,14 +46,14 @@ double timed(const DaemonProcess &d, const std::vector<std::string> &args) {
     double s = secs(Clock::now() - t0);
     if (r.status != 0) {
         std::fprintf(stderr, "kelfctl failed (%d): %s\n", r.status, r.err.c_str());
-        std::exit(1);
+        throw std::runtime_error("stopped");  // unwinds: every process is stopped
     }
     return s;
 }
 
 }  // namespace
 
-int main() {
+int main() try {
     std::string text = rules_text();
     std::vector<double> batch, apply, again;
     for (int run = 0; run < kRuns; ++run) {
@@ -70,8 +74,11 @@ int main() {
     double b = median(batch), a = median(apply), n = median(again);
     std::printf("%d rules, median of %d runs\n", kRules, kRuns);
     std::printf("kelfctl -b (baseline)   %.3f s  %.0f rules/s\n", b, kRules / b);
-    std::printf("kelfctl apply           %.3f s  %.0f rules/s  ratio %.2f (target at least 0.9)\n", a, kRules / a,
-                b / a);
+    std::printf("kelfctl apply           %.3f s  %.0f rules/s  ratio %.2f (target at least 0.9)\n",
+                a, kRules / a, b / a);
     std::printf("no-change apply         %.3f s  (target under 1 s)\n", n);
     return 0;
+} catch (const std::exception &e) {
+    std::fprintf(stderr, "%s: %s\n", "config_bench", e.what());
+    return 1;
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,48 @@ constexpr int kFrames = 1000000;
 constexpr int kRounds = 3;
 
 std::vector<std::uint8_t> frame(int i) {
-    const std::uint8_t head[] = {0x02, 0, 0, 0, 0, 0x02, 0x02, 0, 0, 0, 0, 0x01, 0x08, 0x00,
-                                 0x45, 0, 0, 46, 0, 0, 0x40, 0, 64, 17, 0, 0,
-                                 10, static_cast<std::uint8_t>(i >> 16), static_cast<std::uint8_t>(i >> 8),
-                                 static_cast<std::uint8_t>(i), 192, 0, 2, 2,
-                                 0x13, 0x88, 0, 80, 0, 26, 0, 0};
+    const std::uint8_t head[] = {0x02,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0x02,
+                                 0x02,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0x01,
+                                 0x08,
+                                 0x00,
+                                 0x45,
+                                 0,
+                                 0,
+                                 46,
+                                 0,
+                                 0,
+                                 0x40,
+                                 0,
+                                 64,
+                                 17,
+                                 0,
+                                 0,
+                                 10,
+                                 static_cast<std::uint8_t>(i >> 16),
+                                 static_cast<std::uint8_t>(i >> 8),
+                                 static_cast<std::uint8_t>(i),
+                                 192,
+                                 0,
+                                 2,
+                                 2,
+                                 0x13,
+                                 0x88,
+                                 0,
+                                 80,
+                                 0,
+                                 26,
+                                 0,
+                                 0};
     std::vector<std::uint8_t> f(60, 0);
     std::copy(std::begin(head), std::end(head), f.begin());
     return f;
@@ -42,7 +80,7 @@ void write_capture(const std::string &path) {
     pcap_dumper_t *d = pcap_dump_open(dead, path.c_str());
     if (d == nullptr) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
-        std::exit(1);
+        throw std::runtime_error("stopped");  // unwinds: every process is stopped
     }
     for (int i = 0; i < kFrames; ++i) {
         auto f = frame(i);
@@ -62,7 +100,7 @@ double seconds_of(const kelftest::DaemonProcess &d, const std::vector<std::strin
     double s = std::chrono::duration<double>(Clock::now() - t0).count();
     if (r.status != 0) {
         std::fprintf(stderr, "fmsimctl failed (%d): %s\n", r.status, r.err.c_str());
-        std::exit(1);
+        throw std::runtime_error("stopped");  // unwinds: every process is stopped
     }
     return s;
 }
@@ -88,14 +126,14 @@ double in_process_seconds() {
     double s = std::chrono::duration<double>(Clock::now() - t0).count();
     if (left != static_cast<std::size_t>(kFrames)) {
         std::fprintf(stderr, "in process: %zu frames left, not %d\n", left, kFrames);
-        std::exit(1);
+        throw std::runtime_error("stopped");  // unwinds: every process is stopped
     }
     return s;
 }
 
 }  // namespace
 
-int main() {
+int main() try {
     kelftest::DaemonProcess d;
     std::string cap = d.run_dir() + "/million.pcap", out = d.run_dir() + "/out";
     write_capture(cap);
@@ -114,11 +152,16 @@ int main() {
     double inproc = in_process_seconds();
     double rp = *std::min_element(replay.begin(), replay.end());
     double sd = *std::min_element(send.begin(), send.end());
-    std::printf("frames per run             %d (port-7.pcap %ju bytes)\n", kFrames, static_cast<std::uintmax_t>(frames));
-    std::printf("replay (report, pcaps)     %.0f frames/s (best of %d, %.2f s)\n", kFrames / rp, kRounds, rp);
+    std::printf("frames per run             %d (port-7.pcap %ju bytes)\n", kFrames,
+                static_cast<std::uintmax_t>(frames));
+    std::printf("replay (report, pcaps)     %.0f frames/s (best of %d, %.2f s)\n", kFrames / rp,
+                kRounds, rp);
     std::printf("send (nothing reported)    %.0f frames/s (%.2f s)\n", kFrames / sd, sd);
     std::printf("fmsim_inject in process    %.0f frames/s (%.2f s)\n", kFrames / inproc, inproc);
     std::printf("replay / send              %.2f\n", sd / rp);
     std::printf("replay / in process        %.2f\n", inproc / rp);
     return 0;
+} catch (const std::exception &e) {
+    std::fprintf(stderr, "%s: %s\n", "fmsimctl_bench", e.what());
+    return 1;
 }

@@ -28,7 +28,9 @@ using fmsimtest::L3;
 constexpr int kPorts = 16;
 constexpr int kFrames = 4096;
 
-std::uint64_t host_mac(int port) { return 0x020000000000ull | static_cast<std::uint64_t>(port); }
+std::uint64_t host_mac(int port) {
+    return 0x020000000000ull | static_cast<std::uint64_t>(port);
+}
 
 struct Input {
     int port;
@@ -55,7 +57,9 @@ void setup_switch() {
 class Rules {
 public:
     explicit Rules(std::uint32_t seed) : rng_(seed) {}
-    std::uint32_t n(std::uint32_t max) { return std::uniform_int_distribution<std::uint32_t>(0, max - 1)(rng_); }
+    std::uint32_t n(std::uint32_t max) {
+        return std::uniform_int_distribution<std::uint32_t>(0, max - 1)(rng_);
+    }
 
     void add(int acl, int id) {
         fm_aclCondition c = 0;
@@ -63,7 +67,10 @@ public:
         fm_aclParamExt p{};
         fm_aclActionExt a = FM_ACL_ACTIONEXT_COUNT;
         switch (n(10)) {
-            case 0: case 1: case 2: case 3:  // a service on a host
+            case 0:
+            case 1:
+            case 2:
+            case 3:  // a service on a host
                 c = FM_ACL_MATCH_DST_IP | FM_ACL_MATCH_PROTOCOL | FM_ACL_MATCH_L4_DST_PORT;
                 v.dstIp.addr[0] = 0x0A000000u | n(1u << 16);
                 v.dstIpMask.addr[0] = 0xFFFFFFFF;
@@ -71,7 +78,8 @@ public:
                 v.protocolMask = 0xFF;
                 v.L4DstStart = static_cast<fm_uint16>(1 + n(1024));
                 break;
-            case 4: case 5:  // a source subnet
+            case 4:
+            case 5:  // a source subnet
                 c = FM_ACL_MATCH_SRC_IP;
                 v.srcIp.addr[0] = (0xC0A80000u | n(1u << 16)) & 0xFFFFFF00u;
                 v.srcIpMask.addr[0] = 0xFFFFFF00;
@@ -113,7 +121,9 @@ private:
 
 std::vector<Input> frames() {
     std::mt19937 rng(7);
-    auto n = [&](std::uint32_t max) { return std::uniform_int_distribution<std::uint32_t>(0, max - 1)(rng); };
+    auto n = [&](std::uint32_t max) {
+        return std::uniform_int_distribution<std::uint32_t>(0, max - 1)(rng);
+    };
     const std::size_t sizes[] = {64, 64, 64, 128, 256, 512, 576, 1024, 1500, 1500};
     std::vector<Input> in;
     for (int i = 0; i < kFrames; ++i) {
@@ -130,19 +140,23 @@ std::vector<Input> frames() {
         s.dst_port = static_cast<std::uint16_t>(1 + n(1024));
         s.protocol = n(3) ? 6 : 17;
         switch (n(20)) {
-            case 0: case 1: case 2:
+            case 0:
+            case 1:
+            case 2:
                 s.l3 = L3::Ipv6;
                 s.dst_ip6[0] = 0xFE;
                 s.dst_ip6[1] = 0x80;
                 s.dst_ip6[11] = static_cast<std::uint8_t>(n(16));
                 break;
-            case 3: case 4:
+            case 3:
+            case 4:
                 s.l3 = L3::None;
                 break;
             case 5:
                 s.l3 = L3::Mpls;
                 break;
-            case 6: case 7:
+            case 6:
+            case 7:
                 s.l3 = L3::Ipv4;
                 s.tags = {{0x8100, 100, 3}};
                 break;
@@ -177,7 +191,8 @@ void BM_Forward(benchmark::State &state) {
         benchmark::DoNotOptimize(o);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-    state.counters["left_per_frame"] = static_cast<double>(left) / static_cast<double>(state.iterations());
+    state.counters["left_per_frame"] =
+        static_cast<double>(left) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_Forward)->Arg(1)->Arg(32)->ArgName("groups")->MinTime(2.0);
 
@@ -191,7 +206,8 @@ void BM_Classify(benchmark::State &state) {
     std::size_t i = 0;
     for (auto _ : state) {
         const Input &x = in[i++ % in.size()];
-        benchmark::DoNotOptimize(fmsim_classify(0, x.port, x.bytes.data(), x.bytes.size(), &f, &vlan, &hits));
+        benchmark::DoNotOptimize(
+            fmsim_classify(0, x.port, x.bytes.data(), x.bytes.size(), &f, &vlan, &hits));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
@@ -208,7 +224,8 @@ void BM_ReferenceScan(benchmark::State &state) {
     for (const Input &f : frames()) {
         Parsed p{};
         p.port = f.port;
-        if (!fmsim_classify(0, f.port, f.bytes.data(), f.bytes.size(), &p.f, &p.vlan, nullptr)) continue;
+        if (!fmsim_classify(0, f.port, f.bytes.data(), f.bytes.size(), &p.f, &p.vlan, nullptr))
+            continue;
         fmGetStackGlort(0, f.port, &p.glort);
         in.push_back(p);
     }
@@ -256,13 +273,14 @@ public:
         double ref = rates_["BM_ReferenceScan/min_time:2.000"];
         double lookup = rates_["BM_Classify/min_time:2.000"];
         if (one > 0 && ref > 0)
-            std::printf("\nframes/s, 1 x 4096 rules: %.0f (target >= 1,000,000)\n"
-                        "frames/s, 32 x 4096 rules: %.0f = %.2f of 1 x 4096 (target >= 0.5)\n"
-                        "reference scan, 1 x 4096 rules: %.0f frames/s; pipeline / scan = %.1f "
-                        "(target >= 20)\n"
-                        "lookup alone (parse, key, classifier), 1 x 4096 rules: %.0f frames/s; "
-                        "lookup / scan = %.1f\n",
-                        one, many, many / one, ref, one / ref, lookup, lookup / ref);
+            std::printf(
+                "\nframes/s, 1 x 4096 rules: %.0f (target >= 1,000,000)\n"
+                "frames/s, 32 x 4096 rules: %.0f = %.2f of 1 x 4096 (target >= 0.5)\n"
+                "reference scan, 1 x 4096 rules: %.0f frames/s; pipeline / scan = %.1f "
+                "(target >= 20)\n"
+                "lookup alone (parse, key, classifier), 1 x 4096 rules: %.0f frames/s; "
+                "lookup / scan = %.1f\n",
+                one, many, many / one, ref, one / ref, lookup, lookup / ref);
     }
 
 private:

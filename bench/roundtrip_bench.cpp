@@ -2,6 +2,8 @@
 // process, and of the same accept / receive / send / close exchange against
 // a minimal server written for this benchmark, measured in one run in
 // alternating rounds so that both see the same machine.
+#include <kelfd/kel_lib.h>
+#include <kelfd/kelfclient.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -13,12 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "daemon_process.h"
-#include <kelfd/kel_lib.h>
-#include <kelfd/kelfclient.h>
 
 namespace {
 
@@ -51,7 +52,7 @@ double round_trips_per_second(const kelfclient::Client &c, int n) {
         std::int32_t r;
         if (!c.status(req, sizeof req, &r)) {
             std::fprintf(stderr, "request failed against %s\n", c.socket_path().c_str());
-            std::exit(1);
+            throw std::runtime_error("stopped");  // unwinds: every process is stopped
         }
     }
     std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
@@ -70,8 +71,11 @@ std::vector<double> latencies_ms(const kelfclient::Client &c, int n) {
     for (int i = 0; i < n; ++i) {
         auto t0 = std::chrono::steady_clock::now();
         std::int32_t r;
-        if (!c.status(req, sizeof req, &r)) std::exit(1);
-        out.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        if (!c.status(req, sizeof req, &r))
+            throw std::runtime_error("stopped");  // unwinds: every process is stopped
+        out.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count());
     }
     return out;
 }
@@ -84,15 +88,17 @@ std::vector<int> silent_clients(const std::string &path, int n) {
         sockaddr_un a{};
         a.sun_family = AF_UNIX;
         std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-        if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) fds.push_back(s);
-        else if (s >= 0) ::close(s);
+        if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+            fds.push_back(s);
+        else if (s >= 0)
+            ::close(s);
     }
     return fds;
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv) try {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
     int per_round = argc > 2 ? std::atoi(argv[2]) : 2000;
 
@@ -101,6 +107,18 @@ int main(int argc, char **argv) {
     pid_t base = ::fork();
     if (base == 0) baseline_server(base_path);
     if (base < 0) return 1;
+    // Stops the baseline server on every way out, a failed round trip's too.
+    struct Stop {
+        pid_t pid;
+        void now() {
+            if (pid > 0) {
+                ::kill(pid, SIGTERM);
+                ::waitpid(pid, nullptr, 0);
+            }
+            pid = -1;
+        }
+        ~Stop() { now(); }
+    } stop{base};
     kelfclient::Client kelfd(daemon.socket_path()), baseline(base_path);
     for (int i = 0; i < 200 && ::access(base_path.c_str(), F_OK) != 0; ++i) ::usleep(10000);
 
@@ -114,10 +132,7 @@ int main(int argc, char **argv) {
         b.push_back(rb);
         ratio.push_back(rk / rb);
     }
-    if (base > 0) {
-        ::kill(base, SIGTERM);
-        ::waitpid(base, nullptr, 0);
-    }
+    stop.now();
     std::printf("rounds %d x %d round trips, medians:\n", rounds, per_round);
     std::printf("kelfd    %.0f round trips/s\n", median(k));
     std::printf("baseline %.0f round trips/s\n", median(b));
@@ -132,4 +147,7 @@ int main(int argc, char **argv) {
     std::printf("round trip beside %zu silent    median %.3f ms, max %.3f ms\n", silent.size(),
                 median(beside), *std::max_element(beside.begin(), beside.end()));
     return 0;
+} catch (const std::exception &e) {
+    std::fprintf(stderr, "%s: %s\n", "roundtrip_bench", e.what());
+    return 1;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -45,7 +46,7 @@ double start_once(int switches) {
         if (!d.running()) {
             std::fprintf(stderr, "kelfd ended during start:\n%s%s", d.out().c_str(),
                          d.err().c_str());
-            std::exit(1);
+            throw std::runtime_error("stopped");  // unwinds: every process is stopped
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -76,7 +77,7 @@ double bring_up_once() {
 
 }  // namespace
 
-int main() {
+int main() try {
     std::vector<double> exec, one, eight, inproc;
     for (int i = 0; i < kRuns; ++i) {
         exec.push_back(exec_once());
@@ -101,4 +102,7 @@ int main() {
                 static_cast<unsigned long long>(calls),
                 inproc_ms * 1e6 / static_cast<double>(calls));
     return 0;
+} catch (const std::exception &e) {
+    std::fprintf(stderr, "%s: %s\n", "startup_bench", e.what());
+    return 1;
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -57,9 +58,9 @@ std::string rules_text() {
     return t;
 }
 
+// Throws, so that the namespaces and the daemon are undone on the way out.
 [[noreturn]] void fail(const std::string &what) {
-    std::fprintf(stderr, "tap_bench: %s\n", what.c_str());
-    std::exit(1);
+    throw std::runtime_error(what);
 }
 
 double ping_avg_ms(const Namespaces &ns, int from) {
@@ -107,7 +108,7 @@ void print(const char *what, const Figures &f) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv) try {
     int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
     if (seconds < 1) seconds = 10;
     if (auto why = kelftest::tap_unavailable({"ip", "ping", "iperf3"}); !why.empty()) {
@@ -155,7 +156,11 @@ int main(int argc, char **argv) {
         std::printf("target: at least 1 Gbit/s through the switch at MTU 1500: %s\n",
                     sw.gbits >= 1.0 ? "met" : "not met");
     } catch (const std::exception &e) {
-        fail(e.what());
+        std::fprintf(stderr, "tap_bench: %s\n", e.what());
+        return 1;
     }
     return 0;
+} catch (const std::exception &e) {
+    std::fprintf(stderr, "%s: %s\n", "tap_bench", e.what());
+    return 1;
 }

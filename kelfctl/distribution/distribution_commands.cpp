@@ -126,8 +126,13 @@ void lbg_show(Session &s, Args &a) {
 int mirror_number(Session &s, Args &a) { return s.port(a, "MIRROR", PortFamily::Card); }
 
 // The monitored ports of a mirror; nullopt when it has none (or is none).
+// Refused when kelfd could not walk them: a mirror is never shown without
+// ports because the switch failed to list them.
 std::optional<std::vector<int>> mirror_port_list(Session &s, int m) {
     kel_lbg_query_list_t q = read_mirror_ports(s, m);
+    if (q.ret != 0 && q.kel_lbg_list.lbg_num < 0)
+        refused("cannot read the monitored ports of mirror " + std::to_string(m) + " of unit " +
+                std::to_string(s.unit) + ": the switch failed the walk (kelfd's output says why)");
     if (q.ret != 0) return std::nullopt;
     return list_of(q.kel_lbg_list, KEL_REPLY_LIST_MAX);
 }

@@ -12,6 +12,9 @@ bool mcast_exists(Session &s, int group) { return read_mcast_port(s, group) >= 0
 
 std::optional<std::vector<int>> mirror_ports_sorted(Session &s, int mirror) {
     kel_lbg_query_list_t q = read_mirror_ports(s, mirror);
+    if (q.ret != 0 && q.kel_lbg_list.lbg_num < 0)
+        refused("cannot read the monitored ports of mirror " + std::to_string(mirror) + " of unit " +
+                std::to_string(s.unit) + ": the switch failed the walk (kelfd's output says why)");
     if (q.ret != 0) return std::vector<int>{};  // a mirror without monitored ports
     int n = std::max(int{q.kel_lbg_list.lbg_num}, 0);
     if (n > KEL_REPLY_LIST_MAX) return std::nullopt;  // more than kelfd reports

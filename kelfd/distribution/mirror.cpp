@@ -84,10 +84,14 @@ int kel_mir_vlan_add_fn(int unit, int lbg, int vlan) {
 namespace {
 
 // Walks end on the switch's "no more" only; any other failure of a walk
-// step is a failed query, never a shorter list.
+// step is a failed query, never a shorter list. Its count is -1 (a count the
+// switch could not give), so that a client tells it from a mirror without
+// ports, whose failed query counts 0.
+constexpr int kWalkFailed = -1;
+
 int walk_failed(kel_lbg_query_list_t *q, fm_status st, const char *what) {
     cleanup(st, what);
-    reply_list(q, 0, -1);
+    reply_list(q, kWalkFailed, -1);
     return -1;
 }
 

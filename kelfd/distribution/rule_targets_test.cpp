@@ -52,4 +52,35 @@ TEST(RuleTargets, RulesNameTheGroupAndTheMirror) {
     EXPECT_TRUE(fmsim_acl_in_force(0));
 }
 
+// A multicast group's logical port is no physical port: it has no state,
+// and a redirect rule to it is removed and cleared like any other.
+TEST(RuleTargets, ARedirectToAMulticastGroupIsRemovedAndCleared) {
+    kelftest::fresh_daemon(1);
+    kelf::Dispatcher d;
+    kelftest::kel_request(d, KEL_MCG_CREATE);
+    int group = send(d).status();
+    ASSERT_GE(group, 0);
+    kelftest::kel_request(d, KEL_MCG_GET_PORT).group = group;
+    int port = send(d).status();
+    ASSERT_GT(port, 0);
+    auto redirect = [&] {
+        if_kel_t &r = kelftest::kel_request(d, KEL_SET_DIR);
+        r.kel_mem.port = 3;
+        r.kel_mem.redir_port = port;
+        return send(d).status();
+    };
+    int id = redirect();
+    ASSERT_GT(id, 0);
+    if_kel_t &rm = kelftest::kel_request(d, KEL_ENTRY_REMOVE);
+    rm.rule_id = id;
+    EXPECT_EQ(send(d).status(), 0);
+    EXPECT_FALSE(fmsim_acl_rule(0, 0, id, nullptr));
+    EXPECT_TRUE(fmsim_acl_in_force(0));
+
+    ASSERT_GT(redirect(), 0);
+    kelftest::kel_request(d, KEL_CLEAR);
+    EXPECT_EQ(send(d).status(), 0);
+    EXPECT_TRUE(fmsim_acl_rules(0, 0).empty());
+}
+
 }  // namespace

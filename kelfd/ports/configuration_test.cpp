@@ -198,25 +198,36 @@ TEST_F(Configuration, UnitsNotBroughtUpAreRefusedSilently) {
     EXPECT_EQ(kel_get_cfg_fn(0), 0);
 }
 
-TEST_F(Configuration, SwitchFailuresStillRecordTheConfiguration) {
+TEST_F(Configuration, AFailedMaskWriteFailsTheConfigurationWithItsReason) {
     auto masks = all_masks(0);
     // No array: nothing is written with an array the switch did not create.
     for (int cfg : {1, 2, 5, 6}) {
         fmsim_fail("fmCreateBitArray", 1, FM_ERR_NO_MEM, -1);
         std::uint64_t writes = fmsim_calls("fmSetPortAttribute");
-        EXPECT_EQ(set_cfg(0, cfg).ret, 0);
-        EXPECT_EQ(kel_get_cfg_fn(0), cfg);
+        Result r = set_cfg(0, cfg);
+        EXPECT_EQ(r.ret, -1) << cfg;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+                  "fmCreateBitArray: " + std::string(fmErrorMsg(FM_ERR_NO_MEM)) + "\n")
+            << cfg;
+        EXPECT_EQ(kel_get_cfg_fn(0), 0) << "not recorded";
         EXPECT_EQ(fmsim_calls("fmSetPortAttribute"), writes) << cfg;
         fmsim_fail_clear();
     }
     EXPECT_EQ(all_masks(0), masks);
 
-    // One refused write: the others still happen.
+    // One refused write: the others still happen, the first failure is said.
     fmsim_fail("fmSetPortAttribute", 3, FM_FAIL);
-    EXPECT_EQ(set_cfg(0, 6).ret, 0);
-    EXPECT_EQ(kel_get_cfg_fn(0), 6);
+    Result r = set_cfg(0, 6);
+    EXPECT_EQ(r.ret, -1);
+    EXPECT_EQ(r.out, "port 3: fmSetPortAttribute FM_PORT_MASK_WIDE: Failure\n");
+    EXPECT_EQ(kel_get_cfg_fn(0), 0);
     EXPECT_EQ(fmsim_port_mask(0, 3), masks[3]);
     EXPECT_EQ(fmsim_port_mask(0, 4), range(1, 47));
+
+    fmsim_fail("fmSetBitArrayBit", fmsim_calls("fmSetBitArrayBit") + 1, FM_FAIL);
+    EXPECT_EQ(set_cfg(0, 5).ret, 0) << "configuration 5 sets no bit";
+    EXPECT_EQ(set_cfg(0, 1).ret, -1);
+    EXPECT_EQ(kel_get_cfg_fn(0), 5);
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ int kel_set_cfg_fn(int unit, int cfg);
 int kel_get_cfg_fn(int unit);
 
 // Mask set-ups of configurations 1 (ports paired), 5 (every port isolated)
-// and 6 (full mesh). Always 0.
+// and 6 (full mesh). Every write is made; 0, or -1 after the line of the
+// first switch call that failed.
 int setupPortBypass(fm_int sw);
 int setupPortMon2(fm_int sw);
 int setupPortInit(fm_int sw);
@@ -30,7 +31,8 @@ int kel_set_port_mask_fn(int unit, kel_mask_t *mask);
 int kel_get_port_mask_fn(int unit, kel_mask_t *mask);
 
 namespace kelf::ports {
-// Checks the unit, applies cfg and records it. 0 or -1.
+// Checks the unit, applies cfg and records it when the switch took every
+// mask write. 0 or -1 (the line of the first failed call said).
 int apply_configuration(int unit, int cfg);
 // Forgets every recorded configuration (the room's reset).
 void reset();

@@ -13,8 +13,10 @@ namespace kelf::rules {
 // the code's own bits plus counting, a permit beside a redirect, and the
 // parameter of every bit. User bits and then mirroring replace the action
 // whole. User bits, VLAN priority and mirroring also set up the switch (a
-// VLAN and port attributes, the mirror's rule input) on the way.
-void encode_action(int unit, int action, const kel_mem_t &m, kel_acl_rule_t &r);
+// VLAN and port attributes, the mirror's rule input) on the way: false,
+// after the line saying which setting failed, when one of them could not be
+// made (the rule must then not be added).
+bool encode_action(int unit, int action, const kel_mem_t &m, kel_acl_rule_t &r);
 
 // Writes the stored rule's action as a query reports it: rule_act (the
 // first of drop, redirect, load balancing, permit, switch priority and

@@ -11,6 +11,7 @@ using kelftest::rule;
 using kelftest::RuleAction;
 
 TEST_F(RuleAction, EachCodeStoresItsActionAndAQueryReportsIt) {
+    ASSERT_EQ(fmCreateMirror(0, 5, 10, FM_MIRROR_TYPE_INGRESS), FM_OK);  // the mirror rules' own
     struct Case {
         int cmd, code;  // code: for KEL_SET_RULE
         fm_aclActionExt stored;
@@ -72,7 +73,7 @@ TEST_F(RuleAction, VlanPriorityTurnsOnTxVpriOnEightPorts) {
     r.kel_mem.vlan_pri_act = 0x305;
     fmsim_fail("fmSetPortAttribute", 2, FM_ERR_INVALID_PORT);
     capture();
-    ASSERT_EQ(add(KEL_ACT_SET_VLAN_PRI, r), 1);
+    EXPECT_EQ(add(KEL_ACT_SET_VLAN_PRI, r), -1) << "a port that cannot update refuses the rule";
     const std::string ok = " fmSetPortAttribute:Success \n";
     EXPECT_EQ(captured(), "!!!1:" + ok + "!!!2: fmSetPortAttribute:Invalid port number \n" +
                               "!!!7:" + ok + "!!!8:" + ok + "!!!1:" + ok + "!!!2:" + ok +
@@ -82,6 +83,8 @@ TEST_F(RuleAction, VlanPriorityTurnsOnTxVpriOnEightPorts) {
         ASSERT_TRUE(fmsim_port_attr(0, p, FM_PORT_TXVPRI, &v));
         EXPECT_EQ(v, p == 3 || p == 6 ? FALSE : TRUE) << p;
     }
+    EXPECT_FALSE(fmsim_acl_rule(0, 0, 1, nullptr));
+    ASSERT_EQ(add(KEL_ACT_SET_VLAN_PRI, r), 1);
     EXPECT_EQ(on_switch(0, 1).action, 0x220u);
     EXPECT_EQ(on_switch(0, 1).param.vlanPriority, 5);
 }
@@ -122,8 +125,12 @@ TEST_F(RuleAction, AMirrorRuleOpensItsMirrorToRules) {
     ASSERT_EQ(add(KEL_ACT_MIRROR, r), 1);
     EXPECT_TRUE(fmsim_mirror(0, 5).acl);
     EXPECT_EQ(on_switch(0, 1).param.mirrorGrp, 5);
-    r.kel_mem.mirror_port = 6;  // no such mirror: the rule goes in all the same
-    EXPECT_EQ(add(KEL_ACT_MIRROR, r), 2);
+    r.kel_mem.mirror_port = 6;  // no such mirror: its frames would go nowhere
+    capture();
+    EXPECT_EQ(add(KEL_ACT_MIRROR, r), -1);
+    EXPECT_EQ(captured(), "mirror 6 cannot take rule copies: fmSetMirrorAttribute:" +
+                              std::string(fmErrorMsg(FM_ERR_INVALID_MIRROR)) + "\n");
+    EXPECT_EQ(kel_cur_rule[0][0], 1);
 }
 
 }  // namespace

@@ -65,18 +65,22 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
     };
 
     if (!match_glort(unit, action, pcie, *r)) return roll_back();
-    encode_action(unit, action, m, *r);
+    if (!encode_action(unit, action, m, *r)) return roll_back();
     match_fields(m, *r);
     if (!ensure_acl(unit, group, kFn)) return roll_back();
     if (pcie && match_port_set(unit, m.port, *r) != 0) return roll_back();
 
     const int id = r->rule_id;
+    const kel_acl_rule_t match = *r;  // for its port set, whatever install makes of r
     switch (install(unit, std::move(r), kFn)) {
         case Installed::InForce:
+            port_set_held(unit, match);
             return id;
         case Installed::Refused:
+            port_set_released(unit, match, false);
             return roll_back();
         case Installed::Stuck:
+            port_set_held(unit, match);
             break;  // still -1: it is not in force
     }
     return -1;
@@ -89,9 +93,11 @@ int kel_entry_remove_fn(int unit, int rule_id, int group) {
     const kel_acl_rule_t *r = kel_acl[unit][group].at(slot);
     if (r->action & FM_ACL_ACTIONEXT_REDIRECT) {
         // A redirect rule is taken out only while its target port answers.
+        // A target that is no physical port (a multicast group's logical
+        // port) has no state to read, and nothing of it keeps the rule.
         fm_int mode = 0, state = 0, info[4] = {};
         fm_status st = fmGetPortState(unit, r->param.logicalPort, &mode, &state, info);
-        if (st != FM_OK) {
+        if (st != FM_OK && st != FM_ERR_INVALID_PORT) {
             cleanup(st, "fmGetPortState");
             return -1;
         }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "messages.h"
+#include "rule_match.h"
 
 namespace kelf::rules {
 namespace {
@@ -56,8 +57,8 @@ fm_status apply_acls(int unit, const char *fn) {
 Installed install(int unit, std::unique_ptr<kel_acl_rule_t> r, const char *fn) {
     kel_acl_t &table = kel_acl[unit][r->acl];
     const int slot = table.lowest_free();
-    fm_status st =
-        fmAddACLRuleExt(unit, r->acl, r->rule_id, r->cond, &r->value, r->action, &r->param);
+    const fm_aclValue value = r->value;
+    fm_status st = fmAddACLRuleExt(unit, r->acl, r->rule_id, r->cond, &value, r->action, &r->param);
     if (st != FM_OK) {
         KEL_RULE_LOG(fn, "kel: Failed adding ACL (acl:%d msg:%s)\n", r->acl, fmErrorMsg(st));
         return Installed::Refused;
@@ -87,10 +88,11 @@ int uninstall(int unit, int group, int slot, const char *fn) {
     }
     // The switch no longer holds the rule, so neither does the table, even
     // when the compile or apply below fails.
-    t.take(slot);
-    if (compile_acls(unit, fn) != FM_OK) return -1;
-    if (apply_acls(unit, fn) != FM_OK) return -1;
-    return 0;
+    std::unique_ptr<kel_acl_rule_t> gone = t.take(slot);
+    int ret = 0;
+    if (compile_acls(unit, fn) != FM_OK || apply_acls(unit, fn) != FM_OK) ret = -1;
+    port_set_released(unit, *gone, true);
+    return ret;
 }
 
 }  // namespace kelf::rules

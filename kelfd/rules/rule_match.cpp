@@ -17,6 +17,29 @@ namespace {
 // Whether each port-set slot holds a port set. Kept apart from the handles
 // because a handle may be any number, 0 included.
 bool port_set_used[KEL_MAX_UNITS][4];
+// The rules of the unit's tables that match through each slot's set.
+int port_set_rules[KEL_MAX_UNITS][4];
+
+// The slot holding port set `set`, or -1.
+int slot_of_set(int unit, fm_int set) {
+    for (int i = 0; i < 4; ++i)
+        if (port_set_used[unit][i] && portSet[unit][i] == set) return i;
+    return -1;
+}
+
+// Deletes the slot's set once no rule uses it, and frees the slot. A set
+// the switch keeps stays in its slot, for the next rule on its port.
+void delete_unused(int unit, int i) {
+    if (port_set_rules[unit][i] != 0) return;
+    fm_status st = fmDeletePortSet(unit, portSet[unit][i]);
+    if (st != FM_OK) {
+        std::printf("port set %d stays: fmDeletePortSet:%s\n", portSet[unit][i], fmErrorMsg(st));
+        std::fflush(stdout);
+        return;
+    }
+    port_set_used[unit][i] = false;
+    portSet[unit][i] = i == 0 ? -1 : 0;
+}
 
 constexpr fm_macaddr kFullMac = 0xFFFFFFFFFFFFULL;
 
@@ -68,13 +91,15 @@ bool match_glort(int unit, int action, bool pcie, kel_acl_rule_t &r) {
     r.cond |= FM_ACL_MATCH_SRC_GLORT;
     fm_uint32 glort = 0;
     if (fmGetStackGlort(unit, r.port, &glort) != FM_OK) return false;
-    r.value.srcGlort = static_cast<fm_uint16>(glort);
-    r.value.srcGlortMask = 0xFFFF;
+    fm_aclValue v = r.value;
+    v.srcGlort = static_cast<fm_uint16>(glort);
+    v.srcGlortMask = 0xFFFF;
+    r.value = v;
     return true;
 }
 
 void match_fields(const kel_mem_t &m, kel_acl_rule_t &r) {
-    fm_aclValue &v = r.value;
+    fm_aclValue v = r.value;  // written back whole at the end
     if (m.src_ip != 0) {
         r.cond |= FM_ACL_MATCH_SRC_IP;
         match_ip4(m.src_ip, m.src_ip_mask, v.srcIp, v.srcIpMask);
@@ -155,6 +180,7 @@ void match_fields(const kel_mem_t &m, kel_acl_rule_t &r) {
         v.dst = mac48(m.dst_mac.mac);
         v.dstMask = kFullMac;
     }
+    r.value = v;
 }
 
 namespace {
@@ -173,7 +199,8 @@ int match_port_set(int unit, int port, kel_acl_rule_t &r) {
         fm_int &slot = portSet[unit][i];
         if (port_set_used[unit][i]) {
             fm_int first = 0;
-            fmGetPortSetPortFirst(unit, slot, &first);
+            // Without the set's port the rule cannot know its set.
+            if (fmGetPortSetPortFirst(unit, slot, &first) != FM_OK) return port_set_refused();
             if (first != port) continue;
         } else {
             fm_int ps = -1;
@@ -185,7 +212,9 @@ int match_port_set(int unit, int port, kel_acl_rule_t &r) {
             slot = ps;
             port_set_used[unit][i] = true;
         }
-        r.value.portSet = slot;
+        fm_aclValue v = r.value;
+        v.portSet = slot;
+        r.value = v;
         r.cond |= FM_ACL_MATCH_INGRESS_PORT_SET;
         return 0;
     }
@@ -213,7 +242,7 @@ void unpack_mac(fm_macaddr v, std::uint8_t *mac) {
 }  // namespace
 
 void decode_match(const kel_acl_rule_t &r, kel_mem_t &m) {
-    const fm_aclValue &v = r.value;
+    const fm_aclValue v = r.value;
     m.port = r.port;
     m.src_port = v.L4SrcStart;
     m.dst_port = v.L4DstStart;
@@ -248,11 +277,26 @@ void decode_match(const kel_acl_rule_t &r, kel_mem_t &m) {
     m.mpls_header_mask = mask;
 }
 
+void port_set_held(int unit, const kel_acl_rule_t &r) {
+    if (!(r.cond & FM_ACL_MATCH_INGRESS_PORT_SET)) return;
+    int i = slot_of_set(unit, r.value.get().portSet);
+    if (i >= 0) ++port_set_rules[unit][i];
+}
+
+void port_set_released(int unit, const kel_acl_rule_t &r, bool held) {
+    if (!(r.cond & FM_ACL_MATCH_INGRESS_PORT_SET)) return;
+    int i = slot_of_set(unit, r.value.get().portSet);
+    if (i < 0) return;
+    if (held && port_set_rules[unit][i] > 0) --port_set_rules[unit][i];
+    delete_unused(unit, i);
+}
+
 void reset_port_sets() {
     for (int u = 0; u < KEL_MAX_UNITS; ++u) {
         portSet[u][0] = -1;
         portSet[u][1] = portSet[u][2] = portSet[u][3] = 0;
         for (bool &used : port_set_used[u]) used = false;
+        for (int &n : port_set_rules[u]) n = 0;
     }
 }
 

@@ -10,8 +10,9 @@
 #include "rule_table.h"
 
 // Per unit, four slots of port sets, each created for one PCI Express port
-// and kept for every later rule on that port. reset_port_sets() makes a row
-// {-1, 0, 0, 0}.
+// and kept for every later rule on that port while some rule of the unit
+// matches through it. reset_port_sets() makes a row {-1, 0, 0, 0}, and so
+// does a freed slot (-1 in slot 0, 0 in the others).
 extern fm_int portSet[KEL_MAX_UNITS][4];
 
 namespace kelf::rules {
@@ -29,8 +30,16 @@ void match_fields(const kel_mem_t &m, kel_acl_rule_t &r);
 
 // Matches a PCI Express port through its port set, creating one in a free
 // slot on first use. "portSet error" and -1 when all four slots hold other
-// ports, or when the port set cannot be made (the slot then stays free).
+// ports, or when the port set cannot be made (the slot then stays free) or
+// a held set's port cannot be read.
 int match_port_set(int unit, int port, kel_acl_rule_t &r);
+
+// A rule of the tables that matches through a port set: held when a table
+// took it, released when it left the switch (held false: it was refused and
+// no table took it). A set no rule holds any more is deleted and its slot
+// freed. Rules without a port set are ignored.
+void port_set_held(int unit, const kel_acl_rule_t &r);
+void port_set_released(int unit, const kel_acl_rule_t &r, bool held);
 
 // Writes the stored rule's match as a query reports it: ingress port, L4
 // ports and masks, addresses (an IPv6 one into the IPv6 fields), protocol,

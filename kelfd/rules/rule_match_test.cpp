@@ -157,6 +157,7 @@ TEST_F(RuleMatch, AnOrdinaryPortMatchesByItsGlortExceptInAMirrorRule) {
     EXPECT_EQ(r.value.srcGlort, static_cast<fm_uint16>(glort));
     EXPECT_EQ(r.value.srcGlortMask, 0xFFFF);
 
+    ASSERT_EQ(fmCreateMirror(0, 0, 10, FM_MIRROR_TYPE_INGRESS), FM_OK);
     ASSERT_EQ(add(KEL_ACT_MIRROR, 0, 0, 3), 2);
     EXPECT_EQ(on_switch(0, 2).cond, 0u);
 
@@ -220,6 +221,32 @@ TEST_F(RuleMatch, AnyVlanTagNumberIsPassedOnWithoutHarm) {
         std::memcpy(&sent, &r.value.vlanTag, sizeof sent);
         EXPECT_EQ(sent, static_cast<int>(static_cast<unsigned>(tag) - 1u)) << tag;
     }
+}
+
+// A port set no rule uses any more is deleted and its slot freed: five
+// PCI Express ports in turn, each rule removed before the next, all go in.
+TEST_F(RuleMatch, APortSetNoRuleUsesIsDeletedAndItsSlotFreed) {
+    for (int port : {41, 42, 43, 44, 45, 46}) {
+        SCOPED_TRACE(port);
+        int id = add(kPermit, 0, 0, port);
+        ASSERT_GT(id, 0);
+        EXPECT_EQ(fmsim_port_set_ports(0, on_switch(0, id).value.portSet), std::vector<int>{port});
+        ASSERT_EQ(kel_entry_remove_fn(0, id, 0), 0);
+        EXPECT_EQ(fmsim_port_set_count(0), 0);
+    }
+    // A set stays while another rule holds it, on any group; a clear frees all.
+    ASSERT_GT(add(kPermit, 0, 0, 41), 0);
+    ASSERT_GT(add(kPermit, 3, 0, 41), 0);
+    ASSERT_EQ(kel_entry_remove_fn(0, 1, 3), 0);
+    EXPECT_EQ(fmsim_port_set_count(0), 1);
+    fmsim_fail("fmAddACLRuleExt", fmsim_calls("fmAddACLRuleExt") + 1);
+    capture();
+    EXPECT_EQ(add(kPermit, 0, 0, 42), -1);
+    captured();
+    EXPECT_EQ(fmsim_port_set_count(0), 1) << "a refused rule leaves no set behind";
+    ASSERT_EQ(kel_clear_fn(0), 0);
+    EXPECT_EQ(fmsim_port_set_count(0), 0);
+    expect_in_step();
 }
 
 }  // namespace

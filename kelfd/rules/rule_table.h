@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "fm_sdk.h"
+#include "packed.h"
 
 // One installed rule: exactly what the switch was handed for it.
 typedef struct kel_acl_rule {
@@ -22,11 +23,11 @@ typedef struct kel_acl_rule {
     fm_int rule_id;  // rule number in the ACL, and the id the client sees
     fm_int port;     // ingress port of the request, 0 for none
     fm_aclCondition cond;
-    fm_aclValue value;
+    // Its nonzero words only: a full table of 4096-rule groups would hold
+    // mostly zeros otherwise.
+    kelf::rules::Packed<fm_aclValue> value;
     fm_aclActionExt action;
     fm_aclParamExt param;
-    char src_mac[6];  // never written
-    char dst_mac[6];
 } kel_acl_rule_t;
 
 // One group's slots. A null slot is free. Beside the slots it keeps a count,

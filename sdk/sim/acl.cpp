@@ -6,10 +6,10 @@
 // journal, a compile takes the journal's entries as compiled, and an apply
 // hands the compiled entries to the switch's classifier. So the cost of an
 // apply is that of the rules changed since the last one, not of every rule.
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -24,23 +24,30 @@ namespace {
 // A switch holds this many port sets at most, as the hardware's table does.
 constexpr int kMaxPortSets = 256;
 
-struct Rule {
-    fm_aclCondition cond;
-    fm_aclValue value;
-    fm_aclActionExt action;
-    fm_aclParamExt param;
-    // Shared with the rule in force, which counts the frames it hits.
-    std::shared_ptr<std::uint64_t> frames;
-};
+// A rule exactly as added, with its frame counter; never changed once
+// added, and shared with the classifier while it is in force.
+using Rule = std::shared_ptr<const fmsim::LiveRule>;
 
 using RuleKey = std::pair<fm_int, fm_int>;  // ACL, rule
-// A change to one rule: its new content, or nullopt for a removal.
-using Journal = std::map<RuleKey, std::optional<fmsim::LiveRule>>;
+// A change to one rule: its new content, or nullptr for a removal.
+using Journal = std::map<RuleKey, Rule>;
 
 struct Acl {
     fm_uint32 scenarios = 0;
     fm_int precedence = 0;
-    std::map<fm_int, Rule> rules;
+    // Its rules by number: a sorted array, a few bytes per rule where a
+    // tree spends a block on each. Rules mostly come and go at its end.
+    std::vector<std::pair<fm_int, Rule>> rules;
+    auto find(fm_int rule) {
+        auto it = std::lower_bound(rules.begin(), rules.end(), rule,
+                                   [](const auto &e, fm_int n) { return e.first < n; });
+        return it != rules.end() && it->first == rule ? it : rules.end();
+    }
+    void insert(fm_int rule, Rule r) {
+        auto it = std::lower_bound(rules.begin(), rules.end(), rule,
+                                   [](const auto &e, fm_int n) { return e.first < n; });
+        rules.emplace(it, rule, std::move(r));
+    }
 };
 
 struct SwitchAcls {
@@ -70,7 +77,7 @@ std::vector<fmsim::Classifier> &live() {
 // is as large as the most rules ever held at once).
 class CounterPool {
 public:
-    std::shared_ptr<std::uint64_t> make() {
+    std::uint64_t *make() {
         if (free_.empty()) {
             blocks_.push_back(std::make_unique<std::uint64_t[]>(kBlock));
             std::uint64_t *b = blocks_.back().get();
@@ -79,11 +86,12 @@ public:
         std::uint64_t *c = free_.back();
         free_.pop_back();
         *c = 0;
-        return std::shared_ptr<std::uint64_t>(c, [this](std::uint64_t *p) {
-            // The last holder may let go outside an SDK call.
-            std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
-            free_.push_back(p);
-        });
+        return c;
+    }
+    void release(std::uint64_t *c) {
+        // The last holder may let go outside an SDK call.
+        std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
+        free_.push_back(c);
     }
 
 private:
@@ -134,15 +142,15 @@ Acl *find_acl(fm_int sw, fm_int acl, fm_status *status) {
     return &it->second;
 }
 
-Rule *find_rule(fm_int sw, fm_int acl, fm_int rule, fm_status *status) {
+const fmsim::LiveRule *find_rule(fm_int sw, fm_int acl, fm_int rule, fm_status *status) {
     Acl *a = find_acl(sw, acl, status);
     if (a == nullptr) return nullptr;
-    auto it = a->rules.find(rule);
+    auto it = a->find(rule);
     if (it == a->rules.end()) {
         *status = FM_ERR_INVALID_ACL_RULE;
         return nullptr;
     }
-    return &it->second;
+    return it->second.get();
 }
 
 }  // namespace
@@ -183,16 +191,19 @@ fm_status fmAddACLRuleExt(fm_int sw, fm_int acl, fm_int rule, fm_aclCondition co
     if (a == nullptr) return st;
     if (value == nullptr || param == nullptr) return FM_ERR_INVALID_ARGUMENT;
     if (rule < 0) return FM_ERR_INVALID_ACL_RULE;
-    if (a->rules.count(rule)) return FM_ERR_ALREADY_EXISTS;
+    if (a->find(rule) != a->rules.end()) return FM_ERR_ALREADY_EXISTS;
     SwitchAcls &s = state()[static_cast<size_t>(sw)];
     if ((cond & FM_ACL_MATCH_INGRESS_PORT_SET) && !s.port_sets.count(value->portSet))
         return FM_ERR_INVALID_PORT_SET;
-    if ((action & FM_ACL_ACTIONEXT_REDIRECT) && fmsim::find_port(sw, param->logicalPort) == nullptr &&
+    if ((action & FM_ACL_ACTIONEXT_REDIRECT) &&
+        fmsim::find_port(sw, param->logicalPort) == nullptr &&
         !fmsim::mcast_port(sw, param->logicalPort))
         return FM_ERR_INVALID_PORT;
-    auto frames = counter_pool().make();
-    a->rules.emplace(rule, Rule{cond, *value, action, *param, frames});
-    s.uncompiled[{acl, rule}] = fmsim::LiveRule{acl, rule, cond, *value, action, *param, frames};
+    auto r = std::make_shared<const fmsim::LiveRule>(fmsim::LiveRule{
+        acl, rule, cond, *value, action, *param,
+        std::unique_ptr<std::uint64_t, fmsim::CounterRelease>(counter_pool().make())});
+    a->insert(rule, r);
+    s.uncompiled[{acl, rule}] = std::move(r);
     if (cond & FM_ACL_MATCH_INGRESS_PORT_SET) ++s.port_set_users[value->portSet];
     ++s.rule_count;
     ++s.changed;
@@ -204,15 +215,15 @@ fm_status fmDeleteACLRule(fm_int sw, fm_int acl, fm_int rule) {
     fm_status st;
     Acl *a = find_acl(sw, acl, &st);
     if (a == nullptr) return st;
-    auto it = a->rules.find(rule);
+    auto it = a->find(rule);
     if (it == a->rules.end()) return FM_ERR_INVALID_ACL_RULE;
     SwitchAcls &s = state()[static_cast<size_t>(sw)];
-    if (it->second.cond & FM_ACL_MATCH_INGRESS_PORT_SET) {
-        auto u = s.port_set_users.find(it->second.value.portSet);
+    if (it->second->cond & FM_ACL_MATCH_INGRESS_PORT_SET) {
+        auto u = s.port_set_users.find(it->second->value.get().portSet);
         if (u != s.port_set_users.end() && --u->second == 0) s.port_set_users.erase(u);
     }
     a->rules.erase(it);
-    s.uncompiled[{acl, rule}] = std::nullopt;
+    s.uncompiled[{acl, rule}] = nullptr;
     --s.rule_count;
     ++s.changed;
     return FM_OK;
@@ -243,7 +254,7 @@ fm_status fmApplyACL(fm_int sw, fm_uint32 flags) {
     fmsim::Classifier &c = live()[static_cast<size_t>(sw)];
     for (auto &[key, change] : s->unapplied) {
         if (change)
-            c.add(*change);
+            c.add(std::move(change));
         else
             c.remove(key.first, key.second);
     }
@@ -254,7 +265,7 @@ fm_status fmApplyACL(fm_int sw, fm_uint32 flags) {
 fm_status fmGetACLCount(fm_int sw, fm_int acl, fm_int rule, fm_uint64 *frameCount) {
     FMSIM_ENTER("fmGetACLCount");
     fm_status st;
-    Rule *r = find_rule(sw, acl, rule, &st);
+    const fmsim::LiveRule *r = find_rule(sw, acl, rule, &st);
     if (r == nullptr) return st;
     if (frameCount == nullptr) return FM_ERR_INVALID_ARGUMENT;
     // Only a rule with the count action has a counter.
@@ -339,16 +350,16 @@ std::vector<int> fmsim_acl_rules(int sw, int acl) {
 bool fmsim_acl_rule(int sw, int acl, int rule, FmsimAclRule *out) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
     fm_status st;
-    Rule *r = find_rule(sw, acl, rule, &st);
+    const fmsim::LiveRule *r = find_rule(sw, acl, rule, &st);
     if (r == nullptr) return false;
-    if (out) *out = {rule, r->cond, r->value, r->action, r->param, *r->frames};
+    if (out) *out = {rule, r->cond, r->value.get(), r->action, r->param, *r->frames};
     return true;
 }
 
 bool fmsim_acl_set_frames(int sw, int acl, int rule, std::uint64_t frames) {
     std::lock_guard<std::recursive_mutex> g(fmsim::mutex());
     fm_status st;
-    Rule *r = find_rule(sw, acl, rule, &st);
+    const fmsim::LiveRule *r = find_rule(sw, acl, rule, &st);
     if (r == nullptr) return false;
     *r->frames = frames;
     return true;
@@ -383,8 +394,16 @@ int fmsim_port_set_count(int sw) {
 
 namespace fmsim {
 
-const Classifier &live_rules(fm_int sw) { return live()[static_cast<size_t>(sw)]; }
+void CounterRelease::operator()(std::uint64_t *counter) const {
+    counter_pool().release(counter);
+}
 
-const PortSets &port_sets(fm_int sw) { return state()[static_cast<size_t>(sw)].port_sets; }
+const Classifier &live_rules(fm_int sw) {
+    return live()[static_cast<size_t>(sw)];
+}
+
+const PortSets &port_sets(fm_int sw) {
+    return state()[static_cast<size_t>(sw)].port_sets;
+}
 
 }  // namespace fmsim

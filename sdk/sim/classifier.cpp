@@ -103,8 +103,8 @@ Classifier::Tuple::Tuple(const Key &m) : mask(m), slots(16) {
     return h;
 }
 
-[[gnu::always_inline]] inline const Classifier::Values *Classifier::Tuple::find(const Key &k,
-                                                                                  std::uint64_t h) const {
+[[gnu::always_inline]] inline const Classifier::Values *Classifier::Tuple::find(
+    const Key &k, std::uint64_t h) const {
     const std::size_t m = slots.size() - 1;
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     for (std::size_t i = h & m;; i = (i + 1) & m) {
@@ -113,7 +113,8 @@ Classifier::Tuple::Tuple(const Key &m) : mask(m), slots(16) {
         if (s.tag != tag) continue;
         const Values &v = values[s.at];
         bool same = true;
-        for (int j = 0; j < nwords && same; ++j) same = (k[words[j]] & mask[words[j]]) == v.value[words[j]];
+        for (int j = 0; j < nwords && same; ++j)
+            same = (k[words[j]] & mask[words[j]]) == v.value[words[j]];
         if (same) return &v;
     }
 }
@@ -125,11 +126,6 @@ std::size_t Classifier::Tuple::slot_of(const Key &masked, std::uint64_t h) const
         const Slot &s = slots[i];
         if (s.at == kEmpty || (s.tag == tag && values[s.at].value == masked)) return i;
     }
-}
-
-Classifier::Values *Classifier::Tuple::find(const Key &masked) {
-    const Slot &s = slots[slot_of(masked, hash(masked))];
-    return s.at == kEmpty ? nullptr : &values[s.at];
 }
 
 void Classifier::Tuple::place(std::uint32_t at, std::uint64_t h) {
@@ -145,10 +141,10 @@ void Classifier::Tuple::grow() {
         if (values[at].held) place(static_cast<std::uint32_t>(at), values[at].hash);
 }
 
-Classifier::Values &Classifier::Tuple::get(const Key &masked) {
+std::uint32_t Classifier::Tuple::get(const Key &masked) {
     const std::uint64_t h = hash(masked);
     std::size_t i = slot_of(masked, h);
-    if (slots[i].at != kEmpty) return values[slots[i].at];
+    if (slots[i].at != kEmpty) return slots[i].at;
     if ((count + 1) * 2 > slots.size()) {
         grow();
         i = slot_of(masked, h);
@@ -166,14 +162,13 @@ Classifier::Values &Classifier::Tuple::get(const Key &masked) {
     values[at].held = true;
     ++count;
     slots[i] = {static_cast<std::uint32_t>(h >> 32), at};
-    return values[at];
+    return at;
 }
 
-void Classifier::Tuple::erase(const Key &masked) {
-    std::size_t i = slot_of(masked, hash(masked));
-    const std::uint32_t at = slots[i].at;
-    if (at == kEmpty) return;
-    values[at].items.clear();
+void Classifier::Tuple::erase(std::uint32_t at) {
+    std::size_t i = slot_of(values[at].value, values[at].hash);
+    if (slots[i].at != at) return;
+    Bucket().swap(values[at].items);
     values[at].held = false;
     free_values.push_back(at);
     --count;
@@ -192,10 +187,10 @@ void Classifier::Tuple::erase(const Key &masked) {
     slots[i] = Slot{};
 }
 
-void Classifier::compile(Entry &e) {
-    const fm_aclCondition c = e.rule.cond;
-    const fm_aclValue &v = e.rule.value;
-    Key &m = e.mask, &x = e.value;
+void Classifier::compile(const LiveRule &rule, Key *mask, Key *value, Residual *residual) {
+    const fm_aclCondition c = rule.cond;
+    const fm_aclValue v = rule.value.get();
+    Key &m = *mask, &x = *value;
     m = {};
     x = {};
     auto put = [&](int w, std::uint64_t mask, std::uint64_t value) {
@@ -214,12 +209,13 @@ void Classifier::compile(Entry &e) {
             put(3, kFlagIpv4, kFlagIpv4);
         }
     };
-    Residual &r = e.residual;
+    Residual &r = *residual;
     r = Residual{};
     if (c & FM_ACL_MATCH_SRC_MAC) put(0, v.srcMask, v.src);
     if (c & FM_ACL_MATCH_DST_MAC) put(1, v.dstMask, v.dst);
     if (c & FM_ACL_MATCH_ETHERTYPE) put(2, v.ethTypeMask, v.ethType);
-    if (c & FM_ACL_MATCH_VLAN) put(2, std::uint64_t{v.vlanIdMask} << 16, std::uint64_t{v.vlanId} << 16);
+    if (c & FM_ACL_MATCH_VLAN)
+        put(2, std::uint64_t{v.vlanIdMask} << 16, std::uint64_t{v.vlanId} << 16);
     if (c & FM_ACL_MATCH_SRC_IP) ip(4, v.srcIp, v.srcIpMask);
     if (c & FM_ACL_MATCH_DST_IP) ip(6, v.dstIp, v.dstIpMask);
     if (c & FM_ACL_MATCH_PROTOCOL) {
@@ -257,7 +253,6 @@ void Classifier::compile(Entry &e) {
     if (c & FM_ACL_MATCH_VLAN_TAG_TYPE) r.tag = true, r.tag_type = raw_enum(v.vlanTag);
     if (c & FM_ACL_MATCH_SRC_GLORT)
         put(2, std::uint64_t{v.srcGlortMask} << 40, std::uint64_t{v.srcGlort} << 40);
-    e.plain = !(r.port_set || r.tag || r.src_range || r.dst_range);
 }
 
 void Classifier::order_acls() {
@@ -270,20 +265,15 @@ void Classifier::order_tuples() {
                      [](const Tuple *a, const Tuple *b) { return a->lowest < b->lowest; });
 }
 
-void Classifier::relink(Bucket &b) {
-    auto end = static_cast<std::uint32_t>(b.size());
-    for (std::uint32_t k = end; k-- > 0;)
-        b[k].next = (k + 1 < end && b[k + 1].slot == b[k].slot) ? b[k + 1].next : k + 1;
-}
-
-void Classifier::add(const LiveRule &r) {
-    remove(r.acl, r.rule);
-    auto e = std::make_unique<Entry>();
-    e->rule = r;
-    compile(*e);
-    auto [slot, fresh] = acls_.try_emplace(r.acl);
+void Classifier::add(std::shared_ptr<const LiveRule> r) {
+    const int acl = r->acl, number = r->rule;
+    remove(acl, number);
+    Key mask, value;
+    Residual residual;
+    compile(*r, &mask, &value, &residual);
+    auto [slot, fresh] = acls_.try_emplace(acl);
     if (fresh) {
-        slot->second.acl = r.acl;
+        slot->second.acl = acl;
         if (free_ids_.empty()) {
             slot->second.id = next_id_++;
         } else {
@@ -293,60 +283,71 @@ void Classifier::add(const LiveRule &r) {
         order_acls();
     }
     ++slot->second.rules;
-    e->slot = &slot->second;
 
-    auto found = by_mask_.find(e->mask);
+    auto found = by_mask_.find(mask);
     Tuple *t;
     bool reorder = false;
     if (found == by_mask_.end()) {
-        auto owned = std::make_unique<Tuple>(e->mask);
+        auto owned = std::make_unique<Tuple>(mask);
         t = owned.get();
-        by_mask_.emplace(e->mask, std::move(owned));
+        by_mask_.emplace(mask, std::move(owned));
         tuples_.push_back(t);
-        t->lowest = r.rule;
+        t->lowest = number;
         reorder = true;
     } else {
         t = found->second.get();
-        if (r.rule < t->lowest) reorder = true;
+        if (number < t->lowest) reorder = true;
     }
-    e->tuple = t;
-    t->numbers.insert(r.rule);
-    t->lowest = *t->numbers.begin();
-    Bucket &b = t->get(e->value).items;
-    Item item{r.rule, e->slot->id, e->plain, 0, e.get(), r.action, e->rule.frames.get()};
-    auto at = std::lower_bound(b.begin(), b.end(), item, [](const Item &a, const Item &n) {
-        return std::pair(a.slot, a.rule) < std::pair(n.slot, n.rule);
-    });
-    b.insert(at, item);
-    relink(b);
-    entries_.emplace(std::pair(r.acl, r.rule), std::move(e));
+    ++t->numbers[number];
+    t->lowest = t->numbers.begin()->first;
+
+    Entry &e = entries_[{acl, number}];
+    e.rule = std::move(r);
+    e.residual = residual;
+    e.plain = !(residual.port_set || residual.tag || residual.src_range || residual.dst_range);
+    e.slot = &slot->second;
+    e.tuple = t;
+    e.at = t->get(value);
+
+    Bucket &b = t->values[e.at].items;
+    const int id = e.slot->id;
+    auto lane =
+        std::lower_bound(b.begin(), b.end(), id, [](const Lane &l, int n) { return l.slot < n; });
+    if (lane == b.end() || lane->slot != id) lane = b.insert(lane, Lane{id, {}});
+    std::vector<Item> &items = lane->items;
+    auto at = std::lower_bound(items.begin(), items.end(), number,
+                               [](const Item &i, int n) { return i.rule < n; });
+    items.insert(at, Item{number, e.plain, e.rule->action, e.rule->frames.get(), &e});
     if (reorder) order_tuples();
 }
 
 void Classifier::remove(int acl, int rule) {
     auto it = entries_.find({acl, rule});
     if (it == entries_.end()) return;
-    Entry *e = it->second.get();
-    Tuple *t = e->tuple;
-    if (Values *v = t->find(e->value)) {
-        Bucket &items = v->items;
-        items.erase(std::remove_if(items.begin(), items.end(),
-                                   [e](const Item &i) { return i.entry == e; }),
-                    items.end());
-        if (items.empty())
-            t->erase(e->value);
-        else
-            relink(items);
+    Entry &e = it->second;
+    Tuple *t = e.tuple;
+    Bucket &b = t->values[e.at].items;
+    const int id = e.slot->id;
+    auto lane =
+        std::lower_bound(b.begin(), b.end(), id, [](const Lane &l, int n) { return l.slot < n; });
+    if (lane != b.end() && lane->slot == id) {
+        std::vector<Item> &items = lane->items;
+        auto at = std::lower_bound(items.begin(), items.end(), rule,
+                                   [](const Item &i, int n) { return i.rule < n; });
+        if (at != items.end() && at->entry == &e) items.erase(at);
+        if (items.empty()) b.erase(lane);
     }
-    t->numbers.erase(t->numbers.find(rule));
+    if (b.empty()) t->erase(e.at);
+    auto n = t->numbers.find(rule);
+    if (n != t->numbers.end() && --n->second == 0) t->numbers.erase(n);
     if (t->numbers.empty()) {
         tuples_.erase(std::find(tuples_.begin(), tuples_.end(), t));
         by_mask_.erase(t->mask);  // frees t
-    } else if (*t->numbers.begin() != t->lowest) {
-        t->lowest = *t->numbers.begin();
+    } else if (t->numbers.begin()->first != t->lowest) {
+        t->lowest = t->numbers.begin()->first;
         order_tuples();
     }
-    AclSlot *s = e->slot;
+    AclSlot *s = e.slot;
     entries_.erase(it);
     if (--s->rules == 0) {
         free_ids_.push_back(s->id);
@@ -375,37 +376,32 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
         if (unresolved == 0 && t->lowest >= worst) break;
         const Values *v = t->find(key, t->hash(key));
         if (v == nullptr) continue;
-        const Bucket &items = v->items;
         bool changed = false;
-        for (std::size_t k = 0; k < items.size();) {
-            const Item &i = items[k];
-            auto slot = static_cast<size_t>(i.slot);
-            // Later rules of this slot in the bucket are higher still.
-            if (i.rule >= best_rule_[slot]) {
-                k = i.next;
-                continue;
+        for (const Lane &lane : v->items) {
+            auto slot = static_cast<size_t>(lane.slot);
+            // A lane's later rules are higher still.
+            for (const Item &i : lane.items) {
+                if (i.rule >= best_rule_[slot]) break;
+                if (!i.plain && !i.entry->residual.holds(facts)) continue;
+                if (best_[slot] == nullptr) --unresolved;
+                // The caller increments the hit's counter: start fetching it now.
+                __builtin_prefetch(i.frames, 1);
+                best_rule_[slot] = i.rule;
+                best_[slot] = &i;
+                changed = true;
+                break;
             }
-            if (!i.plain && !i.entry->residual.holds(facts)) {
-                ++k;
-                continue;
-            }
-            if (best_[slot] == nullptr) --unresolved;
-            // The caller increments the hit's counter: start fetching it now.
-            __builtin_prefetch(i.frames, 1);
-            best_rule_[slot] = i.rule;
-            best_[slot] = &i;
-            changed = true;
-            k = i.next;
         }
         if (changed && unresolved == 0) {
             worst = INT_MIN;
-            for (const auto &[acl, id] : order_) worst = std::max(worst, best_rule_[static_cast<size_t>(id)]);
+            for (const auto &[acl, id] : order_)
+                worst = std::max(worst, best_rule_[static_cast<size_t>(id)]);
         }
     }
     hits->resize(order_.size());
     for (std::size_t k = 0; k < order_.size(); ++k) {
         const Item *i = best_[static_cast<size_t>(order_[k].second)];
-        (*hits)[k] = i ? Hit{order_[k].first, &i->entry->rule, i->action, i->frames}
+        (*hits)[k] = i ? Hit{order_[k].first, i->entry->rule.get(), i->action, i->frames}
                        : Hit{order_[k].first, nullptr, 0, nullptr};
     }
 }

@@ -9,7 +9,11 @@
 // frame's key once per tuple and probes; tuples are visited in the order of
 // the lowest rule number they hold, so once every ACL has a hit below the
 // next tuple's lowest number the search stops. Adding or removing a rule
-// touches one tuple.
+// touches one tuple, and in it one ACL's rules of one value: rules that
+// share a match cost no more to add or remove than rules that do not.
+//
+// The classifier shares each rule with the ACL that holds it rather than
+// keeping a copy, and keeps no mask or value per rule beyond the tuple's.
 #pragma once
 
 #include <array>
@@ -22,6 +26,7 @@
 
 #include "fm_sdk.h"
 #include "fmsim_forward.h"
+#include "packed.h"
 
 namespace fmsim {
 
@@ -48,23 +53,29 @@ using PortSets = std::map<fm_int, std::set<fm_int>>;
 // What the conditions that no mask expresses look at.
 struct FrameFacts {
     const FmsimParsedFrame *frame;
-    int port;                 // the ingress port
+    int port;  // the ingress port
     const PortSets *port_sets;
 };
 
 // True when the VLAN tag type condition `type` holds for the frame.
 bool tag_type_holds(int type, const FmsimParsedFrame &f);
 
+// Gives a rule's frame counter back to the pool it came from (acl.cpp).
+struct CounterRelease {
+    void operator()(std::uint64_t *counter) const;
+};
+
 // One rule in force.
 struct LiveRule {
     int acl = 0;
     int rule = 0;
     fm_aclCondition cond = 0;
-    fm_aclValue value{};
+    Packed<fm_aclValue> value;  // its nonzero words: most of a value is zero
     fm_aclActionExt action = 0;
     fm_aclParamExt param{};
-    // The frame counter, shared with the rule as the ACL stores it.
-    std::shared_ptr<std::uint64_t> frames;
+    // The frame counter, one of fmsim's pool of counters, given back with
+    // the rule.
+    std::unique_ptr<std::uint64_t, CounterRelease> frames;
 };
 
 class Classifier {
@@ -74,7 +85,7 @@ public:
     Classifier &operator=(const Classifier &) = delete;
 
     // Puts a rule in force, replacing the one with its ACL and number.
-    void add(const LiveRule &r);
+    void add(std::shared_ptr<const LiveRule> r);
     void remove(int acl, int rule);
     void clear();
     std::size_t size() const { return entries_.size(); }
@@ -106,26 +117,28 @@ private:
     };
     struct Tuple;
     struct Entry {
-        LiveRule rule;
-        Key mask{}, value{};
+        std::shared_ptr<const LiveRule> rule;
         Residual residual;
         bool plain = true;  // no residual condition
         AclSlot *slot = nullptr;
         Tuple *tuple = nullptr;
+        std::uint32_t at = 0;  // the index of its value in the tuple
     };
-    // A bucket's rules by ACL slot, then rule number; `next` is the index of
-    // the first rule of the next slot, so that a lookup takes at most one
-    // rule of each ACL without a residual condition.
+    // One ACL's rules of one value, by rule number: a lookup takes the first
+    // whose residual condition holds, the first at all when it has none.
     struct Item {
         int rule;
-        int slot;
         bool plain;
-        std::uint32_t next;
-        const Entry *entry;
         fm_aclActionExt action;
         std::uint64_t *frames;
+        const Entry *entry;
     };
-    using Bucket = std::vector<Item>;
+    struct Lane {
+        int slot;
+        std::vector<Item> items;
+    };
+    // A value's lanes by ACL slot.
+    using Bucket = std::vector<Lane>;
     // The rules of one masked key: the key, its hash (to find its home slot
     // when slots move) and its rules.
     struct Values {
@@ -151,7 +164,7 @@ private:
         std::vector<Values> values;
         std::vector<std::uint32_t> free_values;
         std::size_t count = 0;       // values held
-        std::multiset<int> numbers;  // rule numbers held
+        std::map<int, int> numbers;  // rule numbers held, each with its count
         int lowest = 0;
         explicit Tuple(const Key &m);
 
@@ -159,11 +172,10 @@ private:
         std::uint64_t hash(const Key &k) const;
         // The values of a key (masked or not), or nullptr.
         const Values *find(const Key &k, std::uint64_t h) const;
-        Values *find(const Key &masked);
-        // The values of a masked key, made empty when absent.
-        Values &get(const Key &masked);
-        // Drops the values of a masked key, which must be present.
-        void erase(const Key &masked);
+        // The index of a masked key's values, made empty when absent.
+        std::uint32_t get(const Key &masked);
+        // Drops the values at index at.
+        void erase(std::uint32_t at);
 
     private:
         std::size_t slot_of(const Key &masked, std::uint64_t h) const;
@@ -171,12 +183,12 @@ private:
         void grow();
     };
 
-    static void compile(Entry &e);
-    static void relink(Bucket &b);
+    // The rule's mask and masked value, and the conditions no mask says.
+    static void compile(const LiveRule &rule, Key *mask, Key *value, Residual *residual);
     void order_tuples();
     void order_acls();
 
-    std::map<std::pair<int, int>, std::unique_ptr<Entry>> entries_;  // by (ACL, rule)
+    std::map<std::pair<int, int>, Entry> entries_;  // by (ACL, rule)
     std::map<int, AclSlot> acls_;
     std::vector<std::pair<int, int>> order_;  // (ACL, slot id), ascending
     std::vector<int> free_ids_;
