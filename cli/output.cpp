@@ -7,20 +7,30 @@
 
 namespace kelfctl {
 
-Cell num(std::int64_t v) { return {v, std::to_string(v)}; }
-Cell unum(std::uint64_t v) { return {v, std::to_string(v)}; }
-Cell hexnum(std::uint64_t v, int digits) { return {v, hex(v, digits)}; }
+Cell num(std::int64_t v) {
+    return {v, std::to_string(v)};
+}
+Cell unum(std::uint64_t v) {
+    return {v, std::to_string(v)};
+}
+Cell hexnum(std::uint64_t v, int digits) {
+    return {v, hex(v, digits)};
+}
 Cell str(std::string s) {
     Cell c{s, s};
     return c;
 }
-Cell on_off(bool b) { return {b, b ? "on" : "off"}; }
+Cell on_off(bool b) {
+    return {b, b ? "on" : "off"};
+}
 Cell ports(const std::vector<int> &p, bool sort) {
     std::vector<int> v = p;
     if (sort) std::sort(v.begin(), v.end());
     return {Json(v), format_port_list(p, sort)};
 }
-Cell none() { return {nullptr, "-"}; }
+Cell none() {
+    return {nullptr, "-"};
+}
 
 namespace {
 // JSON keys are snake_case, as `ip -j` writes them; text keeps the words
@@ -46,7 +56,8 @@ Json Record::json() const {
 void Record::text(std::ostream &os) const {
     std::size_t w = 0;
     for (const auto &f : fields_) w = std::max(w, f.first.size());
-    for (const auto &[k, c] : fields_) os << k << std::string(w - k.size() + 2, ' ') << c.text << '\n';
+    for (const auto &[k, c] : fields_)
+        os << k << std::string(w - k.size() + 2, ' ') << c.text << '\n';
 }
 
 Table::Table(std::string name, std::vector<Column> columns)

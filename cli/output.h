@@ -4,12 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace kelfctl {
 
@@ -27,7 +26,7 @@ Cell hexnum(std::uint64_t v, int digits = 0);  // JSON number, text 0x...
 Cell str(std::string s);
 Cell on_off(bool b);
 Cell ports(const std::vector<int> &p, bool sort = true);  // JSON array, text "1-4,7"
-Cell none();  // JSON null, text "-"
+Cell none();                                              // JSON null, text "-"
 
 // "key value" lines in text; an object in JSON.
 class Record {

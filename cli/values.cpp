@@ -32,10 +32,14 @@ std::optional<std::uint64_t> to_u64(std::string_view s) {
     std::uint64_t v = 0;
     for (char c : s) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
         if (v > (UINT64_MAX - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base))
             return std::nullopt;
         v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
@@ -50,20 +54,21 @@ struct Named {
 
 // The names people use; the first name of a value is the one printed.
 constexpr Named kProtocols[] = {
-    {"icmp", 1},  {"igmp", 2},   {"ipip", 4},    {"tcp", 6},    {"egp", 8},
-    {"udp", 17},  {"ipv6", 41},  {"rsvp", 46},   {"gre", 47},   {"esp", 50},
-    {"ah", 51},   {"icmpv6", 58}, {"ipv6-icmp", 58}, {"ospf", 89}, {"pim", 103},
-    {"vrrp", 112}, {"l2tp", 115}, {"sctp", 132}, {"udplite", 136},
+    {"icmp", 1},   {"igmp", 2},    {"ipip", 4},       {"tcp", 6},       {"egp", 8},
+    {"udp", 17},   {"ipv6", 41},   {"rsvp", 46},      {"gre", 47},      {"esp", 50},
+    {"ah", 51},    {"icmpv6", 58}, {"ipv6-icmp", 58}, {"ospf", 89},     {"pim", 103},
+    {"vrrp", 112}, {"l2tp", 115},  {"sctp", 132},     {"udplite", 136},
 };
 
 constexpr Named kEtherTypes[] = {
-    {"ipv4", 0x0800},  {"ip", 0x0800},       {"arp", 0x0806},     {"wol", 0x0842},
-    {"rarp", 0x8035},  {"vlan", 0x8100},     {"802.1q", 0x8100},  {"ipx", 0x8137},
-    {"ipv6", 0x86dd},  {"pause", 0x8808},    {"slow", 0x8809},    {"lacp", 0x8809},
-    {"mpls", 0x8847},  {"mpls-mc", 0x8848},  {"pppoe-discovery", 0x8863},
-    {"pppoe", 0x8864}, {"eapol", 0x888e},    {"qinq", 0x88a8},    {"802.1ad", 0x88a8},
-    {"lldp", 0x88cc},  {"macsec", 0x88e5},   {"ptp", 0x88f7},     {"fcoe", 0x8906},
-    {"roce", 0x8915},
+    {"ipv4", 0x0800},    {"ip", 0x0800},      {"arp", 0x0806},
+    {"wol", 0x0842},     {"rarp", 0x8035},    {"vlan", 0x8100},
+    {"802.1q", 0x8100},  {"ipx", 0x8137},     {"ipv6", 0x86dd},
+    {"pause", 0x8808},   {"slow", 0x8809},    {"lacp", 0x8809},
+    {"mpls", 0x8847},    {"mpls-mc", 0x8848}, {"pppoe-discovery", 0x8863},
+    {"pppoe", 0x8864},   {"eapol", 0x888e},   {"qinq", 0x88a8},
+    {"802.1ad", 0x88a8}, {"lldp", 0x88cc},    {"macsec", 0x88e5},
+    {"ptp", 0x88f7},     {"fcoe", 0x8906},    {"roce", 0x8915},
 };
 
 template <std::size_t N>
@@ -127,8 +132,8 @@ std::uint64_t parse_u64(std::string_view s, std::string_view what) {
 std::vector<int> parse_port_list(std::string_view s, std::string_view what, int lo, int hi,
                                  int all_hi) {
     constexpr std::size_t kMaxListed = 65536;
-    std::string expected = "a port list like 1-4,7 (ports " + std::to_string(lo) + " to " +
-                           std::to_string(hi) + ")";
+    std::string expected =
+        "a port list like 1-4,7 (ports " + std::to_string(lo) + " to " + std::to_string(hi) + ")";
     std::vector<int> out;
     if (lower(s) == "none") return out;
     if (all_hi > 0 && lower(s) == "all") {
@@ -139,12 +144,13 @@ std::vector<int> parse_port_list(std::string_view s, std::string_view what, int 
     std::size_t pos = 0;
     while (pos <= s.size()) {
         std::size_t comma = s.find(',', pos);
-        std::string_view item = s.substr(pos, comma == std::string_view::npos ? s.npos : comma - pos);
+        std::string_view item =
+            s.substr(pos, comma == std::string_view::npos ? s.npos : comma - pos);
         std::size_t dash = item.find('-');
         auto a = to_u64(item.substr(0, dash));
         auto b = dash == std::string_view::npos ? a : to_u64(item.substr(dash + 1));
-        if (!a || !b || *a < static_cast<std::uint64_t>(lo) || *b > static_cast<std::uint64_t>(hi) ||
-            *a > *b)
+        if (!a || !b || *a < static_cast<std::uint64_t>(lo) ||
+            *b > static_cast<std::uint64_t>(hi) || *a > *b)
             bad(what, s, expected);
         // No command takes more ports than a switch has numbers for; a range
         // past that is a typo, refused before it is spelled out in memory.
@@ -187,8 +193,7 @@ Mac parse_mac(std::string_view s, std::string_view what) {
 
 std::string format_mac(const Mac &m) {
     char b[18];
-    std::snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4],
-                  m[5]);
+    std::snprintf(b, sizeof b, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
     return b;
 }
 
@@ -229,8 +234,7 @@ IpPrefix parse_ip_prefix(std::string_view s, std::string_view what) {
 
 std::string format_ipv4(std::uint32_t a) {
     char b[16];
-    std::snprintf(b, sizeof b, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
-                  a & 0xFF);
+    std::snprintf(b, sizeof b, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
     return b;
 }
 
@@ -283,7 +287,9 @@ std::optional<std::string> ethertype_name(int t) {
     return std::string(n);
 }
 
-std::string format_ethertype(int t) { return ethertype_name(t).value_or(hex(static_cast<std::uint64_t>(t), 4)); }
+std::string format_ethertype(int t) {
+    return ethertype_name(t).value_or(hex(static_cast<std::uint64_t>(t), 4));
+}
 
 bool parse_on_off(std::string_view s, std::string_view what) {
     std::string l = lower(s);

@@ -20,8 +20,7 @@ struct ValueError : std::runtime_error {
 };
 
 // Decimal, or hexadecimal with 0x. what names the argument in the error.
-std::int64_t parse_int(std::string_view s, std::string_view what, std::int64_t lo,
-                       std::int64_t hi);
+std::int64_t parse_int(std::string_view s, std::string_view what, std::int64_t lo, std::int64_t hi);
 std::uint64_t parse_u64(std::string_view s, std::string_view what);
 
 // "1-4,7": in the order written, duplicates kept (a load-balancing group
@@ -40,7 +39,7 @@ std::string format_mac(const Mac &m);
 // "10.1.2.3/255.255.0.0", "2001:db8::/32". No suffix means the full mask.
 struct IpPrefix {
     bool v6 = false;
-    std::uint32_t v4 = 0;       // 10.0.0.1 is 0x0A000001
+    std::uint32_t v4 = 0;  // 10.0.0.1 is 0x0A000001
     std::uint32_t v4mask = 0;
     std::array<std::uint8_t, 16> addr{};  // network order, first byte first
     std::array<std::uint8_t, 16> mask{};

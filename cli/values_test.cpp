@@ -1,7 +1,7 @@
 // The value syntax: what people write, what it means, what it prints as.
-#include <gtest/gtest.h>
-
 #include "values.h"
+
+#include <gtest/gtest.h>
 
 namespace kelfctl {
 namespace {
@@ -52,8 +52,8 @@ TEST(Values, MacAddressesInTransmissionOrder) {
     EXPECT_EQ(m, (Mac{0x00, 0x11, 0x22, 0xaa, 0xbb, 0xff}));
     EXPECT_EQ(parse_mac("00-11-22-aa-bb-ff", "mac"), m);
     EXPECT_EQ(format_mac(m), "00:11:22:aa:bb:ff");
-    for (const char *bad : {"00:11:22:33:44", "00:11:22:33:44:55:66", "0:11:22:33:44:55", "00:11:22:33:44:gg",
-                            "001122334455", "00:11:22:33:44:5"})
+    for (const char *bad : {"00:11:22:33:44", "00:11:22:33:44:55:66", "0:11:22:33:44:55",
+                            "00:11:22:33:44:gg", "001122334455", "00:11:22:33:44:5"})
         EXPECT_THROW(parse_mac(bad, "mac"), ValueError) << bad;
 }
 
@@ -72,12 +72,12 @@ TEST(Values, IpAddressesWithPrefixesOrMasks) {
     EXPECT_EQ(b.mask[3], 0xFF);
     EXPECT_EQ(b.mask[4], 0x80);
     EXPECT_EQ(b.mask[5], 0x00);
-    for (const char *bad : {"10.0.0", "10.0.0.0/33", "::1/129", "10.0.0.0/255.0.255.300", "::g", "10.0.0.1/x",
-                            "10.0.0.0/0x8", ""})
+    for (const char *bad : {"10.0.0", "10.0.0.0/33", "::1/129", "10.0.0.0/255.0.255.300", "::g",
+                            "10.0.0.1/x", "10.0.0.0/0x8", ""})
         EXPECT_THROW(parse_ip_prefix(bad, "ip"), ValueError) << bad;
     // Printing: the shortest form that reads back the same.
-    for (const char *s : {"10.1.2.3", "10.0.0.0/8", "10.0.0.0/255.0.255.0", "2001:db8::/32", "fe80::1",
-                          "2001:db8::/ffff::ff"})
+    for (const char *s : {"10.1.2.3", "10.0.0.0/8", "10.0.0.0/255.0.255.0", "2001:db8::/32",
+                          "fe80::1", "2001:db8::/ffff::ff"})
         EXPECT_EQ(format_ip_prefix(parse_ip_prefix(s, "ip")), s);
     EXPECT_EQ(format_ip_prefix(parse_ip_prefix("10.0.0.0/255.255.0.0", "ip")), "10.0.0.0/16");
 }

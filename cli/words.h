@@ -21,7 +21,7 @@ enum class Match { Found, Ambiguous, Unknown };
 
 struct Resolved {
     Match match;
-    std::size_t index = 0;                   // Found
+    std::size_t index = 0;                     // Found
     std::vector<std::string_view> candidates;  // Ambiguous: every name the prefix starts
     std::optional<std::string_view> near;      // Unknown: a name within two edits
 };

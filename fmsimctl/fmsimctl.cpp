@@ -4,4 +4,6 @@
 
 #include "cli.h"
 
-int main(int argc, char **argv) { return fmsimctl::fmsimctl_main(argc, argv, std::cout, std::cerr); }
+int main(int argc, char **argv) {
+    return fmsimctl::fmsimctl_main(argc, argv, std::cout, std::cerr);
+}

@@ -32,14 +32,15 @@ void put16(std::vector<std::uint8_t> &b, unsigned v) {
 
 std::uint16_t ip_checksum(const std::uint8_t *p, std::size_t n) {
     std::uint32_t s = 0;
-    for (std::size_t i = 0; i + 1 < n; i += 2) s += static_cast<std::uint32_t>(p[i] << 8 | p[i + 1]);
+    for (std::size_t i = 0; i + 1 < n; i += 2)
+        s += static_cast<std::uint32_t>(p[i] << 8 | p[i + 1]);
     while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
     return static_cast<std::uint16_t>(~s);
 }
 
 const std::vector<kelfctl::Choice> kFrameWords = {
-    {"src-mac"}, {"dst-mac"}, {"ethertype"}, {"vlan"},  {"src-ip"}, {"dst-ip"},
-    {"protocol"}, {"sport"},  {"dport"},     {"mpls"},  {"length"}, {"frame"},
+    {"src-mac"},  {"dst-mac"}, {"ethertype"}, {"vlan"}, {"src-ip"}, {"dst-ip"},
+    {"protocol"}, {"sport"},   {"dport"},     {"mpls"}, {"length"}, {"frame"},
 };
 
 }  // namespace
@@ -53,28 +54,38 @@ std::vector<std::uint8_t> build_frame(const std::vector<std::string> &words) {
     std::map<std::string_view, bool> seen;
     for (std::size_t i = 0; i < words.size(); ++i) {
         auto r = kelfctl::resolve(words[i], kFrameWords);
-        if (r.match != kelfctl::Match::Found)
-            usage(kelfctl::unresolved(words[i], r, "frame word"));
+        if (r.match != kelfctl::Match::Found) usage(kelfctl::unresolved(words[i], r, "frame word"));
         std::string_view kw = kFrameWords[r.index].name;
         if (seen[kw]) usage(std::string(kw) + " given twice");
         seen[kw] = true;
         if (i + 1 >= words.size()) usage(std::string(kw) + " needs a value");
         const std::string &v = words[++i];
-        if (kw == "src-mac") src = value([&] { return kelfctl::parse_mac(v, kw); });
-        else if (kw == "dst-mac") dst = value([&] { return kelfctl::parse_mac(v, kw); });
-        else if (kw == "ethertype") ethertype = value([&] { return kelfctl::parse_ethertype(v, kw); });
-        else if (kw == "vlan") vlan = static_cast<int>(value([&] { return kelfctl::parse_int(v, kw, 0, 4095); }));
+        if (kw == "src-mac")
+            src = value([&] { return kelfctl::parse_mac(v, kw); });
+        else if (kw == "dst-mac")
+            dst = value([&] { return kelfctl::parse_mac(v, kw); });
+        else if (kw == "ethertype")
+            ethertype = value([&] { return kelfctl::parse_ethertype(v, kw); });
+        else if (kw == "vlan")
+            vlan = static_cast<int>(value([&] { return kelfctl::parse_int(v, kw, 0, 4095); }));
         else if (kw == "src-ip" || kw == "dst-ip") {
             kelfctl::IpPrefix p = value([&] { return kelfctl::parse_ip_prefix(v, kw); });
             (kw == "src-ip" ? sip : dip) = p;
-        } else if (kw == "protocol") protocol = value([&] { return kelfctl::parse_protocol(v, kw); });
-        else if (kw == "sport") sport = static_cast<int>(value([&] { return kelfctl::parse_int(v, kw, 0, 65535); }));
-        else if (kw == "dport") dport = static_cast<int>(value([&] { return kelfctl::parse_int(v, kw, 0, 65535); }));
+        } else if (kw == "protocol")
+            protocol = value([&] { return kelfctl::parse_protocol(v, kw); });
+        else if (kw == "sport")
+            sport = static_cast<int>(value([&] { return kelfctl::parse_int(v, kw, 0, 65535); }));
+        else if (kw == "dport")
+            dport = static_cast<int>(value([&] { return kelfctl::parse_int(v, kw, 0, 65535); }));
         else if (kw == "mpls") {
-            if (v != "unicast" && v != "multicast") usage("mpls: '" + v + "' is not unicast or multicast");
+            if (v != "unicast" && v != "multicast")
+                usage("mpls: '" + v + "' is not unicast or multicast");
             mpls = v == "unicast" ? 1 : 2;
-        } else if (kw == "length") length = static_cast<std::size_t>(value([&] { return kelfctl::parse_int(v, kw, 14, 15360); }));
-        else if (kw == "frame") raw = value([&] { return kelfctl::parse_bytes(v, kw); });
+        } else if (kw == "length")
+            length = static_cast<std::size_t>(
+                value([&] { return kelfctl::parse_int(v, kw, 14, 15360); }));
+        else if (kw == "frame")
+            raw = value([&] { return kelfctl::parse_bytes(v, kw); });
     }
     if (raw) {
         if (seen.size() > 1) usage("frame HEX takes no other frame word");
@@ -89,7 +100,8 @@ std::vector<std::uint8_t> build_frame(const std::vector<std::string> &words) {
         usage("protocol, sport and dport need src-ip or dst-ip");
     if ((sport >= 0 || dport >= 0) && protocol < 0) protocol = 17;
     if (ip && protocol < 0) protocol = 17;
-    if (ethertype < 0) ethertype = mpls == 1 ? 0x8847 : mpls == 2 ? 0x8848 : !ip ? 0x88B5 : v6 ? 0x86DD : 0x0800;
+    if (ethertype < 0)
+        ethertype = mpls == 1 ? 0x8847 : mpls == 2 ? 0x8848 : !ip ? 0x88B5 : v6 ? 0x86DD : 0x0800;
 
     std::vector<std::uint8_t> f(dst.begin(), dst.end());
     f.insert(f.end(), src.begin(), src.end());
@@ -146,7 +158,8 @@ std::vector<std::uint8_t> build_frame(const std::vector<std::string> &words) {
         }
     }
     if (length != 0 && length < f.size())
-        usage("length " + std::to_string(length) + " is shorter than the headers (" + std::to_string(f.size()) + " bytes)");
+        usage("length " + std::to_string(length) + " is shorter than the headers (" +
+              std::to_string(f.size()) + " bytes)");
     // 60 bytes at least, as on the wire (the FCS is not part of a frame here).
     f.resize(std::max<std::size_t>({f.size(), length, 60}), 0);
     return f;
@@ -158,20 +171,24 @@ std::vector<PcapFrame> read_pcap(const std::string &path) {
     if (p == nullptr) refused(path + ": " + err);
     std::unique_ptr<pcap_t, void (*)(pcap_t *)> hold(p, pcap_close);
     if (pcap_datalink(p) != DLT_EN10MB)
-        refused(path + ": not an Ethernet capture (link type " + std::to_string(pcap_datalink(p)) + ")");
+        refused(path + ": not an Ethernet capture (link type " + std::to_string(pcap_datalink(p)) +
+                ")");
     std::vector<PcapFrame> frames;
     pcap_pkthdr *h = nullptr;
     const u_char *data = nullptr;
     for (;;) {
         int r = pcap_next_ex(p, &h, &data);
         if (r == PCAP_ERROR_BREAK) break;  // the end of the file
-        if (r != 1) refused(path + ": frame " + std::to_string(frames.size() + 1) + ": " + pcap_geterr(p));
+        if (r != 1)
+            refused(path + ": frame " + std::to_string(frames.size() + 1) + ": " + pcap_geterr(p));
         if (h->caplen < h->len)
-            refused(path + ": frame " + std::to_string(frames.size() + 1) + " holds " + std::to_string(h->caplen) +
-                    " of its " + std::to_string(h->len) + " bytes");
+            refused(path + ": frame " + std::to_string(frames.size() + 1) + " holds " +
+                    std::to_string(h->caplen) + " of its " + std::to_string(h->len) + " bytes");
         if (h->caplen == 0 || h->caplen > 65535)
-            refused(path + ": frame " + std::to_string(frames.size() + 1) + " has " + std::to_string(h->caplen) + " bytes");
-        frames.push_back({h->ts.tv_sec, h->ts.tv_usec, std::vector<std::uint8_t>(data, data + h->caplen)});
+            refused(path + ": frame " + std::to_string(frames.size() + 1) + " has " +
+                    std::to_string(h->caplen) + " bytes");
+        frames.push_back(
+            {h->ts.tv_sec, h->ts.tv_usec, std::vector<std::uint8_t>(data, data + h->caplen)});
     }
     return frames;
 }

@@ -15,8 +15,12 @@
 
 namespace fmsimctl {
 
-void usage(const std::string &msg) { throw Failure(kExitUsage, msg); }
-void refused(const std::string &msg) { throw Failure(kExitRefused, msg); }
+void usage(const std::string &msg) {
+    throw Failure(kExitUsage, msg);
+}
+void refused(const std::string &msg) {
+    throw Failure(kExitRefused, msg);
+}
 
 std::string default_socket_path() {
     return kel_run_path(fmsim::control::kSocketName);
@@ -43,7 +47,8 @@ bool wait_for(int fd, short events, int ms) {
 
 }  // namespace
 
-Link::Link(const std::string &path, std::chrono::milliseconds timeout) : path_(path), timeout_(timeout) {
+Link::Link(const std::string &path, std::chrono::milliseconds timeout)
+    : path_(path), timeout_(timeout) {
     sockaddr_un a{};
     if (path.size() >= sizeof a.sun_path) unreachable(path, "socket path too long");
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -76,7 +81,8 @@ void Link::write_all(const std::uint8_t *p, std::size_t n) {
         ssize_t w = ::send(fd_, p + at, n - at, MSG_NOSIGNAL);
         if (w < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
-            throw Failure(kExitUnreachable, "fmsim on " + path_ + " went away: " + std::strerror(errno));
+            throw Failure(kExitUnreachable,
+                          "fmsim on " + path_ + " went away: " + std::strerror(errno));
         }
         at += static_cast<std::size_t>(w);
     }

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,7 +15,8 @@ enum ExitStatus { kExitOk = 0, kExitRefused = 1, kExitUsage = 2, kExitUnreachabl
 
 // A command that cannot go on, with the exit status it ends with.
 struct Failure : std::runtime_error {
-    Failure(int exit_status, const std::string &msg) : std::runtime_error(msg), status(exit_status) {}
+    Failure(int exit_status, const std::string &msg)
+        : std::runtime_error(msg), status(exit_status) {}
     int status;
 };
 [[noreturn]] void usage(const std::string &msg);

@@ -20,7 +20,8 @@ bool setup() {
     v.srcGlortMask = 0xFFFF;
     fm_aclParamExt p{};
     p.logicalPort = 2;
-    fmAddACLRuleExt(0, 0, 1, FM_ACL_MATCH_SRC_GLORT, &v, FM_ACL_ACTIONEXT_REDIRECT | FM_ACL_ACTIONEXT_COUNT, &p);
+    fmAddACLRuleExt(0, 0, 1, FM_ACL_MATCH_SRC_GLORT, &v,
+                    FM_ACL_ACTIONEXT_REDIRECT | FM_ACL_ACTIONEXT_COUNT, &p);
     fmsimtest::apply_acl0();
     return true;
 }
@@ -32,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     (void)ready;
     fmsim::control::Handled h = fmsim::control::handle(data, size);
     // Every request is answered with a status byte.
-    if (h.reply.empty() || (h.reply[0] != fmsim::control::kOk && h.reply[0] != fmsim::control::kError))
+    if (h.reply.empty() ||
+        (h.reply[0] != fmsim::control::kOk && h.reply[0] != fmsim::control::kError))
         __builtin_trap();
     return 0;
 }

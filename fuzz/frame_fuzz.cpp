@@ -64,7 +64,8 @@ bool setup() {
     v.protocolMask = 0xFF;
     v.L4DstStart = 80;
     p.lbgNumber = lbg;
-    rule(0, 2, FM_ACL_MATCH_PROTOCOL | FM_ACL_MATCH_L4_DST_PORT, v, FM_ACL_ACTIONEXT_LOAD_BALANCE, p);
+    rule(0, 2, FM_ACL_MATCH_PROTOCOL | FM_ACL_MATCH_L4_DST_PORT, v, FM_ACL_ACTIONEXT_LOAD_BALANCE,
+         p);
     v = {};
     v.L4SrcStart = 1000;
     v.L4SrcEnd = 2000;
@@ -82,7 +83,8 @@ bool setup() {
     p = {};
     p.vlan = 100;
     p.vlanPriority = 5;
-    rule(1, 1, FM_ACL_MATCH_VLAN_TAG_TYPE, v, FM_ACL_ACTIONEXT_SET_VLAN | FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY, p);
+    rule(1, 1, FM_ACL_MATCH_VLAN_TAG_TYPE, v,
+         FM_ACL_ACTIONEXT_SET_VLAN | FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY, p);
     v = {};
     v.nonIPPayloadMask[0] = 0xF0;
     v.nonIPPayload[0] = 0x40;
@@ -90,7 +92,9 @@ bool setup() {
     p.mirrorGrp = 7;
     p.switchPriority = 9;
     rule(2, 1, FM_ACL_MATCH_NON_IP_PAYLOAD, v,
-         FM_ACL_ACTIONEXT_MIRROR_GRP | FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY | FM_ACL_ACTIONEXT_PERMIT, p);
+         FM_ACL_ACTIONEXT_MIRROR_GRP | FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY |
+             FM_ACL_ACTIONEXT_PERMIT,
+         p);
     fmCompileACL(0, nullptr, 0, 0);
     fmApplyACL(0, 0);
     return true;

@@ -11,8 +11,10 @@ std::vector<std::string> split_line(const std::string &line) {
     char quote = 0;
     for (char c : line) {
         if (quote != 0) {
-            if (c == quote) quote = 0;
-            else w += c;
+            if (c == quote)
+                quote = 0;
+            else
+                w += c;
         } else if (c == '\'' || c == '"') {
             quote = c;
             in_word = true;
@@ -63,7 +65,8 @@ int run_line(Session &s, const std::string &line) {
     if (i == words.size()) return -1;  // nothing to run
     int saved = s.unit;
     s.unit = unit;
-    int st = run_words(s, std::vector<std::string>(words.begin() + static_cast<long>(i), words.end()));
+    int st =
+        run_words(s, std::vector<std::string>(words.begin() + static_cast<long>(i), words.end()));
     s.unit = saved;
     return st;
 }

@@ -22,10 +22,10 @@ namespace {
 
 // The options, each as --long, -short and iproute2's single-dash -long.
 constexpr Option kOptions[] = {
-    {"unit", 'u', true},     {"socket", 'S', true},  {"json", 'j', false},
-    {"pretty", 'p', false},  {"stats", 's', false},  {"details", 'd', false, "detail"},
-    {"batch", 'b', true},    {"force", 'f', false},  {"timeout", 't', true},
-    {"help", 'h', false},    {"version", 'V', false}, {"wait", 'w', true},
+    {"unit", 'u', true},    {"socket", 'S', true},   {"json", 'j', false},
+    {"pretty", 'p', false}, {"stats", 's', false},   {"details", 'd', false, "detail"},
+    {"batch", 'b', true},   {"force", 'f', false},   {"timeout", 't', true},
+    {"help", 'h', false},   {"version", 'V', false}, {"wait", 'w', true},
 };
 
 // -h and -V answer at once: what they print.
@@ -45,7 +45,8 @@ bool wait_for_daemon(const std::string &socket, int seconds, std::ostream &err) 
         if (st) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     } while (std::chrono::steady_clock::now() < deadline);
-    err << "kelfctl: kelfd did not answer on " << socket << " within " << seconds << " s: " << st.message << '\n';
+    err << "kelfctl: kelfd did not answer on " << socket << " within " << seconds
+        << " s: " << st.message << '\n';
     return false;
 }
 
@@ -89,18 +90,40 @@ int kelfctl_main(int argc, char **argv, Transport *transport, std::istream &stdi
     try {
         i = parse_options(argc, argv, kOptions, [&](const Option &o, const std::string &v) {
             switch (o.shrt) {
-                case 'u': unit = static_cast<int>(number(v, "unit", KEL_MAX_UNITS - 1)); break;
-                case 'S': socket = v; break;
-                case 'j': json = true; break;
-                case 'p': pretty = true; break;
-                case 's': stats = true; break;
-                case 'd': details = true; break;
-                case 'b': batch = v, have_batch = true; break;
-                case 'f': force = true; break;
-                case 't': timeout = std::chrono::milliseconds(number(v, "timeout SEC", 3600) * 1000); break;
-                case 'w': wait = static_cast<int>(number(v, "wait SEC", 3600)); break;
-                case 'h': throw Answered{main_help()};
-                case 'V': throw Answered{"kelfctl " KELFCTL_VERSION "\n"};
+                case 'u':
+                    unit = static_cast<int>(number(v, "unit", KEL_MAX_UNITS - 1));
+                    break;
+                case 'S':
+                    socket = v;
+                    break;
+                case 'j':
+                    json = true;
+                    break;
+                case 'p':
+                    pretty = true;
+                    break;
+                case 's':
+                    stats = true;
+                    break;
+                case 'd':
+                    details = true;
+                    break;
+                case 'b':
+                    batch = v, have_batch = true;
+                    break;
+                case 'f':
+                    force = true;
+                    break;
+                case 't':
+                    timeout = std::chrono::milliseconds(number(v, "timeout SEC", 3600) * 1000);
+                    break;
+                case 'w':
+                    wait = static_cast<int>(number(v, "wait SEC", 3600));
+                    break;
+                case 'h':
+                    throw Answered{main_help()};
+                case 'V':
+                    throw Answered{"kelfctl " KELFCTL_VERSION "\n"};
             }
         });
     } catch (const OptionError &e) {

@@ -9,8 +9,8 @@
 #include <regex>
 
 #include "batch.h"
-#include "testing/fake_daemon.h"
 #include "objects.h"
+#include "testing/fake_daemon.h"
 
 namespace kelfctl::test {
 namespace {
@@ -26,8 +26,10 @@ std::vector<Block> read_golden(const std::string &path) {
     std::ifstream f(path);
     std::vector<Block> blocks;
     for (std::string line; std::getline(f, line);) {
-        if (line.rfind(kPrompt, 0) == 0) blocks.push_back({line.substr(kPrompt.size()), ""});
-        else if (!blocks.empty()) blocks.back().expected += line + "\n";
+        if (line.rfind(kPrompt, 0) == 0)
+            blocks.push_back({line.substr(kPrompt.size()), ""});
+        else if (!blocks.empty())
+            blocks.back().expected += line + "\n";
     }
     return blocks;
 }
@@ -209,10 +211,12 @@ TEST(Golden, ManPageAndCompletionCoverTheGrammar) {
     };
     for (const Object &o : objects()) {
         EXPECT_NE(man.find(roff(o.name)), std::string::npos) << o.name;
-        EXPECT_TRUE(std::regex_search(completion, std::regex(std::string("[\" ]") + o.name + "[ \"]")))
+        EXPECT_TRUE(
+            std::regex_search(completion, std::regex(std::string("[\" ]") + o.name + "[ \"]")))
             << o.name;
         for (const Command &c : o.commands) {
-            EXPECT_NE(man.find(std::string("\\fB") + o.name + " " + roff(c.name)), std::string::npos)
+            EXPECT_NE(man.find(std::string("\\fB") + o.name + " " + roff(c.name)),
+                      std::string::npos)
                 << o.name << " " << c.name;
             EXPECT_NE(completion.find(c.name), std::string::npos) << o.name << " " << c.name;
         }

@@ -1,5 +1,4 @@
 #include <kelfd/kelfclient.h>
-
 #include <kelfd/run_dir.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -24,7 +23,9 @@ struct Fd {
     }
 };
 
-std::string sys_error(const std::string &what) { return what + ": " + std::strerror(errno); }
+std::string sys_error(const std::string &what) {
+    return what + ": " + std::strerror(errno);
+}
 
 std::string seconds(std::chrono::milliseconds t) {
     char b[32];
@@ -38,7 +39,8 @@ using Clock = std::chrono::steady_clock;
 // there is no deadline.
 int left_ms(Clock::time_point deadline, bool bounded) {
     if (!bounded) return -1;
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return ms < 0 ? 0 : static_cast<int>(std::min<long long>(ms, 1 << 30));
 }
 

@@ -2,7 +2,7 @@
 // never answers, and one whose backlog is full, end the exchange within
 // the time-out with a message that names the socket.
 #include <gtest/gtest.h>
-
+#include <kelfd/kelfclient.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <kelfd/kelfclient.h>
 
 namespace {
 
@@ -76,8 +74,10 @@ TEST(ClientTimeout, AFullBacklogEndsTheConnectNamingTheSocket) {
         sockaddr_un a{};
         a.sun_family = AF_UNIX;
         std::strcpy(a.sun_path, l.path().c_str());
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) held.push_back(fd);
-        else ::close(fd);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
+            held.push_back(fd);
+        else
+            ::close(fd);
     }
     ASSERT_FALSE(held.empty());
     kelfclient::Client c(l.path(), 300ms);

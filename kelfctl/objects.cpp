@@ -26,14 +26,17 @@ const Object &find_object(const std::string &w) {
     static const std::vector<Choice> choices = object_choices();
     // The configuration file's commands come last and never take a prefix
     // that an object had before them: `c` stays config, `s` stats.
-    static const std::vector<Choice> older(choices.begin(), choices.end() - static_cast<long>(config_file_objects().size()));
+    static const std::vector<Choice> older(
+        choices.begin(), choices.end() - static_cast<long>(config_file_objects().size()));
     if (Resolved o = resolve(w, older); o.match == Match::Found) return objects()[o.index];
     Resolved r = resolve(w, choices);
     if (r.match != Match::Found) usage(unresolved(w, r, "object"));
     return objects()[r.index];
 }
 
-bool is_help(std::string_view w) { return w == "help" || w == "-h" || w == "--help" || w == "-help"; }
+bool is_help(std::string_view w) {
+    return w == "help" || w == "-h" || w == "--help" || w == "-help";
+}
 
 void print_help(Session &s, const std::string &text) {
     if (s.json) {
@@ -130,7 +133,8 @@ std::string main_help() {
            "  -s, --stats        add counters to listings (rule list: frames per rule)\n"
            "  -d, --details      every field: `rule add` lines, every counter\n"
            "  -b, --batch FILE   run the commands of FILE, one a line (- reads standard input)\n"
-           "  -f, --force        go past reference and port checks; with -b, go on after a failure\n"
+           "  -f, --force        go past reference and port checks; with -b, go on after a "
+           "failure\n"
            "  -w, --wait SEC     first wait up to SEC seconds for kelfd to answer\n"
            "  -t, --timeout SEC  wait at most SEC seconds for kelfd at each step (default 5;\n"
            "                     0 waits for ever)\n"
@@ -151,7 +155,8 @@ bool line_option(Session &s, const std::string &w) {
     if (w == "-j" || w == "-json" || w == "--json") return s.json = true;
     if (w == "-p" || w == "-pretty" || w == "--pretty") return s.pretty = true;
     if (w == "-s" || w == "-stats" || w == "--stats") return s.stats = true;
-    if (w == "-d" || w == "-details" || w == "--details" || w == "--detail") return s.details = true;
+    if (w == "-d" || w == "-details" || w == "--details" || w == "--detail")
+        return s.details = true;
     return false;
 }
 
@@ -171,7 +176,8 @@ int run_words(Session &s, const std::vector<std::string> &line) {
     } catch (const Failure &f) {
         std::string msg = f.what();
         if (f.status == kExitUsage)
-            msg += "; see 'kelfctl " + (topic.empty() ? std::string("help") : topic + " help") + "'";
+            msg +=
+                "; see 'kelfctl " + (topic.empty() ? std::string("help") : topic + " help") + "'";
         s.err() << "kelfctl: " << msg << '\n';
         if (s.json && !f.printed) {
             Json j = Json::object();

@@ -22,8 +22,8 @@ struct Object {
     const char *name;
     const char *alias;  // nullptr for none
     const char *summary;
-    const char *help;        // the object's grammar, printed by `OBJECT help`
-    CommandFn bare;          // OBJECT alone: shows or lists; nullptr needs a command
+    const char *help;  // the object's grammar, printed by `OBJECT help`
+    CommandFn bare;    // OBJECT alone: shows or lists; nullptr needs a command
     std::vector<Command> commands;
 };
 

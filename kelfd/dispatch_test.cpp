@@ -19,12 +19,14 @@ Answer run(kelf::Dispatcher &d, std::uint32_t code) {
     return kelftest::send(d, code);
 }
 
-TEST(WireHeader, CompilesAsCWithTheSameLayout) { EXPECT_EQ(kel_lib_c_record_size(), 9428); }
+TEST(WireHeader, CompilesAsCWithTheSameLayout) {
+    EXPECT_EQ(kel_lib_c_record_size(), 9428);
+}
 
 TEST(Dispatch, UnknownCodesPrintAndAnswerMinusOne) {
     kelf::Dispatcher d;
-    for (std::uint32_t code : {0u, 10u, 19u, 48u, 56u, 71u, 89u, 99u, 123u, 199u, 204u,
-                               0x7FFFFFFFu, 0xFFFFFFFFu}) {
+    for (std::uint32_t code :
+         {0u, 10u, 19u, 48u, 56u, 71u, 89u, 99u, 123u, 199u, 204u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         Answer a = run(d, code);
         EXPECT_EQ(a.status(), -1) << code;
         EXPECT_EQ(a.reply.size(), 4u) << code;

@@ -18,9 +18,9 @@
 #include "fmsim.h"
 #include "fmsim_forward.h"
 #include "frame_builder.h"
-#include "startup.h"
 #include "ports/ports.h"
 #include "rules/rule_table.h"
+#include "startup.h"
 #include "testing/harness.h"
 
 namespace {
@@ -88,7 +88,8 @@ protected:
         ASSERT_EQ(status(r), 0);
     }
     // A rule on an ingress port with an action code; `more` fills the rest.
-    int rule(int code, int port, int group = 0, void (*more)(kel_mem_t &) = nullptr, int redir = 0) {
+    int rule(int code, int port, int group = 0, void (*more)(kel_mem_t &) = nullptr,
+             int redir = 0) {
         if_kel_t r = kel(KEL_SET_RULE);
         r.action = code;
         r.kel_mem.port = port;
@@ -399,7 +400,8 @@ TEST_F(Forwarding, AMulticastRedirectReplicatesOnTheListenersVlans) {
     for (const auto &f : o.frames) {
         EXPECT_EQ(f.kind, FmsimEmitKind::Multicast);
         EXPECT_EQ(f.source, group);
-        vlan_of[f.port] = f.bytes.size() == in.size() ? 1 : ((f.bytes[14] & 0x0F) << 8) | f.bytes[15];
+        vlan_of[f.port] =
+            f.bytes.size() == in.size() ? 1 : ((f.bytes[14] & 0x0F) << 8) | f.bytes[15];
     }
     EXPECT_EQ(vlan_of, (std::map<int, int>{{5, 100}, {6, 200}, {7, 1}}));
 }

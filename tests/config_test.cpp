@@ -4,9 +4,8 @@
 #include <signal.h>
 
 #include <fstream>
-#include <regex>
-
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "daemon_process.h"
 
@@ -79,17 +78,18 @@ TEST(ConfigFile, EveryObjectAndRuleFieldReachesAFreshDaemon) {
     // the rules whole from it.
     std::string record = kelftest::read_file(d.run_dir() + "/kelfctl.applied");
     EXPECT_EQ(record.rfind("daemon " + std::to_string(d.pid()) + " ", 0), 0u) << record;
-    for (const char *want : {"0 mirror-vlan 10 5", "0 lbg web ", "0 lbg db ", " 5,5,6\n", "0 mcast video ",
-                             "0 listener video 3 100", "set-vlan-priority 5", "vlan-tag tagged",
-                             "set-user-bits 3", "set-vlan 7"})
+    for (const char *want : {"0 mirror-vlan 10 5", "0 lbg web ", "0 lbg db ", " 5,5,6\n",
+                             "0 mcast video ", "0 listener video 3 100", "set-vlan-priority 5",
+                             "vlan-tag tagged", "set-user-bits 3", "set-vlan 7"})
         EXPECT_NE(record.find(want), std::string::npos) << want << "\n" << record;
     auto listed = kelfctl(d, {"rule", "list", "-d"});
     EXPECT_EQ(listed.status, 0) << listed.err;
-    for (const char *want : {"rule add group 0 id 1 permit set-vlan-priority 5 in-port 2 vlan 100",
-                             "rule add group 0 id 2 redirect 12 ethertype arp vlan-tag tagged",
-                             "rule add group 1 id 6 mirror 10 protocol tcp dport 1024/0xfc00",
-                             "rule add group 2 id 1 rewrite set-user-bits 3 dst-mac 00:11:22:33:44:55",
-                             "rule add group 2 id 2 rewrite set-vlan 7 set-switch-priority 4"})
+    for (const char *want :
+         {"rule add group 0 id 1 permit set-vlan-priority 5 in-port 2 vlan 100",
+          "rule add group 0 id 2 redirect 12 ethertype arp vlan-tag tagged",
+          "rule add group 1 id 6 mirror 10 protocol tcp dport 1024/0xfc00",
+          "rule add group 2 id 1 rewrite set-user-bits 3 dst-mac 00:11:22:33:44:55",
+          "rule add group 2 id 2 rewrite set-vlan 7 set-switch-priority 4"})
         EXPECT_NE(listed.out.find(want), std::string::npos) << want << "\n" << listed.out;
 
     // Applied again: nothing sent that changes anything, same ids.
@@ -129,9 +129,9 @@ TEST(ConfigFile, EditsChangeOnlyWhatChangedAndKeepRulesAtTheirIds) {
     json p = json::parse(plan.out);
     EXPECT_FALSE(p["in_sync"].get<bool>());
     json j = apply_json(d, path);
-    EXPECT_EQ(j["created"], 1);   // rule 5
-    EXPECT_EQ(j["changed"], 3);   // lbg web, rule 1 (new group), rule 2
-    EXPECT_EQ(j["removed"], 3);   // rule 4, the old group, mirror 11
+    EXPECT_EQ(j["created"], 1);  // rule 5
+    EXPECT_EQ(j["changed"], 3);  // lbg web, rule 1 (new group), rule 2
+    EXPECT_EQ(j["removed"], 3);  // rule 4, the old group, mirror 11
 
     json rules = json::parse(kelfctl(d, {"-j", "rule", "list"}).out)["rules"];
     ASSERT_EQ(rules.size(), 4u) << rules.dump();
@@ -150,7 +150,9 @@ TEST(ConfigFile, EditsChangeOnlyWhatChangedAndKeepRulesAtTheirIds) {
     ASSERT_EQ(kelfctl(d, {"mask", "set", "7", "to", "8"}).status, 0);
     auto drift = kelfctl(d, {"check", path});
     EXPECT_EQ(drift.status, 1);
-    EXPECT_NE(drift.out.find("create  unit 0  rule add group 0 id 3 permit in-port 7"), std::string::npos) << drift.out;
+    EXPECT_NE(drift.out.find("create  unit 0  rule add group 0 id 3 permit in-port 7"),
+              std::string::npos)
+        << drift.out;
     EXPECT_NE(drift.out.find("config set isolated"), std::string::npos) << drift.out;
     apply_json(d, path);
     EXPECT_EQ(kelfctl(d, {"check", path}).status, 0);
@@ -216,7 +218,10 @@ TEST(ConfigFile, SaveThenApplyOnAFreshDaemonRoundTrips) {
 TEST(ConfigFile, SaveRefusesWhatItCannotDescribe) {
     DaemonProcess d;
     apply_json(d, write(d, "a.conf", "rule add group 0 id 1 drop in-port 3\n"));
-    ASSERT_EQ(kelfctl(d, {"rule", "add", "group", "1", "permit", "vlan", "100", "set-vlan-priority", "5"}).status, 0);
+    ASSERT_EQ(
+        kelfctl(d, {"rule", "add", "group", "1", "permit", "vlan", "100", "set-vlan-priority", "5"})
+            .status,
+        0);
     ASSERT_EQ(kelfctl(d, {"lbg", "add", "1-2"}).status, 0);
     ASSERT_EQ(kelfctl(d, {"mirror", "add", "12", "ports", "3"}).status, 0);
     std::string out = d.run_dir() + "/saved.conf";
@@ -239,7 +244,8 @@ TEST(ConfigFile, SaveRefusesWhatItCannotDescribe) {
     auto e = kelfctl(d, {"rule", "list", "-d"});
     EXPECT_EQ(e.status, 1);
     EXPECT_EQ(e.out.find("#"), std::string::npos) << e.out;
-    EXPECT_NE(e.err.find("not exported: rule 1 of group 2: kelfd does not report its action"), std::string::npos)
+    EXPECT_NE(e.err.find("not exported: rule 1 of group 2: kelfd does not report its action"),
+              std::string::npos)
         << e.err;
 }
 
@@ -275,7 +281,8 @@ TEST(ConfigFile, AnInterruptedApplyIsCompletedByTheNext) {
     std::string path = write(d, "full.conf", kFull);
     auto first = kelfctl(d, {"apply", path});
     EXPECT_EQ(first.status, 1);
-    EXPECT_NE(first.err.find("apply stopped at create unit 0 rule add"), std::string::npos) << first.err;
+    EXPECT_NE(first.err.find("apply stopped at create unit 0 rule add"), std::string::npos)
+        << first.err;
     EXPECT_NE(first.err.find("again to complete it"), std::string::npos) << first.err;
     json j = apply_json(d, path);
     EXPECT_GT(j["created"].get<int>(), 0);

@@ -80,7 +80,9 @@ DaemonProcess::DaemonProcess(Options options) : opt_(std::move(options)), dir_(m
     }
 }
 
-DaemonProcess::~DaemonProcess() { stop_and_remove(); }
+DaemonProcess::~DaemonProcess() {
+    stop_and_remove();
+}
 
 void DaemonProcess::stop_and_remove() {
     if (pid_ > 0 && !reaped_) {
@@ -118,15 +120,20 @@ bool DaemonProcess::wait_ready(std::chrono::milliseconds timeout) {
     unsigned char req[8] = {KEL_INIT, 0, 0, 0, 0, 0, 0, 0};
     while (std::chrono::steady_clock::now() < deadline) {
         std::int32_t r = -1;
-        if (::access(socket_path().c_str(), F_OK) == 0 && c.status(req, sizeof req, &r)) return true;
+        if (::access(socket_path().c_str(), F_OK) == 0 && c.status(req, sizeof req, &r))
+            return true;
         if (!running()) return false;
         std::this_thread::sleep_for(10ms);
     }
     return false;
 }
 
-std::string DaemonProcess::out() const { return read_file(dir_ + "/stdout"); }
-std::string DaemonProcess::err() const { return read_file(dir_ + "/stderr"); }
+std::string DaemonProcess::out() const {
+    return read_file(dir_ + "/stdout");
+}
+std::string DaemonProcess::err() const {
+    return read_file(dir_ + "/stderr");
+}
 
 bool DaemonProcess::wait_out(const std::string &text, std::chrono::milliseconds timeout) const {
     auto deadline = std::chrono::steady_clock::now() + timeout;

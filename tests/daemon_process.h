@@ -2,14 +2,13 @@
 // directory, its own session, its output captured in files.
 #pragma once
 
+#include <kelfd/kelfclient.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <kelfd/kelfclient.h>
 
 namespace kelftest {
 

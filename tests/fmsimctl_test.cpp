@@ -13,12 +13,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <filesystem>
-#include <thread>
-
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
 
 #include "daemon_process.h"
 
@@ -45,8 +44,8 @@ DaemonProcess::Result fmsimctl(const DaemonProcess &d, const std::vector<std::st
 
 // Traces a UDP frame into port in and returns the JSON document.
 json trace(const DaemonProcess &d, int in, const std::string &dst_ip = "192.0.2.2") {
-    auto r = fmsimctl(d, {"-j", "trace", "in-port", std::to_string(in), "src-ip", "192.0.2.1", "dst-ip",
-                          dst_ip, "dport", "80"});
+    auto r = fmsimctl(d, {"-j", "trace", "in-port", std::to_string(in), "src-ip", "192.0.2.1",
+                          "dst-ip", dst_ip, "dport", "80"});
     EXPECT_EQ(r.status, 0) << r.err;
     return json::parse(r.out);
 }
@@ -60,9 +59,10 @@ std::vector<int> egress_ports(const json &t, const std::string &kind) {
 }
 
 Frame udp_frame(std::uint8_t last_ip_byte, std::uint8_t tag) {
-    Frame f = {0x02, 0, 0, 0, 0, 0x02, 0x02, 0, 0, 0, 0, 0x01, 0x08, 0x00,
-               0x45, 0, 0, 46, 0, 0, 0x40, 0, 64, 17, 0, 0, 192, 0, 2, 1, 192, 0, 2, last_ip_byte,
-               0x13, 0x88, 0, 80, 0, 26, 0, 0};
+    Frame f = {0x02,         0,    0,    0,    0,   0x02, 0x02, 0, 0,   0,    0,
+               0x01,         0x08, 0x00, 0x45, 0,   0,    46,   0, 0,   0x40, 0,
+               64,           17,   0,    0,    192, 0,    2,    1, 192, 0,    2,
+               last_ip_byte, 0x13, 0x88, 0,    80,  0,    26,   0, 0};
     f.resize(60, tag);
     return f;
 }
@@ -128,7 +128,8 @@ TEST(Fmsimctl, TraceOfARedirectLeavesByItsPortAndNamesTheRule) {
     auto text = fmsimctl(d, {"trace", "in-port", "3", "dst-mac", "02:00:00:00:00:09"});
     EXPECT_EQ(text.status, 0) << text.err;
     EXPECT_NE(text.out.find("group 0 id 1  redirect 7  (deciding)"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("port 7  redirect  60 bytes  02 00 00 00 00 09"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("port 7  redirect  60 bytes  02 00 00 00 00 09"), std::string::npos)
+        << text.out;
     EXPECT_NE(text.out.find("result   forwarded to 1 port"), std::string::npos) << text.out;
 }
 
@@ -165,7 +166,8 @@ TEST(Fmsimctl, TraceOfALoadBalancingGroupAndOfAMulticastRedirect) {
     kelfctl(d, {"mcast", "add-listener", "0", "port", "13", "vlan", "1"});
     auto group = json::parse(d.run(KELFCTL_BINARY, {"-j", "mcast", "show", "0"}).out);
     // The group's logical port is no card port: --force lets redirect name it.
-    kelfctl(d, {"-f", "rule", "add", "redirect", std::to_string(group["port"].get<int>()), "in-port", "6"});
+    kelfctl(d, {"-f", "rule", "add", "redirect", std::to_string(group["port"].get<int>()),
+                "in-port", "6"});
 
     json lb = trace(d, 5);
     auto lb_ports = egress_ports(lb, "lbg");
@@ -184,7 +186,8 @@ TEST(Fmsimctl, ReplayWritesWhatLeavesEachPortAndCountsEachRule) {
     DaemonProcess d;
     kelfctl(d, {"rule", "add", "group", "0", "id", "1", "drop", "dst-ip", "192.0.2.99"});
     kelfctl(d, {"rule", "add", "group", "0", "id", "2", "redirect", "7", "in-port", "3"});
-    std::vector<Frame> in = {udp_frame(2, 0xA1), udp_frame(99, 0xA2), udp_frame(2, 0xA3), udp_frame(2, 0xA4)};
+    std::vector<Frame> in = {udp_frame(2, 0xA1), udp_frame(99, 0xA2), udp_frame(2, 0xA3),
+                             udp_frame(2, 0xA4)};
     std::string cap = d.run_dir() + "/in.pcap", out = d.run_dir() + "/out";
     write_pcap(cap, in);
 
@@ -217,14 +220,16 @@ TEST(Fmsimctl, ReplayWritesWhatLeavesEachPortAndCountsEachRule) {
 // fmsimctl capture running beside the test, its output in files.
 class Capture {
 public:
-    Capture(const DaemonProcess &d, std::vector<std::string> args) : err_(d.run_dir() + "/capture.err") {
+    Capture(const DaemonProcess &d, std::vector<std::string> args)
+        : err_(d.run_dir() + "/capture.err") {
         args.insert(args.begin(), {FMSIMCTL_BINARY, "-S", d.run_dir() + "/fmsim.sock", "capture"});
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, (d.run_dir() + "/capture.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&fa, 1, (d.run_dir() + "/capture.out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (posix_spawn(&pid_, FMSIMCTL_BINARY, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&fa);
@@ -247,7 +252,8 @@ public:
         if (pid_ > 0) ::kill(pid_, SIGINT);
     }
     int wait(std::chrono::milliseconds limit) {
-        for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+        for (auto end = std::chrono::steady_clock::now() + limit;
+             std::chrono::steady_clock::now() < end;) {
             int st = 0;
             if (pid_ > 0 && ::waitpid(pid_, &st, WNOHANG) == pid_) {
                 pid_ = -1;
@@ -318,7 +324,9 @@ TEST(Fmsimctl, FailuresExitOneTwoOrThreeAndSendNothing) {
     EXPECT_FALSE(std::filesystem::exists(d.run_dir() + "/fmsim.sock"));  // removed at exit
     auto gone = fmsimctl(d, {"ports"});
     EXPECT_EQ(gone.status, 3);
-    EXPECT_NE(gone.err.find("no fmsim answers on " + d.run_dir() + "/fmsim.sock"), std::string::npos) << gone.err;
+    EXPECT_NE(gone.err.find("no fmsim answers on " + d.run_dir() + "/fmsim.sock"),
+              std::string::npos)
+        << gone.err;
 }
 
 // Raw bytes on the control socket: a bad request gets an error reply and
@@ -326,7 +334,7 @@ TEST(Fmsimctl, FailuresExitOneTwoOrThreeAndSendNothing) {
 TEST(Fmsimctl, ControlSocketIsPrivateAndSurvivesMalformedRequests) {
     DaemonProcess d;
     std::string path = d.run_dir() + "/fmsim.sock";
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
@@ -342,16 +350,18 @@ TEST(Fmsimctl, ControlSocketIsPrivateAndSurvivesMalformedRequests) {
         ssize_t n = 0, r;
         timeval tv{5, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        while ((r = ::read(fd, reply.data() + n, reply.size() - static_cast<std::size_t>(n))) > 0) n += r;
+        while ((r = ::read(fd, reply.data() + n, reply.size() - static_cast<std::size_t>(n))) > 0)
+            n += r;
         ::close(fd);
         reply.resize(static_cast<std::size_t>(n));
         return reply;
     };
     auto is_error = [](const std::vector<std::uint8_t> &r) { return r.size() > 5 && r[4] == 1; };
-    EXPECT_TRUE(is_error(exchange({0xFF, 0xFF, 0xFF, 0xFF})));           // length beyond the limit
-    EXPECT_TRUE(is_error(exchange({1, 0, 0, 0, 99})));                   // no such operation
-    EXPECT_TRUE(is_error(exchange({6, 0, 0, 0, 3, 0, 0, 0, 0, 3})));     // send cut short
-    EXPECT_TRUE(is_error(exchange({18, 0, 0, 0, 3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF})));
+    EXPECT_TRUE(is_error(exchange({0xFF, 0xFF, 0xFF, 0xFF})));        // length beyond the limit
+    EXPECT_TRUE(is_error(exchange({1, 0, 0, 0, 99})));                // no such operation
+    EXPECT_TRUE(is_error(exchange({6, 0, 0, 0, 3, 0, 0, 0, 0, 3})));  // send cut short
+    EXPECT_TRUE(is_error(
+        exchange({18, 0, 0, 0, 3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF})));
     EXPECT_TRUE(exchange({9, 0, 0, 0, 2}).empty());  // cut off: no reply; the server closes it
     EXPECT_EQ(fmsimctl(d, {"ports"}).status, 0);
 }

@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <fstream>
-
 #include <nlohmann/json.hpp>
 
 #include "daemon_process.h"
@@ -92,10 +91,12 @@ TEST(Kelfctl, RuleSetExportedAndImportedAcrossARestart) {
         ASSERT_EQ(kelfctl(d, {"mirror", "add", "10"}).status, 0);
         for (std::vector<std::string> add : {
                  std::vector<std::string>{"rule", "add", "redirect", "7", "in-port", "3"},
-                 {"rule", "add", "group", "1", "id", "100", "drop", "src-ip", "10.0.0.0/8", "protocol",
-                  "tcp", "dport", "443"},
-                 {"rule", "add", "permit", "dst-mac", "00:11:22:33:44:55", "vlan", "100", "ethertype", "ipv4"},
-                 {"rule", "add", "group", "2", "drop", "src-ip", "2001:db8::/32", "sport", "1024/0xfc00"},
+                 {"rule", "add", "group", "1", "id", "100", "drop", "src-ip", "10.0.0.0/8",
+                  "protocol", "tcp", "dport", "443"},
+                 {"rule", "add", "permit", "dst-mac", "00:11:22:33:44:55", "vlan", "100",
+                  "ethertype", "ipv4"},
+                 {"rule", "add", "group", "2", "drop", "src-ip", "2001:db8::/32", "sport",
+                  "1024/0xfc00"},
                  {"rule", "add", "group", "2", "mirror", "10", "protocol", "udp"},
              }) {
             auto r = kelfctl(d, add);
@@ -155,8 +156,8 @@ TEST(Kelfctl, LoadBalancingGroupsMirrorsAndMulticast) {
     ASSERT_EQ(kelfctl(d, {"lbg", "add", "1-4"}).out, "created load-balancing group 0\n");
     auto j = nlohmann::json::parse(kelfctl(d, {"-j", "lbg", "add", "5,5,6"}).out);
     int second = j["lbg"];
-    EXPECT_EQ(kelfctl(d, {"lbg"}).out, "LBG  PORTS\n0    (not reported)\n" + std::to_string(second) +
-                                           "    (not reported)\n");
+    EXPECT_EQ(kelfctl(d, {"lbg"}).out, "LBG  PORTS\n0    (not reported)\n" +
+                                           std::to_string(second) + "    (not reported)\n");
     EXPECT_EQ(kelfctl(d, {"lbg", "delete", "0"}).status, 0);
     EXPECT_EQ(kelfctl(d, {"lbg", "delete", "0"}).status, 1) << "already gone";
     // A failed create leaves nothing behind: a mirror cannot monitor its own port.
@@ -164,7 +165,8 @@ TEST(Kelfctl, LoadBalancingGroupsMirrorsAndMulticast) {
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.err.find("mirror 3 is deleted again"), std::string::npos) << failed.err;
     EXPECT_EQ(kelfctl(d, {"mirror", "show", "3"}).status, 1);
-    EXPECT_EQ(kelfctl(d, {"lbg", "list"}).out, "LBG  PORTS\n" + std::to_string(second) + "    (not reported)\n");
+    EXPECT_EQ(kelfctl(d, {"lbg", "list"}).out,
+              "LBG  PORTS\n" + std::to_string(second) + "    (not reported)\n");
 
     ASSERT_EQ(kelfctl(d, {"mirror", "add", "10", "ports", "1,2"}).status, 0);
     ASSERT_EQ(kelfctl(d, {"mirror", "add-port", "10", "3-4"}).status, 0);
@@ -172,11 +174,13 @@ TEST(Kelfctl, LoadBalancingGroupsMirrorsAndMulticast) {
     ASSERT_EQ(kelfctl(d, {"mirror", "vlan", "10", "100"}).status, 0);
     ASSERT_EQ(kelfctl(d, {"mirror", "add", "20"}).status, 0);
     EXPECT_EQ(kelfctl(d, {"mirror"}).out,
-              "MIRROR  MONITORED PORTS  VLAN\n10      2-4              (not reported)\n20      none             (not reported)\n");
+              "MIRROR  MONITORED PORTS  VLAN\n10      2-4              (not reported)\n20      "
+              "none             (not reported)\n");
     EXPECT_EQ(kelfctl(d, {"mirror", "show", "20"}).status, 0) << "a mirror without ports is there";
     EXPECT_EQ(kelfctl(d, {"mirror", "show", "30"}).status, 1);
     ASSERT_EQ(kelfctl(d, {"mirror", "delete", "20"}).status, 0);
-    EXPECT_EQ(kelfctl(d, {"mirror", "list"}).out, "MIRROR  MONITORED PORTS  VLAN\n10      2-4              (not reported)\n");
+    EXPECT_EQ(kelfctl(d, {"mirror", "list"}).out,
+              "MIRROR  MONITORED PORTS  VLAN\n10      2-4              (not reported)\n");
 
     auto created = nlohmann::json::parse(kelfctl(d, {"-j", "mcast", "create"}).out);
     std::string g = std::to_string(created["group"].get<int>());
@@ -198,11 +202,13 @@ TEST(Kelfctl, HashFieldsSetByNameReadBack) {
     auto l2 = nlohmann::json::parse(kelfctl(d, {"-j", "hash", "show", "l2"}).out)["l2"];
     EXPECT_EQ(l2["dst_mac"], "ff:ff:ff:00:00:00");
     EXPECT_EQ(l2["vlan2_id"], 0x0f0);
-    EXPECT_EQ(l2["vlan_id"], before["vlan_id"]) << "the other VLAN field of the pair keeps its value";
+    EXPECT_EQ(l2["vlan_id"], before["vlan_id"])
+        << "the other VLAN field of the pair keeps its value";
     EXPECT_EQ(l2["src_mac"], before["src_mac"]);
     EXPECT_EQ(l2["symmetric_mac"], true);
 
-    ASSERT_EQ(kelfctl(d, {"hash", "set", "l3", "src-ip", "0xffffff00", "random-other", "on"}).status, 0);
+    ASSERT_EQ(
+        kelfctl(d, {"hash", "set", "l3", "src-ip", "0xffffff00", "random-other", "on"}).status, 0);
     auto l3 = nlohmann::json::parse(kelfctl(d, {"-j", "hash", "show", "l3"}).out)["l3"];
     EXPECT_EQ(l3["src_ip"], 0xffffff00u);
     EXPECT_EQ(l3["random_other"], true);
@@ -218,10 +224,10 @@ TEST(Kelfctl, AFilterSetWithZeroNetworksAndPortRangesLoadsWhole) {
     int expected = 0;
     for (int i = 0; i < 40; ++i) {
         int n = i % 4 + 1;
-        set += "rule add group 1 drop dst-ip 0.0.0.0/" + std::to_string(n) + " src-ip 10." + std::to_string(i) +
-               ".0.0/16 protocol tcp dport 1024-65535\n";      // 6 rules each
+        set += "rule add group 1 drop dst-ip 0.0.0.0/" + std::to_string(n) + " src-ip 10." +
+               std::to_string(i) + ".0.0/16 protocol tcp dport 1024-65535\n";  // 6 rules each
         set += "rule add group 2 permit src-ip 0.0.0.0/" + std::to_string(i % 31 + 1) +
-               " protocol udp sport 0-1023 dport 53\n";       // 1 rule each
+               " protocol udp sport 0-1023 dport 53\n";  // 1 rule each
         expected += 7;
     }
     DaemonProcess d;
@@ -232,9 +238,11 @@ TEST(Kelfctl, AFilterSetWithZeroNetworksAndPortRangesLoadsWhole) {
     auto listed = kelfctl(d, {"rule", "list", "-d"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), expected);
-    EXPECT_NE(listed.out.find("drop src-ip 10.0.0.0/16 dst-ip 0.0.0.0/1 protocol tcp dport 1024/0xfc00\n"),
+    EXPECT_NE(listed.out.find(
+                  "drop src-ip 10.0.0.0/16 dst-ip 0.0.0.0/1 protocol tcp dport 1024/0xfc00\n"),
               std::string::npos);
-    EXPECT_NE(listed.out.find("permit src-ip 0.0.0.0/31 protocol udp sport 0/0xfc00 dport 53\n"), std::string::npos);
+    EXPECT_NE(listed.out.find("permit src-ip 0.0.0.0/31 protocol udp sport 0/0xfc00 dport 53\n"),
+              std::string::npos);
 
     DaemonProcess again;
     std::string exported = again.run_dir() + "/rules.kel";
@@ -246,11 +254,13 @@ TEST(Kelfctl, AFilterSetWithZeroNetworksAndPortRangesLoadsWhole) {
 TEST(Kelfctl, IdsAreFoundInEveryGroupAndReferencesAreChecked) {
     DaemonProcess d;
     ASSERT_EQ(kelfctl(d, {"rule", "add", "group", "2", "id", "50", "drop"}).status, 0);
-    EXPECT_EQ(kelfctl(d, {"rule", "show", "id", "50"}).out, "GROUP  ID  ACTION  MATCH\n2      50  drop    any\n");
+    EXPECT_EQ(kelfctl(d, {"rule", "show", "id", "50"}).out,
+              "GROUP  ID  ACTION  MATCH\n2      50  drop    any\n");
     EXPECT_EQ(kelfctl(d, {"r", "st", "id", "50"}).out, "GROUP  ID  FRAMES\n2      50  0\n");
     auto refused = kelfctl(d, {"rule", "add", "lbg", "1", "in-port", "3"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("load-balancing group 1 does not exist"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("load-balancing group 1 does not exist"), std::string::npos)
+        << refused.err;
     ASSERT_EQ(kelfctl(d, {"lbg", "add", "1-4"}).out, "created load-balancing group 0\n");
     ASSERT_EQ(kelfctl(d, {"rule", "add", "id", "7", "lbg", "0", "in-port", "5"}).status, 0);
     auto used = kelfctl(d, {"lbg", "delete", "0"});
@@ -263,16 +273,26 @@ TEST(Kelfctl, IdsAreFoundInEveryGroupAndReferencesAreChecked) {
 
 TEST(Kelfctl, EveryReadOfAUnitThatIsNotUpExitsOne) {
     DaemonProcess d;
-    for (std::vector<std::string> read : {std::vector<std::string>{"rule", "list"}, {"config"}, {"mask", "show", "1"},
-                                          {"port", "link", "1-2"}, {"port", "show", "1"}, {"stats", "show", "1"},
-                                          {"lbg", "list"}, {"-j", "mirror", "list"}, {"hash", "show", "l2"},
-                                          {"mcast", "show", "1"}, {"gpio", "show", "4"}, {"reg", "read", "0"},
-                                          {"temp", "read", "0", "0x48", "1"}, {"temp", "read", "0", "0x48"},
+    for (std::vector<std::string> read : {std::vector<std::string>{"rule", "list"},
+                                          {"config"},
+                                          {"mask", "show", "1"},
+                                          {"port", "link", "1-2"},
+                                          {"port", "show", "1"},
+                                          {"stats", "show", "1"},
+                                          {"lbg", "list"},
+                                          {"-j", "mirror", "list"},
+                                          {"hash", "show", "l2"},
+                                          {"mcast", "show", "1"},
+                                          {"gpio", "show", "4"},
+                                          {"reg", "read", "0"},
+                                          {"temp", "read", "0", "0x48", "1"},
+                                          {"temp", "read", "0", "0x48"},
                                           {"lbg", "show", "0"}}) {
         read.insert(read.begin(), {"-u", "1"});
         auto r = kelfctl(d, read);
         EXPECT_EQ(r.status, 1) << read[2];
-        EXPECT_NE(r.err.find("kelfctl: unit 1 is not up: kelfd runs 1 switch\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("kelfctl: unit 1 is not up: kelfd runs 1 switch\n"), std::string::npos)
+            << r.err;
     }
 }
 
@@ -292,25 +312,30 @@ TEST(Kelfctl, PortTableAndTemperaturesOnFmsim) {
     EXPECT_EQ(ports[2]["mode"], "disabled");
     EXPECT_EQ(ports[3]["kind"], "internal");
     ASSERT_EQ(kelfctl(d, {"port", "set", "2", "loopback", "1"}).status, 0);
-    EXPECT_EQ(nlohmann::json::parse(kelfctl(d, {"-j", "port", "show", "2"}).out)["ports"][0]["loopback"], 1);
+    EXPECT_EQ(
+        nlohmann::json::parse(kelfctl(d, {"-j", "port", "show", "2"}).out)["ports"][0]["loopback"],
+        1);
     auto text = kelfctl(d, {"port", "show", "2"});
     EXPECT_NE(text.out.find("25gbase-sr  25G"), std::string::npos) << text.out;
 
     // The sensors power up with their reading in register 0.
     auto temp = kelfctl(d, {"temp", "read", "0", "0x48"});
     EXPECT_NE(temp.out.find(" 41 \u00b0C\n"), std::string::npos) << temp.out << temp.err;
-    EXPECT_EQ(nlohmann::json::parse(kelfctl(d, {"-j", "temp", "read", "1", "0x49"}).out)["celsius"], 44);
+    EXPECT_EQ(nlohmann::json::parse(kelfctl(d, {"-j", "temp", "read", "1", "0x49"}).out)["celsius"],
+              44);
 }
 
 TEST(Kelfctl, CountersAsATableAndWatchedAsJsonLines) {
     DaemonProcess d;
     auto table = kelfctl(d, {"stats", "show", "1-2"});
     ASSERT_EQ(table.status, 0) << table.err;
-    EXPECT_EQ(table.out.substr(0, table.out.find('\n')),
-              "PORT  RX FRAMES  RX BYTES  RX DROPS  RX ERRORS  TX FRAMES  TX BYTES  TX DROPS  TX ERRORS");
+    EXPECT_EQ(
+        table.out.substr(0, table.out.find('\n')),
+        "PORT  RX FRAMES  RX BYTES  RX DROPS  RX ERRORS  TX FRAMES  TX BYTES  TX DROPS  TX ERRORS");
     auto watch = kelfctl(d, {"stats", "watch", "1", "interval", "1", "count", "2"});
     ASSERT_EQ(watch.status, 0) << watch.err;
-    EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 2) << "piped: one JSON line a sample";
+    EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 2)
+        << "piped: one JSON line a sample";
     auto j = nlohmann::json::parse(watch.out.substr(0, watch.out.find('\n')));
     EXPECT_EQ(j["rates"][0]["port"], 1);
     EXPECT_TRUE(j["rates"][0]["rx_fps"].is_number());

@@ -141,8 +141,8 @@ TEST(StartUp, ASocketPathTooLongIsFoundBeforeTheBringUp) {
 
 TEST(StartUp, EveryIgnoredSignalLeavesTheDaemonServing) {
     DaemonProcess d;
-    for (int sig : {SIGQUIT,   SIGXFSZ, SIGTTOU, SIGTTIN, SIGTSTP, SIGHUP, SIGUSR1, SIGPWR, SIGSTKFLT,
-                    SIGUSR2,   SIGPIPE, SIGALRM, SIGCHLD, SIGCONT, SIGURG, SIGPROF,
+    for (int sig : {SIGQUIT,   SIGXFSZ, SIGTTOU, SIGTTIN, SIGTSTP, SIGHUP,  SIGUSR1,  SIGPWR,
+                    SIGSTKFLT, SIGUSR2, SIGPIPE, SIGALRM, SIGCHLD, SIGCONT, SIGURG,   SIGPROF,
                     SIGVTALRM, SIGXCPU, SIGPOLL, SIGSYS,  SIGTRAP, SIGABRT, SIGRTMIN, SIGRTMAX}) {
         d.signal(sig);
         EXPECT_EQ(ask(d.client(), KEL_INIT), 0) << strsignal(sig);

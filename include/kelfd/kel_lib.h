@@ -390,34 +390,30 @@ typedef struct kelf_stat_cnt {
  * The counters of kelf_stat_cnt_t in wire order, for code that walks them by
  * name: X(name) once per counter. The checks below hold it to the record.
  */
+/* clang-format off */
 #define KEL_STAT_COUNTERS(X) \
     X(cntRxUcstPkts) X(cntRxUcstPktsNonIP) X(cntRxUcstPktsIPv4) X(cntRxUcstPktsIPv6) \
-    X(cntRxBcstPkts) X(cntRxBcstPktsNonIP) X(cntRxBcstPktsIPv4) X(cntRxBcstPktsIPv6) \
-    X(cntRxMcstPkts) X(cntRxMcstPktsNonIP) X(cntRxMcstPktsIPv4) X(cntRxMcstPktsIPv6) \
-    X(cntRxPausePkts) X(cntRxCBPausePkts) X(cntRxFCSErrors) X(cntRxSymbolErrors) \
-    X(cntRxFrameSizeErrors) X(cntRxMinTo63Pkts) X(cntRx64Pkts) X(cntRx65to127Pkts) \
-    X(cntRx128to255Pkts) X(cntRx256to511Pkts) X(cntRx512to1023Pkts) X(cntRx1024to1522Pkts) \
-    X(cntRx1523to2047Pkts) X(cntRx2048to4095Pkts) X(cntRx4096to8191Pkts) \
-    X(cntRx8192to10239Pkts) X(cntRx10240toMaxPkts) X(cntRxFragmentPkts) X(cntRxUndersizedPkts) \
-    X(cntRxJabberPkts) X(cntRxOversizedPkts) X(cntRxGoodOctets) X(cntRxOctetsNonIp) \
-    X(cntRxOctetsIPv4) X(cntRxOctetsIPv6) X(cntRxBadOctets) X(cntRxPriorityPkts) \
-    X(cntRxPriorityOctets) X(cntTxUcstPkts) X(cntTxBcstPkts) X(cntTxMcstPkts) X(cntTxPausePkts) \
-    X(cntTxFCSErroredPkts) X(cntTxErrorDropPkts) X(cntTxTimeOutPkts) X(cntTxLoopbackPkts) \
-    X(cntTxMinTo63Pkts) X(cntTx64Pkts) X(cntTx65to127Pkts) X(cntTx128to255Pkts) \
-    X(cntTx256to511Pkts) X(cntTx512to1023Pkts) X(cntTx1024to1522Pkts) X(cntTx1523to2047Pkts) \
-    X(cntTx2048to4095Pkts) X(cntTx4096to8191Pkts) X(cntTx8192to10239Pkts) \
-    X(cntTx10240toMaxPkts) X(cntTxOctets) X(cntTxErrorOctets) X(cntTxCMDropPkts) \
-    X(cntFIDForwardedPkts) X(cntFloodForwardedPkts) X(cntSpeciallyHandledPkts) \
-    X(cntParseErrDropPkts) X(cntParityErrorPkts) X(cntTrappedPkts) X(cntPauseDropPkts) \
-    X(cntSTPDropPkts) X(cntReservedTrapPkts) X(cntSecurityViolationPkts) X(cntVLANTagDropPkts) \
-    X(cntVLANIngressBVPkts) X(cntVLANEgressBVPkts) X(cntGlortMissDropPkts) X(cntFFUDropPkts) \
-    X(cntPolicerDropPkts) X(cntTTLDropPkts) X(cntCmPrivDropPkts) X(cntSmp0DropPkts) \
-    X(cntSmp1DropPkts) X(cntRxHog0DropPkts) X(cntRxHog1DropPkts) X(cntTxHog0DropPkts) \
-    X(cntTxHog1DropPkts) X(cntRateLimit0DropPkts) X(cntRateLimit1DropPkts) X(cntBadSmpDropPkts) \
-    X(cntTriggerDropRedirPkts) X(cntTriggerDropPkts) X(cntTriggerRedirPkts) \
-    X(cntTriggerMirroredPkts) X(cntBroadcastDropPkts) X(cntDLFDropPkts) X(cntRxCMDropPkts) \
-    X(cntUnderrunPkts) X(cntOverrunPkts) X(cntCorruptedPkts) X(cntStatsDropCountTx) \
-    X(cntStatsDropCountRx)
+    X(cntRxBcstPkts) X(cntRxBcstPktsIPv4) X(cntRxBcstPktsIPv6) X(cntRxMcstPkts) \
+    X(cntRxMcstPktsNonIP) X(cntRxMcstPktsIPv4) X(cntRxMcstPktsIPv6) X(cntRxPausePkts) \
+    X(cntRxCBPausePkts) X(cntRxSymbolErrors) X(cntRxFrameSizeErrors) X(cntRxMinTo63Pkts) \
+    X(cntRx64Pkts) X(cntRx65to127Pkts) X(cntRx128to255Pkts) X(cntRx256to511Pkts) \
+    X(cntRx1024to1522Pkts) X(cntRx1523to2047Pkts) X(cntRx2048to4095Pkts) X(cntRx4096to8191Pkts) \
+    X(cntRx8192to10239Pkts) X(cntRx10240toMaxPkts) X(cntRxUndersizedPkts) X(cntRxJabberPkts) \
+    X(cntRxOversizedPkts) X(cntRxGoodOctets) X(cntRxOctetsNonIp) X(cntRxOctetsIPv4) \
+    X(cntRxOctetsIPv6) X(cntRxPriorityPkts) X(cntRxPriorityOctets) X(cntTxUcstPkts) \
+    X(cntTxBcstPkts) X(cntTxMcstPkts) X(cntTxPausePkts) X(cntTxFCSErroredPkts) \
+    X(cntTxTimeOutPkts) X(cntTxLoopbackPkts) X(cntTxMinTo63Pkts) X(cntTx64Pkts) \
+    X(cntTx65to127Pkts) X(cntTx128to255Pkts) X(cntTx512to1023Pkts) X(cntTx1024to1522Pkts) \
+    X(cntTx1523to2047Pkts) X(cntTx2048to4095Pkts) X(cntTx4096to8191Pkts) X(cntTx10240toMaxPkts) \
+    X(cntTxOctets) X(cntTxErrorOctets) X(cntTxCMDropPkts) X(cntFIDForwardedPkts) \
+    X(cntSpeciallyHandledPkts) X(cntParseErrDropPkts) X(cntParityErrorPkts) X(cntPauseDropPkts) \
+    X(cntSTPDropPkts) X(cntReservedTrapPkts) X(cntSecurityViolationPkts) X(cntVLANIngressBVPkts) \
+    X(cntVLANEgressBVPkts) X(cntGlortMissDropPkts) X(cntPolicerDropPkts) X(cntTTLDropPkts) \
+    X(cntCmPrivDropPkts) X(cntSmp1DropPkts) X(cntRxHog0DropPkts) X(cntRxHog1DropPkts) \
+    X(cntTxHog1DropPkts) X(cntRateLimit0DropPkts) X(cntBadSmpDropPkts) X(cntTriggerDropRedirPkts) \
+    X(cntTriggerRedirPkts) X(cntBroadcastDropPkts) X(cntRxCMDropPkts) X(cntOverrunPkts) \
+    X(cntStatsDropCountTx) X(cntStatsDropCountRx)
+/* clang-format on */
 
 /* The per-priority counters of command 202. */
 typedef struct kelf_prio_stat_cnt {
@@ -624,12 +620,13 @@ KEL_CHECK_OFF(kel_stat_t, ret_val, 816);
 #define KEL_STAT_INDEX(name) KEL_STAT_INDEX_##name,
 enum kel_stat_index { KEL_STAT_COUNTERS(KEL_STAT_INDEX) KEL_STAT_COUNT };
 #undef KEL_STAT_INDEX
-KEL_STATIC_ASSERT(KEL_STAT_COUNT * 8 == sizeof(kelf_stat_cnt_t), "KEL_STAT_COUNTERS names every counter");
-#define KEL_STAT_PLACE(name) \
-    KEL_STATIC_ASSERT(offsetof(kelf_stat_cnt_t, name) == 8 * KEL_STAT_INDEX_##name, #name " in wire order");
+KEL_STATIC_ASSERT(KEL_STAT_COUNT * 8 == sizeof(kelf_stat_cnt_t),
+                  "KEL_STAT_COUNTERS names every counter");
+#define KEL_STAT_PLACE(name)                                                        \
+    KEL_STATIC_ASSERT(offsetof(kelf_stat_cnt_t, name) == 8 * KEL_STAT_INDEX_##name, \
+                      #name " in wire order");
 KEL_STAT_COUNTERS(KEL_STAT_PLACE)
 #undef KEL_STAT_PLACE
-
 
 KEL_CHECK_OFF(kel_l2_hash_t, src_mac_mask, 8);
 KEL_CHECK_OFF(kel_l2_hash_t, dst_mac_mask, 14);

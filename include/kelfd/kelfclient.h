@@ -5,13 +5,13 @@
 // else listening on the path that never answers) cannot hang the client.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <kelfd/kel_lib.h>
 
 namespace kelfclient {
 

@@ -1,12 +1,13 @@
 // device.h - the printers of the platform hardware, daemon and raw objects.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <kelfd/kel_lib.h>
 #include "output.h"
 #include "values.h"
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "objects.h"
 #include "device.h"
+#include "objects.h"
 
 namespace kelfctl {
 namespace {
@@ -97,7 +97,9 @@ A .mac field takes a MAC address, a .ip field an IPv6 address, src_ip and
 dst_ip also a dotted IPv4 address; numbers are decimal or 0x... hex.
 )";
 
-int int_arg(Args &a, const char *what) { return static_cast<int>(a.number(what, 0, INT32_MAX)); }
+int int_arg(Args &a, const char *what) {
+    return static_cast<int>(a.number(what, 0, INT32_MAX));
+}
 
 void phy_read(Session &s, Args &a) {
     if_kel_t k = s.kel(KEL_READ_PHY);
@@ -163,7 +165,9 @@ void reg_read(Session &s, Args &a) {
     a.finish();
     kel_rule_stat_t r;
     s.record(&k, sizeof k, &r, sizeof r);
-    if (r.ret_val != 0) refused("cannot read register " + hex(static_cast<std::uint32_t>(k.addr)) + ": kelfd refused");
+    if (r.ret_val != 0)
+        refused("cannot read register " + hex(static_cast<std::uint32_t>(k.addr)) +
+                ": kelfd refused");
     s.print(print_value("value", static_cast<std::int64_t>(r.kel_rule_stat_cnt.counter), 8));
 }
 
@@ -254,7 +258,8 @@ void temp_write(Session &s, Args &a) {
 
 if_kel_t xcvr_request(Session &s, Args &a, bool write) {
     bool rx = a.accept("rx");
-    int code = rx ? (write ? KEL_FCI_RX_WRITE : KEL_FCI_RX_READ) : (write ? KEL_FCI_WRITE : KEL_FCI_READ);
+    int code =
+        rx ? (write ? KEL_FCI_RX_WRITE : KEL_FCI_RX_READ) : (write ? KEL_FCI_WRITE : KEL_FCI_READ);
     if_kel_t k = s.kel(code);
     k.phy_addr = int_arg(a, "PHY");
     k.dev = int_arg(a, "DEV");
@@ -296,37 +301,100 @@ struct Field {
     Kind kind;
 };
 
-#define KF(name, member, kind) {name, offsetof(if_kel_t, member), Kind::kind}
-#define KM(name, kind) {"kel_mem." #name, offsetof(if_kel_t, kel_mem.name), Kind::kind}
-#define L2(name, kind) {"l2_hash." #name, offsetof(if_kel_t, l2_hash.name), Kind::kind}
-#define L3(name, kind) {"l3_hash." #name, offsetof(if_kel_t, l3_hash.name), Kind::kind}
+#define KF(name, member, kind) \
+    { name, offsetof(if_kel_t, member), Kind::kind }
+#define KM(name, kind) \
+    { "kel_mem." #name, offsetof(if_kel_t, kel_mem.name), Kind::kind }
+#define L2(name, kind) \
+    { "l2_hash." #name, offsetof(if_kel_t, l2_hash.name), Kind::kind }
+#define L3(name, kind) \
+    { "l3_hash." #name, offsetof(if_kel_t, l3_hash.name), Kind::kind }
 const Field kFields[] = {
-    KF("unit", unit, I32), KF("cfg", cfg, I32), KF("if_index", if_index, I32),
-    KF("rule_id", rule_id, I32), KF("group", group, I32), KF("port", port, I32),
-    KF("mask", mask, U32), KF("action", action, I32), KF("phy_addr", phy_addr, I32),
-    KF("addr", addr, I32), KF("dev", dev, I32), KF("val", val, I32),
+    KF("unit", unit, I32),
+    KF("cfg", cfg, I32),
+    KF("if_index", if_index, I32),
+    KF("rule_id", rule_id, I32),
+    KF("group", group, I32),
+    KF("port", port, I32),
+    KF("mask", mask, U32),
+    KF("action", action, I32),
+    KF("phy_addr", phy_addr, I32),
+    KF("addr", addr, I32),
+    KF("dev", dev, I32),
+    KF("val", val, I32),
     KF("kel_query_list.rule_num", kel_query_list.kel_id_list.rule_num, U32),
     KF("kel_query_list.data", kel_query_list.kel_id_list.id_list, Bytes),
     KF("kel_query_list.ret", kel_query_list.ret, I32),
-    KM(group, I32), KM(rule_id, I32), KM(rule_act, I32), KM(port, I32), KM(redir_port, I32),
-    KM(src_port, I32), KM(dst_port, I32), KM(src_ip, U32), KM(dst_ip, U32), KM(src_ip_mask, U32),
-    KM(dst_ip_mask, U32), KM(src_port_mask, I32), KM(dst_port_mask, I32), KM(src_port_max, I32),
-    KM(dst_port_max, I32), KM(ip_protocol, I32), KM(vlan, I32), KM(vlan_mask, I32),
-    KM(vlan_max, I32), KM(mirror_port, I32), KM(mpls_type, I32), KM(mpls_header, U64),
-    KM(mpls_header_mask, U64), KM(ether_type, I32), KM(kel_udf.flag, I16),
-    KM(kel_udf.offset, U32), KM(kel_udf.data, U32), KM(kel_udf.mask, U32),
-    KM(src_mac.flag, I16), KM(src_mac.mac, Mac), KM(dst_mac.flag, I16), KM(dst_mac.mac, Mac),
-    KM(src_ip6.flag, I16), KM(src_ip6.ip, Ip6), KM(dst_ip6.flag, I16), KM(dst_ip6.ip, Ip6),
-    KM(src_ip6_mask.flag, I16), KM(src_ip6_mask.ip, Ip6), KM(dst_ip6_mask.flag, I16),
-    KM(dst_ip6_mask.ip, Ip6), KM(vlan_act, I32), KM(vlan_pri_act, I32), KM(vlan_tag, I32),
+    KM(group, I32),
+    KM(rule_id, I32),
+    KM(rule_act, I32),
+    KM(port, I32),
+    KM(redir_port, I32),
+    KM(src_port, I32),
+    KM(dst_port, I32),
+    KM(src_ip, U32),
+    KM(dst_ip, U32),
+    KM(src_ip_mask, U32),
+    KM(dst_ip_mask, U32),
+    KM(src_port_mask, I32),
+    KM(dst_port_mask, I32),
+    KM(src_port_max, I32),
+    KM(dst_port_max, I32),
+    KM(ip_protocol, I32),
+    KM(vlan, I32),
+    KM(vlan_mask, I32),
+    KM(vlan_max, I32),
+    KM(mirror_port, I32),
+    KM(mpls_type, I32),
+    KM(mpls_header, U64),
+    KM(mpls_header_mask, U64),
+    KM(ether_type, I32),
+    KM(kel_udf.flag, I16),
+    KM(kel_udf.offset, U32),
+    KM(kel_udf.data, U32),
+    KM(kel_udf.mask, U32),
+    KM(src_mac.flag, I16),
+    KM(src_mac.mac, Mac),
+    KM(dst_mac.flag, I16),
+    KM(dst_mac.mac, Mac),
+    KM(src_ip6.flag, I16),
+    KM(src_ip6.ip, Ip6),
+    KM(dst_ip6.flag, I16),
+    KM(dst_ip6.ip, Ip6),
+    KM(src_ip6_mask.flag, I16),
+    KM(src_ip6_mask.ip, Ip6),
+    KM(dst_ip6_mask.flag, I16),
+    KM(dst_ip6_mask.ip, Ip6),
+    KM(vlan_act, I32),
+    KM(vlan_pri_act, I32),
+    KM(vlan_tag, I32),
     KM(user_act, I32),
-    L2(l2_hash_set, U32), L2(profile_index, U32), L2(src_mac_mask, Mac), L2(dst_mac_mask, Mac),
-    L2(ether_type_mask, U32), L2(vlan_id_mask, U32), L2(vlan_pri, U32), L2(vlan2_id_mask, U32),
-    L2(vlan2_pri, U32), L2(sym_mac, U32),
-    L3(l3_hash_set, U32), L3(profile_index, U32), L3(src_ip_mask, U32), L3(dst_ip_mask, U32),
-    L3(src_port_mask, U32), L3(dst_port_mask, U32), L3(dscp_mask, U32), L3(isl_usr_mask, U32),
-    L3(proto_mask, U32), L3(custom_mask, U32), L3(flow_mask, U32), L3(sym_l3_fields, U8),
-    L3(sym_l4_fields, U8), L3(use_ptable, U8), L3(random_next_hop, U8), L3(random_other, U8),
+    L2(l2_hash_set, U32),
+    L2(profile_index, U32),
+    L2(src_mac_mask, Mac),
+    L2(dst_mac_mask, Mac),
+    L2(ether_type_mask, U32),
+    L2(vlan_id_mask, U32),
+    L2(vlan_pri, U32),
+    L2(vlan2_id_mask, U32),
+    L2(vlan2_pri, U32),
+    L2(sym_mac, U32),
+    L3(l3_hash_set, U32),
+    L3(profile_index, U32),
+    L3(src_ip_mask, U32),
+    L3(dst_ip_mask, U32),
+    L3(src_port_mask, U32),
+    L3(dst_port_mask, U32),
+    L3(dscp_mask, U32),
+    L3(isl_usr_mask, U32),
+    L3(proto_mask, U32),
+    L3(custom_mask, U32),
+    L3(flow_mask, U32),
+    L3(sym_l3_fields, U8),
+    L3(sym_l4_fields, U8),
+    L3(use_ptable, U8),
+    L3(random_next_hop, U8),
+    L3(random_other, U8),
     L3(random_only, U8),
     {"lbg.lbg_num", offsetof(if_kel_lbg_t, kel_query_list.kel_lbg_list.lbg_num), Kind::I32},
     {"lbg.list", offsetof(if_kel_lbg_t, kel_query_list.kel_lbg_list), Kind::List},
@@ -346,7 +414,8 @@ void put_field(unsigned char *buf, const Field &f, const std::string &v) {
     std::string name = f.name;
     switch (f.kind) {
         case Kind::I32:
-            put(static_cast<std::int32_t>(value([&] { return parse_int(v, name, INT32_MIN, UINT32_MAX); })));
+            put(static_cast<std::int32_t>(
+                value([&] { return parse_int(v, name, INT32_MIN, UINT32_MAX); })));
             break;
         case Kind::U32:
             if (v.find('.') != std::string::npos) {
@@ -354,14 +423,20 @@ void put_field(unsigned char *buf, const Field &f, const std::string &v) {
                 if (ip.v6) usage(name + ": '" + v + "' is not an IPv4 address");
                 put(ip.v4);
             } else {
-                put(static_cast<std::uint32_t>(value([&] { return parse_int(v, name, 0, UINT32_MAX); })));
+                put(static_cast<std::uint32_t>(
+                    value([&] { return parse_int(v, name, 0, UINT32_MAX); })));
             }
             break;
         case Kind::I16:
-            put(static_cast<std::int16_t>(value([&] { return parse_int(v, name, INT16_MIN, UINT16_MAX); })));
+            put(static_cast<std::int16_t>(
+                value([&] { return parse_int(v, name, INT16_MIN, UINT16_MAX); })));
             break;
-        case Kind::U8: put(static_cast<std::uint8_t>(value([&] { return parse_int(v, name, 0, 255); }))); break;
-        case Kind::U64: put(value([&] { return parse_u64(v, name); })); break;
+        case Kind::U8:
+            put(static_cast<std::uint8_t>(value([&] { return parse_int(v, name, 0, 255); })));
+            break;
+        case Kind::U64:
+            put(value([&] { return parse_u64(v, name); }));
+            break;
         case Kind::Mac: {
             Mac m = value([&] { return parse_mac(v, name); });
             std::memcpy(p, m.data(), 6);
@@ -432,25 +507,57 @@ void raw(Session &s, Args &a) {
 
 std::vector<Object> device_objects() {
     return {
-        {"phy", nullptr, "PHY registers over MDIO", kPhyHelp, nullptr,
+        {"phy",
+         nullptr,
+         "PHY registers over MDIO",
+         kPhyHelp,
+         nullptr,
          {{"read", nullptr, phy_read}, {"write", nullptr, phy_write}}},
-        {"gpio", nullptr, "GPIO lines", kGpioHelp, nullptr,
-         {{"show", nullptr, gpio_show}, {"set", nullptr, gpio_set}, {"direction", "dir", gpio_direction}}},
-        {"reg", nullptr, "switch registers", kRegHelp, nullptr,
+        {"gpio",
+         nullptr,
+         "GPIO lines",
+         kGpioHelp,
+         nullptr,
+         {{"show", nullptr, gpio_show},
+          {"set", nullptr, gpio_set},
+          {"direction", "dir", gpio_direction}}},
+        {"reg",
+         nullptr,
+         "switch registers",
+         kRegHelp,
+         nullptr,
          {{"read", nullptr, reg_read}, {"write", nullptr, reg_write}}},
-        {"bypass", nullptr, "bypass controller", kBypassHelp, nullptr,
+        {"bypass",
+         nullptr,
+         "bypass controller",
+         kBypassHelp,
+         nullptr,
          {{"read", nullptr, bypass_read}, {"write", nullptr, bypass_write}}},
-        {"temp", nullptr, "temperature sensors", kTempHelp, nullptr,
+        {"temp",
+         nullptr,
+         "temperature sensors",
+         kTempHelp,
+         nullptr,
          {{"read", nullptr, temp_read}, {"write", nullptr, temp_write}}},
-        {"xcvr", nullptr, "transceiver memory", kXcvrHelp, nullptr,
+        {"xcvr",
+         nullptr,
+         "transceiver memory",
+         kXcvrHelp,
+         nullptr,
          {{"read", nullptr, xcvr_read}, {"write", nullptr, xcvr_write}}},
-        {"daemon", nullptr, "switch count and stay-up flag", kDaemonHelp, daemon_show,
+        {"daemon",
+         nullptr,
+         "switch count and stay-up flag",
+         kDaemonHelp,
+         daemon_show,
          {{"show", nullptr, daemon_show}, {"set", nullptr, daemon_set}}},
         {"raw", nullptr, "any request, field by field", kRawHelp, nullptr, {}},
     };
 }
 
 // raw takes its code where other objects take a command.
-CommandFn raw_command() { return raw; }
+CommandFn raw_command() {
+    return raw;
+}
 
 }  // namespace kelfctl

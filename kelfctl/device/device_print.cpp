@@ -45,7 +45,8 @@ Output print_value(const std::string &key, std::int64_t v, int hex_digits) {
 
 Output print_temperature(int sensor, int dev, int celsius) {
     Record r;
-    r.add("sensor", num(sensor)).add("device", hexnum(static_cast<std::uint32_t>(dev), 2))
+    r.add("sensor", num(sensor))
+        .add("device", hexnum(static_cast<std::uint32_t>(dev), 2))
         .add("celsius", Cell{celsius, std::to_string(celsius) + " \u00b0C"});
     return out(r);
 }
@@ -63,9 +64,12 @@ Output print_gpio(int gpio, std::optional<int> direction, std::optional<int> val
     static const char *names[] = {"in", "out", "open-drain"};
     Record r;
     r.add("gpio", num(gpio));
-    if (!direction) r.add("direction", none());
-    else if (*direction >= 0 && *direction < 3) r.add("direction", str(names[*direction]));
-    else r.add("direction", num(*direction));
+    if (!direction)
+        r.add("direction", none());
+    else if (*direction >= 0 && *direction < 3)
+        r.add("direction", str(names[*direction]));
+    else
+        r.add("direction", num(*direction));
     r.add("value", value ? num(*value) : none());
     return out(r);
 }
@@ -87,7 +91,8 @@ Output print_raw(int code, const std::vector<unsigned char> &reply) {
         return {j, "status " + std::to_string(v) + "\n"};
     }
     j["reply"] = format_bytes(reply.data(), reply.size());
-    return {j, "reply " + std::to_string(reply.size()) + " bytes\n" + dump(reply.data(), reply.size())};
+    return {
+        j, "reply " + std::to_string(reply.size()) + " bytes\n" + dump(reply.data(), reply.size())};
 }
 
 }  // namespace kelfctl

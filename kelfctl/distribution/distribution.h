@@ -4,6 +4,8 @@
 // their requests is built.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -11,10 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include <kelfd/kel_lib.h>
 #include "output.h"
-#include "values.h"
 #include "session.h"
+#include "values.h"
 
 namespace kelfctl {
 
@@ -65,7 +66,8 @@ void send_hash(Session &s, HashLevel level, const HashFields &f, std::optional<i
                const HashFields *cur = nullptr);
 // The words after `hash set l2|l3`, into out. A file keeps no profile and
 // refuses a field it gives twice; a command takes the last.
-void parse_hash(Args &a, HashLevel level, bool in_file, std::optional<int> *profile, HashFields &out);
+void parse_hash(Args &a, HashLevel level, bool in_file, std::optional<int> *profile,
+                HashFields &out);
 // "hash set l2 src-mac ... " in the field order kelfctl writes.
 std::string hash_line(HashLevel level, const HashFields &f);
 

@@ -71,8 +71,8 @@ void lbg_add(Session &s, Args &a) {
     std::vector<int> ports = s.ports(a, "PORTS", PortFamily::Card);
     a.finish();
     if (ports.empty() || ports.size() > kListMax) usage("lbg add takes 1 to 32 ports");
-    int n = s.value(send_lbg_add(s, ports), "create a load-balancing group over ports " +
-                                     format_port_list(ports, false));
+    int n = s.value(send_lbg_add(s, ports),
+                    "create a load-balancing group over ports " + format_port_list(ports, false));
     s.print(print_lbg_added(n));
 }
 
@@ -91,7 +91,8 @@ void lbg_delete(Session &s, Args &a) {
     std::string what = "load-balancing group " + std::to_string(n);
     Listed l = lbg_numbers(s);
     if (l.whole && std::find(l.numbers.begin(), l.numbers.end(), n) == l.numbers.end())
-        refused("cannot delete " + what + ": unit " + std::to_string(s.unit) + " has no such group");
+        refused("cannot delete " + what + ": unit " + std::to_string(s.unit) +
+                " has no such group");
     check_unused(s, RuleDef::Action::Lbg, n, what);
     s.value(send_lbg_remove(s, n), "delete " + what);
     s.print_ok();
@@ -119,11 +120,14 @@ void lbg_show(Session &s, Args &a) {
     Listed l = lbg_numbers(s);
     bool listed = std::find(l.numbers.begin(), l.numbers.end(), n) != l.numbers.end();
     if (!listed && l.whole)
-        refused("unit " + std::to_string(s.unit) + " has no load-balancing group " + std::to_string(n));
+        refused("unit " + std::to_string(s.unit) + " has no load-balancing group " +
+                std::to_string(n));
     s.print(print_lbg_detail(n, listed, uses(s, RuleDef::Action::Lbg, n)));
 }
 
-int mirror_number(Session &s, Args &a) { return s.port(a, "MIRROR", PortFamily::Card); }
+int mirror_number(Session &s, Args &a) {
+    return s.port(a, "MIRROR", PortFamily::Card);
+}
 
 // The monitored ports of a mirror; nullopt when it has none (or is none).
 // Refused when kelfd could not walk them: a mirror is never shown without
@@ -137,7 +141,9 @@ std::optional<std::vector<int>> mirror_port_list(Session &s, int m) {
     return list_of(q.kel_lbg_list, KEL_REPLY_LIST_MAX);
 }
 
-bool mirror_exists(Session &s, int m) { return listed(mirror_numbers(s), m); }
+bool mirror_exists(Session &s, int m) {
+    return listed(mirror_numbers(s), m);
+}
 
 void mirror_add(Session &s, Args &a) {
     int m = mirror_number(s, a);
@@ -146,7 +152,8 @@ void mirror_add(Session &s, Args &a) {
     a.finish();
     if (ports.size() > kListMax) usage("mirror add takes at most 32 ports");
     bool existed = mirror_exists(s, m);
-    std::vector<int> before = existed ? mirror_port_list(s, m).value_or(std::vector<int>{}) : std::vector<int>{};
+    std::vector<int> before =
+        existed ? mirror_port_list(s, m).value_or(std::vector<int>{}) : std::vector<int>{};
     if (send_mirror_add(s, m, ports) == 0) return s.print_ok();
     // Leave nothing of the failed command behind: the mirror it made, or
     // the ports it added to one that was there.
@@ -156,7 +163,8 @@ void mirror_add(Session &s, Args &a) {
         undo = "mirror " + std::to_string(m) + " is deleted again";
     } else {
         for (int p : mirror_port_list(s, m).value_or(std::vector<int>{}))
-            if (std::find(before.begin(), before.end(), p) == before.end()) send_mirror_port(s, KEL_MIR_PORT_REMOVE, m, p);
+            if (std::find(before.begin(), before.end(), p) == before.end())
+                send_mirror_port(s, KEL_MIR_PORT_REMOVE, m, p);
         undo = "the ports it added are removed again";
     }
     refused("cannot " + std::string(existed ? "add ports " : "create mirror ") +
@@ -170,7 +178,9 @@ void mirror_delete(Session &s, Args &a) {
     int m = mirror_number(s, a);
     a.finish();
     std::string what = "mirror " + std::to_string(m);
-    if (!mirror_exists(s, m)) refused("cannot delete " + what + ": unit " + std::to_string(s.unit) + " has no such mirror");
+    if (!mirror_exists(s, m))
+        refused("cannot delete " + what + ": unit " + std::to_string(s.unit) +
+                " has no such mirror");
     check_unused(s, RuleDef::Action::Mirror, m, what);
     s.value(send_mirror_remove(s, m), "delete " + what);
     s.print_ok();
@@ -181,17 +191,21 @@ void mirror_ports(Session &s, Args &a, int code, const char *verb) {
     std::vector<int> ports = s.ports(a, "PORTS", PortFamily::Card);
     a.finish();
     if (!mirror_exists(s, m))
-        refused(std::string("cannot ") + verb + " ports of mirror " + std::to_string(m) + ": unit " +
-                std::to_string(s.unit) + " has no such mirror");
+        refused(std::string("cannot ") + verb + " ports of mirror " + std::to_string(m) +
+                ": unit " + std::to_string(s.unit) + " has no such mirror");
     for (int p : ports) {
-        s.value(send_mirror_port(s, code, m, p), std::string(verb) + " port " + std::to_string(p) + " of mirror " +
-                                 std::to_string(m));
+        s.value(send_mirror_port(s, code, m, p), std::string(verb) + " port " + std::to_string(p) +
+                                                     " of mirror " + std::to_string(m));
     }
     s.print_ok();
 }
 
-void mirror_add_port(Session &s, Args &a) { mirror_ports(s, a, KEL_MIR_PORT_ADD, "add"); }
-void mirror_delete_port(Session &s, Args &a) { mirror_ports(s, a, KEL_MIR_PORT_REMOVE, "remove"); }
+void mirror_add_port(Session &s, Args &a) {
+    mirror_ports(s, a, KEL_MIR_PORT_ADD, "add");
+}
+void mirror_delete_port(Session &s, Args &a) {
+    mirror_ports(s, a, KEL_MIR_PORT_REMOVE, "remove");
+}
 
 void mirror_vlan(Session &s, Args &a) {
     int m = mirror_number(s, a);
@@ -223,7 +237,9 @@ void mcast_create(Session &s, Args &a) {
     s.print(print_mcast_created(s.value(send_mcast_create(s), "create a multicast group")));
 }
 
-int mcast_group(Args &a) { return static_cast<int>(a.number("GROUP", 0, INT32_MAX)); }
+int mcast_group(Args &a) {
+    return static_cast<int>(a.number("GROUP", 0, INT32_MAX));
+}
 
 void mcast_delete(Session &s, Args &a) {
     int g = mcast_group(a);
@@ -235,14 +251,16 @@ void mcast_delete(Session &s, Args &a) {
 void mcast_show(Session &s, Args &a) {
     int g = mcast_group(a);
     a.finish();
-    s.print(print_mcast(g, s.value(read_mcast_port(s, g), "read the port of multicast group " + std::to_string(g))));
+    s.print(print_mcast(g, s.value(read_mcast_port(s, g),
+                                   "read the port of multicast group " + std::to_string(g))));
 }
 
 void mcast_add_listener(Session &s, Args &a) {
     int g = mcast_group(a);
     auto [port, vlan] = listener_words(s, a);
-    s.value(send_mcast_listener(s, g, port, vlan), "add port " + std::to_string(port) + " on VLAN " + std::to_string(vlan) +
-                             " to multicast group " + std::to_string(g));
+    s.value(send_mcast_listener(s, g, port, vlan), "add port " + std::to_string(port) +
+                                                       " on VLAN " + std::to_string(vlan) +
+                                                       " to multicast group " + std::to_string(g));
     s.print_ok();
 }
 
@@ -250,12 +268,20 @@ void mcast_add_listener(Session &s, Args &a) {
 
 std::vector<Object> distribution_objects() {
     return {
-        {"lbg", nullptr, "load-balancing groups", kLbgHelp, lbg_list,
+        {"lbg",
+         nullptr,
+         "load-balancing groups",
+         kLbgHelp,
+         lbg_list,
          {{"add", nullptr, lbg_add},
           {"delete", "del", lbg_delete},
           {"list", "ls", lbg_list},
           {"show", nullptr, lbg_show}}},
-        {"mirror", nullptr, "port mirrors", kMirrorHelp, mirror_list,
+        {"mirror",
+         nullptr,
+         "port mirrors",
+         kMirrorHelp,
+         mirror_list,
          {{"add", nullptr, mirror_add},
           {"delete", "del", mirror_delete},
           {"add-port", nullptr, mirror_add_port},
@@ -263,7 +289,11 @@ std::vector<Object> distribution_objects() {
           {"vlan", nullptr, mirror_vlan},
           {"list", "ls", mirror_list},
           {"show", nullptr, mirror_list}}},
-        {"mcast", nullptr, "multicast groups and listeners", kMcastHelp, nullptr,
+        {"mcast",
+         nullptr,
+         "multicast groups and listeners",
+         kMcastHelp,
+         nullptr,
          {{"add", "create", mcast_create},
           {"delete", "del", mcast_delete, {"remove"}},
           {"show", nullptr, mcast_show},

@@ -8,13 +8,16 @@
 
 namespace kelfctl {
 
-bool mcast_exists(Session &s, int group) { return read_mcast_port(s, group) >= 0; }
+bool mcast_exists(Session &s, int group) {
+    return read_mcast_port(s, group) >= 0;
+}
 
 std::optional<std::vector<int>> mirror_ports_sorted(Session &s, int mirror) {
     kel_lbg_query_list_t q = read_mirror_ports(s, mirror);
     if (q.ret != 0 && q.kel_lbg_list.lbg_num < 0)
-        refused("cannot read the monitored ports of mirror " + std::to_string(mirror) + " of unit " +
-                std::to_string(s.unit) + ": the switch failed the walk (kelfd's output says why)");
+        refused("cannot read the monitored ports of mirror " + std::to_string(mirror) +
+                " of unit " + std::to_string(s.unit) +
+                ": the switch failed the walk (kelfd's output says why)");
     if (q.ret != 0) return std::vector<int>{};  // a mirror without monitored ports
     int n = std::max(int{q.kel_lbg_list.lbg_num}, 0);
     if (n > KEL_REPLY_LIST_MAX) return std::nullopt;  // more than kelfd reports
@@ -36,7 +39,6 @@ void parse_lbg_line(FileUnit &f, Args &a, int n) {
     f.u.lbgs[name] = {ports, n};
 }
 
-
 void parse_mirror_line(FileUnit &f, Args &a, int n) {
     int m = f.s.port(a, "MIRROR", PortFamily::Card);
     std::vector<int> ports;
@@ -49,12 +51,12 @@ void parse_mirror_line(FileUnit &f, Args &a, int n) {
     if (ports.size() > KEL_REPLY_LIST_MAX)
         usage("a mirror in a file monitors at most 16 ports: kelfd reads back no more");
     if (f.u.mirrors.count(m) && f.u.mirrors[m].line != 0)
-        usage("mirror " + std::to_string(m) + " is added twice (line " + std::to_string(f.u.mirrors[m].line) + ")");
+        usage("mirror " + std::to_string(m) + " is added twice (line " +
+              std::to_string(f.u.mirrors[m].line) + ")");
     FileMirror &fm = f.u.mirrors[m];
     fm.ports = ports;
     fm.line = n;
 }
-
 
 void parse_mirror_vlan_line(FileUnit &f, Args &a, int) {
     int m = f.s.port(a, "MIRROR", PortFamily::Card);
@@ -66,24 +68,24 @@ void parse_mirror_vlan_line(FileUnit &f, Args &a, int) {
     f.u.mirrors[m].vlan = vlan;
 }
 
-
 void parse_mcast_line(FileUnit &f, Args &a, int n) {
     std::string name = name_of(a, "mcast add");
     a.finish();
     if (f.u.mcasts.count(name))
-        usage("multicast group " + name + " is added twice (line " + std::to_string(f.u.mcasts[name].line) + ")");
+        usage("multicast group " + name + " is added twice (line " +
+              std::to_string(f.u.mcasts[name].line) + ")");
     f.u.mcasts[name].line = n;
 }
-
 
 void parse_listener_line(FileUnit &f, Args &a, int) {
     std::string name = name_of(a, "mcast add-listener");
     auto [port, vlan] = listener_words(f.s, a);
-    if (!f.u.mcasts.count(name)) usage("multicast group " + name + " is not added above (mcast add " + name + ")");
+    if (!f.u.mcasts.count(name))
+        usage("multicast group " + name + " is not added above (mcast add " + name + ")");
     if (!f.u.mcasts[name].listeners.insert({port, vlan}).second)
-        usage("port " + std::to_string(port) + " on VLAN " + std::to_string(vlan) + " is listed twice");
+        usage("port " + std::to_string(port) + " on VLAN " + std::to_string(vlan) +
+              " is listed twice");
 }
-
 
 void plan_mirrors(UnitPlan &up) {
     forget_mirrors(up.s);
@@ -92,18 +94,24 @@ void plan_mirrors(UnitPlan &up) {
         int m = me.first;
         const FileMirror &fm = me.second;
         bool exists = std::find(ml.numbers.begin(), ml.numbers.end(), m) != ml.numbers.end();
-        std::string vtext = fm.vlan != 0 ? "; mirror vlan " + std::to_string(m) + " " + std::to_string(fm.vlan) : "";
+        std::string vtext =
+            fm.vlan != 0 ? "; mirror vlan " + std::to_string(m) + " " + std::to_string(fm.vlan)
+                         : "";
         if (!exists) {
             int vlan = fm.vlan;
             std::vector<int> ports = fm.ports;
             up.step(up.mirrors, Step::Op::Create, "mirror",
-                 "mirror add " + std::to_string(m) + (ports.empty() ? "" : " ports " + format_port_list(ports)) + vtext,
-                 [m, ports, vlan, &rec = up.rec, unit = up.unit](Session &ss) {
-                     ss.value(send_mirror_add(ss, m, ports), "create mirror " + std::to_string(m));
-                     if (vlan != 0) ss.value(send_mirror_vlan(ss, m, vlan), "set the VLAN of mirror " + std::to_string(m));
-                     rec.mirror_vlan(unit, m, vlan);
-                     return vlan != 0 ? 2 : 1;
-                 });
+                    "mirror add " + std::to_string(m) +
+                        (ports.empty() ? "" : " ports " + format_port_list(ports)) + vtext,
+                    [m, ports, vlan, &rec = up.rec, unit = up.unit](Session &ss) {
+                        ss.value(send_mirror_add(ss, m, ports),
+                                 "create mirror " + std::to_string(m));
+                        if (vlan != 0)
+                            ss.value(send_mirror_vlan(ss, m, vlan),
+                                     "set the VLAN of mirror " + std::to_string(m));
+                        rec.mirror_vlan(unit, m, vlan);
+                        return vlan != 0 ? 2 : 1;
+                    });
             continue;
         }
         std::optional<std::vector<int>> have = mirror_ports_sorted(up.s, m);
@@ -132,34 +140,40 @@ void plan_mirrors(UnitPlan &up) {
                     (up.r.mirror_vlans.count(m) ? "" : " (its VLAN is not known)");
         int vlan = fm.vlan;
         bool lenient = !have;
-        up.step(up.mirrors, Step::Op::Change, "mirror", text, [m, add, del, vlan, vlan_known, lenient, &rec = up.rec, unit = up.unit](Session &ss) {
-            int n = 0;
-            for (int p : add) {
-                ss.value(send_mirror_port(ss, KEL_MIR_PORT_ADD, m, p), "add port " + std::to_string(p) + " to mirror " + std::to_string(m));
-                ++n;
-            }
-            for (int p : del) {
-                std::int32_t st = send_mirror_port(ss, KEL_MIR_PORT_REMOVE, m, p);
-                if (!lenient) ss.value(st, "remove port " + std::to_string(p) + " from mirror " + std::to_string(m));
-                ++n;
-            }
-            if (!vlan_known) {
-                ss.value(send_mirror_vlan(ss, m, vlan), "set the VLAN of mirror " + std::to_string(m));
-                rec.mirror_vlan(unit, m, vlan);
-                ++n;
-            }
-            return n;
-        });
+        up.step(
+            up.mirrors, Step::Op::Change, "mirror", text,
+            [m, add, del, vlan, vlan_known, lenient, &rec = up.rec, unit = up.unit](Session &ss) {
+                int n = 0;
+                for (int p : add) {
+                    ss.value(send_mirror_port(ss, KEL_MIR_PORT_ADD, m, p),
+                             "add port " + std::to_string(p) + " to mirror " + std::to_string(m));
+                    ++n;
+                }
+                for (int p : del) {
+                    std::int32_t st = send_mirror_port(ss, KEL_MIR_PORT_REMOVE, m, p);
+                    if (!lenient)
+                        ss.value(st, "remove port " + std::to_string(p) + " from mirror " +
+                                         std::to_string(m));
+                    ++n;
+                }
+                if (!vlan_known) {
+                    ss.value(send_mirror_vlan(ss, m, vlan),
+                             "set the VLAN of mirror " + std::to_string(m));
+                    rec.mirror_vlan(unit, m, vlan);
+                    ++n;
+                }
+                return n;
+            });
     }
     for (int m : ml.numbers) {
         if (up.want.mirrors.count(m)) continue;
-        up.step(up.mirror_rm, Step::Op::Remove, "mirror", "mirror delete " + std::to_string(m), [m, &rec = up.rec, unit = up.unit](Session &ss) {
-            ss.value(send_mirror_remove(ss, m), "delete mirror " + std::to_string(m));
-            rec.mirror_gone(unit, m);
-            return 1;
-        });
+        up.step(up.mirror_rm, Step::Op::Remove, "mirror", "mirror delete " + std::to_string(m),
+                [m, &rec = up.rec, unit = up.unit](Session &ss) {
+                    ss.value(send_mirror_remove(ss, m), "delete mirror " + std::to_string(m));
+                    rec.mirror_gone(unit, m);
+                    return 1;
+                });
     }
-
 }
 
 void plan_lbgs(UnitPlan &up) {
@@ -174,8 +188,9 @@ void plan_lbgs(UnitPlan &up) {
         const std::string &name = le.first;
         const FileLbg &fl = le.second;
         auto it = up.r.lbgs.find(name);
-        bool listed = it != up.r.lbgs.end() &&
-                      (std::count(ll.numbers.begin(), ll.numbers.end(), it->second.first) || !ll.whole);
+        bool listed =
+            it != up.r.lbgs.end() &&
+            (std::count(ll.numbers.begin(), ll.numbers.end(), it->second.first) || !ll.whole);
         if (listed && it->second.second == fl.ports) {
             (*numbers)[name] = it->second.first;
             keep.insert(it->second.first);
@@ -185,30 +200,31 @@ void plan_lbgs(UnitPlan &up) {
         std::vector<int> ports = fl.ports;
         std::string n = name;
         up.step(up.lbgs, listed ? Step::Op::Change : Step::Op::Create, "lbg",
-             "lbg add " + name + " ports " + format_port_list(ports, false) +
-                 (listed ? " (a new group in place of " + std::to_string(it->second.first) + ", ports " +
-                               format_port_list(it->second.second, false) + ")"
-                         : ""),
-             [n, ports, numbers, &rec = up.rec, unit = up.unit](Session &ss) {
-                 int num = ss.value(send_lbg_add(ss, ports), "create load-balancing group " + n);
-                 (*numbers)[n] = num;
-                 rec.lbg(unit, n, num, ports);
-                 return 1;
-             });
+                "lbg add " + name + " ports " + format_port_list(ports, false) +
+                    (listed ? " (a new group in place of " + std::to_string(it->second.first) +
+                                  ", ports " + format_port_list(it->second.second, false) + ")"
+                            : ""),
+                [n, ports, numbers, &rec = up.rec, unit = up.unit](Session &ss) {
+                    int num = ss.value(send_lbg_add(ss, ports), "create load-balancing group " + n);
+                    (*numbers)[n] = num;
+                    rec.lbg(unit, n, num, ports);
+                    return 1;
+                });
     }
     for (int num : ll.numbers) {
         if (keep.count(num)) continue;
         std::string name = name_of_number.count(num) ? name_of_number[num] : "";
         bool replaced = !name.empty() && up.want.lbgs.count(name);
         up.step(up.lbg_rm, Step::Op::Remove, "lbg",
-             "lbg delete " + std::to_string(num) + (name.empty() ? "" : " (" + name + (replaced ? ", replaced" : "") + ")"),
-             [num, name, replaced, numbers, &rec = up.rec, unit = up.unit](Session &ss) {
-                 ss.value(send_lbg_remove(ss, num), "delete load-balancing group " + std::to_string(num));
-                 if (!name.empty() && !replaced) rec.lbg_gone(unit, name);
-                 return 1;
-             });
+                "lbg delete " + std::to_string(num) +
+                    (name.empty() ? "" : " (" + name + (replaced ? ", replaced" : "") + ")"),
+                [num, name, replaced, numbers, &rec = up.rec, unit = up.unit](Session &ss) {
+                    ss.value(send_lbg_remove(ss, num),
+                             "delete load-balancing group " + std::to_string(num));
+                    if (!name.empty() && !replaced) rec.lbg_gone(unit, name);
+                    return 1;
+                });
     }
-
 }
 
 void plan_mcasts(UnitPlan &up) {
@@ -223,42 +239,52 @@ void plan_mcasts(UnitPlan &up) {
             ++up.plan.unchanged;
             continue;
         }
-        if (exists && std::includes(fm.listeners.begin(), fm.listeners.end(), it->second.second.begin(),
-                                    it->second.second.end())) {
+        if (exists && std::includes(fm.listeners.begin(), fm.listeners.end(),
+                                    it->second.second.begin(), it->second.second.end())) {
             std::set<std::pair<int, int>> add;
             std::set_difference(fm.listeners.begin(), fm.listeners.end(), it->second.second.begin(),
                                 it->second.second.end(), std::inserter(add, add.end()));
             int g = it->second.first;
             std::string text = "mcast " + name + ":";
-            for (auto [p, v] : add) text += " add-listener port " + std::to_string(p) + " vlan " + std::to_string(v);
-            up.step(up.mcasts, Step::Op::Change, "mcast", text, [n, g, add, &rec = up.rec, unit = up.unit](Session &ss) {
-                for (auto [p, v] : add) {
-                    ss.value(send_mcast_listener(ss, g, p, v), "add a listener to multicast group " + n);
-                    rec.listener(unit, n, p, v);
-                }
-                return static_cast<int>(add.size());
-            });
+            for (auto [p, v] : add)
+                text += " add-listener port " + std::to_string(p) + " vlan " + std::to_string(v);
+            up.step(up.mcasts, Step::Op::Change, "mcast", text,
+                    [n, g, add, &rec = up.rec, unit = up.unit](Session &ss) {
+                        for (auto [p, v] : add) {
+                            ss.value(send_mcast_listener(ss, g, p, v),
+                                     "add a listener to multicast group " + n);
+                            rec.listener(unit, n, p, v);
+                        }
+                        return static_cast<int>(add.size());
+                    });
             continue;
         }
         std::string text = "mcast add " + name;
-        for (auto [p, v] : listeners) text += "; add-listener port " + std::to_string(p) + " vlan " + std::to_string(v);
-        if (exists) text += " (a new group in place of " + std::to_string(it->second.first) + ": listeners cannot be removed)";
-        up.step(up.mcasts, exists ? Step::Op::Change : Step::Op::Create, "mcast", text, [n, listeners, &rec = up.rec, unit = up.unit](Session &ss) {
-            int g = ss.value(send_mcast_create(ss), "create multicast group " + n);
-            rec.mcast(unit, n, g);
-            for (auto [p, v] : listeners) {
-                ss.value(send_mcast_listener(ss, g, p, v), "add a listener to multicast group " + n);
-                rec.listener(unit, n, p, v);
-            }
-            return 1 + static_cast<int>(listeners.size());
-        });
+        for (auto [p, v] : listeners)
+            text += "; add-listener port " + std::to_string(p) + " vlan " + std::to_string(v);
+        if (exists)
+            text += " (a new group in place of " + std::to_string(it->second.first) +
+                    ": listeners cannot be removed)";
+        up.step(up.mcasts, exists ? Step::Op::Change : Step::Op::Create, "mcast", text,
+                [n, listeners, &rec = up.rec, unit = up.unit](Session &ss) {
+                    int g = ss.value(send_mcast_create(ss), "create multicast group " + n);
+                    rec.mcast(unit, n, g);
+                    for (auto [p, v] : listeners) {
+                        ss.value(send_mcast_listener(ss, g, p, v),
+                                 "add a listener to multicast group " + n);
+                        rec.listener(unit, n, p, v);
+                    }
+                    return 1 + static_cast<int>(listeners.size());
+                });
         if (exists) {
             int g = it->second.first;
-            up.step(up.mcast_rm, Step::Op::Remove, "mcast", "mcast delete " + std::to_string(g) + " (" + name + ", replaced)",
-                 [g](Session &ss) {
-                     ss.value(send_mcast_remove(ss, g), "delete multicast group " + std::to_string(g));
-                     return 1;
-                 });
+            up.step(up.mcast_rm, Step::Op::Remove, "mcast",
+                    "mcast delete " + std::to_string(g) + " (" + name + ", replaced)",
+                    [g](Session &ss) {
+                        ss.value(send_mcast_remove(ss, g),
+                                 "delete multicast group " + std::to_string(g));
+                        return 1;
+                    });
         }
     }
     for (const auto &ce : up.r.mcasts) {
@@ -267,14 +293,15 @@ void plan_mcasts(UnitPlan &up) {
         if (up.want.mcasts.count(name) || !mcast_exists(up.s, v.first)) continue;
         int g = v.first;
         std::string n = name;
-        up.step(up.mcast_rm, Step::Op::Remove, "mcast", "mcast delete " + std::to_string(g) + " (" + name + ")",
-             [g, n, &rec = up.rec, unit = up.unit](Session &ss) {
-                 ss.value(send_mcast_remove(ss, g), "delete multicast group " + std::to_string(g));
-                 rec.mcast_gone(unit, n);
-                 return 1;
-             });
+        up.step(up.mcast_rm, Step::Op::Remove, "mcast",
+                "mcast delete " + std::to_string(g) + " (" + name + ")",
+                [g, n, &rec = up.rec, unit = up.unit](Session &ss) {
+                    ss.value(send_mcast_remove(ss, g),
+                             "delete multicast group " + std::to_string(g));
+                    rec.mcast_gone(unit, n);
+                    return 1;
+                });
     }
-
 }
 void save_mirrors(UnitSave &u) {
     Session &s = u.s;
@@ -289,14 +316,17 @@ void save_mirrors(UnitSave &u) {
             continue;
         }
         if (!u.r.mirror_vlans.count(m)) {
-            u.missing.push_back(u.unit_prefix + "mirror " + std::to_string(m) +
-                                ": kelfd does not report its VLAN and kelfctl apply did not set it");
+            u.missing.push_back(
+                u.unit_prefix + "mirror " + std::to_string(m) +
+                ": kelfd does not report its VLAN and kelfctl apply did not set it");
             continue;
         }
         u.mirrors.insert(m);
-        u.text += "mirror add " + std::to_string(m) + (ports->empty() ? "" : " ports " + format_port_list(*ports)) + "\n";
+        u.text += "mirror add " + std::to_string(m) +
+                  (ports->empty() ? "" : " ports " + format_port_list(*ports)) + "\n";
         if (u.r.mirror_vlans.at(m) != 0)
-            u.text += "mirror vlan " + std::to_string(m) + " " + std::to_string(u.r.mirror_vlans.at(m)) + "\n";
+            u.text += "mirror vlan " + std::to_string(m) + " " +
+                      std::to_string(u.r.mirror_vlans.at(m)) + "\n";
     }
 }
 
@@ -304,18 +334,21 @@ void save_lbgs(UnitSave &u) {
     Session &s = u.s;
     forget_lbgs(s);
     Listed ll = lbg_numbers(s);
-    if (!ll.whole) u.missing.push_back(u.unit_prefix + "load-balancing groups past the 16 kelfd lists");
+    if (!ll.whole)
+        u.missing.push_back(u.unit_prefix + "load-balancing groups past the 16 kelfd lists");
     for (int n : ll.numbers) {
         std::string name;
         for (const auto &[nm, v] : u.r.lbgs)
             if (v.first == n) name = nm;
         if (name.empty()) {
-            u.missing.push_back(u.unit_prefix + "load-balancing group " + std::to_string(n) +
-                                ": kelfd does not report its ports and kelfctl apply did not create it");
+            u.missing.push_back(
+                u.unit_prefix + "load-balancing group " + std::to_string(n) +
+                ": kelfd does not report its ports and kelfctl apply did not create it");
             continue;
         }
         u.lbg_name[n] = name;
-        u.text += "lbg add " + name + " ports " + format_port_list(u.r.lbgs.at(name).second, false) + "\n";
+        u.text += "lbg add " + name + " ports " +
+                  format_port_list(u.r.lbgs.at(name).second, false) + "\n";
     }
 }
 
@@ -324,7 +357,8 @@ void save_mcasts(UnitSave &u) {
         if (!mcast_exists(u.s, v.first)) continue;
         u.text += "mcast add " + name + "\n";
         for (auto [p, vl] : v.second)
-            u.text += "mcast add-listener " + name + " port " + std::to_string(p) + " vlan " + std::to_string(vl) + "\n";
+            u.text += "mcast add-listener " + name + " port " + std::to_string(p) + " vlan " +
+                      std::to_string(vl) + "\n";
     }
 }
 

@@ -13,11 +13,13 @@ Listed list_reply(Session &s, int code, const char *what) {
     if_kel_lbg_t l = s.lbg(code);
     kel_lbg_query_list_t q;
     s.record(&l, sizeof l, &q, sizeof q);
-    if (q.ret != 0) refused(std::string("cannot list the ") + what + " of unit " + std::to_string(s.unit) +
-                            ": kelfd refused the request");
+    if (q.ret != 0)
+        refused(std::string("cannot list the ") + what + " of unit " + std::to_string(s.unit) +
+                ": kelfd refused the request");
     int n = std::max(int{q.kel_lbg_list.lbg_num}, 0);
     Listed r;
-    for (int i = 0; i < std::min(n, KEL_REPLY_LIST_MAX); ++i) r.numbers.push_back(q.kel_lbg_list.lbg_list[i]);
+    for (int i = 0; i < std::min(n, KEL_REPLY_LIST_MAX); ++i)
+        r.numbers.push_back(q.kel_lbg_list.lbg_list[i]);
     // The mirror list counts every mirror; the group list stops at 16.
     r.whole = n < KEL_REPLY_LIST_MAX;
     return r;
@@ -40,15 +42,20 @@ Listed mirror_numbers(Session &s) {
     if (!c.mirrors) {
         Listed l = list_reply(s, KEL_MIR_QUERY_LIST, "mirrors");
         if (!l.whole)
-            s.err() << "kelfctl: kelfd reports 16 of the unit's mirrors; the others are not shown\n";
+            s.err()
+                << "kelfctl: kelfd reports 16 of the unit's mirrors; the others are not shown\n";
         c.mirrors = l.numbers;
         c.mirrors_whole = l.whole;
     }
     return {*c.mirrors, c.mirrors_whole};
 }
 
-void forget_lbgs(Session &s) { s.cache[s.unit].lbgs.reset(); }
-void forget_mirrors(Session &s) { s.cache[s.unit].mirrors.reset(); }
+void forget_lbgs(Session &s) {
+    s.cache[s.unit].lbgs.reset();
+}
+void forget_mirrors(Session &s) {
+    s.cache[s.unit].mirrors.reset();
+}
 
 bool listed(const Listed &l, int n) {
     return std::find(l.numbers.begin(), l.numbers.end(), n) != l.numbers.end();
@@ -114,7 +121,9 @@ kel_lbg_query_list_t read_mirror_ports(Session &s, int mirror) {
     return q;
 }
 
-std::int32_t send_mcast_create(Session &s) { return s.status(s.kel(KEL_MCG_CREATE)); }
+std::int32_t send_mcast_create(Session &s) {
+    return s.status(s.kel(KEL_MCG_CREATE));
+}
 
 std::int32_t send_mcast_remove(Session &s, int group) {
     if_kel_t k = s.kel(KEL_MCG_REMOVE);
@@ -139,9 +148,12 @@ std::int32_t send_mcast_listener(Session &s, int group, int port, int vlan) {
 std::pair<int, int> listener_words(Session &s, Args &a) {
     std::optional<int> port, vlan;
     while (!a.done()) {
-        if (!port && a.accept("port")) port = s.port(a, "port PORT", PortFamily::Card);
-        else if (!vlan && a.accept("vlan")) vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
-        else a.finish();
+        if (!port && a.accept("port"))
+            port = s.port(a, "port PORT", PortFamily::Card);
+        else if (!vlan && a.accept("vlan"))
+            vlan = static_cast<int>(a.number("vlan VLAN", 1, 4095));
+        else
+            a.finish();
     }
     if (!port || !vlan) usage("add-listener needs port PORT and vlan VLAN");
     return {*port, *vlan};

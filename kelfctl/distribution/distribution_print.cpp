@@ -39,7 +39,9 @@ Output print_lbg_added(int lbg) {
 
 // kelfd reports neither a group's ports nor a mirror's VLAN: the columns
 // say so rather than leave them out.
-Cell unreported() { return {nullptr, "(not reported)"}; }
+Cell unreported() {
+    return {nullptr, "(not reported)"};
+}
 
 Output print_lbgs(const std::vector<int> &lbgs, bool whole) {
     Table t("lbgs", {{"lbg", "LBG"}, {"ports", "PORTS"}});
@@ -71,7 +73,8 @@ Cell rule_uses(const RuleUses &rules) {
         t += (t.empty() ? "" : ", ") + std::to_string(id);
     }
     std::string text;
-    for (const auto &[g, ids] : by_group) text += (text.empty() ? "" : "; ") + ("group " + std::to_string(g) + ": " + ids);
+    for (const auto &[g, ids] : by_group)
+        text += (text.empty() ? "" : "; ") + ("group " + std::to_string(g) + ": " + ids);
     return {j, text.empty() ? "none" : text};
 }
 

@@ -101,7 +101,8 @@ std::uint64_t read_field(const unsigned char *rec, const Field &f) {
 
 void write_field(unsigned char *rec, const Field &f, std::uint64_t v) {
     if (f.kind == Kind::Mac) {
-        for (int i = 5; i >= 0; --i, v >>= 8) rec[f.off + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v);
+        for (int i = 5; i >= 0; --i, v >>= 8)
+            rec[f.off + static_cast<std::size_t>(i)] = static_cast<unsigned char>(v);
         return;
     }
     auto w = static_cast<std::uint32_t>(f.kind == Kind::Flag ? (v != 0 ? 1 : 0) : v);
@@ -116,7 +117,9 @@ HashFields fields_from(const R &h, HashLevel l) {
     return out;
 }
 
-const char *level_word(HashLevel l) { return l == HashLevel::L2 ? "l2" : "l3"; }
+const char *level_word(HashLevel l) {
+    return l == HashLevel::L2 ? "l2" : "l3";
+}
 
 }  // namespace
 
@@ -134,14 +137,19 @@ kel_l3_hash_t get_l3(Session &s) {
     return h;
 }
 
-HashFields hash_fields(const kel_l2_hash_t &h) { return fields_from(h, HashLevel::L2); }
-HashFields hash_fields(const kel_l3_hash_t &h) { return fields_from(h, HashLevel::L3); }
+HashFields hash_fields(const kel_l2_hash_t &h) {
+    return fields_from(h, HashLevel::L2);
+}
+HashFields hash_fields(const kel_l3_hash_t &h) {
+    return fields_from(h, HashLevel::L3);
+}
 
 void send_hash(Session &s, HashLevel level, const HashFields &f, std::optional<int> profile,
                const HashFields *known) {
     bool l2 = level == HashLevel::L2;
     if_kel_t k = s.kel(l2 ? KEL_SET_L2_HASH : KEL_SET_L3_HASH);
-    auto *rec = l2 ? reinterpret_cast<unsigned char *>(&k.l2_hash) : reinterpret_cast<unsigned char *>(&k.l3_hash);
+    auto *rec = l2 ? reinterpret_cast<unsigned char *>(&k.l2_hash)
+                   : reinterpret_cast<unsigned char *>(&k.l3_hash);
     std::uint32_t sel = 0;
     for (const Field &x : fields_of(level))
         if (f.count(x.kw)) sel |= x.bit;
@@ -160,7 +168,8 @@ void send_hash(Session &s, HashLevel level, const HashFields &f, std::optional<i
     s.sdk_ok(s.status(k), std::string("set the ") + (l2 ? "L2" : "L3") + " hash");
 }
 
-void parse_hash(Args &a, HashLevel level, bool in_file, std::optional<int> *profile, HashFields &out) {
+void parse_hash(Args &a, HashLevel level, bool in_file, std::optional<int> *profile,
+                HashFields &out) {
     const std::string lw = level_word(level);
     const std::string LW = level == HashLevel::L2 ? "L2" : "L3";
     if (in_file && a.done()) usage("hash set needs a field to set");
@@ -168,14 +177,18 @@ void parse_hash(Args &a, HashLevel level, bool in_file, std::optional<int> *prof
     while (!a.done()) {
         std::string kw = a.next(in_file ? "hash field" : LW + "FIELD");
         if (kw == "profile") {
-            if (in_file) usage("hash set: profile cannot be kept in a file: kelfd reads back hash profile 0 only");
+            if (in_file)
+                usage(
+                    "hash set: profile cannot be kept in a file: kelfd reads back hash profile 0 "
+                    "only");
             *profile = static_cast<int>(a.number("profile", 0, 255));
             continue;
         }
         const Field *f = nullptr;
         for (const Field &x : fields_of(level))
             if (kw == x.kw) f = &x;
-        if (f == nullptr) usage("unknown " + (in_file ? std::string() : LW + " ") + "hash field '" + kw + "'");
+        if (f == nullptr)
+            usage("unknown " + (in_file ? std::string() : LW + " ") + "hash field '" + kw + "'");
         std::uint64_t v;
         if (f->kind == Kind::Flag) {
             v = a.on_off(kw) ? 1 : 0;
@@ -185,7 +198,8 @@ void parse_hash(Args &a, HashLevel level, bool in_file, std::optional<int> *prof
             v = 0;
             for (auto b : m) v = v << 8 | b;
         } else {
-            v = static_cast<std::uint64_t>(a.number(kw + " MASK", 0, static_cast<std::int64_t>(f->max)));
+            v = static_cast<std::uint64_t>(
+                a.number(kw + " MASK", 0, static_cast<std::int64_t>(f->max)));
         }
         if (in_file && out.count(kw)) usage("hash field " + kw + " given twice");
         out[kw] = v;
@@ -203,7 +217,8 @@ std::string hash_line(HashLevel level, const HashFields &f) {
         std::string text;
         if (x.kind == Kind::Mac) {
             Mac m;
-            for (int i = 5; i >= 0; --i, v >>= 8) m[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
+            for (int i = 5; i >= 0; --i, v >>= 8)
+                m[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
             text = format_mac(m);
         } else if (x.kind == Kind::Flag) {
             text = v != 0 ? "on" : "off";
@@ -225,8 +240,10 @@ Output merge(Output a, const Output &b) {
 
 void hash_show(Session &s, Args &a) {
     bool l2 = true, l3 = true;
-    if (a.accept("l2")) l3 = false;
-    else if (a.accept("l3")) l2 = false;
+    if (a.accept("l2"))
+        l3 = false;
+    else if (a.accept("l3"))
+        l2 = false;
     a.finish();
     Output o{Json::object(), ""};
     if (l2) o = merge(o, print_l2_hash(get_l2(s)));
@@ -236,9 +253,12 @@ void hash_show(Session &s, Args &a) {
 
 void hash_set(Session &s, Args &a) {
     HashLevel level;
-    if (a.accept("l2")) level = HashLevel::L2;
-    else if (a.accept("l3")) level = HashLevel::L3;
-    else usage("hash set needs l2 or l3");
+    if (a.accept("l2"))
+        level = HashLevel::L2;
+    else if (a.accept("l3"))
+        level = HashLevel::L3;
+    else
+        usage("hash set needs l2 or l3");
     std::optional<int> profile;
     HashFields f;
     parse_hash(a, level, false, &profile, f);
@@ -249,16 +269,19 @@ void hash_set(Session &s, Args &a) {
 }  // namespace
 
 Object hash_object() {
-    return {"hash", nullptr, "L2 and L3 hash fields", kHashHelp, hash_show,
-            {{"show", nullptr, hash_show}, {"set", nullptr, hash_set}}};
+    return {"hash",    nullptr,   "L2 and L3 hash fields",
+            kHashHelp, hash_show, {{"show", nullptr, hash_show}, {"set", nullptr, hash_set}}};
 }
 
 // ---------------------------------------------------------------- the file
 
 void parse_hash_line(FileUnit &f, Args &a, int) {
-    if (a.accept("l2")) parse_hash(a, HashLevel::L2, true, nullptr, f.u.l2);
-    else if (a.accept("l3")) parse_hash(a, HashLevel::L3, true, nullptr, f.u.l3);
-    else usage("hash set needs l2 or l3");
+    if (a.accept("l2"))
+        parse_hash(a, HashLevel::L2, true, nullptr, f.u.l2);
+    else if (a.accept("l3"))
+        parse_hash(a, HashLevel::L3, true, nullptr, f.u.l3);
+    else
+        usage("hash set needs l2 or l3");
 }
 
 void plan_hash(UnitPlan &up) {
@@ -271,21 +294,25 @@ void plan_hash(UnitPlan &up) {
     };
     if (!up.want.l2.empty()) {
         HashFields cur = hash_fields(get_l2(up.s)), diff = differing(up.want.l2, cur);
-        if (diff.empty()) ++up.plan.unchanged;
+        if (diff.empty())
+            ++up.plan.unchanged;
         else
-            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L2, diff), [diff, cur](Session &ss) {
-                send_hash(ss, HashLevel::L2, diff, std::nullopt, &cur);
-                return 1;
-            });
+            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L2, diff),
+                    [diff, cur](Session &ss) {
+                        send_hash(ss, HashLevel::L2, diff, std::nullopt, &cur);
+                        return 1;
+                    });
     }
     if (!up.want.l3.empty()) {
         HashFields diff = differing(up.want.l3, hash_fields(get_l3(up.s)));
-        if (diff.empty()) ++up.plan.unchanged;
+        if (diff.empty())
+            ++up.plan.unchanged;
         else
-            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L3, diff), [diff](Session &ss) {
-                send_hash(ss, HashLevel::L3, diff);
-                return 1;
-            });
+            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L3, diff),
+                    [diff](Session &ss) {
+                        send_hash(ss, HashLevel::L3, diff);
+                        return 1;
+                    });
     }
 }
 

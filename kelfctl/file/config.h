@@ -53,9 +53,9 @@ struct FileMcast {
 using PortProps = std::map<std::string, std::int64_t>;
 
 struct UnitConfig {
-    int cfg = 5;  // the start-up configuration unless the file sets one
+    int cfg = 5;                            // the start-up configuration unless the file sets one
     std::map<int, std::vector<int>> masks;  // port -> the ports it forwards to
-    HashFields l2, l3;  // only the fields the file names
+    HashFields l2, l3;                      // only the fields the file names
     std::map<int, PortProps> ports;
     std::map<std::string, FileLbg> lbgs;
     std::map<int, FileMirror> mirrors;
@@ -76,10 +76,11 @@ ConfigFile parse_config(Session &s, std::istream &in, const std::string &name, i
 
 // What kelfctl applied to one daemon process, per unit.
 struct UnitRecord {
-    std::map<std::string, std::pair<int, std::vector<int>>> lbgs;            // name -> number, ports
-    std::map<std::string, std::pair<int, std::set<std::pair<int, int>>>> mcasts;  // name -> number, listeners
-    std::map<int, int> mirror_vlans;                                           // mirror -> VLAN, 0 none
-    std::map<std::pair<int, std::int64_t>, RuleDef> rules;                    // as sent, lbg numbers
+    std::map<std::string, std::pair<int, std::vector<int>>> lbgs;  // name -> number, ports
+    std::map<std::string, std::pair<int, std::set<std::pair<int, int>>>>
+        mcasts;                                             // name -> number, listeners
+    std::map<int, int> mirror_vlans;                        // mirror -> VLAN, 0 none
+    std::map<std::pair<int, std::int64_t>, RuleDef> rules;  // as sent, lbg numbers
 };
 
 // The record lives beside kelfd's socket as kelfctl.applied. Its first
@@ -147,7 +148,7 @@ void settle_record(AppliedRecord &rec, const ConfigFile &f);
 // it is takes its applied form (with what kelfd does not report); a rule
 // whose action kelfd does not report is left out and named in missing.
 std::vector<RuleDef> export_forms(Session &s, const std::vector<RuleDef> &rules,
-                                   std::vector<std::string> *missing);
+                                  std::vector<std::string> *missing);
 
 // The file that describes the units' current state; missing lists what
 // neither kelfd nor the record can describe exactly (left out of the text).

@@ -1,10 +1,11 @@
 // The configuration file's grammar: what a line means, and every error of
 // a file found at once. Nothing is sent while a file is read.
+#include "config.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "config.h"
 #include "testing/fake_daemon.h"
 
 namespace kelfctl::test {
@@ -59,9 +60,9 @@ TEST(ConfigGrammar, LinesBuildTheUnitsState) {
 TEST(ConfigGrammar, EveryErrorIsFoundWithItsLine) {
     FakeDaemon d;
     ConfigFile f = parse(d,
-                         "rule add drop in-port 3\n"                         // 1: no group and id
-                         "rule add group 0 id 5 lbg 3\n"                     // 2: lbg by number
-                         "rule add group 0 id 6 lbg web\n"                   // 3: not added
+                         "rule add drop in-port 3\n"        // 1: no group and id
+                         "rule add group 0 id 5 lbg 3\n"    // 2: lbg by number
+                         "rule add group 0 id 6 lbg web\n"  // 3: not added
                          "lbg add web 1-2\n"
                          "lbg add web 3\n"                                   // 5: twice
                          "rule add group 0 id 65535 drop sport 1000-1003\n"  // 6: fine, one rule

@@ -46,7 +46,9 @@ is listed and nothing is written, with exit status 1; --partial writes the
 rest and lists what is left out. See kelfd.conf(5).
 )";
 
-std::string run_dir_of(const Session &s) { return s.run_dir; }
+std::string run_dir_of(const Session &s) {
+    return s.run_dir;
+}
 
 ConfigFile read_file(Session &s, Args &a, std::string &name) {
     name = a.next("FILE");
@@ -73,7 +75,8 @@ void require_valid(Session &s, const ConfigFile &f) {
         s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
     }
     Failure e(kExitUsage, f.name + " is not valid: " + std::to_string(f.errors.size()) +
-                              (f.errors.size() == 1 ? " error" : " errors") + "; nothing was changed");
+                              (f.errors.size() == 1 ? " error" : " errors") +
+                              "; nothing was changed");
     e.printed = true;
     throw e;
 }
@@ -90,9 +93,12 @@ Json step_json(const Step &st) {
 struct Counts {
     int created = 0, changed = 0, removed = 0;
     void add(Step::Op op) {
-        if (op == Step::Op::Create) ++created;
-        else if (op == Step::Op::Change) ++changed;
-        else ++removed;
+        if (op == Step::Op::Create)
+            ++created;
+        else if (op == Step::Op::Change)
+            ++changed;
+        else
+            ++removed;
     }
     std::string text(int unchanged) const {
         return std::to_string(created) + " created, " + std::to_string(changed) + " changed, " +
@@ -130,7 +136,8 @@ void check(Session &s, Args &a) {
             j["plan"] = nullptr;
             s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
         } else {
-            s.out() << f.name << " is valid; kelfd did not answer, so no plan (" << e.what() << ")\n";
+            s.out() << f.name << " is valid; kelfd did not answer, so no plan (" << e.what()
+                    << ")\n";
         }
         return;
     }
@@ -150,13 +157,15 @@ void check(Session &s, Args &a) {
         c.put(j, plan.unchanged);
         s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
     } else if (plan.steps.empty()) {
-        s.out() << units_text(f) << " as " << f.name << " says (" << plan.unchanged << " unchanged)\n";
+        s.out() << units_text(f) << " as " << f.name << " says (" << plan.unchanged
+                << " unchanged)\n";
     } else {
         s.out() << "apply would make: " << c.text(plan.unchanged) << '\n';
     }
     if (!plan.steps.empty()) {
-        Failure e(kExitRefused, units_text(f) + (f.units.size() == 1 ? " differs from " : " differ from ") + f.name + ": " +
-                                    std::to_string(plan.steps.size()) + " changes to make");
+        Failure e(kExitRefused,
+                  units_text(f) + (f.units.size() == 1 ? " differs from " : " differ from ") +
+                      f.name + ": " + std::to_string(plan.steps.size()) + " changes to make");
         e.printed = true;
         throw e;
     }
@@ -181,11 +190,12 @@ void apply(Session &s, Args &a) {
         try {
             requests += st.run(s);
         } catch (const Failure &e) {
-            std::string msg = "apply stopped at " + std::string(op_name(st.op)) + " unit " + std::to_string(st.unit) +
-                              " " + st.text + ": " + e.what() + "; done before it: " + done.text(plan.unchanged) +
-                              " (" + std::to_string(requests) + " requests); " +
-                              std::to_string(plan.steps.size() - i) + " steps left: apply " + f.name +
-                              " again to complete it";
+            std::string msg = "apply stopped at " + std::string(op_name(st.op)) + " unit " +
+                              std::to_string(st.unit) + " " + st.text + ": " + e.what() +
+                              "; done before it: " + done.text(plan.unchanged) + " (" +
+                              std::to_string(requests) + " requests); " +
+                              std::to_string(plan.steps.size() - i) + " steps left: apply " +
+                              f.name + " again to complete it";
             if (s.json) {
                 Json j = Json::object();
                 j["file"] = f.name;
@@ -202,7 +212,8 @@ void apply(Session &s, Args &a) {
         }
         done.add(st.op);
         steps.push_back(step_json(st));
-        if (s.details && !s.json) s.out() << op_name(st.op) << "d  unit " << st.unit << "  " << st.text << '\n';
+        if (s.details && !s.json)
+            s.out() << op_name(st.op) << "d  unit " << st.unit << "  " << st.text << '\n';
     }
     settle_record(rec, f);
     if (s.json) {
@@ -213,11 +224,11 @@ void apply(Session &s, Args &a) {
         j["requests"] = requests;
         s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
     } else if (plan.steps.empty()) {
-        s.out() << units_text(f) << " already as " << f.name << " says: nothing changed (" << plan.unchanged
-                << " unchanged)\n";
+        s.out() << units_text(f) << " already as " << f.name << " says: nothing changed ("
+                << plan.unchanged << " unchanged)\n";
     } else {
-        s.out() << "applied " << f.name << " to " << units_text(f) << ": " << done.text(plan.unchanged) << " ("
-                << requests << " requests)\n";
+        s.out() << "applied " << f.name << " to " << units_text(f) << ": "
+                << done.text(plan.unchanged) << " (" << requests << " requests)\n";
     }
 }
 
@@ -226,9 +237,12 @@ void save(Session &s, Args &a) {
     bool partial = false;
     while (!a.done()) {
         std::string w = a.next("FILE");
-        if (w == "--partial" || w == "-partial") partial = true;
-        else if (!file) file = w;
-        else usage("unexpected '" + w + "'");
+        if (w == "--partial" || w == "-partial")
+            partial = true;
+        else if (!file)
+            file = w;
+        else
+            usage("unexpected '" + w + "'");
     }
     AppliedRecord rec(run_dir_of(s));
     s.require_unit();  // also learns how many switches run
@@ -236,7 +250,9 @@ void save(Session &s, Args &a) {
     for (int u = 0; u < *s.switches; ++u) units.push_back(u);
     Saved sv = save_config(s, units, rec);
     bool write = sv.missing.empty() || partial;
-    std::string text = "# kelfd configuration written by kelfctl save; kelfctl apply FILE restores it.\n" + sv.text;
+    std::string text =
+        "# kelfd configuration written by kelfctl save; kelfctl apply FILE restores it.\n" +
+        sv.text;
     if (write && file) {
         std::string tmp = *file + ".tmp";
         {
@@ -258,11 +274,13 @@ void save(Session &s, Args &a) {
     } else if (write && !file) {
         s.out() << text;
     } else if (write) {
-        s.out() << "saved " << units.size() << (units.size() == 1 ? " unit" : " units") << " to " << *file << '\n';
+        s.out() << "saved " << units.size() << (units.size() == 1 ? " unit" : " units") << " to "
+                << *file << '\n';
     }
     if (!write) {
-        Failure e(kExitRefused, std::to_string(sv.missing.size()) +
-                                    " items cannot be described; nothing written (--partial writes the rest)");
+        Failure e(kExitRefused,
+                  std::to_string(sv.missing.size()) +
+                      " items cannot be described; nothing written (--partial writes the rest)");
         e.printed = true;
         throw e;
     }
@@ -272,7 +290,12 @@ void save(Session &s, Args &a) {
 
 std::vector<Object> config_file_objects() {
     return {
-        {"check", nullptr, "validate a configuration file; with kelfd, show the plan", kCheckHelp, check, {}},
+        {"check",
+         nullptr,
+         "validate a configuration file; with kelfd, show the plan",
+         kCheckHelp,
+         check,
+         {}},
         {"apply", nullptr, "make the switch equal to a configuration file", kApplyHelp, apply, {}},
         {"save", nullptr, "write the switch's configuration as a file", kSaveHelp, save, {}},
     };

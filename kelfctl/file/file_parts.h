@@ -46,7 +46,8 @@ void parse_rule_line(FileUnit &f, std::vector<std::string> words, int line);
 // The plan of one unit while it is made: each family adds its steps to the
 // lists, which run in the order they are declared here.
 struct UnitPlan {
-    UnitPlan(Session &session, int u, const UnitConfig &w, UnitRecord &applied, AppliedRecord &record, Plan &p)
+    UnitPlan(Session &session, int u, const UnitConfig &w, UnitRecord &applied,
+             AppliedRecord &record, Plan &p)
         : s(session), unit(u), want(w), r(applied), rec(record), plan(p) {}
     Session &s;
     int unit;
@@ -55,10 +56,11 @@ struct UnitPlan {
     AppliedRecord &rec;
     Plan &plan;
     // lbg name -> number, filled in as the plan runs and groups are made.
-    std::shared_ptr<std::map<std::string, int>> lbg_numbers = std::make_shared<std::map<std::string, int>>();
+    std::shared_ptr<std::map<std::string, int>> lbg_numbers =
+        std::make_shared<std::map<std::string, int>>();
 
-    std::vector<Step> cfgmask, mirrors, lbgs, mcasts, early_remove, rule_add, rule_change, rule_remove, lbg_rm,
-        mirror_rm, mcast_rm, tail;
+    std::vector<Step> cfgmask, mirrors, lbgs, mcasts, early_remove, rule_add, rule_change,
+        rule_remove, lbg_rm, mirror_rm, mcast_rm, tail;
     // Adds a step that runs with the session's unit set to this unit.
     void step(std::vector<Step> &list, Step::Op op, std::string object, std::string text,
               std::function<int(Session &)> run);

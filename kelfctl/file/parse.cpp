@@ -18,7 +18,8 @@ bool is_name(const std::string &w) {
 std::string name_of(Args &a, const std::string &what) {
     std::string w = a.next(what + " NAME");
     if (!is_name(w))
-        usage(what + ": '" + w + "' is not a name (a letter, then letters, digits, _ - or .): the switch "
+        usage(what + ": '" + w +
+              "' is not a name (a letter, then letters, digits, _ - or .): the switch "
               "chooses the numbers, so a file names these objects");
     return w;
 }
@@ -31,10 +32,14 @@ struct LineKind {
     void (*read)(FileUnit &, Args &, int);
 };
 constexpr LineKind kLines[] = {
-    {"config", "set", nullptr, parse_config_line},   {"mask", "set", nullptr, parse_mask_line},
-    {"hash", "set", nullptr, parse_hash_line},       {"port", "set", nullptr, parse_port_line},
-    {"lbg", "add", nullptr, parse_lbg_line},         {"mirror", "add", nullptr, parse_mirror_line},
-    {"mirror", "vlan", nullptr, parse_mirror_vlan_line}, {"mcast", "add", "create", parse_mcast_line},
+    {"config", "set", nullptr, parse_config_line},
+    {"mask", "set", nullptr, parse_mask_line},
+    {"hash", "set", nullptr, parse_hash_line},
+    {"port", "set", nullptr, parse_port_line},
+    {"lbg", "add", nullptr, parse_lbg_line},
+    {"mirror", "add", nullptr, parse_mirror_line},
+    {"mirror", "vlan", nullptr, parse_mirror_vlan_line},
+    {"mcast", "add", "create", parse_mcast_line},
     {"mcast", "add-listener", nullptr, parse_listener_line},
 };
 
@@ -61,9 +66,10 @@ struct Parser {
         for (const LineKind &k : kLines)
             if (obj == k.object && (cmd == k.command || (k.alias != nullptr && cmd == k.alias)))
                 return k.read(fu, a, n);
-        usage("'" + obj + " " + cmd +
-              "' does not describe state a file keeps (config set, mask set, hash set, port set, lbg "
-              "add, mirror add, mirror vlan, mcast add, mcast add-listener, rule add)");
+        usage(
+            "'" + obj + " " + cmd +
+            "' does not describe state a file keeps (config set, mask set, hash set, port set, lbg "
+            "add, mirror add, mirror vlan, mcast add, mcast add-listener, rule add)");
     }
 };
 
@@ -87,7 +93,8 @@ ConfigFile parse_config(Session &s, std::istream &in, const std::string &name, i
         }
     }
     s.unit = saved;
-    if (!any && f.errors.empty()) f.units[default_unit];  // an empty file: the unit at its start state
+    if (!any && f.errors.empty())
+        f.units[default_unit];  // an empty file: the unit at its start state
     return f;
 }
 

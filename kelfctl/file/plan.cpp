@@ -24,14 +24,15 @@ auto on_unit(Session &s, int unit, F f) {
 
 void UnitPlan::step(std::vector<Step> &list, Step::Op op, std::string object, std::string text,
                     std::function<int(Session &)> run) {
-    list.push_back({op, unit, std::move(object), std::move(text),
-                    [u = unit, run](Session &ss) { return on_unit(ss, u, [&] { return run(ss); }); }});
+    list.push_back({op, unit, std::move(object), std::move(text), [u = unit, run](Session &ss) {
+                        return on_unit(ss, u, [&] { return run(ss); });
+                    }});
 }
 
 std::vector<Step> UnitPlan::steps() {
     std::vector<Step> all;
-    for (auto *v : {&cfgmask, &mirrors, &lbgs, &mcasts, &early_remove, &rule_add, &rule_change, &rule_remove,
-                    &lbg_rm, &mirror_rm, &mcast_rm, &tail})
+    for (auto *v : {&cfgmask, &mirrors, &lbgs, &mcasts, &early_remove, &rule_add, &rule_change,
+                    &rule_remove, &lbg_rm, &mirror_rm, &mcast_rm, &tail})
         for (auto &st : *v) all.push_back(std::move(st));
     return all;
 }
@@ -85,8 +86,13 @@ Saved save_config(Session &s, const std::vector<int> &units, const AppliedRecord
         on_unit(s, unit, [&] {
             UnitRecord none;
             const UnitRecord &r = rec.valid() && rec.units.count(unit) ? rec.units.at(unit) : none;
-            UnitSave u{s, r, "unit " + std::to_string(unit) + ": ", "unit " + std::to_string(unit) + "\n",
-                       out.missing, {}, {}};
+            UnitSave u{s,
+                       r,
+                       "unit " + std::to_string(unit) + ": ",
+                       "unit " + std::to_string(unit) + "\n",
+                       out.missing,
+                       {},
+                       {}};
             save_config_masks(u);
             save_hash(u);
             save_port_properties(u);

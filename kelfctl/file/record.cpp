@@ -161,9 +161,11 @@ void AppliedRecord::compact() {
                 o << U << "lbg " << name << ' ' << v.first << ' ' << ports_text(v.second) << '\n';
             for (const auto &[name, v] : u.mcasts) {
                 o << U << "mcast " << name << ' ' << v.first << '\n';
-                for (const auto &[p, vl] : v.second) o << U << "listener " << name << ' ' << p << ' ' << vl << '\n';
+                for (const auto &[p, vl] : v.second)
+                    o << U << "listener " << name << ' ' << p << ' ' << vl << '\n';
             }
-            for (const auto &[m, v] : u.mirror_vlans) o << U << "mirror-vlan " << m << ' ' << v << '\n';
+            for (const auto &[m, v] : u.mirror_vlans)
+                o << U << "mirror-vlan " << m << ' ' << v << '\n';
             for (const auto &[k, r] : u.rules) o << U << "rule " << rule_command(r) << '\n';
         }
         o.flush();
@@ -177,8 +179,10 @@ void AppliedRecord::compact() {
 
 // Each change is written, then kept in units as the record's reader would
 // find it.
-void AppliedRecord::lbg(int unit, const std::string &name, int number, const std::vector<int> &ports) {
-    append(std::to_string(unit) + " lbg " + name + " " + std::to_string(number) + " " + ports_text(ports));
+void AppliedRecord::lbg(int unit, const std::string &name, int number,
+                        const std::vector<int> &ports) {
+    append(std::to_string(unit) + " lbg " + name + " " + std::to_string(number) + " " +
+           ports_text(ports));
     units[unit].lbgs[name] = {number, ports};
 }
 void AppliedRecord::lbg_gone(int unit, const std::string &name) {
@@ -190,7 +194,8 @@ void AppliedRecord::mcast(int unit, const std::string &name, int number) {
     units[unit].mcasts[name] = {number, {}};
 }
 void AppliedRecord::listener(int unit, const std::string &name, int port, int vlan) {
-    append(std::to_string(unit) + " listener " + name + " " + std::to_string(port) + " " + std::to_string(vlan));
+    append(std::to_string(unit) + " listener " + name + " " + std::to_string(port) + " " +
+           std::to_string(vlan));
     units[unit].mcasts[name].second.insert({port, vlan});
 }
 void AppliedRecord::mcast_gone(int unit, const std::string &name) {
@@ -198,7 +203,8 @@ void AppliedRecord::mcast_gone(int unit, const std::string &name) {
     units[unit].mcasts.erase(name);
 }
 void AppliedRecord::mirror_vlan(int unit, int mirror, int vlan) {
-    append(std::to_string(unit) + " mirror-vlan " + std::to_string(mirror) + " " + std::to_string(vlan));
+    append(std::to_string(unit) + " mirror-vlan " + std::to_string(mirror) + " " +
+           std::to_string(vlan));
     units[unit].mirror_vlans[mirror] = vlan;
 }
 void AppliedRecord::mirror_gone(int unit, int mirror) {
@@ -216,9 +222,12 @@ void AppliedRecord::rule_gone(int unit, int group, std::int64_t id) {
 
 const char *op_name(Step::Op op) {
     switch (op) {
-        case Step::Op::Create: return "create";
-        case Step::Op::Change: return "change";
-        case Step::Op::Remove: return "remove";
+        case Step::Op::Create:
+            return "create";
+        case Step::Op::Change:
+            return "change";
+        case Step::Op::Remove:
+            return "remove";
     }
     return "?";
 }

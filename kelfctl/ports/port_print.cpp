@@ -20,13 +20,28 @@ constexpr Counter kCounters[] = {KEL_STAT_COUNTERS(KEL_COUNTER)};
 static_assert(sizeof kCounters / sizeof kCounters[0] * 8 == sizeof(kelf_stat_cnt_t),
               "every counter of the reply is printed");
 
-Cell opt(const std::optional<int> &v) { return v ? num(*v) : none(); }
+Cell opt(const std::optional<int> &v) {
+    return v ? num(*v) : none();
+}
 
 // The switch's interface-mode and port-state numbers, which kelfd passes
 // through as the switch reports them.
-enum EthMode { kModeDisabled = 0, kModeSgmii = 1, kMode1000BaseX = 2, kMode10GBaseSr = 6,
-               kMode25GBaseSr = 11, kMode40GBaseSr4 = 15, kMode100GBaseSr4 = 20 };
-enum PortStateNo { kStateUp = 0, kStateAdminDown = 1, kStateAdminPowerDown = 2, kStateBist = 3, kStateDown = 4 };
+enum EthMode {
+    kModeDisabled = 0,
+    kModeSgmii = 1,
+    kMode1000BaseX = 2,
+    kMode10GBaseSr = 6,
+    kMode25GBaseSr = 11,
+    kMode40GBaseSr4 = 15,
+    kMode100GBaseSr4 = 20
+};
+enum PortStateNo {
+    kStateUp = 0,
+    kStateAdminDown = 1,
+    kStateAdminPowerDown = 2,
+    kStateBist = 3,
+    kStateDown = 4
+};
 
 }  // namespace
 
@@ -55,21 +70,30 @@ std::string port_kind_of(const PortInfo &i) {
 
 std::string eth_mode_name(int mode) {
     switch (mode) {
-        case kModeDisabled: return "disabled";
-        case kModeSgmii: return "sgmii";
-        case kMode1000BaseX: return "1000base-x";
-        case kMode10GBaseSr: return "10gbase-sr";
-        case kMode25GBaseSr: return "25gbase-sr";
-        case kMode40GBaseSr4: return "40gbase-sr4";
-        case kMode100GBaseSr4: return "100gbase-sr4";
-        default: return "mode " + std::to_string(mode);
+        case kModeDisabled:
+            return "disabled";
+        case kModeSgmii:
+            return "sgmii";
+        case kMode1000BaseX:
+            return "1000base-x";
+        case kMode10GBaseSr:
+            return "10gbase-sr";
+        case kMode25GBaseSr:
+            return "25gbase-sr";
+        case kMode40GBaseSr4:
+            return "40gbase-sr4";
+        case kMode100GBaseSr4:
+            return "100gbase-sr4";
+        default:
+            return "mode " + std::to_string(mode);
     }
 }
 
 std::string speed_text(int mbps) {
     if (mbps <= 0) return "-";
     if (mbps % 1000 == 0) return std::to_string(mbps / 1000) + "G";
-    if (mbps > 1000) return std::to_string(mbps / 1000) + "." + std::to_string(mbps % 1000 / 100) + "G";
+    if (mbps > 1000)
+        return std::to_string(mbps / 1000) + "." + std::to_string(mbps % 1000 / 100) + "G";
     return std::to_string(mbps) + "M";
 }
 
@@ -77,12 +101,18 @@ namespace {
 
 std::string port_state_name(int st) {
     switch (st) {
-        case kStateUp: return "up";
-        case kStateAdminDown: return "admin-down";
-        case kStateAdminPowerDown: return "admin-powerdown";
-        case kStateBist: return "bist";
-        case kStateDown: return "down";
-        default: return "state " + std::to_string(st);
+        case kStateUp:
+            return "up";
+        case kStateAdminDown:
+            return "admin-down";
+        case kStateAdminPowerDown:
+            return "admin-powerdown";
+        case kStateBist:
+            return "bist";
+        case kStateDown:
+            return "down";
+        default:
+            return "state " + std::to_string(st);
     }
 }
 
@@ -92,7 +122,8 @@ Cell mask_summary(const PortInfo &i) {
     if (!i.mask) return none();
     const std::vector<int> &m = *i.mask;
     std::string text;
-    if (m.empty()) text = "none";
+    if (m.empty())
+        text = "none";
     else if (m.size() == 46 && i.port >= 1 && i.port <= 47 &&
              std::find(m.begin(), m.end(), i.port) == m.end())
         text = "all others";
@@ -106,9 +137,9 @@ Cell mask_summary(const PortInfo &i) {
 }  // namespace
 
 Output print_ports(const std::vector<PortInfo> &p, bool details) {
-    std::vector<Table::Column> cols = {{"port", "PORT"},   {"kind", "KIND"},         {"link", "LINK"},
-                                       {"mode", "MODE"},   {"speed", "SPEED"},       {"loopback", "LOOPBACK"},
-                                       {"mask", "FORWARDS TO"}};
+    std::vector<Table::Column> cols = {
+        {"port", "PORT"},   {"kind", "KIND"},         {"link", "LINK"},       {"mode", "MODE"},
+        {"speed", "SPEED"}, {"loopback", "LOOPBACK"}, {"mask", "FORWARDS TO"}};
     if (details)
         for (Table::Column c : std::vector<Table::Column>{{"state", "STATE"},
                                                           {"parser", "PARSER"},
@@ -119,7 +150,8 @@ Output print_ports(const std::vector<PortInfo> &p, bool details) {
     for (const auto &i : p) {
         Cell mode = i.mode ? Cell{eth_mode_name(*i.mode), eth_mode_name(*i.mode)} : none();
         Cell speed = i.speed ? Cell{*i.speed, speed_text(*i.speed)} : none();
-        Cell loop = i.loopback ? (*i.loopback == 0 ? Cell{"off", "off"} : num(*i.loopback)) : none();
+        Cell loop =
+            i.loopback ? (*i.loopback == 0 ? Cell{"off", "off"} : num(*i.loopback)) : none();
         std::vector<Cell> row = {num(i.port),
                                  str(port_kind_of(i)),
                                  i.link ? Cell{*i.link != 0, *i.link != 0 ? "up" : "down"} : none(),
@@ -130,7 +162,8 @@ Output print_ports(const std::vector<PortInfo> &p, bool details) {
         if (details) {
             row.push_back(i.state ? str(port_state_name(*i.state)) : none());
             row.push_back(opt(i.parser));
-            row.push_back(i.frame_update ? hexnum(static_cast<std::uint32_t>(*i.frame_update)) : none());
+            row.push_back(i.frame_update ? hexnum(static_cast<std::uint32_t>(*i.frame_update))
+                                         : none());
             row.push_back(i.ttl_update ? on_off(*i.ttl_update != 0) : none());
         }
         t.row(std::move(row));
@@ -147,9 +180,9 @@ Output print_links(const std::vector<std::pair<int, int>> &links) {
 Output print_port_state(int port, const kel_lbg_query_list_t &q) {
     int l[6];
     for (int i = 0; i < 6; ++i) l[i] = q.kel_lbg_list.lbg_list[i];
-    Cell info{Json::array({l[2], l[3], l[4], l[5]}), std::to_string(l[2]) + " " + std::to_string(l[3]) +
-                                                          " " + std::to_string(l[4]) + " " +
-                                                          std::to_string(l[5])};
+    Cell info{Json::array({l[2], l[3], l[4], l[5]}),
+              std::to_string(l[2]) + " " + std::to_string(l[3]) + " " + std::to_string(l[4]) + " " +
+                  std::to_string(l[5])};
     Record r;
     r.add("port", num(port)).add("mode", num(l[0])).add("state", num(l[1])).add("info", info);
     return out(r);
@@ -185,26 +218,30 @@ namespace {
 // The sums behind the counter table: what a frame that came in or went out,
 // was dropped, or was damaged counts in.
 struct Summary {
-    std::uint64_t rx_frames, rx_bytes, rx_drops, rx_errors, tx_frames, tx_bytes, tx_drops, tx_errors;
+    std::uint64_t rx_frames, rx_bytes, rx_drops, rx_errors, tx_frames, tx_bytes, tx_drops,
+        tx_errors;
 };
 
 Summary summarise(const kelf_stat_cnt_t &c) {
     Summary s{};
     s.rx_frames = c.cntRxUcstPkts + c.cntRxBcstPkts + c.cntRxMcstPkts;
     s.rx_bytes = c.cntRxGoodOctets;
-    s.rx_drops = c.cntParseErrDropPkts + c.cntPauseDropPkts + c.cntSTPDropPkts + c.cntSecurityViolationPkts +
-                 c.cntVLANTagDropPkts + c.cntVLANIngressBVPkts + c.cntGlortMissDropPkts + c.cntFFUDropPkts +
-                 c.cntPolicerDropPkts + c.cntTTLDropPkts + c.cntCmPrivDropPkts + c.cntSmp0DropPkts +
-                 c.cntSmp1DropPkts + c.cntRxHog0DropPkts + c.cntRxHog1DropPkts + c.cntRateLimit0DropPkts +
+    s.rx_drops = c.cntParseErrDropPkts + c.cntPauseDropPkts + c.cntSTPDropPkts +
+                 c.cntSecurityViolationPkts + c.cntVLANTagDropPkts + c.cntVLANIngressBVPkts +
+                 c.cntGlortMissDropPkts + c.cntFFUDropPkts + c.cntPolicerDropPkts +
+                 c.cntTTLDropPkts + c.cntCmPrivDropPkts + c.cntSmp0DropPkts + c.cntSmp1DropPkts +
+                 c.cntRxHog0DropPkts + c.cntRxHog1DropPkts + c.cntRateLimit0DropPkts +
                  c.cntRateLimit1DropPkts + c.cntBadSmpDropPkts + c.cntTriggerDropRedirPkts +
-                 c.cntTriggerDropPkts + c.cntBroadcastDropPkts + c.cntDLFDropPkts + c.cntRxCMDropPkts +
-                 c.cntStatsDropCountRx;
-    s.rx_errors = c.cntRxFCSErrors + c.cntRxSymbolErrors + c.cntRxFrameSizeErrors + c.cntRxFragmentPkts +
-                  c.cntRxUndersizedPkts + c.cntRxJabberPkts + c.cntRxOversizedPkts;
+                 c.cntTriggerDropPkts + c.cntBroadcastDropPkts + c.cntDLFDropPkts +
+                 c.cntRxCMDropPkts + c.cntStatsDropCountRx;
+    s.rx_errors = c.cntRxFCSErrors + c.cntRxSymbolErrors + c.cntRxFrameSizeErrors +
+                  c.cntRxFragmentPkts + c.cntRxUndersizedPkts + c.cntRxJabberPkts +
+                  c.cntRxOversizedPkts;
     s.tx_frames = c.cntTxUcstPkts + c.cntTxBcstPkts + c.cntTxMcstPkts;
     s.tx_bytes = c.cntTxOctets;
-    s.tx_drops = c.cntTxErrorDropPkts + c.cntTxTimeOutPkts + c.cntTxCMDropPkts + c.cntTxHog0DropPkts +
-                 c.cntTxHog1DropPkts + c.cntVLANEgressBVPkts + c.cntStatsDropCountTx;
+    s.tx_drops = c.cntTxErrorDropPkts + c.cntTxTimeOutPkts + c.cntTxCMDropPkts +
+                 c.cntTxHog0DropPkts + c.cntTxHog1DropPkts + c.cntVLANEgressBVPkts +
+                 c.cntStatsDropCountTx;
     s.tx_errors = c.cntTxFCSErroredPkts + c.cntUnderrunPkts;
     return s;
 }
@@ -253,7 +290,8 @@ Output print_counter_rates(const PortCounters &before, const PortCounters &after
                       {"errors", "ERRORS"}});
     auto rate = [&](std::uint64_t a, std::uint64_t b) {
         std::uint64_t d = b >= a ? b - a : 0;  // a reset in between counts from zero
-        return unum(static_cast<std::uint64_t>(static_cast<double>(d) / (seconds > 0 ? seconds : 1) + 0.5));
+        return unum(
+            static_cast<std::uint64_t>(static_cast<double>(d) / (seconds > 0 ? seconds : 1) + 0.5));
     };
     auto delta = [](std::uint64_t a, std::uint64_t b) { return unum(b >= a ? b - a : b); };
     for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {

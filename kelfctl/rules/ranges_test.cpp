@@ -1,9 +1,10 @@
 // What the switch is sent for port ranges and zero networks matches
 // exactly what was written: checked port by port over all 65536 ports.
+#include "ranges.h"
+
 #include <gtest/gtest.h>
 
 #include "batch.h"
-#include "ranges.h"
 #include "rule.h"
 #include "testing/fake_daemon.h"
 
@@ -19,9 +20,9 @@ bool wire_matches(int port, int value, int mask) {
 }
 
 TEST(Ranges, SplitRulesMatchEveryPortOfTheRangeAndNoOther) {
-    const std::pair<int, int> ranges[] = {{1024, 65535}, {0, 1023}, {1, 65534}, {80, 80},  {0, 1},
-                                          {6000, 6063},  {1, 1},    {49152, 65535}, {123, 4567}, {0, 65534},
-                                          {65535, 65535}, {32767, 32768}};
+    const std::pair<int, int> ranges[] = {
+        {1024, 65535}, {0, 1023},      {1, 65534},  {80, 80},   {0, 1},         {6000, 6063},
+        {1, 1},        {49152, 65535}, {123, 4567}, {0, 65534}, {65535, 65535}, {32767, 32768}};
     for (auto [lo, hi] : ranges) {
         SCOPED_TRACE(std::to_string(lo) + "-" + std::to_string(hi));
         Args a(split_line("drop dport " + std::to_string(lo) + "-" + std::to_string(hi)));
@@ -35,7 +36,8 @@ TEST(Ranges, SplitRulesMatchEveryPortOfTheRangeAndNoOther) {
         EXPECT_EQ(sent.size(), pairs.size());
         for (int p = 0; p <= 65535; ++p) {
             int hits = 0;
-            for (const if_kel_t &k : sent) hits += wire_matches(p, k.kel_mem.dst_port, k.kel_mem.dst_port_mask);
+            for (const if_kel_t &k : sent)
+                hits += wire_matches(p, k.kel_mem.dst_port, k.kel_mem.dst_port_mask);
             ASSERT_EQ(hits, (p >= lo && p <= hi) ? 1 : 0) << "port " << p;
         }
     }
@@ -52,7 +54,8 @@ TEST(Ranges, TheFewestPrefixPairs) {
 // the same rules.
 TEST(Ranges, ARangeAddsItsRulesAndListsBackAsTheyAre) {
     FakeDaemon d;
-    Outcome r = run(d, {"rule", "add", "group", "3", "id", "40", "permit", "sport", "0-1023", "dport", "1024-65535"});
+    Outcome r = run(d, {"rule", "add", "group", "3", "id", "40", "permit", "sport", "0-1023",
+                        "dport", "1024-65535"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "added 6 rules to group 3, ids 40-45, for sport 0-1023 dport 1024-65535\n");
     ASSERT_EQ(d.rules[3].size(), 6u);
@@ -91,13 +94,15 @@ TEST(Ranges, ARefusedRuleTakesTheOnesBeforeItBackOut) {
 
 TEST(Ranges, ZeroNetworksGoWithAStandInBitAndListBackAsWritten) {
     FakeDaemon d;
-    ASSERT_EQ(run(d, {"rule", "add", "drop", "dst-ip", "0.0.0.0/2", "src-ip", "0.0.0.0/31"}).status, 0);
+    ASSERT_EQ(run(d, {"rule", "add", "drop", "dst-ip", "0.0.0.0/2", "src-ip", "0.0.0.0/31"}).status,
+              0);
     const kel_mem_t &m = d.rules[0][0].mem;
     EXPECT_EQ(m.dst_ip, 1u);
     EXPECT_EQ(m.dst_ip_mask, 0xC0000000u);
     EXPECT_EQ(m.src_ip, 1u);
     EXPECT_EQ(m.src_ip_mask, 0xFFFFFFFEu);
-    EXPECT_EQ(run(d, {"rule", "list", "-d"}).out, "rule add group 0 id 1 drop src-ip 0.0.0.0/31 dst-ip 0.0.0.0/2\n");
+    EXPECT_EQ(run(d, {"rule", "list", "-d"}).out,
+              "rule add group 0 id 1 drop src-ip 0.0.0.0/31 dst-ip 0.0.0.0/2\n");
     for (std::uint32_t mask : {0x80000000u, 0xFFFFFFFEu, 0xFF00FF00u})
         EXPECT_EQ(zero_stand_in(mask, 0xFFFFFFFFu) & mask, 0u);
 }

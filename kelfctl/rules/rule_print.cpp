@@ -3,12 +3,14 @@
 
 namespace kelfctl {
 
-Output print_rules_added(int group, const std::vector<std::int64_t> &ids, const std::string &match) {
+Output print_rules_added(int group, const std::vector<std::int64_t> &ids,
+                         const std::string &match) {
     Json j = Json::object();
     j["group"] = group;
     j["id"] = ids.front();
     if (ids.size() == 1)
-        return {j, "added rule " + std::to_string(ids.front()) + " to group " + std::to_string(group) + "\n"};
+        return {j, "added rule " + std::to_string(ids.front()) + " to group " +
+                       std::to_string(group) + "\n"};
     j["ids"] = ids;
     std::string list;
     std::vector<int> v;

@@ -56,8 +56,10 @@ void put_ip(const IpPrefix &p, kel_mem_t &m, bool src) {
         // kelfd takes address 0 as no condition: a zero network goes with a
         // bit past its mask set, which the switch does not compare.
         std::uint32_t a = p.v4 != 0 ? p.v4 : zero_stand_in(p.v4mask, 0xFFFFFFFFu);
-        if (src) m.src_ip = a, m.src_ip_mask = p.v4mask;
-        else m.dst_ip = a, m.dst_ip_mask = p.v4mask;
+        if (src)
+            m.src_ip = a, m.src_ip_mask = p.v4mask;
+        else
+            m.dst_ip = a, m.dst_ip_mask = p.v4mask;
     }
 }
 
@@ -79,13 +81,27 @@ if_kel_t rule_request(const RuleDef &r, int unit, int *code) {
 
     int act = 0;
     switch (r.action) {
-        case RuleDef::Action::Drop: act = kActDrop; break;
-        case RuleDef::Action::Permit: act = kActPermit; break;
-        case RuleDef::Action::Redirect: act = kActRedirect; m.redir_port = r.target; break;
-        case RuleDef::Action::Lbg: act = kActLbg; m.redir_port = r.target; break;
-        case RuleDef::Action::Mirror: act = kActMirror; m.mirror_port = r.target; break;
+        case RuleDef::Action::Drop:
+            act = kActDrop;
+            break;
+        case RuleDef::Action::Permit:
+            act = kActPermit;
+            break;
+        case RuleDef::Action::Redirect:
+            act = kActRedirect;
+            m.redir_port = r.target;
+            break;
+        case RuleDef::Action::Lbg:
+            act = kActLbg;
+            m.redir_port = r.target;
+            break;
+        case RuleDef::Action::Mirror:
+            act = kActMirror;
+            m.mirror_port = r.target;
+            break;
         case RuleDef::Action::Rewrite:
-        case RuleDef::Action::Unreported: break;
+        case RuleDef::Action::Unreported:
+            break;
     }
     if (r.set_vlan) act |= kActSetVlan, m.vlan_act = *r.set_vlan;
     if (r.set_vlan_priority) act |= kActSetVlanPri, m.vlan_pri_act = *r.set_vlan_priority;
@@ -94,11 +110,22 @@ if_kel_t rule_request(const RuleDef &r, int unit, int *code) {
     // The plain actions have commands of their own; everything else goes
     // through the combined command with its action bits.
     switch (act) {
-        case kActDrop: *code = KEL_SET_DROP; break;
-        case kActPermit: *code = KEL_SET_PERMIT; break;
-        case kActRedirect: *code = KEL_SET_DIR; break;
-        case kActMirror: *code = KEL_SET_MIR; break;
-        default: *code = KEL_SET_RULE; k.action = act; break;
+        case kActDrop:
+            *code = KEL_SET_DROP;
+            break;
+        case kActPermit:
+            *code = KEL_SET_PERMIT;
+            break;
+        case kActRedirect:
+            *code = KEL_SET_DIR;
+            break;
+        case kActMirror:
+            *code = KEL_SET_MIR;
+            break;
+        default:
+            *code = KEL_SET_RULE;
+            k.action = act;
+            break;
     }
     k.kel_cmd = *code;
 
@@ -118,7 +145,8 @@ if_kel_t rule_request(const RuleDef &r, int unit, int *code) {
         if (!p) return;
         int mk = mask.value_or(0);
         int v = *p;
-        if (mk != 0 && (v & mk) == 0) v = static_cast<int>(zero_stand_in(static_cast<std::uint32_t>(mk), 0xFFFF));
+        if (mk != 0 && (v & mk) == 0)
+            v = static_cast<int>(zero_stand_in(static_cast<std::uint32_t>(mk), 0xFFFF));
         port = v;
         port_mask = mk;
     };
@@ -151,16 +179,31 @@ std::optional<RuleDef> rule_from_query(const kel_query_rule_t &q, int group, std
     r.group = group;
     r.id = id;
     switch (m.rule_act) {
-        case kActDrop: r.action = RuleDef::Action::Drop; break;
-        case kActPermit: r.action = RuleDef::Action::Permit; break;
-        case kActRedirect: r.action = RuleDef::Action::Redirect, r.target = m.redir_port; break;
-        case kActLbg: r.action = RuleDef::Action::Lbg, r.target = m.redir_port; break;
-        case kActSetSwitchPri: r.action = RuleDef::Action::Rewrite; break;
-        case kActMirror: r.action = RuleDef::Action::Mirror, r.target = m.mirror_port; break;
-        default: r.action = RuleDef::Action::Unreported; break;
+        case kActDrop:
+            r.action = RuleDef::Action::Drop;
+            break;
+        case kActPermit:
+            r.action = RuleDef::Action::Permit;
+            break;
+        case kActRedirect:
+            r.action = RuleDef::Action::Redirect, r.target = m.redir_port;
+            break;
+        case kActLbg:
+            r.action = RuleDef::Action::Lbg, r.target = m.redir_port;
+            break;
+        case kActSetSwitchPri:
+            r.action = RuleDef::Action::Rewrite;
+            break;
+        case kActMirror:
+            r.action = RuleDef::Action::Mirror, r.target = m.mirror_port;
+            break;
+        default:
+            r.action = RuleDef::Action::Unreported;
+            break;
     }
     // The stored switch priority comes back whatever else the rule does.
-    if (r.action == RuleDef::Action::Rewrite || m.user_act != 0) r.set_switch_priority = int{m.user_act};
+    if (r.action == RuleDef::Action::Rewrite || m.user_act != 0)
+        r.set_switch_priority = int{m.user_act};
 
     r.in_port = m.port;
     Mac mac;
@@ -168,21 +211,29 @@ std::optional<RuleDef> rule_from_query(const kel_query_rule_t &q, int group, std
     if (any_byte(mac.data(), 6)) r.src_mac = mac;
     std::memcpy(mac.data(), m.dst_mac.mac, 6);
     if (any_byte(mac.data(), 6)) r.dst_mac = mac;
-    if (m.mpls_type == 1 || m.mpls_type == 2) r.mpls = int{m.mpls_type};
-    else if (m.ether_type != 0) r.ethertype = m.ether_type & 0xFFFF;
+    if (m.mpls_type == 1 || m.mpls_type == 2)
+        r.mpls = int{m.mpls_type};
+    else if (m.ether_type != 0)
+        r.ethertype = m.ether_type & 0xFFFF;
     if (m.vlan != 0) r.vlan = m.vlan & 0xFFF;
-    if (any_byte(m.src_ip6.ip, 16)) r.src_ip = v6_prefix(m.src_ip6.ip, m.src_ip6_mask.ip);
-    else if (m.src_ip != 0) r.src_ip = v4_prefix(m.src_ip, m.src_ip_mask);
-    if (any_byte(m.dst_ip6.ip, 16)) r.dst_ip = v6_prefix(m.dst_ip6.ip, m.dst_ip6_mask.ip);
-    else if (m.dst_ip != 0) r.dst_ip = v4_prefix(m.dst_ip, m.dst_ip_mask);
+    if (any_byte(m.src_ip6.ip, 16))
+        r.src_ip = v6_prefix(m.src_ip6.ip, m.src_ip6_mask.ip);
+    else if (m.src_ip != 0)
+        r.src_ip = v4_prefix(m.src_ip, m.src_ip_mask);
+    if (any_byte(m.dst_ip6.ip, 16))
+        r.dst_ip = v6_prefix(m.dst_ip6.ip, m.dst_ip6_mask.ip);
+    else if (m.dst_ip != 0)
+        r.dst_ip = v4_prefix(m.dst_ip, m.dst_ip_mask);
     if (m.ip_protocol != 0) r.protocol = m.ip_protocol & 0xFF;
     if (m.src_port != 0) {
         r.sport = m.src_port & 0xFFFF;
-        if (m.src_port_mask != 0) r.sport_mask = m.src_port_mask & 0xFFFF, *r.sport &= *r.sport_mask;
+        if (m.src_port_mask != 0)
+            r.sport_mask = m.src_port_mask & 0xFFFF, *r.sport &= *r.sport_mask;
     }
     if (m.dst_port != 0) {
         r.dport = m.dst_port & 0xFFFF;
-        if (m.dst_port_mask != 0) r.dport_mask = m.dst_port_mask & 0xFFFF, *r.dport &= *r.dport_mask;
+        if (m.dst_port_mask != 0)
+            r.dport_mask = m.dst_port_mask & 0xFFFF, *r.dport &= *r.dport_mask;
     }
     if (r.mpls && m.mpls_header != 0) {
         r.mpls_header = std::uint64_t{m.mpls_header};

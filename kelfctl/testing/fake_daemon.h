@@ -3,6 +3,8 @@
 // listings and export/import can be checked without a daemon.
 #pragma once
 
+#include <kelfd/kel_lib.h>
+
 #include <cstring>
 #include <functional>
 #include <map>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "cli.h"
-#include <kelfd/kel_lib.h>
 #include "session.h"
 
 namespace kelfctl::test {
@@ -38,14 +39,16 @@ public:
         kel_mem_t mem;
         int action;
     };
-    std::map<int, std::vector<Rule>> rules;  // group -> rules in slot order
-    std::vector<int> lbgs{2, 4}, mirrors{10};   // what the group and mirror lists name
+    std::map<int, std::vector<Rule>> rules;    // group -> rules in slot order
+    std::vector<int> lbgs{2, 4}, mirrors{10};  // what the group and mirror lists name
     int next_id = 1;
 
     kelfclient::Status exchange(const void *request, std::size_t len, Bytes *reply) override {
         const auto *p = static_cast<const unsigned char *>(request);
         requests.emplace_back(p, p + len);
-        if (unreachable) return {kelfclient::Status::NoDaemon, "cannot reach kelfd at /fake: Connection refused"};
+        if (unreachable)
+            return {kelfclient::Status::NoDaemon,
+                    "cannot reach kelfd at /fake: Connection refused"};
         Bytes req(KEL_BUF_SIZE);
         std::memcpy(req.data(), p, std::min<std::size_t>(len, KEL_BUF_SIZE));
         std::int32_t code;
@@ -62,7 +65,8 @@ public:
         std::int32_t code;
         std::memcpy(&code, r.data(), 4);
         return code == KEL_GET_DEV_NUM || code == KEL_ENTRY_QUERY_LIST || code == KEL_ENTRY_QUERY ||
-               code == KEL_LBG_QUERY_LIST || code == KEL_MIR_QUERY_LIST || code == KEL_MIR_PORT_QUERY_LIST;
+               code == KEL_LBG_QUERY_LIST || code == KEL_MIR_QUERY_LIST ||
+               code == KEL_MIR_PORT_QUERY_LIST;
     }
     std::vector<Bytes> sent() const {
         std::vector<Bytes> v;
@@ -82,7 +86,8 @@ public:
 
 private:
     static Bytes slice(const Bytes &req, std::size_t off, std::size_t n) {
-        return Bytes(req.begin() + static_cast<long>(off), req.begin() + static_cast<long>(off + n));
+        return Bytes(req.begin() + static_cast<long>(off),
+                     req.begin() + static_cast<long>(off + n));
     }
 
     std::int32_t st(int code) const {
@@ -94,23 +99,31 @@ private:
         if_kel_t k;
         std::memcpy(&k, req.data(), sizeof k);
         switch (code) {
-            case KEL_SET_DROP: return add(k, 2);
-            case KEL_SET_DIR: return add(k, 0x8000);
-            case KEL_SET_MIR: return add(k, 0x8);
-            case KEL_SET_PERMIT: return add(k, 1);
-            case KEL_SET_RULE: return add(k, k.action);
-            case KEL_ENTRY_QUERY: return query(k);
+            case KEL_SET_DROP:
+                return add(k, 2);
+            case KEL_SET_DIR:
+                return add(k, 0x8000);
+            case KEL_SET_MIR:
+                return add(k, 0x8);
+            case KEL_SET_PERMIT:
+                return add(k, 1);
+            case KEL_SET_RULE:
+                return add(k, k.action);
+            case KEL_ENTRY_QUERY:
+                return query(k);
             case KEL_ENTRY_QUERY_LIST: {
                 std::uint32_t n = 0;
-                for (const auto &r : rules[int{k.group}]) k.kel_query_list.kel_id_list.id_list[n++] =
-                                                      static_cast<std::uint16_t>(r.mem.rule_id);
+                for (const auto &r : rules[int{k.group}])
+                    k.kel_query_list.kel_id_list.id_list[n++] =
+                        static_cast<std::uint16_t>(r.mem.rule_id);
                 k.kel_query_list.kel_id_list.rule_num = n;
                 k.kel_query_list.ret = st(code);
                 std::memcpy(req.data(), &k, sizeof k);
                 return slice(req, offsetof(if_kel_t, kel_query_list), sizeof(kel_query_list_t));
             }
             case KEL_GET_CNT: {
-                k.kel_rule_stat.kel_rule_stat_cnt.counter = static_cast<std::uint64_t>(k.rule_id) * 10;
+                k.kel_rule_stat.kel_rule_stat_cnt.counter =
+                    static_cast<std::uint64_t>(k.rule_id) * 10;
                 k.kel_rule_stat.ret_val = st(code);
                 std::memcpy(req.data(), &k, sizeof k);
                 return slice(req, offsetof(if_kel_t, kel_rule_stat), sizeof(kel_rule_stat_t));
@@ -120,11 +133,15 @@ private:
                 std::erase_if(g, [&](const Rule &r) { return r.mem.rule_id == k.rule_id; });
                 return status_reply(st(code));
             }
-            case KEL_CLEAR: rules.clear(); return status_reply(st(code));
+            case KEL_CLEAR:
+                rules.clear();
+                return status_reply(st(code));
             case KEL_GET_PORT_MASK:
                 return slice(req, offsetof(if_kel_mask_t, mask), sizeof(kel_mask_t));
-            case KEL_GET_L2_HASH: return slice(req, offsetof(if_kel_t, l2_hash), sizeof(kel_l2_hash_t));
-            case KEL_GET_L3_HASH: return slice(req, offsetof(if_kel_t, l3_hash), sizeof(kel_l3_hash_t));
+            case KEL_GET_L2_HASH:
+                return slice(req, offsetof(if_kel_t, l2_hash), sizeof(kel_l2_hash_t));
+            case KEL_GET_L3_HASH:
+                return slice(req, offsetof(if_kel_t, l3_hash), sizeof(kel_l3_hash_t));
             case KEL_LBG_QUERY_LIST:
             case KEL_MIR_QUERY_LIST: {
                 if_kel_lbg_t l;
@@ -134,19 +151,31 @@ private:
                 for (std::size_t i = 0; i < v.size() && i < KEL_REPLY_LIST_MAX; ++i)
                     l.kel_query_list.kel_lbg_list.lbg_list[i] = v[i];
                 std::memcpy(req.data(), &l, sizeof l);
-                return slice(req, offsetof(if_kel_lbg_t, kel_query_list), sizeof(kel_lbg_query_list_t));
+                return slice(req, offsetof(if_kel_lbg_t, kel_query_list),
+                             sizeof(kel_lbg_query_list_t));
             }
             case KEL_MIR_PORT_QUERY_LIST:
             case KEL_GET_PORT_STATE:
-                return slice(req, offsetof(if_kel_lbg_t, kel_query_list), sizeof(kel_lbg_query_list_t));
+                return slice(req, offsetof(if_kel_lbg_t, kel_query_list),
+                             sizeof(kel_lbg_query_list_t));
             case KEL_GET_STAT:
-            case KEL_GET_PRIO_STAT: return slice(req, offsetof(if_kel_t, kel_stat), sizeof(kel_stat_t));
-            case KEL_GET_REG: return slice(req, offsetof(if_kel_t, kel_rule_stat), sizeof(kel_rule_stat_t));
-            case KEL_BP_READ: case KEL_BP_WRITE: case KEL_TEMP_READ: case KEL_TEMP_WRITE:
-            case KEL_TEMP1_READ: case KEL_TEMP1_WRITE: case KEL_FCI_READ: case KEL_FCI_WRITE:
-            case KEL_FCI_RX_READ: case KEL_FCI_RX_WRITE:
+            case KEL_GET_PRIO_STAT:
+                return slice(req, offsetof(if_kel_t, kel_stat), sizeof(kel_stat_t));
+            case KEL_GET_REG:
+                return slice(req, offsetof(if_kel_t, kel_rule_stat), sizeof(kel_rule_stat_t));
+            case KEL_BP_READ:
+            case KEL_BP_WRITE:
+            case KEL_TEMP_READ:
+            case KEL_TEMP_WRITE:
+            case KEL_TEMP1_READ:
+            case KEL_TEMP1_WRITE:
+            case KEL_FCI_READ:
+            case KEL_FCI_WRITE:
+            case KEL_FCI_RX_READ:
+            case KEL_FCI_RX_WRITE:
                 return slice(req, offsetof(if_kel_t, kel_query_list), sizeof(kel_query_list_t));
-            default: return status_reply(st(code));
+            default:
+                return status_reply(st(code));
         }
     }
 
@@ -165,26 +194,36 @@ private:
             if (r.mem.rule_id != m.rule_id) continue;
             const kel_mem_t &s = r.mem;
             m.port = s.port;
-            if (r.action & 0x2) m.rule_act = 2;
-            else if (r.action & 0x8000) m.rule_act = 0x8000, m.redir_port = s.redir_port;
-            else if (r.action & 0x2000) m.rule_act = 0x2000, m.redir_port = s.redir_port;
-            else if (r.action & 0x1) m.rule_act = 1;
-            else if (r.action & 0x400) m.rule_act = 0x400;
-            else if (r.action & 0x8) m.rule_act = 8, m.mirror_port = s.mirror_port & 0xFF;
+            if (r.action & 0x2)
+                m.rule_act = 2;
+            else if (r.action & 0x8000)
+                m.rule_act = 0x8000, m.redir_port = s.redir_port;
+            else if (r.action & 0x2000)
+                m.rule_act = 0x2000, m.redir_port = s.redir_port;
+            else if (r.action & 0x1)
+                m.rule_act = 1;
+            else if (r.action & 0x400)
+                m.rule_act = 0x400;
+            else if (r.action & 0x8)
+                m.rule_act = 8, m.mirror_port = s.mirror_port & 0xFF;
             m.user_act = (r.action & 0x400) ? s.user_act : 0;
             m.src_port = s.src_port, m.src_port_mask = s.src_port ? s.src_port_mask : 0;
             m.dst_port = s.dst_port, m.dst_port_mask = s.dst_port ? s.dst_port_mask : 0;
             if (s.src_ip6.flag) {
                 std::memcpy(m.src_ip6.ip, s.src_ip6.ip, 16);
-                if (s.src_ip6_mask.flag) std::memcpy(m.src_ip6_mask.ip, s.src_ip6_mask.ip, 16);
-                else std::memset(m.src_ip6_mask.ip, 0xFF, 16);
+                if (s.src_ip6_mask.flag)
+                    std::memcpy(m.src_ip6_mask.ip, s.src_ip6_mask.ip, 16);
+                else
+                    std::memset(m.src_ip6_mask.ip, 0xFF, 16);
             } else if (s.src_ip) {
                 m.src_ip = s.src_ip, m.src_ip_mask = s.src_ip_mask ? s.src_ip_mask : 0xFFFFFFFF;
             }
             if (s.dst_ip6.flag) {
                 std::memcpy(m.dst_ip6.ip, s.dst_ip6.ip, 16);
-                if (s.dst_ip6_mask.flag) std::memcpy(m.dst_ip6_mask.ip, s.dst_ip6_mask.ip, 16);
-                else std::memset(m.dst_ip6_mask.ip, 0xFF, 16);
+                if (s.dst_ip6_mask.flag)
+                    std::memcpy(m.dst_ip6_mask.ip, s.dst_ip6_mask.ip, 16);
+                else
+                    std::memset(m.dst_ip6_mask.ip, 0xFF, 16);
             } else if (s.dst_ip) {
                 m.dst_ip = s.dst_ip, m.dst_ip_mask = s.dst_ip_mask ? s.dst_ip_mask : 0xFFFFFFFF;
             }
@@ -216,7 +255,8 @@ struct Outcome {
     std::string err;
 };
 
-inline Outcome run(FakeDaemon &d, std::vector<std::string> words, const std::string &stdin_text = "") {
+inline Outcome run(FakeDaemon &d, std::vector<std::string> words,
+                   const std::string &stdin_text = "") {
     words.insert(words.begin(), "kelfctl");
     std::vector<char *> argv;
     for (auto &w : words) argv.push_back(w.data());

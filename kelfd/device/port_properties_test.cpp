@@ -70,7 +70,8 @@ TEST_F(PortProperties, AttributePairsWriteAndAnswerTheirValues) {
     for (int val : {0x10000, -1, INT_MIN}) {
         Answer a = run(KEL_SET_RFRAME_UPDATE, {.port = 7, .val = val});
         EXPECT_EQ(a.status(), -1) << val;
-        EXPECT_EQ(a.out, line("fmSetPortAttribute FM_PORT_ROUTED_FRAME_UPDATE_FIELDS", FM_ERR_INVALID_VALUE))
+        EXPECT_EQ(a.out, line("fmSetPortAttribute FM_PORT_ROUTED_FRAME_UPDATE_FIELDS",
+                              FM_ERR_INVALID_VALUE))
             << val;
     }
     EXPECT_EQ(run(KEL_GET_RFRAME_UPDATE, {.port = 7}).status(), 0x7F01);

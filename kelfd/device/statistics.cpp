@@ -15,7 +15,9 @@ static_assert(sizeof(kelf_prio_stat_cnt_t) / 8 == FM_MAX_SWITCH_PRIORITIES,
 // Each reply counter takes the switch's member of the same name; the two
 // priority counters, which the switch keeps per priority, take priority 0.
 // (The reply is packed: its members are assigned, never bound to a reference.)
-std::uint64_t counter(std::uint64_t v) { return v; }
+std::uint64_t counter(std::uint64_t v) {
+    return v;
+}
 std::uint64_t counter(const fm_uint64 (&per_priority)[FM_MAX_SWITCH_PRIORITIES]) {
     return per_priority[0];
 }

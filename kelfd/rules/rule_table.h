@@ -7,6 +7,7 @@
 // these tables alone and never ask the switch which rules exist.
 #pragma once
 
+#include <kelf/packed.h>
 #include <kelfd/kel_lib.h>
 
 #include <array>
@@ -15,7 +16,6 @@
 #include <unordered_map>
 
 #include "fm_sdk.h"
-#include "packed.h"
 
 // One installed rule: exactly what the switch was handed for it.
 typedef struct kel_acl_rule {
@@ -25,7 +25,7 @@ typedef struct kel_acl_rule {
     fm_aclCondition cond;
     // Its nonzero words only: a full table of 4096-rule groups would hold
     // mostly zeros otherwise.
-    kelf::rules::Packed<fm_aclValue> value;
+    kelf::Packed<fm_aclValue> value;
     fm_aclActionExt action;
     fm_aclParamExt param;
 } kel_acl_rule_t;

@@ -78,8 +78,8 @@ fm_status fmPlatformWriteUnlockCSR(fm_int sw, fm_uint32 addr, fm_uint32 value);
 #define FM_PLAT_XCVR_MAX_DEV 255
 #define FM_PLAT_XCVR_MEM_SIZE 256
 
-fm_status fmPlatformXcvrMemRead(fm_int sw, fm_int xcvr, fm_int device, fm_int offset,
-                                fm_byte *data, fm_int length);
+fm_status fmPlatformXcvrMemRead(fm_int sw, fm_int xcvr, fm_int device, fm_int offset, fm_byte *data,
+                                fm_int length);
 fm_status fmPlatformXcvrMemWrite(fm_int sw, fm_int xcvr, fm_int device, fm_int offset,
                                  fm_byte *data, fm_int length);
 fm_status fmPlatformXcvrRxMemRead(fm_int sw, fm_int xcvr, fm_int device, fm_int offset,

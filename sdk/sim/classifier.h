@@ -16,6 +16,8 @@
 // keeping a copy, and keeps no mask or value per rule beyond the tuple's.
 #pragma once
 
+#include <kelf/packed.h>
+
 #include <array>
 #include <cstdint>
 #include <map>
@@ -26,7 +28,6 @@
 
 #include "fm_sdk.h"
 #include "fmsim_forward.h"
-#include "packed.h"
 
 namespace fmsim {
 
@@ -70,7 +71,7 @@ struct LiveRule {
     int acl = 0;
     int rule = 0;
     fm_aclCondition cond = 0;
-    Packed<fm_aclValue> value;  // its nonzero words: most of a value is zero
+    kelf::Packed<fm_aclValue> value;  // its nonzero words: most of a value is zero
     fm_aclActionExt action = 0;
     fm_aclParamExt param{};
     // The frame counter, one of fmsim's pool of counters, given back with

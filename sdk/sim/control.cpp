@@ -66,8 +66,12 @@ Handled status_text(Status st, const std::string &text) {
     return h;
 }
 
-Handled error(const std::string &msg) { return status_text(kError, msg); }
-Handled ok_text(const std::string &text) { return status_text(kOk, text); }
+Handled error(const std::string &msg) {
+    return status_text(kError, msg);
+}
+Handled ok_text(const std::string &text) {
+    return status_text(kOk, text);
+}
 
 std::string hex_bytes(const std::uint8_t *p, std::size_t n) {
     static const char d[] = "0123456789abcdef";
@@ -90,13 +94,20 @@ std::string mac_text(std::uint64_t m) {
 
 const char *parse_error_name(FmsimParseError e) {
     switch (e) {
-        case FmsimParseError::None: return "none";
-        case FmsimParseError::ShortEthernet: return "short-ethernet";
-        case FmsimParseError::ShortTag: return "short-tag";
-        case FmsimParseError::ShortMpls: return "short-mpls";
-        case FmsimParseError::BadIp: return "bad-ip";
-        case FmsimParseError::ShortIp: return "short-ip";
-        case FmsimParseError::ShortL4: return "short-l4";
+        case FmsimParseError::None:
+            return "none";
+        case FmsimParseError::ShortEthernet:
+            return "short-ethernet";
+        case FmsimParseError::ShortTag:
+            return "short-tag";
+        case FmsimParseError::ShortMpls:
+            return "short-mpls";
+        case FmsimParseError::BadIp:
+            return "bad-ip";
+        case FmsimParseError::ShortIp:
+            return "short-ip";
+        case FmsimParseError::ShortL4:
+            return "short-l4";
     }
     return "?";
 }
@@ -107,12 +118,18 @@ std::string action_words(int sw, int acl, int rule) {
     if (!fmsim_acl_rule(sw, acl, rule, &r)) return "?";
     const fm_aclParamExt &p = r.param;
     std::string w;
-    if (r.action & FM_ACL_ACTIONEXT_DENY) w = "drop";
-    else if (r.action & FM_ACL_ACTIONEXT_MIRROR_GRP) w = "mirror " + std::to_string(p.mirrorGrp);
-    else if (r.action & FM_ACL_ACTIONEXT_REDIRECT) w = "redirect " + std::to_string(p.logicalPort);
-    else if (r.action & FM_ACL_ACTIONEXT_LOAD_BALANCE) w = "lbg " + std::to_string(p.lbgNumber);
-    else if (r.action & FM_ACL_ACTIONEXT_PERMIT) w = "permit";
-    else w = "rewrite";
+    if (r.action & FM_ACL_ACTIONEXT_DENY)
+        w = "drop";
+    else if (r.action & FM_ACL_ACTIONEXT_MIRROR_GRP)
+        w = "mirror " + std::to_string(p.mirrorGrp);
+    else if (r.action & FM_ACL_ACTIONEXT_REDIRECT)
+        w = "redirect " + std::to_string(p.logicalPort);
+    else if (r.action & FM_ACL_ACTIONEXT_LOAD_BALANCE)
+        w = "lbg " + std::to_string(p.lbgNumber);
+    else if (r.action & FM_ACL_ACTIONEXT_PERMIT)
+        w = "permit";
+    else
+        w = "rewrite";
     if (r.action & FM_ACL_ACTIONEXT_SET_VLAN) w += " set-vlan " + std::to_string(p.vlan);
     if (r.action & FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY)
         w += " set-vlan-priority " + std::to_string(p.vlanPriority);
@@ -167,7 +184,8 @@ Handled trace(Reader &r) {
     if (!r.i32(&sw) || !r.i32(&port)) return error("trace: request too short");
     if (std::string why = no_port(sw, port); !why.empty()) return error(why);
     std::size_t n = r.left();
-    if (n > kMaxFrame) return error("trace: frame longer than " + std::to_string(kMaxFrame) + " bytes");
+    if (n > kMaxFrame)
+        return error("trace: frame longer than " + std::to_string(kMaxFrame) + " bytes");
     const std::uint8_t *frame = r.bytes(n);
     FmsimTrace t;
     FmsimOutcome out = fmsim_inject(sw, port, frame, n, &t);
@@ -192,7 +210,8 @@ Handled trace(Reader &r) {
     j["rules"] = rules;
     j["deciding"] = t.deciding.acl < 0 ? Json(nullptr)
                                        : Json({{"group", t.deciding.acl}, {"id", t.deciding.rule}});
-    j["lbg"] = t.lbg < 0 ? Json(nullptr) : Json({{"group", t.lbg}, {"hash", t.hash}, {"bin", t.bin}});
+    j["lbg"] =
+        t.lbg < 0 ? Json(nullptr) : Json({{"group", t.lbg}, {"hash", t.hash}, {"bin", t.bin}});
     j["learned"] = t.learned;
     Json egress = Json::array();
     for (const FmsimEmit &e : out.frames) {
@@ -280,10 +299,14 @@ Handled send(Reader &r) {
 
 const char *port_kind(PortKind k) {
     switch (k) {
-        case PortKind::Cpu: return "cpu";
-        case PortKind::Ethernet: return "ethernet";
-        case PortKind::Pcie: return "pcie";
-        case PortKind::Internal: return "internal";
+        case PortKind::Cpu:
+            return "cpu";
+        case PortKind::Ethernet:
+            return "ethernet";
+        case PortKind::Pcie:
+            return "pcie";
+        case PortKind::Internal:
+            return "internal";
     }
     return "?";
 }
@@ -293,12 +316,14 @@ Handled ports(Reader &r) {
     if (!r.i32(&sw)) return error("ports: request too short");
     std::lock_guard<std::recursive_mutex> g(mutex());
     Switch *s = find_switch(sw);
-    if (s == nullptr || !s->present) return error("ports: unit " + std::to_string(sw) + " does not exist");
+    if (s == nullptr || !s->present)
+        return error("ports: unit " + std::to_string(sw) + " does not exist");
     std::vector<int> vlans(s->ports.size(), 0);
     for (int v = 1; v <= FM_MAX_VLAN; ++v) {
         const VlanPorts *vp = vlan_ports(sw, v);
         if (vp == nullptr) continue;
-        for (std::size_t i = 0; i < s->ports.size() && i < static_cast<std::size_t>(kMaxPortIndex); ++i)
+        for (std::size_t i = 0; i < s->ports.size() && i < static_cast<std::size_t>(kMaxPortIndex);
+             ++i)
             if (vp->member[i]) ++vlans[i];
     }
     Json list = Json::array();
@@ -345,16 +370,22 @@ Handled handle(const std::uint8_t *body, std::size_t n) {
                 put<std::uint32_t>(h.reply, static_cast<std::uint32_t>(fmsim_num_switches()));
                 return h;
             }
-            case kTrace: return trace(r);
-            case kSend: return send(r);
-            case kPorts: return ports(r);
+            case kTrace:
+                return trace(r);
+            case kSend:
+                return send(r);
+            case kPorts:
+                return ports(r);
             case kCapture: {
                 std::int32_t sw = 0, port = 0;
-                if (!r.i32(&sw) || !r.i32(&port) || r.left() != 0) return error("capture: malformed request");
+                if (!r.i32(&sw) || !r.i32(&port) || r.left() != 0)
+                    return error("capture: malformed request");
                 std::lock_guard<std::recursive_mutex> g(mutex());
-                if (find_switch(sw) == nullptr) return error("capture: unit " + std::to_string(sw) + " does not exist");
+                if (find_switch(sw) == nullptr)
+                    return error("capture: unit " + std::to_string(sw) + " does not exist");
                 if (port != -1 && find_port(sw, port) == nullptr)
-                    return error("capture: unit " + std::to_string(sw) + " has no port " + std::to_string(port));
+                    return error("capture: unit " + std::to_string(sw) + " has no port " +
+                                 std::to_string(port));
                 Handled h;
                 h.reply.push_back(kOk);
                 h.capture = true;

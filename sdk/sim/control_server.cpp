@@ -98,10 +98,10 @@ struct CaptureQueue {
             const auto *b = reinterpret_cast<const std::uint8_t *>(&v);
             body.insert(body.end(), b, b + sizeof v);
         };
-        std::uint64_t ns = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(
-                std::chrono::system_clock::now().time_since_epoch())
-                .count());
+        std::uint64_t ns =
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           std::chrono::system_clock::now().time_since_epoch())
+                                           .count());
         put(ns);
         put(static_cast<std::int32_t>(e.port));
         body.push_back(static_cast<std::uint8_t>(e.kind));
@@ -186,7 +186,7 @@ bool Server::start(const std::string &path, std::string *why) {
         *why = "socket path too long: " + path;
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
             *why = path + " exists and is not a socket";
@@ -249,7 +249,7 @@ void Server::stop() {
     stop_.reset();
     wake_.reset();
     // Only our own socket file: another fmsim may have taken the path since.
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
         ::unlink(path_.c_str());
 }
@@ -260,7 +260,8 @@ void Server::run() {
         fds.clear();
         fds.push_back({stop_.get(), POLLIN, 0});
         fds.push_back({wake_.get(), POLLIN, 0});
-        fds.push_back({listen_.get(), static_cast<short>(conns_.size() < kMaxClients ? POLLIN : 0), 0});
+        fds.push_back(
+            {listen_.get(), static_cast<short>(conns_.size() < kMaxClients ? POLLIN : 0), 0});
         for (auto &c : conns_) {
             short ev = 0;
             if (c->cap || (!c->pending_out() && !c->closing)) ev |= POLLIN;
@@ -318,7 +319,8 @@ bool Server::serve(Conn &c, short revents) {
     }
     if (!c.cap) process(c);
     if (c.pending_out()) {
-        ssize_t w = ::send(c.fd.get(), c.out.data() + c.out_at, c.out.size() - c.out_at, MSG_NOSIGNAL);
+        ssize_t w =
+            ::send(c.fd.get(), c.out.data() + c.out_at, c.out.size() - c.out_at, MSG_NOSIGNAL);
         if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
         if (w > 0) {
             c.out_at += static_cast<std::size_t>(w);
@@ -328,8 +330,10 @@ bool Server::serve(Conn &c, short revents) {
             c.out.clear();
             c.out_at = 0;
             if (c.closing) return false;
-            if (c.cap) feed_capture(c);
-            else process(c);  // the next request waited for this reply
+            if (c.cap)
+                feed_capture(c);
+            else
+                process(c);  // the next request waited for this reply
         }
     }
     bool busy = c.pending_out() || !c.in.empty();
@@ -383,7 +387,9 @@ void Server::feed_capture(Conn &c) {
 
 std::atomic<bool> g_disabled{false};
 
-void stop_at_exit() { server().stop(); }
+void stop_at_exit() {
+    server().stop();
+}
 
 }  // namespace
 
@@ -399,13 +405,19 @@ bool start_server(const std::string &path, std::string *why) {
     return true;
 }
 
-void stop_server() { server().stop(); }
+void stop_server() {
+    server().stop();
+}
 
-void disable() { g_disabled.store(true); }
+void disable() {
+    g_disabled.store(true);
+}
 
 }  // namespace fmsim::control
 
-void fmsim_control_disable() { fmsim::control::disable(); }
+void fmsim_control_disable() {
+    fmsim::control::disable();
+}
 
 namespace fmsim {
 namespace {
@@ -415,7 +427,8 @@ namespace {
 // starts, and FMSIM_CONTROL=off leaves it out of any process.
 fm_status start_control() {
     const char *env = std::getenv("FMSIM_CONTROL");
-    if (control::g_disabled.load() || (env != nullptr && std::strcmp(env, "off") == 0)) return FM_OK;
+    if (control::g_disabled.load() || (env != nullptr && std::strcmp(env, "off") == 0))
+        return FM_OK;
     std::string why;
     std::string path = control::socket_path();
     if (!control::start_server(path, &why)) {

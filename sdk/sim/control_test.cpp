@@ -67,7 +67,7 @@ TEST_F(ControlServer, SocketIsPrivateWhateverTheUmaskAndGoesWithTheServer) {
         bool ok = control::start_server(path_, &why);
         ::umask(old);
         ASSERT_TRUE(ok) << why;
-        struct stat st{};
+        struct stat st {};
         ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
         EXPECT_TRUE(S_ISSOCK(st.st_mode));
         EXPECT_EQ(st.st_mode & 0777, 0600u) << "umask " << mask;
@@ -133,7 +133,8 @@ TEST(ControlRequests, MalformedBodiesAreRefusedWithAReason) {
     EXPECT_EQ(reason({control::kHello, 0}), "hello takes nothing");
     EXPECT_EQ(reason({control::kTrace, 0, 0}), "trace: request too short");
     EXPECT_EQ(reason({control::kPorts, 9, 0, 0, 0}), "ports: unit 9 does not exist");
-    EXPECT_EQ(reason({control::kCapture, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1}), "capture: malformed request");
+    EXPECT_EQ(reason({control::kCapture, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1}),
+              "capture: malformed request");
 }
 
 // The drift this guards against: a trace's stage lines said "load-balance"

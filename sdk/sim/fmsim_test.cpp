@@ -1,10 +1,11 @@
 // fmsim's own machinery: the fault list, call counting and bit arrays.
+#include "fmsim.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "fm_sdk.h"
-#include "fmsim.h"
 
 namespace {
 

@@ -88,7 +88,9 @@ std::vector<LearnTable> &learned() {
     return *l;
 }
 
-void reset_learned() { learned().assign(FM_MAX_NUM_SWITCHES, {}); }
+void reset_learned() {
+    learned().assign(FM_MAX_NUM_SWITCHES, {});
+}
 
 struct Init {
     Init() {
@@ -179,8 +181,8 @@ std::uint32_t frame_hash(fm_int sw, const FmsimParsedFrame &f, int user) {
         std::uint64_t dp = f.l4 ? f.dst_port & l3.L4DstMask : 0;
         if (l3.symmetrizeL4Fields && sp > dp) std::swap(sp, dp);
         std::uint64_t w0 = s | (d << 32);
-        std::uint64_t w1 = (f.protocol & l3.protocolMask) | (std::uint64_t(f.dscp & l3.DSCPMask) << 8) |
-                           (sp << 16) | (dp << 32);
+        std::uint64_t w1 = (f.protocol & l3.protocolMask) |
+                           (std::uint64_t(f.dscp & l3.DSCPMask) << 8) | (sp << 16) | (dp << 32);
         std::uint64_t w2 = (f.flow_label & l3.flowMask) |
                            (std::uint64_t(static_cast<std::uint32_t>(user) & l3.ISLUserMask) << 32);
         h = mix(mix(mix(0x4C33 ^ w0) ^ w1) ^ w2);
@@ -205,8 +207,14 @@ class Pass {
 public:
     Pass(fm_int sw, fm_int port, const std::uint8_t *bytes, std::size_t length, FmsimOutcome *out,
          FmsimTrace *trace, int depth)
-        : sw_(sw), port_(port), bytes_(bytes), len_(length), out_(out), trace_(trace),
-          depth_(depth), scratch_(scratch(depth)) {}
+        : sw_(sw),
+          port_(port),
+          bytes_(bytes),
+          len_(length),
+          out_(out),
+          trace_(trace),
+          depth_(depth),
+          scratch_(scratch(depth)) {}
 
     void run();
 
@@ -244,8 +252,8 @@ private:
 
 // A trace line; without a trace the arguments are not even evaluated, since
 // the formatting call is most of a frame's fixed cost otherwise.
-#define NOTE(...)                                      \
-    do {                                               \
+#define NOTE(...)                                                           \
+    do {                                                                    \
         if (trace_ != nullptr && !trace_->no_lines) note_line(__VA_ARGS__); \
     } while (0)
 
@@ -317,8 +325,12 @@ bool Pass::ingress() {
     c.cntRxGoodOctets += len_;
     (f_.ipv4 ? c.cntRxOctetsIPv4 : f_.ipv6 ? c.cntRxOctetsIPv6 : c.cntRxOctetsNonIp) += len_;
     NOTE("parse: dmac %012llx smac %012llx, %d tag(s), ethertype 0x%04x%s%s%s",
-         static_cast<unsigned long long>(f_.dmac), static_cast<unsigned long long>(f_.smac), f_.tags,
-         f_.ethertype, f_.ipv4 ? ", IPv4" : f_.ipv6 ? ", IPv6" : f_.mpls ? ", MPLS" : "",
+         static_cast<unsigned long long>(f_.dmac), static_cast<unsigned long long>(f_.smac),
+         f_.tags, f_.ethertype,
+         f_.ipv4   ? ", IPv4"
+         : f_.ipv6 ? ", IPv6"
+         : f_.mpls ? ", MPLS"
+                   : "",
          f_.l4 ? ", L4 ports" : "", f_.fragment ? ", fragment" : "");
 
     vlan_ = ingress_vlan(f_, p_->def_vlan);
@@ -366,7 +378,8 @@ void Pass::mirror_copy(const MirrorView &m, const std::uint8_t *bytes, std::size
             e.bytes[14] = static_cast<std::uint8_t>((e.bytes[14] & 0xF0) | ((m.vlan >> 8) & 0x0F));
             e.bytes[15] = static_cast<std::uint8_t>(m.vlan & 0xFF);
         } else {
-            const std::uint8_t tag[4] = {0x81, 0x00, static_cast<std::uint8_t>((m.vlan >> 8) & 0x0F),
+            const std::uint8_t tag[4] = {0x81, 0x00,
+                                         static_cast<std::uint8_t>((m.vlan >> 8) & 0x0F),
                                          static_cast<std::uint8_t>(m.vlan & 0xFF)};
             e.bytes.insert(e.bytes.begin() + 12, tag, tag + 4);
         }
@@ -410,7 +423,8 @@ bool Pass::rules() {
         if (deciding_ == nullptr && (a & kDecides)) deciding_ = h.rule;
         constexpr fm_aclActionExt kUsesParams =
             FM_ACL_ACTIONEXT_SET_VLAN | FM_ACL_ACTIONEXT_SET_VLAN_PRIORITY |
-            FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY | FM_ACL_ACTIONEXT_SET_USER | FM_ACL_ACTIONEXT_MIRROR_GRP;
+            FM_ACL_ACTIONEXT_SET_SWITCH_PRIORITY | FM_ACL_ACTIONEXT_SET_USER |
+            FM_ACL_ACTIONEXT_MIRROR_GRP;
         if (!(a & kUsesParams)) continue;
         const LiveRule *r = h.rule;
         // Each rewrite comes from the lowest ACL whose hit has it.
@@ -464,10 +478,9 @@ void Pass::rewrite(int vlan, bool tagged, std::vector<std::uint8_t> *bytes) cons
     if (tagged) {
         std::uint16_t tpid = f_.tags > 0 ? f_.tpid[0] : kTpidStandard;
         auto tci = static_cast<std::uint16_t>((pri_ << 13) | (dei_ << 12) | (vlan & 0xFFF));
-        const std::uint8_t tag[4] = {static_cast<std::uint8_t>(tpid >> 8),
-                                     static_cast<std::uint8_t>(tpid & 0xFF),
-                                     static_cast<std::uint8_t>(tci >> 8),
-                                     static_cast<std::uint8_t>(tci & 0xFF)};
+        const std::uint8_t tag[4] = {
+            static_cast<std::uint8_t>(tpid >> 8), static_cast<std::uint8_t>(tpid & 0xFF),
+            static_cast<std::uint8_t>(tci >> 8), static_cast<std::uint8_t>(tci & 0xFF)};
         bytes->insert(bytes->end(), tag, tag + 4);
     }
     bytes->insert(bytes->end(), bytes_ + rest, bytes_ + len_);
@@ -574,7 +587,8 @@ void Pass::l2() {
         const fm_int q = table.find(learn_key(vlan_, f_.dmac));
         if (q >= 0) {
             if (q == port_) {
-                NOTE("l2: %012llx is on the ingress port itself", static_cast<unsigned long long>(f_.dmac));
+                NOTE("l2: %012llx is on the ingress port itself",
+                     static_cast<unsigned long long>(f_.dmac));
                 drop(FmsimDrop::NoDestination);
                 return;
             }

@@ -79,19 +79,20 @@ TEST(FmsimParse, FieldsOfTaggedIpFrames) {
 TEST(FmsimParse, EveryCutOfAFrameStopsInsideItsBytes) {
     // Each prefix lives in a buffer of exactly its size: a read past the end
     // is an AddressSanitizer fault.
-    for (const FrameDef &s : {tcp4(), [] {
-                                   FrameDef v;
-                                   v.l3 = L3::Ipv6;
-                                   v.protocol = 6;
-                                   v.length = 0;
-                                   return v;
-                               }(),
-                               [] {
-                                   FrameDef m;
-                                   m.l3 = L3::Mpls;
-                                   m.length = 0;
-                                   return m;
-                               }()}) {
+    for (const FrameDef &s : {tcp4(),
+                              [] {
+                                  FrameDef v;
+                                  v.l3 = L3::Ipv6;
+                                  v.protocol = 6;
+                                  v.length = 0;
+                                  return v;
+                              }(),
+                              [] {
+                                  FrameDef m;
+                                  m.l3 = L3::Mpls;
+                                  m.length = 0;
+                                  return m;
+                              }()}) {
         auto full = build(s);
         for (std::size_t n = 0; n <= full.size(); ++n) {
             std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<long>(n));
@@ -181,8 +182,9 @@ TEST(FmsimForward, FramesMayArriveWhileRulesChange) {
     fm_aclParamExt prm{};
     for (int id = 1; id <= 300; ++id) {
         v.L4SrcStart = static_cast<fm_uint16>(id % 50);
-        ASSERT_EQ(fmAddACLRuleExt(0, 0, id, FM_ACL_MATCH_L4_SRC_PORT, &v, FM_ACL_ACTIONEXT_COUNT, &prm),
-                  FM_OK);
+        ASSERT_EQ(
+            fmAddACLRuleExt(0, 0, id, FM_ACL_MATCH_L4_SRC_PORT, &v, FM_ACL_ACTIONEXT_COUNT, &prm),
+            FM_OK);
         apply();
         if (id % 3 == 0) {
             ASSERT_EQ(fmDeleteACLRule(0, 0, id - 1), FM_OK);
@@ -213,7 +215,8 @@ public:
         for (int i = 0; i < 3; ++i) {
             fm_int set = -1;
             EXPECT_EQ(fmCreatePortSet(0, &set), FM_OK);
-            for (int p = 1 + 2 * i; p <= 2 + 3 * i; ++p) EXPECT_EQ(fmAddPortSetPort(0, set, p), FM_OK);
+            for (int p = 1 + 2 * i; p <= 2 + 3 * i; ++p)
+                EXPECT_EQ(fmAddPortSetPort(0, set, p), FM_OK);
             sets_.push_back(set);
         }
         for (int p = 1; p <= 8; ++p) {
@@ -256,23 +259,33 @@ public:
         fm_aclCondition c = 0;
         fm_aclValue v{};
         fm_aclParamExt prm{};
-        if (chance(25)) c |= FM_ACL_MATCH_SRC_MAC, v.src = mac(), v.srcMask = of<std::uint64_t>({0xFFFFFFFFFFFF, 0xFF});
+        if (chance(25))
+            c |= FM_ACL_MATCH_SRC_MAC, v.src = mac(),
+                                       v.srcMask = of<std::uint64_t>({0xFFFFFFFFFFFF, 0xFF});
         if (chance(25)) c |= FM_ACL_MATCH_DST_MAC, v.dst = mac(), v.dstMask = 0xFFFFFFFFFFFF;
         if (chance(25))
-            c |= FM_ACL_MATCH_ETHERTYPE, v.ethType = of<std::uint16_t>({0x0800, 0x86DD, 0x8847, 0x88B5}),
+            c |= FM_ACL_MATCH_ETHERTYPE,
+                v.ethType = of<std::uint16_t>({0x0800, 0x86DD, 0x8847, 0x88B5}),
                 v.ethTypeMask = of<std::uint16_t>({0xFFFF, 0xFF00});
-        if (chance(20)) c |= FM_ACL_MATCH_VLAN, v.vlanId = static_cast<fm_uint16>(1 + pick(4)), v.vlanIdMask = 0x0FFF;
+        if (chance(20))
+            c |= FM_ACL_MATCH_VLAN, v.vlanId = static_cast<fm_uint16>(1 + pick(4)),
+                                    v.vlanIdMask = 0x0FFF;
         if (chance(25)) c |= FM_ACL_MATCH_SRC_IP, random_ip(&v.srcIp, &v.srcIpMask);
         if (chance(25)) c |= FM_ACL_MATCH_DST_IP, random_ip(&v.dstIp, &v.dstIpMask);
-        if (chance(20)) c |= FM_ACL_MATCH_PROTOCOL, v.protocol = of<std::uint8_t>({6, 17, 1}), v.protocolMask = 0xFF;
+        if (chance(20))
+            c |= FM_ACL_MATCH_PROTOCOL, v.protocol = of<std::uint8_t>({6, 17, 1}),
+                                        v.protocolMask = 0xFF;
         if (chance(15)) {
             c |= FM_ACL_MATCH_L4_SRC_PORT;
             v.L4SrcStart = l4();
             if (chance(40)) v.L4SrcEnd = static_cast<fm_uint16>(v.L4SrcStart + pick(600));
         }
         if (chance(15)) c |= FM_ACL_MATCH_L4_DST_PORT, v.L4DstStart = l4();
-        if (chance(15)) c |= FM_ACL_MATCH_L4_SRC_PORT_WITH_MASK, v.L4SrcStart = l4(), v.L4SrcMask = 0xFF00;
-        if (chance(15)) c |= FM_ACL_MATCH_L4_DST_PORT_WITH_MASK, v.L4DstStart = l4(), v.L4DstMask = of<std::uint16_t>({0xFFFF, 0xFFF0});
+        if (chance(15))
+            c |= FM_ACL_MATCH_L4_SRC_PORT_WITH_MASK, v.L4SrcStart = l4(), v.L4SrcMask = 0xFF00;
+        if (chance(15))
+            c |= FM_ACL_MATCH_L4_DST_PORT_WITH_MASK,
+                v.L4DstStart = l4(), v.L4DstMask = of<std::uint16_t>({0xFFFF, 0xFFF0});
         if (chance(10)) {
             c |= FM_ACL_MATCH_NON_IP_PAYLOAD;
             v.nonIPPayload[0] = 0x00;
@@ -281,14 +294,16 @@ public:
             v.nonIPPayloadMask[1] = 0xF0;
             v.nonIPPayloadMask[31] = static_cast<fm_byte>(chance(50) ? 0xFF : 0);
         }
-        if (chance(10)) c |= FM_ACL_MATCH_INGRESS_PORT_SET, v.portSet = sets_[static_cast<size_t>(pick(3))];
+        if (chance(10))
+            c |= FM_ACL_MATCH_INGRESS_PORT_SET, v.portSet = sets_[static_cast<size_t>(pick(3))];
         if (chance(10)) {
             c |= FM_ACL_MATCH_VLAN_TAG_TYPE;
             int t = pick(11);
             std::memcpy(&v.vlanTag, &t, sizeof t);
         }
         if (chance(20))
-            c |= FM_ACL_MATCH_SRC_GLORT, v.srcGlort = static_cast<fm_uint16>(glorts_[static_cast<size_t>(pick(8))]),
+            c |= FM_ACL_MATCH_SRC_GLORT,
+                v.srcGlort = static_cast<fm_uint16>(glorts_[static_cast<size_t>(pick(8))]),
                 v.srcGlortMask = of<std::uint16_t>({0xFFFF, 0xFFF0});
         ASSERT_EQ(fmAddACLRuleExt(0, acl, id, c, &v, FM_ACL_ACTIONEXT_COUNT, &prm), FM_OK);
     }
@@ -298,7 +313,8 @@ public:
         s.dmac = mac();
         s.smac = mac();
         for (int n = pick(3); n > 0; --n)
-            s.tags.push_back({tpid(), static_cast<std::uint16_t>(pick(5)), static_cast<std::uint8_t>(pick(8))});
+            s.tags.push_back(
+                {tpid(), static_cast<std::uint16_t>(pick(5)), static_cast<std::uint8_t>(pick(8))});
         s.l3 = of({L3::None, L3::Ipv4, L3::Ipv4, L3::Ipv6, L3::Mpls});
         s.ethertype = of<std::uint16_t>({0x88B5, 0x0806, 0x8800});
         s.src_ip = ip4();
@@ -338,9 +354,9 @@ public:
             if (!same) {
                 std::string text;
                 for (std::size_t k = 0; k < std::max(slow.size(), fast.size()); ++k)
-                    text += " acl " + std::to_string(k < slow.size() ? slow[k].acl : -9) + ": ref " +
-                            std::to_string(k < slow.size() ? slow[k].rule : -9) + " fast " +
-                            std::to_string(k < fast.size() ? fast[k].rule : -9);
+                    text += " acl " + std::to_string(k < slow.size() ? slow[k].acl : -9) +
+                            ": ref " + std::to_string(k < slow.size() ? slow[k].rule : -9) +
+                            " fast " + std::to_string(k < fast.size() ? fast[k].rule : -9);
                 ADD_FAILURE() << "frame " << i << " on port " << port << ":" << text;
                 return hit;
             }
@@ -365,20 +381,22 @@ TEST(FmsimClassifier, FindsWhatTheReferenceScanFinds) {
     struct Round {
         int acls, rules, frames;
     };
-    const Round rounds[] = {{1, 1, 2000},    {1, 16, 8000},     {2, 64, 15000},  {4, 256, 20000},
+    const Round rounds[] = {{1, 1, 2000},     {1, 16, 8000},    {2, 64, 15000},  {4, 256, 20000},
                             {3, 1024, 28000}, {1, 4096, 15000}, {4, 4096, 12000}};
     std::vector<std::vector<int>> ids(4);
     for (const Round &r : rounds) {
         for (int acl = 0; acl < 4; ++acl) {
-            for (int id : ids[static_cast<size_t>(acl)]) ASSERT_EQ(fmDeleteACLRule(0, acl, id), FM_OK);
+            for (int id : ids[static_cast<size_t>(acl)])
+                ASSERT_EQ(fmDeleteACLRule(0, acl, id), FM_OK);
             ids[static_cast<size_t>(acl)].clear();
         }
         for (int acl = 0; acl < r.acls; ++acl)
             for (int k = 0; k < r.rules; ++k) {
                 // Sparse, unordered numbers, as rule ids chosen by clients are.
                 int id = static_cast<int>((static_cast<unsigned>(k) * 2654435761u) % 100000u);
-                if (std::find(ids[static_cast<size_t>(acl)].begin(), ids[static_cast<size_t>(acl)].end(), id) !=
-                    ids[static_cast<size_t>(acl)].end())
+                if (std::find(ids[static_cast<size_t>(acl)].begin(),
+                              ids[static_cast<size_t>(acl)].end(),
+                              id) != ids[static_cast<size_t>(acl)].end())
                     continue;
                 d.add_rule(acl, id);
                 ids[static_cast<size_t>(acl)].push_back(id);
@@ -408,13 +426,15 @@ TEST(FmsimClassifier, ManyValuesOfOneMaskSurviveRemovalsInAnyOrder) {
     ASSERT_EQ(fmCreateACLExt(0, 0, 0x43F7, 0), FM_OK);
     std::mt19937 rng(99);
     std::vector<std::uint32_t> addrs;
-    for (std::uint32_t k = 0; k < 3000; ++k) addrs.push_back(0x0A000000u | (k * 40503u & 0xFFFFFFu));
+    for (std::uint32_t k = 0; k < 3000; ++k)
+        addrs.push_back(0x0A000000u | (k * 40503u & 0xFFFFFFu));
     auto add = [](int id, std::uint32_t a) {
         fm_aclValue v{};
         fm_aclParamExt prm{};
         v.dstIp.addr[0] = a;
         v.dstIpMask.addr[0] = 0xFFFFFFFF;
-        ASSERT_EQ(fmAddACLRuleExt(0, 0, id, FM_ACL_MATCH_DST_IP, &v, FM_ACL_ACTIONEXT_COUNT, &prm), FM_OK);
+        ASSERT_EQ(fmAddACLRuleExt(0, 0, id, FM_ACL_MATCH_DST_IP, &v, FM_ACL_ACTIONEXT_COUNT, &prm),
+                  FM_OK);
     };
     for (std::size_t k = 0; k < addrs.size(); ++k) add(static_cast<int>(k), addrs[k]);
     apply();
@@ -423,9 +443,11 @@ TEST(FmsimClassifier, ManyValuesOfOneMaskSurviveRemovalsInAnyOrder) {
     std::shuffle(order.begin(), order.end(), rng);
     // Remove two thirds in two applies, putting a few back under new numbers.
     for (int step = 0; step < 2; ++step) {
-        for (std::size_t k = static_cast<size_t>(step) * 1000; k < static_cast<size_t>(step + 1) * 1000; ++k)
+        for (std::size_t k = static_cast<size_t>(step) * 1000;
+             k < static_cast<size_t>(step + 1) * 1000; ++k)
             ASSERT_EQ(fmDeleteACLRule(0, 0, order[k]), FM_OK);
-        for (std::size_t k = static_cast<size_t>(step) * 1000; k < static_cast<size_t>(step) * 1000 + 50; ++k)
+        for (std::size_t k = static_cast<size_t>(step) * 1000;
+             k < static_cast<size_t>(step) * 1000 + 50; ++k)
             add(10000 + order[k], addrs[static_cast<size_t>(order[k])]);
         apply();
         fmsimtest::ReferenceClassifier ref;
@@ -443,7 +465,8 @@ TEST(FmsimClassifier, ManyValuesOfOneMaskSurviveRemovalsInAnyOrder) {
             auto slow = ref.classify(f, vlan, 1, glort);
             ASSERT_EQ(fast.size(), 1u);
             ASSERT_EQ(slow.size(), 1u);
-            ASSERT_EQ(fast[0].rule, slow[0].rule) << "address " << std::hex << a << " after step " << step;
+            ASSERT_EQ(fast[0].rule, slow[0].rule)
+                << "address " << std::hex << a << " after step " << step;
         }
     }
 }
@@ -458,7 +481,8 @@ TEST(FmsimForward, LearnsThousandsOfAddresses) {
         ASSERT_EQ(fmsim_inject(0, 1 + h % 8, build(s)).drop, FmsimDrop::None);
     }
     for (int h = 0; h < 5000; ++h)
-        ASSERT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull + static_cast<std::uint64_t>(h)), 1 + h % 8);
+        ASSERT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull + static_cast<std::uint64_t>(h)),
+                  1 + h % 8);
     EXPECT_EQ(fmsim_learned_port(0, 1, 0x020000100000ull + 5000), -1);
     EXPECT_EQ(fmsim_learned_port(0, 2, 0x020000100000ull), -1);
     // A host that moves is found on its new port.

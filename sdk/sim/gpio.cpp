@@ -18,7 +18,9 @@ std::vector<std::array<Line, FM_PLAT_NUM_GPIO>> &lines() {
     return *l;
 }
 
-void reset_gpio() { lines().assign(FM_MAX_NUM_SWITCHES, {}); }
+void reset_gpio() {
+    lines().assign(FM_MAX_NUM_SWITCHES, {});
+}
 
 struct Init {
     Init() {

@@ -133,7 +133,9 @@ bool fmsim_l3_hash(int sw, int profile, fm_L3HashConfig *out) {
     return true;
 }
 
-const fm_L2HashKey &fmsim::l2_hash_key(fm_int sw) { return profiles()[static_cast<size_t>(sw)].l2[0]; }
+const fm_L2HashKey &fmsim::l2_hash_key(fm_int sw) {
+    return profiles()[static_cast<size_t>(sw)].l2[0];
+}
 
 const fm_L3HashConfig &fmsim::l3_hash_config(fm_int sw) {
     return profiles()[static_cast<size_t>(sw)].l3[0];

@@ -100,9 +100,12 @@ namespace {
 bool value_fits(fm_int attr, fm_int32 v) {
     auto u = static_cast<fm_uint32>(v);
     switch (attr) {
-        case FM_PORT_PARSER: return u <= FM_PORT_PARSER_DEEPEST;
-        case FM_PORT_ROUTED_FRAME_UPDATE_FIELDS: return (u & ~FM_PORT_ROUTED_FRAME_UPDATE_ALL) == 0;
-        default: return true;
+        case FM_PORT_PARSER:
+            return u <= FM_PORT_PARSER_DEEPEST;
+        case FM_PORT_ROUTED_FRAME_UPDATE_FIELDS:
+            return (u & ~FM_PORT_ROUTED_FRAME_UPDATE_ALL) == 0;
+        default:
+            return true;
     }
 }
 
@@ -278,8 +281,8 @@ fm_status fmCreateBitArray(fm_bitArray *bitArray, fm_int bitCount) {
     FMSIM_ENTER("fmCreateBitArray");
     if (bitArray == nullptr || bitCount < 0 || bitCount > (1 << 20)) return FM_ERR_INVALID_ARGUMENT;
     fm_int words = (bitCount + 31) / 32;
-    auto *data = static_cast<fm_uint32 *>(std::calloc(static_cast<size_t>(words ? words : 1),
-                                                      sizeof(fm_uint32)));
+    auto *data = static_cast<fm_uint32 *>(
+        std::calloc(static_cast<size_t>(words ? words : 1), sizeof(fm_uint32)));
     if (data == nullptr) return FM_ERR_NO_MEM;
     bitArray->bitCount = bitCount;
     bitArray->wordCount = words;

@@ -35,7 +35,7 @@ enum class FmsimParseError : std::uint8_t {
 struct FmsimParsedFrame {
     std::size_t length = 0;
     std::uint64_t dmac = 0, smac = 0;  // first byte on the wire most significant
-    int tags = 0;                       // VLAN tags parsed (0..2), outer first
+    int tags = 0;                      // VLAN tags parsed (0..2), outer first
     std::uint16_t tpid[2] = {};
     std::uint16_t vid[2] = {};
     std::uint8_t pcp[2] = {};
@@ -91,15 +91,15 @@ struct FmsimAclHit {
 // What each stage decided, when asked for.
 struct FmsimTrace {
     FmsimParsedFrame parsed;
-    int vlan = -1;             // the frame's VLAN after the rules
-    int priority = 0;          // VLAN priority after the rules
-    int switch_priority = 0;   // after the rules
+    int vlan = -1;                  // the frame's VLAN after the rules
+    int priority = 0;               // VLAN priority after the rules
+    int switch_priority = 0;        // after the rules
     std::vector<FmsimAclHit> hits;  // every ACL with rules in force, ascending
     FmsimAclHit deciding;           // the hit that decided forwarding
     int lbg = -1;                   // load-balancing: group, hash and bin
     std::uint32_t hash = 0;
     int bin = -1;
-    bool learned = false;  // the source address was learned (or moved)
+    bool learned = false;            // the source address was learned (or moved)
     std::vector<std::string> lines;  // one line per decision, readable
     // Set before the call to skip the lines (the costliest part of a trace)
     // when only the decisions above are wanted; kept across the call.

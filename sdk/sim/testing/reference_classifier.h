@@ -72,17 +72,28 @@ private:
         for (int i = 0; i < f.tags; ++i) (f.tpid[i] == 0x88A8 ? s : c)++;
         std::uint16_t outer = f.tags ? f.tpid[0] : 0;
         switch (type) {
-            case 0: return f.tags == 0;
-            case 1: return outer == 0x8100;
-            case 2: return outer == 0x9100;
-            case 3: return outer == 0x9200;
-            case 4: return c > 0;
-            case 5: return s > 0;
-            case 6: return c > 0 && s == 0;
-            case 7: return s > 0 && c == 0;
-            case 8: return c > 0 && s > 0;
-            case 9: return f.tags == 1 && s == 1;
-            default: return false;
+            case 0:
+                return f.tags == 0;
+            case 1:
+                return outer == 0x8100;
+            case 2:
+                return outer == 0x9100;
+            case 3:
+                return outer == 0x9200;
+            case 4:
+                return c > 0;
+            case 5:
+                return s > 0;
+            case 6:
+                return c > 0 && s == 0;
+            case 7:
+                return s > 0 && c == 0;
+            case 8:
+                return c > 0 && s > 0;
+            case 9:
+                return f.tags == 1 && s == 1;
+            default:
+                return false;
         }
     }
 
@@ -92,7 +103,8 @@ private:
         const fm_aclValue &v = r.value;
         if ((c & FM_ACL_MATCH_SRC_MAC) && (f.smac & v.srcMask) != (v.src & v.srcMask)) return false;
         if ((c & FM_ACL_MATCH_DST_MAC) && (f.dmac & v.dstMask) != (v.dst & v.dstMask)) return false;
-        if ((c & FM_ACL_MATCH_ETHERTYPE) && (f.ethertype & v.ethTypeMask) != (v.ethType & v.ethTypeMask))
+        if ((c & FM_ACL_MATCH_ETHERTYPE) &&
+            (f.ethertype & v.ethTypeMask) != (v.ethType & v.ethTypeMask))
             return false;
         if ((c & FM_ACL_MATCH_VLAN) &&
             (static_cast<std::uint32_t>(vlan) & v.vlanIdMask) != (v.vlanId & v.vlanIdMask))
@@ -122,7 +134,8 @@ private:
             return false;
         if (c & FM_ACL_MATCH_NON_IP_PAYLOAD)
             for (int i = 0; i < FM_MAX_ACL_NON_IP_PAYLOAD_BYTES; ++i)
-                if ((f.payload[i] & v.nonIPPayloadMask[i]) != (v.nonIPPayload[i] & v.nonIPPayloadMask[i]))
+                if ((f.payload[i] & v.nonIPPayloadMask[i]) !=
+                    (v.nonIPPayload[i] & v.nonIPPayloadMask[i]))
                     return false;
         if (c & FM_ACL_MATCH_INGRESS_PORT_SET) {
             auto it = sets_.find(v.portSet);
@@ -134,7 +147,8 @@ private:
             std::memcpy(&type, &v.vlanTag, sizeof type);
             if (!tag_holds(type, f)) return false;
         }
-        if ((c & FM_ACL_MATCH_SRC_GLORT) && ((glort & v.srcGlortMask) != (v.srcGlort & v.srcGlortMask)))
+        if ((c & FM_ACL_MATCH_SRC_GLORT) &&
+            ((glort & v.srcGlortMask) != (v.srcGlort & v.srcGlortMask)))
             return false;
         return true;
     }

@@ -34,7 +34,9 @@ inline void switch_up(int first, int last, std::initializer_list<VlanDef> vlans 
 }
 
 // ACL 0 with every scenario, as kelfd creates its groups.
-inline void create_acl0() { fmCreateACLExt(0, 0, 0x43F7, 0); }
+inline void create_acl0() {
+    fmCreateACLExt(0, 0, 0x43F7, 0);
+}
 
 // Compiles the ACLs and puts ACL 0 in force.
 inline void apply_acl0() {

@@ -1,4 +1,5 @@
-// packed.h - fmsim's compact copies of rule values.
+// packed.h - compact copies of rule values, which the daemon's rule table
+// and fmsim's rule store both keep by the hundred thousand.
 //
 // A record kept in its nonzero 8-byte words only: most of a rule's match
 // values are zero (a 216-byte value whose rule matches one port and one
@@ -13,7 +14,7 @@
 #include <memory>
 #include <type_traits>
 
-namespace fmsim {
+namespace kelf {
 
 template <typename T>
 class Packed {
@@ -92,4 +93,4 @@ private:
     std::unique_ptr<std::uint64_t[]> more_;
 };
 
-}  // namespace fmsim
+}  // namespace kelf
