@@ -393,25 +393,30 @@ typedef struct kelf_stat_cnt {
 /* clang-format off */
 #define KEL_STAT_COUNTERS(X) \
     X(cntRxUcstPkts) X(cntRxUcstPktsNonIP) X(cntRxUcstPktsIPv4) X(cntRxUcstPktsIPv6) \
-    X(cntRxBcstPkts) X(cntRxBcstPktsIPv4) X(cntRxBcstPktsIPv6) X(cntRxMcstPkts) \
-    X(cntRxMcstPktsNonIP) X(cntRxMcstPktsIPv4) X(cntRxMcstPktsIPv6) X(cntRxPausePkts) \
-    X(cntRxCBPausePkts) X(cntRxSymbolErrors) X(cntRxFrameSizeErrors) X(cntRxMinTo63Pkts) \
-    X(cntRx64Pkts) X(cntRx65to127Pkts) X(cntRx128to255Pkts) X(cntRx256to511Pkts) \
-    X(cntRx1024to1522Pkts) X(cntRx1523to2047Pkts) X(cntRx2048to4095Pkts) X(cntRx4096to8191Pkts) \
-    X(cntRx8192to10239Pkts) X(cntRx10240toMaxPkts) X(cntRxUndersizedPkts) X(cntRxJabberPkts) \
+    X(cntRxBcstPkts) X(cntRxBcstPktsNonIP) X(cntRxBcstPktsIPv4) X(cntRxBcstPktsIPv6) \
+    X(cntRxMcstPkts) X(cntRxMcstPktsNonIP) X(cntRxMcstPktsIPv4) X(cntRxMcstPktsIPv6) \
+    X(cntRxPausePkts) X(cntRxCBPausePkts) X(cntRxFCSErrors) X(cntRxSymbolErrors) \
+    X(cntRxFrameSizeErrors) X(cntRxMinTo63Pkts) X(cntRx64Pkts) X(cntRx65to127Pkts) \
+    X(cntRx128to255Pkts) X(cntRx256to511Pkts) X(cntRx512to1023Pkts) X(cntRx1024to1522Pkts) \
+    X(cntRx1523to2047Pkts) X(cntRx2048to4095Pkts) X(cntRx4096to8191Pkts) X(cntRx8192to10239Pkts) \
+    X(cntRx10240toMaxPkts) X(cntRxFragmentPkts) X(cntRxUndersizedPkts) X(cntRxJabberPkts) \
     X(cntRxOversizedPkts) X(cntRxGoodOctets) X(cntRxOctetsNonIp) X(cntRxOctetsIPv4) \
-    X(cntRxOctetsIPv6) X(cntRxPriorityPkts) X(cntRxPriorityOctets) X(cntTxUcstPkts) \
-    X(cntTxBcstPkts) X(cntTxMcstPkts) X(cntTxPausePkts) X(cntTxFCSErroredPkts) \
-    X(cntTxTimeOutPkts) X(cntTxLoopbackPkts) X(cntTxMinTo63Pkts) X(cntTx64Pkts) \
-    X(cntTx65to127Pkts) X(cntTx128to255Pkts) X(cntTx512to1023Pkts) X(cntTx1024to1522Pkts) \
-    X(cntTx1523to2047Pkts) X(cntTx2048to4095Pkts) X(cntTx4096to8191Pkts) X(cntTx10240toMaxPkts) \
+    X(cntRxOctetsIPv6) X(cntRxBadOctets) X(cntRxPriorityPkts) X(cntRxPriorityOctets) \
+    X(cntTxUcstPkts) X(cntTxBcstPkts) X(cntTxMcstPkts) X(cntTxPausePkts) \
+    X(cntTxFCSErroredPkts) X(cntTxErrorDropPkts) X(cntTxTimeOutPkts) X(cntTxLoopbackPkts) \
+    X(cntTxMinTo63Pkts) X(cntTx64Pkts) X(cntTx65to127Pkts) X(cntTx128to255Pkts) \
+    X(cntTx256to511Pkts) X(cntTx512to1023Pkts) X(cntTx1024to1522Pkts) X(cntTx1523to2047Pkts) \
+    X(cntTx2048to4095Pkts) X(cntTx4096to8191Pkts) X(cntTx8192to10239Pkts) X(cntTx10240toMaxPkts) \
     X(cntTxOctets) X(cntTxErrorOctets) X(cntTxCMDropPkts) X(cntFIDForwardedPkts) \
-    X(cntSpeciallyHandledPkts) X(cntParseErrDropPkts) X(cntParityErrorPkts) X(cntPauseDropPkts) \
-    X(cntSTPDropPkts) X(cntReservedTrapPkts) X(cntSecurityViolationPkts) X(cntVLANIngressBVPkts) \
-    X(cntVLANEgressBVPkts) X(cntGlortMissDropPkts) X(cntPolicerDropPkts) X(cntTTLDropPkts) \
-    X(cntCmPrivDropPkts) X(cntSmp1DropPkts) X(cntRxHog0DropPkts) X(cntRxHog1DropPkts) \
-    X(cntTxHog1DropPkts) X(cntRateLimit0DropPkts) X(cntBadSmpDropPkts) X(cntTriggerDropRedirPkts) \
-    X(cntTriggerRedirPkts) X(cntBroadcastDropPkts) X(cntRxCMDropPkts) X(cntOverrunPkts) \
+    X(cntFloodForwardedPkts) X(cntSpeciallyHandledPkts) X(cntParseErrDropPkts) X(cntParityErrorPkts) \
+    X(cntTrappedPkts) X(cntPauseDropPkts) X(cntSTPDropPkts) X(cntReservedTrapPkts) \
+    X(cntSecurityViolationPkts) X(cntVLANTagDropPkts) X(cntVLANIngressBVPkts) X(cntVLANEgressBVPkts) \
+    X(cntGlortMissDropPkts) X(cntFFUDropPkts) X(cntPolicerDropPkts) X(cntTTLDropPkts) \
+    X(cntCmPrivDropPkts) X(cntSmp0DropPkts) X(cntSmp1DropPkts) X(cntRxHog0DropPkts) \
+    X(cntRxHog1DropPkts) X(cntTxHog0DropPkts) X(cntTxHog1DropPkts) X(cntRateLimit0DropPkts) \
+    X(cntRateLimit1DropPkts) X(cntBadSmpDropPkts) X(cntTriggerDropRedirPkts) X(cntTriggerDropPkts) \
+    X(cntTriggerRedirPkts) X(cntTriggerMirroredPkts) X(cntBroadcastDropPkts) X(cntDLFDropPkts) \
+    X(cntRxCMDropPkts) X(cntUnderrunPkts) X(cntOverrunPkts) X(cntCorruptedPkts) \
     X(cntStatsDropCountTx) X(cntStatsDropCountRx)
 /* clang-format on */
 
