@@ -35,6 +35,7 @@ std::vector<Object> rule_objects();
 std::vector<Object> port_objects();
 std::vector<Object> distribution_objects();
 Object hash_object();
+Object raw_object();
 std::vector<Object> device_objects();
 std::vector<Object> config_file_objects();  // check, apply, save
 

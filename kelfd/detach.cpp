@@ -9,6 +9,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,6 +58,17 @@ void write_all(int fd, const char *p, std::size_t n) {
 }
 
 }  // namespace
+
+void hold_standard_descriptors() {
+    for (;;) {
+        int fd = ::open("/dev/null", O_RDWR);
+        if (fd < 0) return;
+        if (fd > STDERR_FILENO) {
+            ::close(fd);
+            return;
+        }
+    }
+}
 
 bool Detached::start() {
     int report[2];
@@ -108,7 +120,10 @@ void Detached::emit(Stream &s, const std::string &line) {
     if (line.empty()) return;
     ::syslog(s.priority, "%s", line.c_str());
     if (s.to_caller && caller_ >= 0) {
-        write_all(caller_, line.data(), line.size());
+        // A NUL byte tells the caller the daemon serves: none of a line's.
+        std::string text = line;
+        std::replace(text.begin(), text.end(), '\0', ' ');
+        write_all(caller_, text.data(), text.size());
         write_all(caller_, "\n", 1);
     }
 }

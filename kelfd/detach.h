@@ -18,6 +18,11 @@
 
 namespace kelf {
 
+// Started with descriptors 0, 1 or 2 closed, the next files the daemon
+// opens (its socket, the start's report) would become its standard
+// streams: each closed one is opened on /dev/null first, before anything.
+void hold_standard_descriptors();
+
 class Detached {
 public:
     Detached() = default;

@@ -64,6 +64,7 @@ int usage(std::FILE *to) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    kelf::hold_standard_descriptors();
     kelf::reset_modules();  // every module at its start, in their one order
     const char *arg = argc > 1 ? argv[1] : "";
     if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) return usage(stdout);

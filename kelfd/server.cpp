@@ -112,7 +112,8 @@ void send_all(int s2, const void *data, std::size_t size, std::chrono::milliseco
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 pollfd w{s2, POLLOUT, 0};
-                if (::poll(&w, 1, static_cast<int>(timeout.count())) > 0) continue;
+                int r = ::poll(&w, 1, static_cast<int>(timeout.count()));
+                if (r > 0 || (r < 0 && errno == EINTR)) continue;
                 errno = ETIMEDOUT;
             }
             std::perror("keld send");

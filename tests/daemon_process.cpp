@@ -28,7 +28,7 @@ std::string make_temp_dir() {
 // Starts binary in a session of its own with env, output into files.
 pid_t spawn(const std::string &binary, const std::vector<std::string> &args,
             const std::vector<std::string> &env, const std::string &out_path,
-            const std::string &err_path) {
+            const std::string &err_path, bool closed_streams = false) {
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(binary.c_str()));
     for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -46,6 +46,10 @@ pid_t spawn(const std::string &binary, const std::vector<std::string> &args,
         if (out >= 0) ::dup2(out, 1);
         if (err >= 0) ::dup2(err, 2);
         if (in >= 0) ::dup2(in, 0);
+        if (closed_streams) {
+            ::close(1);
+            ::close(2);
+        }
         ::execve(binary.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
@@ -70,7 +74,8 @@ std::string read_file(const std::string &path) {
 DaemonProcess::DaemonProcess() : DaemonProcess(Options{}) {}
 
 DaemonProcess::DaemonProcess(Options options) : opt_(std::move(options)), dir_(make_temp_dir()) {
-    pid_ = spawn(KELFD_BINARY, opt_.args, environment(), dir_ + "/stdout", dir_ + "/stderr");
+    pid_ = spawn(KELFD_BINARY, opt_.args, environment(), dir_ + "/stdout", dir_ + "/stderr",
+                 opt_.closed_streams);
     if (opt_.wait_ready && !wait_ready()) {
         std::string text = out() + err();
         // No destructor runs for a constructor that throws: stop what was

@@ -21,6 +21,7 @@ public:
         std::map<std::string, std::string> env;  // added to the daemon's environment
         int switches = 1;                        // FMSIM_SWITCHES
         bool wait_ready = true;                  // wait until a request is answered
+        bool closed_streams = false;             // start with standard output and error closed
     };
 
     DaemonProcess();

@@ -183,6 +183,21 @@ TEST(DetachedStart, ReturnsOnceTheDaemonServesAndStopRemovesTheSocket) {
     EXPECT_FALSE(std::filesystem::exists(d.socket_path()));
 }
 
+TEST(DetachedStart, StartsWithItsStandardStreamsClosed) {
+    DaemonProcess::Options o;
+    o.args = {};
+    o.wait_ready = false;
+    o.closed_streams = true;
+    DaemonProcess d(o);
+    struct Stop {
+        const DaemonProcess &d;
+        ~Stop() { d.run(KELFD_BINARY_PATH, {"stop"}); }
+    } stop{d};
+    ASSERT_EQ(d.wait_exit(30s), 0) << "the start returns once the daemon serves";
+    std::int32_t n = 0;
+    EXPECT_TRUE(d.client().command(KEL_GET_DEV_NUM, 0, &n));
+}
+
 TEST(ServerLife, NoSocketFileAfterAStop) {
     DaemonProcess d;
     d.signal(SIGTERM);
