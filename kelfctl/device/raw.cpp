@@ -245,7 +245,9 @@ void raw(Session &s, Args &a) {
 
 }  // namespace
 
-Object raw_object() { return {"raw", nullptr, "any request, field by field", kRawHelp, nullptr, {}}; }
+Object raw_object() {
+    return {"raw", nullptr, "any request, field by field", kRawHelp, nullptr, {}};
+}
 
 // raw takes its code where other objects take a command.
 CommandFn raw_command() {
