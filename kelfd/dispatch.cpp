@@ -1,5 +1,6 @@
 #include "dispatch.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,10 @@
 #include "device/statistics.h"
 #include "distribution/distribution.h"
 #include "events.h"
+#include "extensions/extensions.h"
 #include "messages.h"
 #include "ports/ports.h"
+#include "rules/rule_txn.h"
 #include "rules/rules.h"
 
 namespace kelf {
@@ -290,6 +293,29 @@ Dispatcher::Dispatcher() {
 
 void Dispatcher::clear() {
     std::memset(&buf_, 0, sizeof buf_);
+}
+
+Reply Dispatcher::run(const unsigned char *rec, std::size_t n) {
+    std::uint32_t code = 0;
+    std::memcpy(&code, rec, std::min(n, sizeof code));
+    if (n >= sizeof code && extensions::served(code)) return extensions::serve(*this, rec, n, out_);
+    return run_described(rec, n);
+}
+
+Reply Dispatcher::run_described(const unsigned char *rec, std::size_t n) {
+    if (n == 0) {
+        // Nothing to carry out; the status reply is still attempted.
+        ret_fn_ = 0;
+        return {&ret_fn_, sizeof ret_fn_};
+    }
+    const std::size_t m = std::min(n, sizeof buf_.raw);
+    if (rec != buf_.raw) std::memmove(buf_.raw, rec, m);
+    std::memset(buf_.raw + m, 0, sizeof buf_.raw - m);
+    return dispatch();
+}
+
+std::chrono::steady_clock::duration Dispatcher::tick() {
+    return rules::txn::expire(std::chrono::steady_clock::now());
 }
 
 Reply Dispatcher::dispatch() {

@@ -5,8 +5,10 @@
 
 #include <kelfd/kel_lib.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kelf {
 
@@ -38,6 +40,16 @@ public:
     // Carries out the request in the buffer and returns the reply to send.
     // The reply points into this object and stays valid until clear().
     Reply dispatch();
+    // Carries out the request of n bytes at rec, whatever its code (the
+    // extensions' too); the reply stays valid until clear().
+    Reply run(const unsigned char *rec, std::size_t n);
+    // A request of the command table: copied into the buffer (at most its
+    // size, the rest zero) and dispatched. n 0: nothing to carry out, the
+    // status 0 goes back.
+    Reply run_described(const unsigned char *rec, std::size_t n);
+    // Work that waits for a time (idle transactions aborted); the time
+    // until there is more, or max() when none waits.
+    std::chrono::steady_clock::duration tick();
     // Zeroes the buffer for the next request.
     void clear();
     // The status word of the last request.
@@ -47,6 +59,7 @@ private:
     kel_buf buf_;
     kel_query_rule_t query_;
     int ret_fn_ = 0;
+    std::vector<unsigned char> out_;  // an extension's reply
 };
 
 }  // namespace kelf

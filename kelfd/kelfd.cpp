@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "extensions/reasons.h"
 #include "daemon.h"
 #include "daemon_modules.h"
 #include "detach.h"
@@ -65,6 +66,8 @@ int usage(std::FILE *to) {
 
 int main(int argc, char **argv) {
     kelf::hold_standard_descriptors();
+    // What a request makes kelfd print can go back to its client as well.
+    kelf::reasons::install();
     kelf::reset_modules();  // every module at its start, in their one order
     const char *arg = argc > 1 ? argv[1] : "";
     if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) return usage(stdout);

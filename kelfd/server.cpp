@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "extensions/extensions.h"
+
 namespace kelf {
 
 std::string run_dir() {
@@ -176,6 +178,9 @@ void ControlServer::run(int wake_fd) {
             next = std::min(next, p.deadline);
         }
         if (!can_accept) next = std::min(next, pending_.front().since + kPushOutAfter);
+        // Idle transactions end on time even when no client comes.
+        if (auto left = dispatcher_.tick(); left != Clock::duration::max())
+            next = std::min(next, now + left);
         int wait = -1;
         if (next != Clock::time_point::max()) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now);
@@ -250,20 +255,18 @@ void ControlServer::accept_new() {
 }
 
 ControlServer::Read ControlServer::receive(Pending &p) {
-    // The first bytes go straight to the dispatcher's buffer (zero here:
-    // cleared at construction and after every request); a record that is
-    // not whole yet moves to a buffer of its own, so that others can be
-    // served meanwhile.
-    unsigned char *to = p.bytes ? p.bytes.get() : dispatcher_.buffer().raw;
+    // The first bytes go to the server's inbox; a record that is not whole
+    // yet moves to a buffer of its own, so that others can be served
+    // meanwhile.
+    unsigned char *to = p.bytes ? p.bytes.get() : inbox_.get();
     bool got_more = false;
     for (;;) {
-        ssize_t n = ::recv(p.fd, to + p.got, KEL_BUF_SIZE - p.got, MSG_DONTWAIT);
+        ssize_t n = ::recv(p.fd, to + p.got, kMaxRecord - p.got, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         // The end of the client's writing: what came is the request.
         if (n == 0) return Read::Whole;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             // A connection gone bad: nothing of it is carried out.
-            if (!p.bytes) dispatcher_.clear();
             p.bytes.reset();
             p.got = 0;
             return Read::Whole;
@@ -271,25 +274,21 @@ ControlServer::Read ControlServer::receive(Pending &p) {
         if (n < 0) break;
         p.got += static_cast<std::size_t>(n);
         got_more = true;
-        if (p.got == KEL_BUF_SIZE) return Read::Whole;
-        if (p.got >= sizeof(std::uint32_t)) {
-            std::uint32_t code;
-            std::memcpy(&code, to, sizeof code);
-            if (p.got >= request_size(code)) return Read::Whole;
-        }
+        if (p.got == kMaxRecord) return Read::Whole;
+        if (p.got >= sizeof(std::uint32_t) && p.got >= extensions::record_size(to, p.got))
+            return Read::Whole;
     }
     if (!p.bytes && p.got > 0) {
-        p.bytes = std::make_unique<unsigned char[]>(KEL_BUF_SIZE);
+        p.bytes = std::make_unique<unsigned char[]>(kMaxRecord);
         std::memcpy(p.bytes.get(), to, p.got);
-        dispatcher_.clear();
     }
     if (got_more) p.deadline = std::min(p.since + timeout_, Clock::now() + kShortRecordWait);
     return Read::More;
 }
 
 void ControlServer::finish(Pending &p) {
-    if (p.bytes) std::memcpy(dispatcher_.buffer().raw, p.bytes.get(), p.got);
-    answer(p.fd, static_cast<ssize_t>(p.got));
+    const unsigned char *rec = p.bytes ? p.bytes.get() : inbox_.get();
+    answer(p.fd, rec, p.got);
     p.fd = -1;
 }
 
@@ -307,24 +306,15 @@ void ControlServer::serve(int s2) {
     finish(p);
 }
 
-void ControlServer::answer(int s2, ssize_t n) {
-    Reply reply;
-    if (n <= 0) {
-        // Nothing to carry out; the status reply is still attempted.
-        static const int kNothing = 0;
-        reply = {&kNothing, sizeof kNothing};
-    } else {
-        reply = dispatcher_.dispatch();
-    }
+void ControlServer::answer(int s2, const unsigned char *rec, std::size_t n) {
+    // Nothing received: nothing to carry out, the status reply is still
+    // attempted.
+    Reply reply = dispatcher_.run(rec, n);
     send_all(s2, reply.data, reply.size, timeout_);
-    // A client that filled the buffer may have sent more: drop what is
-    // queued, so that closing does not turn its read of the reply into a
-    // reset. (Less than a buffer is read whole: every receive asks for all
-    // the room left.)
-    if (n == KEL_BUF_SIZE) {
-        unsigned char sink[4096];
-        for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
-        }
+    // A client may have sent more than its record: drop what is queued, so
+    // that closing does not turn its read of the reply into a reset.
+    unsigned char sink[4096];
+    for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
     }
     ::close(s2);
     dispatcher_.clear();

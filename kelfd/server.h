@@ -24,6 +24,8 @@
 #include <memory>
 #include <string>
 
+#include <kelfd/kel_lib.h>
+
 #include "dispatch.h"
 
 namespace kelf {
@@ -108,9 +110,8 @@ private:
     // Carries out p's request as received (nothing received: the empty
     // request's status) and closes the connection.
     void finish(Pending &p);
-    // Carries out the request of n bytes in the dispatcher's buffer (n <= 0:
-    // none) and closes.
-    void answer(int conn, ssize_t n);
+    // Carries out the request of n bytes at rec (n 0: none) and closes.
+    void answer(int conn, const unsigned char *rec, std::size_t n);
     // Accepts one connection if there is room, and serves it if its record
     // is whole.
     void accept_new();
@@ -124,6 +125,9 @@ private:
     bool first_accept_ = true;
     int last_errno_ = 0;
     std::deque<Pending> pending_;
+    // Where a connection's first bytes arrive.
+    static constexpr std::size_t kMaxRecord = KEL_X_MAX_REQUEST;
+    std::unique_ptr<unsigned char[]> inbox_ = std::make_unique<unsigned char[]>(kMaxRecord);
     Dispatcher dispatcher_;
 };
 

@@ -181,6 +181,44 @@ enum kel_conf {
  * KEL_CMD_MAX + 1 rows. */
 #define KEL_CMD_MAX KEL_GET_POWER
 
+/*
+ * Extensions: kelfd's own additions to the protocol, all in one block of
+ * codes above every code listed above (docs/protocol.md describes each).
+ * A daemon without them answers every code of the block as an unknown
+ * command (status -1), so a client asks KEL_X_HELLO first and keeps to the
+ * codes above when the hello is refused.
+ */
+#define KEL_X_FIRST 1000
+#define KEL_X_LAST 1063 /* the block; codes not named here are unknown */
+enum kel_x_conf {
+    /* kel_x_hello -> kel_x_hello_reply */
+    KEL_X_HELLO = 1000,
+    /* kel_x_envelope + any request -> kel_x_why_reply: the request's reply
+     * and the lines the daemon printed while serving it */
+    KEL_X_WHY = 1001,
+    /* kel_x_begin -> status: the transaction's token, or -1 */
+    KEL_X_TXN_BEGIN = 1002,
+    /* kel_x_envelope (token) + a rule add, remove or clear -> its status */
+    KEL_X_TXN = 1003,
+    /* kel_x_token -> status 0, or -1 with the unit as before */
+    KEL_X_TXN_COMMIT = 1004,
+    /* kel_x_token -> status 0, or -1 for a token that is not open */
+    KEL_X_TXN_ABORT = 1005
+};
+
+/* Extension protocol version, and the magic of a hello reply ("KELX"). */
+#define KEL_X_VERSION 1
+#define KEL_X_MAGIC 0x584C454Bu
+/* How long a transaction may see no request before it is aborted, and the
+ * most a client may ask for. */
+#define KEL_X_TXN_IDLE_MS 10000
+#define KEL_X_TXN_IDLE_MAX_MS 600000
+/* The most text a KEL_X_WHY reply carries; longer output is cut at a line
+ * end and ends in "...\n". */
+#define KEL_X_WHY_TEXT_MAX 8192
+/* The largest request: two envelopes around an if_kel. */
+#define KEL_X_MAX_REQUEST (KEL_BUF_SIZE + 16)
+
 /* User-defined field match: offset, data and mask. */
 typedef struct kel_udf_s {
     int16_t flag;
@@ -535,6 +573,47 @@ typedef struct kel_query_rule {
     int32_t ret;
 } kel_query_rule_t;
 
+
+/* Extension records (codes KEL_X_*). */
+typedef struct kel_x_hello {
+    uint32_t kel_cmd; /* KEL_X_HELLO */
+    int32_t unit;     /* not read */
+    uint32_t client_version;
+} kel_x_hello_t;
+
+typedef struct kel_x_hello_reply {
+    uint32_t magic;      /* KEL_X_MAGIC */
+    uint32_t version;    /* KEL_X_VERSION */
+    uint64_t extensions; /* bit (code - KEL_X_FIRST) set for every code served */
+    char daemon[32];     /* the daemon's version, NUL-terminated */
+    int32_t ret;         /* 0 */
+} kel_x_hello_reply_t;
+
+/* Put in front of another request: KEL_X_WHY (arg 0) or KEL_X_TXN (arg the
+ * token). The request follows at once, as it would travel alone. */
+typedef struct kel_x_envelope {
+    uint32_t kel_cmd;
+    int32_t arg;
+} kel_x_envelope_t;
+
+/* The reply of KEL_X_WHY: reply_len bytes of the request's own reply, then
+ * a uint32_t text_len and that many bytes of text (lines, each ending in a
+ * newline), then the end of the connection. */
+typedef struct kel_x_why_reply {
+    uint32_t reply_len;
+} kel_x_why_reply_t;
+
+typedef struct kel_x_begin {
+    uint32_t kel_cmd; /* KEL_X_TXN_BEGIN */
+    int32_t unit;
+    uint32_t idle_ms; /* 0: KEL_X_TXN_IDLE_MS */
+} kel_x_begin_t;
+
+typedef struct kel_x_token {
+    uint32_t kel_cmd; /* KEL_X_TXN_COMMIT or KEL_X_TXN_ABORT */
+    int32_t token;
+} kel_x_token_t;
+
 #pragma pack(pop)
 
 #ifdef __cplusplus
@@ -651,6 +730,16 @@ KEL_CHECK_OFF(if_kel_mask_t, mask, 8);
 KEL_CHECK_OFF(if_kel_mask_t, mask.egress, 24);
 KEL_CHECK_OFF(if_kel_mask_t, mask.ret_val, 40);
 KEL_CHECK_OFF(kel_query_rule_t, ret, 222);
+
+KEL_CHECK_SIZE(kel_x_hello_t, 12);
+KEL_CHECK_SIZE(kel_x_hello_reply_t, 52);
+KEL_CHECK_SIZE(kel_x_envelope_t, 8);
+KEL_CHECK_SIZE(kel_x_begin_t, 12);
+KEL_CHECK_SIZE(kel_x_token_t, 8);
+KEL_CHECK_OFF(kel_x_hello_reply_t, daemon, 16);
+KEL_CHECK_OFF(kel_x_hello_reply_t, ret, 48);
+KEL_STATIC_ASSERT(KEL_X_FIRST > KEL_CMD_MAX, "the extension block lies above every code");
+KEL_STATIC_ASSERT(KEL_X_LAST - KEL_X_FIRST < 64, "a hello names the block in 64 bits");
 
 #ifdef __cplusplus
 }

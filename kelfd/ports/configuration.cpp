@@ -7,6 +7,7 @@
 #include "daemon.h"
 #include "messages.h"
 #include "ports.h"
+#include "rules/rule_txn.h"
 #include "rules/rules.h"
 #include "sdk_util.h"
 
@@ -174,6 +175,9 @@ int kel_set_cfg_fn(int unit, int cfg) {
         std::fflush(stdout);
         return -1;
     }
+    // A configuration may add rules: not while another client stages the
+    // unit's rules.
+    if (kelf::rules::txn::refused(unit)) return -1;
     return kelf::ports::apply_configuration(unit, cfg);
 }
 

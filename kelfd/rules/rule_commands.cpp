@@ -11,6 +11,7 @@
 #include "rule_install.h"
 #include "rule_match.h"
 #include "rule_table.h"
+#include "rule_txn.h"
 #include "rules.h"
 #include "sdk_util.h"
 
@@ -19,6 +20,7 @@ using kelf::rules::unit_group_ok;
 namespace kelf::rules {
 
 void reset() {
+    txn::reset();
     reset_tables();
     reset_port_sets();
 }
@@ -34,13 +36,21 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
     const int requested = m.rule_id;
 
     if (!unit_group_ok(unit, group)) return -1;
+    if (txn::refused(unit)) return -1;
+    // Within a transaction the checks see the unit as it will be, and the
+    // rule is staged instead of installed.
+    txn::Staged *staged = txn::staging(unit);
     kel_acl_t &table = kel_acl[unit][group];
-    if (table.full()) {
+    const bool full = staged ? staged->count(group) >= KEL_MAX_RULES : table.full();
+    const bool taken =
+        requested != 0 && (staged ? staged->find(group, requested) != nullptr
+                                  : table.find(requested) >= 0);
+    if (full) {
         std::puts(kelf::msg::kRuleStackOverflow);
         std::fflush(stdout);
         return -1;
     }
-    if (requested != 0 && table.find(requested) >= 0) {
+    if (taken) {
         std::fputs(kelf::msg::kRuleExists, stdout);
         std::fflush(stdout);
         return -1;
@@ -55,12 +65,15 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
     const bool pcie = is_pcie_port(unit, m.port);
 
     const bool automatic = requested == 0;
-    r->rule_id = automatic ? next_auto_id(unit, group) : requested;
+    r->rule_id = !automatic ? requested
+                 : staged   ? staged->next_auto_id(group)
+                            : next_auto_id(unit, group);
     r->acl = group;
     // Every failure from here gives the id back; only an automatic id moved
     // the counter, so only such an add lowers it again.
     auto roll_back = [&] {
-        if (automatic) --kel_cur_rule[unit][group];
+        if (automatic && staged) staged->undo_auto(group);
+        else if (automatic) --kel_cur_rule[unit][group];
         return -1;
     };
 
@@ -71,6 +84,11 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
     if (pcie && match_port_set(unit, m.port, *r) != 0) return roll_back();
 
     const int id = r->rule_id;
+    if (staged) {
+        port_set_held(unit, *r);
+        staged->add(std::move(r));
+        return id;
+    }
     const kel_acl_rule_t match = *r;  // for its port set, whatever install makes of r
     switch (install(unit, std::move(r), kFn)) {
         case Installed::InForce:
@@ -88,9 +106,13 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
 
 int kel_entry_remove_fn(int unit, int rule_id, int group) {
     if (!unit_group_ok(unit, group)) return -1;
+    if (kelf::rules::txn::refused(unit)) return -1;
+    kelf::rules::txn::Staged *staged = kelf::rules::txn::staging(unit);
     int slot = kel_acl[unit][group].find(rule_id);
-    if (slot < 0) return 0;
-    const kel_acl_rule_t *r = kel_acl[unit][group].at(slot);
+    const kel_acl_rule_t *r = staged                ? staged->find(group, rule_id)
+                              : slot >= 0 ? kel_acl[unit][group].at(slot)
+                                          : nullptr;
+    if (r == nullptr) return 0;
     if (r->action & FM_ACL_ACTIONEXT_REDIRECT) {
         // A redirect rule is taken out only while its target port answers.
         // A target that is no physical port (a multicast group's logical
@@ -102,11 +124,20 @@ int kel_entry_remove_fn(int unit, int rule_id, int group) {
             return -1;
         }
     }
+    if (staged) {
+        staged->remove(group, rule_id);
+        return 0;
+    }
     return kelf::rules::uninstall(unit, group, slot, "kel_entry_remove_fn");
 }
 
 int kel_clear_fn(int unit) {
     if (!kelf::unit_inserted(unit) || unit >= KEL_MAX_UNITS) return -1;
+    if (kelf::rules::txn::refused(unit)) return -1;
+    if (kelf::rules::txn::Staged *staged = kelf::rules::txn::staging(unit)) {
+        staged->clear();
+        return 0;
+    }
     for (int group = 0; group < KEL_MAX_GROUPS; ++group) {
         const kel_acl_t &t = kel_acl[unit][group];
         for (int slot = t.prev_taken(KEL_MAX_RULES - 1); slot >= 0; slot = t.prev_taken(slot - 1))

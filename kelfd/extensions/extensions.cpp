@@ -1,0 +1,190 @@
+// extensions.cpp - hello, reasons on the wire, and transactions.
+#include "extensions.h"
+
+#include <kelfd/kel_lib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "messages.h"
+#include "reasons.h"
+#include "rules/rule_txn.h"
+
+#ifndef KELFD_VERSION
+#define KELFD_VERSION "0"
+#endif
+
+namespace kelf::extensions {
+namespace {
+
+std::uint32_t code_of(const unsigned char *rec, std::size_t n) {
+    std::uint32_t code = 0;
+    std::memcpy(&code, rec, std::min<std::size_t>(n, sizeof code));
+    return code;
+}
+
+// A record as sent, read into a zeroed one: a short request reads as if
+// its missing tail were zeros.
+template <class T>
+T read(const unsigned char *rec, std::size_t n) {
+    T t;
+    std::memset(&t, 0, sizeof t);
+    std::memcpy(&t, rec, std::min(n, sizeof t));
+    return t;
+}
+
+bool envelope(std::uint32_t code) {
+    return code == KEL_X_WHY || code == KEL_X_TXN;
+}
+
+Reply status(std::vector<unsigned char> &out, std::int32_t v) {
+    out.resize(sizeof v);
+    std::memcpy(out.data(), &v, sizeof v);
+    return {out.data(), out.size()};
+}
+
+Reply copy(std::vector<unsigned char> &out, Reply r) {
+    const auto *p = static_cast<const unsigned char *>(r.data);
+    out.assign(p, p + r.size);
+    return {out.data(), out.size()};
+}
+
+bool stageable(std::uint32_t code) {
+    switch (code) {
+        case KEL_CLEAR:
+        case KEL_SET_DROP:
+        case KEL_SET_DIR:
+        case KEL_SET_MIR:
+        case KEL_SET_PERMIT:
+        case KEL_SET_RULE:
+        case KEL_ENTRY_REMOVE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A rule change of a transaction: the inner request carried out with the
+// transaction's unit staging.
+Reply staged(Dispatcher &d, std::int32_t token, const unsigned char *rec, std::size_t n,
+             std::vector<unsigned char> &out) {
+    const std::uint32_t code = code_of(rec, n);
+    if (!stageable(code)) {
+        std::printf("kel: command %u is not a rule change: a transaction stages adds, removes "
+                    "and clears only\n",
+                    code);
+        std::fflush(stdout);
+        return status(out, -1);
+    }
+    rules::txn::Scope scope(token);
+    if (!scope.ok()) return status(out, -1);
+    const std::int32_t unit = read<if_kel_t>(rec, n).unit;
+    if (unit != scope.unit()) {
+        std::printf("kel: transaction %d is on unit %d, not unit %d\n", token, scope.unit(), unit);
+        std::fflush(stdout);
+        return status(out, -1);
+    }
+    return copy(out, d.run_described(rec, n));
+}
+
+Reply why(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<unsigned char> &out) {
+    std::vector<unsigned char> inner;
+    Reply r;
+    reasons::Capture capture(KEL_X_WHY_TEXT_MAX);
+    const std::uint32_t code = n > 0 ? code_of(rec, n) : 0;
+    if (code == KEL_X_TXN) {
+        auto env = read<kel_x_envelope_t>(rec, n);
+        std::size_t h = std::min(n, sizeof env);
+        r = staged(d, env.arg, rec + h, n - h, inner);
+    } else if (code == KEL_X_WHY) {
+        std::puts("kel: an envelope holds one request, not another envelope of its kind");
+        std::fflush(stdout);
+        r = status(inner, -1);
+    } else if (code >= KEL_X_FIRST && code <= KEL_X_LAST && served(code)) {
+        r = serve(d, rec, n, inner);
+    } else {
+        r = copy(inner, d.run_described(rec, n));
+    }
+    std::string text = capture.take();
+    if (!text.empty() && text.back() != '\n') text += '\n';  // "Rule exist!" has none
+    kel_x_why_reply_t head{static_cast<std::uint32_t>(r.size)};
+    const auto len = static_cast<std::uint32_t>(text.size());
+    out.resize(sizeof head + r.size + sizeof len + text.size());
+    unsigned char *p = out.data();
+    std::memcpy(p, &head, sizeof head);
+    std::memcpy(p + sizeof head, r.data, r.size);
+    std::memcpy(p + sizeof head + r.size, &len, sizeof len);
+    std::memcpy(p + sizeof head + r.size + sizeof len, text.data(), text.size());
+    return {out.data(), out.size()};
+}
+
+Reply hello(std::vector<unsigned char> &out) {
+    kel_x_hello_reply_t h;
+    std::memset(&h, 0, sizeof h);
+    h.magic = KEL_X_MAGIC;
+    h.version = KEL_X_VERSION;
+    for (std::uint32_t c = KEL_X_FIRST; c <= KEL_X_LAST; ++c)
+        if (served(c)) h.extensions |= std::uint64_t{1} << (c - KEL_X_FIRST);
+    std::snprintf(h.daemon, sizeof h.daemon, "%s", KELFD_VERSION);
+    out.resize(sizeof h);
+    std::memcpy(out.data(), &h, sizeof h);
+    return {out.data(), out.size()};
+}
+
+}  // namespace
+
+bool served(std::uint32_t code) {
+    return code >= KEL_X_HELLO && code <= KEL_X_TXN_ABORT;
+}
+
+std::size_t record_size(const unsigned char *rec, std::size_t got) {
+    const std::uint32_t code = code_of(rec, got);
+    if (envelope(code)) {
+        constexpr std::size_t h = sizeof(kel_x_envelope_t);
+        if (got < h + sizeof code) return h + sizeof code;
+        return h + record_size(rec + h, got - h);
+    }
+    switch (code) {
+        case KEL_X_HELLO:
+            return sizeof(kel_x_hello_t);
+        case KEL_X_TXN_BEGIN:
+            return sizeof(kel_x_begin_t);
+        case KEL_X_TXN_COMMIT:
+        case KEL_X_TXN_ABORT:
+            return sizeof(kel_x_token_t);
+        default:
+            return request_size(code);
+    }
+}
+
+Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<unsigned char> &out) {
+    const std::uint32_t code = code_of(rec, n);
+    switch (code) {
+        case KEL_X_HELLO:
+            return hello(out);
+        case KEL_X_WHY: {
+            std::size_t h = std::min(n, sizeof(kel_x_envelope_t));
+            return why(d, rec + h, n - h, out);
+        }
+        case KEL_X_TXN: {
+            auto env = read<kel_x_envelope_t>(rec, n);
+            std::size_t h = std::min(n, sizeof env);
+            return staged(d, env.arg, rec + h, n - h, out);
+        }
+        case KEL_X_TXN_BEGIN: {
+            auto b = read<kel_x_begin_t>(rec, n);
+            return status(out, rules::txn::begin(b.unit, std::chrono::milliseconds(b.idle_ms)));
+        }
+        case KEL_X_TXN_COMMIT:
+            return status(out, rules::txn::commit(read<kel_x_token_t>(rec, n).token));
+        case KEL_X_TXN_ABORT:
+            return status(out, rules::txn::abort(read<kel_x_token_t>(rec, n).token));
+        default:
+            return copy(out, d.run_described(rec, n));
+    }
+}
+
+}  // namespace kelf::extensions
