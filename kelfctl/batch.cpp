@@ -1,6 +1,9 @@
 #include "batch.h"
 
+#include <optional>
+
 #include "objects.h"
+#include "staging.h"
 
 namespace kelfctl {
 
@@ -76,12 +79,37 @@ int run_line(Session &s, const std::string &line) {
 int run_batch(Session &s, std::istream &in, const std::string &name, bool force) {
     int first = kExitOk;
     std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
+    // The batch's rule changes take force together, at its end; a failing
+    // line (without force) or an interrupt drops them all.
+    std::optional<Staging> staging;
+    try {
+        staging.emplace(s, "the batch " + name);
+    } catch (const Failure &f) {
+        s.err() << "kelfctl: " << f.what() << '\n';
+        return f.status;
+    }
+    int n = 1;
+    for (; std::getline(in, line); ++n) {
+        if (Staging::interrupted()) break;
         int st = run_line(s, line);
         if (st <= 0) continue;
         s.err() << "Command failed " << name << ":" << n << '\n';
         if (first == kExitOk) first = st;
         if (!force) break;
+    }
+    if (first != kExitOk && !force) {
+        if (staging->atomic())
+            s.err() << "kelfctl: the batch stopped at " << name << ":" << n
+                    << ": none of its rule changes took force\n";
+        return first;
+    }
+    try {
+        staging->check_interrupt();
+        staging->commit_all();
+    } catch (const Failure &f) {
+        s.err() << "kelfctl: " << f.what() << '\n';
+        print_reason(s);
+        return first == kExitOk ? f.status : first;
     }
     return first;
 }

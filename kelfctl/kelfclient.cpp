@@ -101,6 +101,9 @@ Status Client::exchange(const void *request, std::size_t len,
         p += n;
         left -= static_cast<std::size_t>(n);
     }
+    // The end of the request: kelfd serves a record shorter than its layout
+    // at once, instead of waiting for more of it.
+    ::shutdown(s.fd, SHUT_WR);
     unsigned char buf[KEL_BUF_SIZE];
     for (;;) {
         pollfd pf{s.fd, POLLIN, 0};

@@ -160,6 +160,16 @@ bool line_option(Session &s, const std::string &w) {
     return false;
 }
 
+void print_reason(Session &s) {
+    std::size_t at = 0;
+    while (at < s.reason.size()) {
+        std::size_t end = s.reason.find('\n', at);
+        if (end == std::string::npos) end = s.reason.size();
+        if (end > at) s.err() << "kelfd: " << s.reason.substr(at, end - at) << '\n';
+        at = end + 1;
+    }
+}
+
 int run_words(Session &s, const std::vector<std::string> &line) {
     std::string topic;
     // A line's own options hold for that line only.
@@ -171,18 +181,28 @@ int run_words(Session &s, const std::vector<std::string> &line) {
     std::vector<std::string> words;
     for (const auto &w : line)
         if (!line_option(s, w)) words.push_back(w);
+    s.reason.clear();
     try {
         return run(s, words, topic);
     } catch (const Failure &f) {
         std::string msg = f.what();
+        // With kelfd's own reason below it, the pointer to its log is noise.
+        if (f.status == kExitRefused && !s.reason.empty())
+            for (const std::string &hint :
+                 {" (" + std::string(kKelfdLogsWhy) + ")", "; " + std::string(kKelfdLogsWhy)})
+                for (auto at = msg.find(hint); at != std::string::npos; at = msg.find(hint))
+                    msg.erase(at, hint.size());
         if (f.status == kExitUsage)
             msg +=
                 "; see 'kelfctl " + (topic.empty() ? std::string("help") : topic + " help") + "'";
         s.err() << "kelfctl: " << msg << '\n';
+        // kelfd's own words for a refusal, as it printed them.
+        if (f.status == kExitRefused) print_reason(s);
         if (s.json && !f.printed) {
             Json j = Json::object();
             j["error"] = f.what();
             j["exit"] = f.status;
+            if (f.status == kExitRefused && !s.reason.empty()) j["kelfd"] = s.reason;
             s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
         }
         return f.status;

@@ -44,5 +44,7 @@ std::string main_help();
 // Runs one command given as words (OBJECT COMMAND ARGS); prints its output
 // and any failure, and returns its exit status.
 int run_words(Session &s, const std::vector<std::string> &words);
+// Prints kelfd's reason for the last refusal, a "kelfd: " line each.
+void print_reason(Session &s);
 
 }  // namespace kelfctl

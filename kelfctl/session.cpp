@@ -1,9 +1,11 @@
 #include "session.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "rule.h"
+#include "staging.h"
 #include "unreachable.h"
 
 namespace kelfctl {
@@ -218,7 +220,7 @@ std::vector<unsigned char> Session::exchange(const void *req, std::size_t len) {
     return exchange_raw(req, len);
 }
 
-std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t len) {
+std::vector<unsigned char> Session::send(const void *req, std::size_t len) {
     std::vector<unsigned char> reply;
     kelfclient::Status st = t_.exchange(req, len, &reply);
     if (st.code == kelfclient::Status::Timeout) throw Failure(kExitUnreachable, st.message);
@@ -227,6 +229,84 @@ std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t le
     }
     if (!st) refused(st.message);
     return reply;
+}
+
+const DaemonExtensions &Session::extensions() {
+    if (ext_) return *ext_;
+    kel_x_hello_t h{};
+    h.kel_cmd = KEL_X_HELLO;
+    h.client_version = KEL_X_VERSION;
+    std::vector<unsigned char> r = send(&h, sizeof h);
+    DaemonExtensions e;
+    kel_x_hello_reply_t hr{};
+    // A daemon without extensions answers the unknown command's -1.
+    if (r.size() == sizeof hr) {
+        std::memcpy(&hr, r.data(), sizeof hr);
+        if (hr.magic == KEL_X_MAGIC && hr.version >= 1) {
+            e.have = true;
+            e.codes = hr.extensions;
+            hr.daemon[sizeof hr.daemon - 1] = '\0';
+            e.version = hr.daemon;
+        }
+    }
+    ext_ = e;
+    return *ext_;
+}
+
+namespace {
+
+bool rule_change(std::uint32_t code) {
+    switch (code) {
+        case KEL_CLEAR:
+        case KEL_SET_CFG:
+        case KEL_SET_DROP:
+        case KEL_SET_DIR:
+        case KEL_SET_MIR:
+        case KEL_SET_PERMIT:
+        case KEL_SET_RULE:
+        case KEL_ENTRY_REMOVE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void put_envelope(std::vector<unsigned char> &to, std::uint32_t code, std::int32_t arg) {
+    kel_x_envelope_t e{code, arg};
+    const auto *p = reinterpret_cast<const unsigned char *>(&e);
+    to.insert(to.end(), p, p + sizeof e);
+}
+
+}  // namespace
+
+std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t len) {
+    const auto *p = static_cast<const unsigned char *>(req);
+    std::uint32_t code = 0;
+    std::int32_t req_unit = 0;
+    if (len >= 8) {
+        std::memcpy(&code, p, 4);
+        std::memcpy(&req_unit, p + 4, 4);
+    }
+    int token = 0;
+    if (staging != nullptr && len >= 8 && rule_change(code)) token = staging->token_for(req_unit);
+    const bool why = extensions().serves(KEL_X_WHY);
+    if (token <= 0 && !why) return send(req, len);
+
+    std::vector<unsigned char> wrapped;
+    wrapped.reserve(len + 16);
+    if (why) put_envelope(wrapped, KEL_X_WHY, 0);
+    if (token > 0) put_envelope(wrapped, KEL_X_TXN, token);
+    wrapped.insert(wrapped.end(), p, p + len);
+    std::vector<unsigned char> r = send(wrapped.data(), wrapped.size());
+    if (!why) return r;
+    // The request's own reply, then the lines kelfd printed for it.
+    std::uint32_t n = 0, text = 0;
+    if (r.size() < 4 || (std::memcpy(&n, r.data(), 4), r.size() < 8 + std::size_t{n}))
+        refused("kelfd's reply to command " + std::to_string(code) + " was cut short");
+    std::memcpy(&text, r.data() + 4 + n, 4);
+    std::size_t have = std::min<std::size_t>(text, r.size() - 8 - n);
+    if (have > 0) reason.assign(reinterpret_cast<const char *>(r.data()) + 8 + n, have);
+    return {r.begin() + 4, r.begin() + 4 + n};
 }
 
 std::int32_t Session::status(const void *req, std::size_t len) {

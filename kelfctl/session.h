@@ -127,6 +127,19 @@ private:
     kelfclient::Client client_;
 };
 
+class Staging;  // staging.h
+
+// What kelfd said of its own protocol extensions (its hello).
+struct DaemonExtensions {
+    bool have = false;        // it answered the hello
+    std::uint64_t codes = 0;  // bit (code - KEL_X_FIRST) for each code it serves
+    std::string version;
+    bool serves(std::uint32_t code) const {
+        return have && code >= KEL_X_FIRST && code <= KEL_X_LAST &&
+               ((codes >> (code - KEL_X_FIRST)) & 1u) != 0;
+    }
+};
+
 class Session {
 public:
     Session(Transport &t, std::ostream &out, std::ostream &err);
@@ -159,6 +172,14 @@ public:
     };
     std::optional<int> switches;
     std::map<int, UnitCache> cache;
+
+    // kelfd's extensions, asked once (its hello); none when it refuses it.
+    const DaemonExtensions &extensions();
+    // The lines kelfd printed while serving the last request of this
+    // command that made it print any: the reason of a refusal.
+    std::string reason;
+    // While set, rule changes go into the unit's transaction (staging.h).
+    Staging *staging = nullptr;
 
     std::ostream &out() { return out_; }
     std::ostream &err() { return err_; }
@@ -199,6 +220,8 @@ public:
 private:
     std::vector<unsigned char> exchange(const void *req, std::size_t len);
     std::vector<unsigned char> exchange_raw(const void *req, std::size_t len);
+    std::vector<unsigned char> send(const void *req, std::size_t len);
+    std::optional<DaemonExtensions> ext_;
     Transport &t_;
     std::ostream &out_;
     std::ostream &err_;

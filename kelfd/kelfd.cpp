@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "extensions/reasons.h"
 #include "daemon.h"
 #include "daemon_modules.h"
 #include "detach.h"
+#include "extensions/reasons.h"
 #include "messages.h"
 #include "pidfile.h"
 #include "server.h"

@@ -15,6 +15,7 @@
 // ends the loop between requests.
 #pragma once
 
+#include <kelfd/kel_lib.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -23,8 +24,6 @@
 #include <deque>
 #include <memory>
 #include <string>
-
-#include <kelfd/kel_lib.h>
 
 #include "dispatch.h"
 

@@ -573,7 +573,6 @@ typedef struct kel_query_rule {
     int32_t ret;
 } kel_query_rule_t;
 
-
 /* Extension records (codes KEL_X_*). */
 typedef struct kel_x_hello {
     uint32_t kel_cmd; /* KEL_X_HELLO */

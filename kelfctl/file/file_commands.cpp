@@ -2,10 +2,12 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "config.h"
 #include "objects.h"
+#include "staging.h"
 
 namespace kelfctl {
 namespace {
@@ -26,13 +28,17 @@ const char kApplyHelp[] = R"(Usage: kelfctl apply FILE
 
 Makes each unit FILE names equal to it: validates the whole file first (a
 file with an error changes nothing), then creates, changes and removes
-what differs, and prints a summary. Rules that stay keep their ids and stay
-in force; new rules go in before the rules they replace go out, unless a
-changed rule keeps its id. A second apply of the same file sends nothing
-that changes the switch. kelfctl records what it applied beside kelfd's
-socket (kelfctl.applied), tied to the kelfd process. A failure part-way
-stops and says what was done; applying the file again completes it.
-See kelfd.conf(5).
+what differs, and prints a summary. The rule changes of each unit take
+force at once, in one transaction: frames meet the old rules or the new,
+never a mix, and a failure or an interrupt before the commit leaves the
+rules as they were. Groups, mirrors and multicast groups are made before
+the commit that puts rules on them and removed after the commit that takes
+their last rule away. Another apply to the same unit waits for this one.
+A second apply of the same file sends nothing that changes the switch.
+kelfctl records what it applied beside kelfd's socket (kelfctl.applied),
+tied to the kelfd process. Against a kelfd without transactions the
+changes go one by one (kelfctl says so): a failure part-way stops and says
+what was done; applying the file again completes it. See kelfd.conf(5).
 )";
 
 const char kSaveHelp[] = R"(Usage: kelfctl save [FILE] [--partial]
@@ -179,28 +185,50 @@ void apply(Session &s, Args &a) {
     if (!rec.valid())
         s.err() << "kelfctl: warning: no record of what is applied is kept (" << rec.why_void()
                 << "): what kelfd cannot report is sent again at every apply\n";
+    // Each unit's rules change in one transaction, held from before the
+    // plan reads the unit to its commit, so that another apply waits.
+    Staging staging(s, "the apply of " + f.name);
+    for (const auto &ue : f.units) staging.hold(ue.first);
     Plan plan = make_plan(s, f, rec);
     // The record must be writable before the first change, not after it.
     if (!plan.steps.empty()) rec.compact();
     Counts done;
     int requests = 0;
     Json steps = Json::array();
-    for (std::size_t i = 0; i < plan.steps.size(); ++i) {
-        const Step &st = plan.steps[i];
+    std::set<int> ruled;  // units whose rule steps have been staged
+    for (std::size_t i = 0; i <= plan.steps.size(); ++i) {
+        const bool last = i == plan.steps.size();
+        const Step *st = last ? nullptr : &plan.steps[i];
         try {
-            requests += st.run(s);
+            staging.check_interrupt();
+            if (last) {
+                staging.commit_all();
+                break;
+            }
+            // Make before break: objects the new rules use exist before the
+            // commit; those only the old rules used go after it.
+            if (st->object == "rule")
+                ruled.insert(st->unit);
+            else if (ruled.count(st->unit))
+                staging.commit(st->unit);
+            requests += st->run(s);
         } catch (const Failure &e) {
-            std::string msg = "apply stopped at " + std::string(op_name(st.op)) + " unit " +
-                              std::to_string(st.unit) + " " + st.text + ": " + e.what() +
+            std::string at = last ? std::string("the commit")
+                                  : std::string(op_name(st->op)) + " unit " +
+                                        std::to_string(st->unit) + " " + st->text;
+            std::string msg = "apply stopped at " + at + ": " + e.what() +
+                              (staging.atomic() ? "; rule changes not committed did not take force"
+                                                : std::string()) +
                               "; done before it: " + done.text(plan.unchanged) + " (" +
                               std::to_string(requests) + " requests); " +
                               std::to_string(plan.steps.size() - i) + " steps left: apply " +
                               f.name + " again to complete it";
+            if (last) st = plan.steps.empty() ? nullptr : &plan.steps.back();
             if (s.json) {
                 Json j = Json::object();
                 j["file"] = f.name;
                 j["done"] = steps;
-                j["failed"] = step_json(st);
+                if (st != nullptr) j["failed"] = step_json(*st);
                 j["error"] = e.what();
                 done.put(j, plan.unchanged);
                 j["requests"] = requests;
@@ -210,10 +238,10 @@ void apply(Session &s, Args &a) {
             out.printed = true;
             throw out;
         }
-        done.add(st.op);
-        steps.push_back(step_json(st));
+        done.add(st->op);
+        steps.push_back(step_json(*st));
         if (s.details && !s.json)
-            s.out() << op_name(st.op) << "d  unit " << st.unit << "  " << st.text << '\n';
+            s.out() << op_name(st->op) << "d  unit " << st->unit << "  " << st->text << '\n';
     }
     settle_record(rec, f);
     if (s.json) {

@@ -73,6 +73,41 @@ struct Parser {
     }
 };
 
+// What a unit can hold, checked over the whole file: an apply of a file
+// that passes takes whole or not at all.
+void check_capacity(ConfigFile &f) {
+    for (const auto &[unit, u] : f.units) {
+        std::map<int, std::vector<int>> lines;  // group -> lines of its rules
+        std::map<int, int> pcie;                // PCI Express in-port -> first line
+        for (const auto &[key, r] : u.rules) {
+            lines[key.first].push_back(r.line);
+            int p = r.def.in_port;
+            if (p >= 41 && p <= KEL_MAX_PORTS && (!pcie.count(p) || r.line < pcie[p]))
+                pcie[p] = r.line;
+        }
+        for (auto &[group, ls] : lines) {
+            if (ls.size() <= KEL_MAX_RULES) continue;
+            std::sort(ls.begin(), ls.end());
+            f.errors.push_back(f.name + ":" + std::to_string(ls[KEL_MAX_RULES]) + ": unit " +
+                               std::to_string(unit) + " group " + std::to_string(group) +
+                               " would hold " + std::to_string(ls.size()) +
+                               " rules (port ranges split); a group holds at most " +
+                               std::to_string(KEL_MAX_RULES));
+        }
+        if (pcie.size() > 4) {
+            std::vector<std::pair<int, int>> by_line;
+            for (auto [p, l] : pcie) by_line.push_back({l, p});
+            std::sort(by_line.begin(), by_line.end());
+            std::string ports;
+            for (auto [l, p] : by_line) ports += (ports.empty() ? "" : ", ") + std::to_string(p);
+            f.errors.push_back(f.name + ":" + std::to_string(by_line[4].first) + ": unit " +
+                               std::to_string(unit) + " rules match on " +
+                               std::to_string(pcie.size()) + " PCI Express in-ports (" + ports +
+                               "); a unit matches on at most 4");
+        }
+    }
+}
+
 }  // namespace
 
 ConfigFile parse_config(Session &s, std::istream &in, const std::string &name, int default_unit) {
@@ -93,6 +128,7 @@ ConfigFile parse_config(Session &s, std::istream &in, const std::string &name, i
         }
     }
     s.unit = saved;
+    check_capacity(f);
     if (!any && f.errors.empty())
         f.units[default_unit];  // an empty file: the unit at its start state
     return f;

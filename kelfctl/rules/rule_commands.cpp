@@ -1,12 +1,14 @@
 // The rule object: add, show, list, stats, delete, flush.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "config.h"
 #include "distribution.h"
 #include "objects.h"
 #include "rule.h"
 #include "rule_ops.h"
+#include "staging.h"
 
 namespace kelfctl {
 namespace {
@@ -186,15 +188,21 @@ void rule_add(Session &s, Args &a) {
     std::vector<RuleDef> rules = expand_rule(r);
     check_rule(s, r, rules);
     std::vector<std::int64_t> ids;
+    // The rules of a range take force together.
+    std::optional<Staging> staging;
+    if (rules.size() > 1)
+        staging.emplace(s, "this add of " + std::to_string(rules.size()) + " rules");
+    const bool whole = staging && staging->atomic() && staging->outermost();
     for (RuleDef &x : rules) {
         std::int32_t id = send_rule(s, x);
         if (id < 0) {
-            // Nothing of a refused add stays behind.
-            for (std::int64_t done : ids) try {
-                    remove_rule(s, r.group, done);
-                } catch (const Failure &f) {
-                    s.err() << "kelfctl: " << f.what() << "\n";
-                }
+            // Nothing of a refused add stays behind: not staged, or taken out.
+            if (!whole)
+                for (std::int64_t done : ids) try {
+                        remove_rule(s, r.group, done);
+                    } catch (const Failure &f) {
+                        s.err() << "kelfctl: " << f.what() << "\n";
+                    }
             std::string which = rules.size() == 1 ? "the rule"
                                                   : "rule " + std::to_string(ids.size() + 1) +
                                                         " of " + std::to_string(rules.size());
@@ -202,13 +210,15 @@ void rule_add(Session &s, Args &a) {
                     " of unit " + std::to_string(s.unit) + ": the switch did not take it (" +
                     kKelfdLogsWhy + ")" +
                     (ids.empty() ? ""
+                     : whole     ? "; none of the " + std::to_string(rules.size()) + " took force"
                                  : "; the " + std::to_string(ids.size()) +
-                                       " added before it are removed again"));
+                                   " added before it are removed again"));
         }
         x.id = id;
         ids.push_back(id);
         held_add(s, x);
     }
+    if (staging) staging->commit_all();
     s.print(print_rules_added(r.group, ids, rule_match_text(r)));
 }
 

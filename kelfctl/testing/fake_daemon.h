@@ -28,6 +28,7 @@ inline Bytes status_reply(std::int32_t v) {
 class FakeDaemon : public Transport {
 public:
     std::vector<Bytes> requests;
+    int hellos = 0;
     bool unreachable = false;
     // code -> status word (default 0); every unit is up unless a test says
     // otherwise.
@@ -45,6 +46,15 @@ public:
 
     kelfclient::Status exchange(const void *request, std::size_t len, Bytes *reply) override {
         const auto *p = static_cast<const unsigned char *>(request);
+        std::int32_t first = 0;
+        std::memcpy(&first, p, std::min<std::size_t>(len, 4));
+        // kelfctl's hello, answered as a daemon without extensions does;
+        // kept apart, so that the requests are those of the command.
+        if (first == KEL_X_HELLO && !unreachable) {
+            ++hellos;
+            *reply = status_reply(-1);
+            return {};
+        }
         requests.emplace_back(p, p + len);
         if (unreachable)
             return {kelfclient::Status::NoDaemon,

@@ -52,33 +52,12 @@ Reply copy(std::vector<unsigned char> &out, Reply r) {
     return {out.data(), out.size()};
 }
 
-bool stageable(std::uint32_t code) {
-    switch (code) {
-        case KEL_CLEAR:
-        case KEL_SET_DROP:
-        case KEL_SET_DIR:
-        case KEL_SET_MIR:
-        case KEL_SET_PERMIT:
-        case KEL_SET_RULE:
-        case KEL_ENTRY_REMOVE:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// A rule change of a transaction: the inner request carried out with the
-// transaction's unit staging.
+// A request of a transaction: carried out with the transaction's unit
+// staging. Rule adds, removes and clears are staged; any other request of
+// the unit is carried out now, by the client that holds the unit's rules
+// (the rules a configuration adds are staged with the rest).
 Reply staged(Dispatcher &d, std::int32_t token, const unsigned char *rec, std::size_t n,
              std::vector<unsigned char> &out) {
-    const std::uint32_t code = code_of(rec, n);
-    if (!stageable(code)) {
-        std::printf("kel: command %u is not a rule change: a transaction stages adds, removes "
-                    "and clears only\n",
-                    code);
-        std::fflush(stdout);
-        return status(out, -1);
-    }
     rules::txn::Scope scope(token);
     if (!scope.ok()) return status(out, -1);
     const std::int32_t unit = read<if_kel_t>(rec, n).unit;
@@ -160,7 +139,8 @@ std::size_t record_size(const unsigned char *rec, std::size_t got) {
     }
 }
 
-Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<unsigned char> &out) {
+Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n,
+            std::vector<unsigned char> &out) {
     const std::uint32_t code = code_of(rec, n);
     switch (code) {
         case KEL_X_HELLO:

@@ -20,6 +20,7 @@ bool served(std::uint32_t code);
 std::size_t record_size(const unsigned char *rec, std::size_t got);
 
 // Carries out an extension request of n bytes; the reply is built in out.
-Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<unsigned char> &out);
+Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n,
+            std::vector<unsigned char> &out);
 
 }  // namespace kelf::extensions

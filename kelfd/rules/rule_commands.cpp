@@ -42,9 +42,8 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
     txn::Staged *staged = txn::staging(unit);
     kel_acl_t &table = kel_acl[unit][group];
     const bool full = staged ? staged->count(group) >= KEL_MAX_RULES : table.full();
-    const bool taken =
-        requested != 0 && (staged ? staged->find(group, requested) != nullptr
-                                  : table.find(requested) >= 0);
+    const bool taken = requested != 0 && (staged ? staged->find(group, requested) != nullptr
+                                                 : table.find(requested) >= 0);
     if (full) {
         std::puts(kelf::msg::kRuleStackOverflow);
         std::fflush(stdout);
@@ -72,8 +71,10 @@ int kel_add_rule_fn(int action, if_kel_t *if_kel) {
     // Every failure from here gives the id back; only an automatic id moved
     // the counter, so only such an add lowers it again.
     auto roll_back = [&] {
-        if (automatic && staged) staged->undo_auto(group);
-        else if (automatic) --kel_cur_rule[unit][group];
+        if (automatic && staged)
+            staged->undo_auto(group);
+        else if (automatic)
+            --kel_cur_rule[unit][group];
         return -1;
     };
 
@@ -109,7 +110,7 @@ int kel_entry_remove_fn(int unit, int rule_id, int group) {
     if (kelf::rules::txn::refused(unit)) return -1;
     kelf::rules::txn::Staged *staged = kelf::rules::txn::staging(unit);
     int slot = kel_acl[unit][group].find(rule_id);
-    const kel_acl_rule_t *r = staged                ? staged->find(group, rule_id)
+    const kel_acl_rule_t *r = staged      ? staged->find(group, rule_id)
                               : slot >= 0 ? kel_acl[unit][group].at(slot)
                                           : nullptr;
     if (r == nullptr) return 0;

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <array>
+#include <cstdarg>
 #include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
@@ -25,8 +25,8 @@ constexpr const char *kFn = "kel_txn_commit";
 // One group's staged changes over its committed table, which stays as it
 // is while the transaction is open (nothing else may change it).
 struct GroupStage {
-    bool cleared = false;               // every committed rule goes
-    std::unordered_set<int> removed;    // committed slots that go
+    bool cleared = false;                                // every committed rule goes
+    std::unordered_set<int> removed;                     // committed slots that go
     std::vector<std::unique_ptr<kel_acl_rule_t>> added;  // in staged order; null: removed again
     std::unordered_map<int, std::size_t> added_at;       // id -> place in added
     int live_added = 0;
@@ -192,7 +192,8 @@ int Txn::commit() {
             if (!r) continue;
             fm_status st = add_to_switch(unit_, *r);
             if (st != FM_OK) {
-                KEL_RULE_LOG(kFn, "kel: Failed adding ACL (acl:%d msg:%s)\n", group, fmErrorMsg(st));
+                KEL_RULE_LOG(kFn, "kel: Failed adding ACL (acl:%d msg:%s)\n", group,
+                             fmErrorMsg(st));
                 undo(deleted, added, false);
                 return -1;
             }
@@ -236,7 +237,8 @@ int begin(int unit, std::chrono::milliseconds idle) {
         return -1;
     }
     if (open_txn[static_cast<std::size_t>(unit)]) {
-        say("kel: unit %d has a transaction open (another client's apply): try again when it ends\n",
+        say("kel: unit %d has a transaction open (another client's apply): try again when it "
+            "ends\n",
             unit);
         return -1;
     }
@@ -258,8 +260,10 @@ int commit(int token) {
     }
     const int unit = t->unit();
     int ret = t->commit();
-    if (ret == 0) ++counts.commits;
-    else say("kel: transaction %d not committed: unit %d is as before it\n", token, unit);
+    if (ret == 0)
+        ++counts.commits;
+    else
+        say("kel: transaction %d not committed: unit %d is as before it\n", token, unit);
     open_txn[static_cast<std::size_t>(unit)].reset();
     return ret;
 }
