@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -184,7 +185,7 @@ bool DaemonProcess::running() {
 DaemonProcess::Result DaemonProcess::run(const std::string &binary,
                                          const std::vector<std::string> &args,
                                          std::chrono::milliseconds timeout) const {
-    static int serial = 0;
+    static std::atomic<int> serial{0};
     std::string base = dir_ + "/run" + std::to_string(++serial);
     pid_t pid = spawn(binary, args, environment(), base + ".out", base + ".err");
     auto deadline = std::chrono::steady_clock::now() + timeout;

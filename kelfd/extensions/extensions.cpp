@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -116,7 +117,13 @@ Reply hello(std::vector<unsigned char> &out) {
 }  // namespace
 
 bool served(std::uint32_t code) {
-    return code >= KEL_X_HELLO && code <= KEL_X_TXN_ABORT;
+    // KELFD_EXTENSIONS=0 makes a daemon of the described protocol alone,
+    // as clients meet it in an older kelfd.
+    static const bool on = [] {
+        const char *e = std::getenv("KELFD_EXTENSIONS");
+        return e == nullptr || std::strcmp(e, "0") != 0;
+    }();
+    return on && code >= KEL_X_HELLO && code <= KEL_X_TXN_ABORT;
 }
 
 std::size_t record_size(const unsigned char *rec, std::size_t got) {

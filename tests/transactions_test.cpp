@@ -1,0 +1,231 @@
+// Rule transactions through the real kelfd and kelfctl: an apply is seen by
+// frames whole or not at all, waits for another client's transaction, and
+// leaves nothing behind when interrupted or abandoned.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "daemon_process.h"
+#include "pcap_files.h"
+#include "testing/requests.h"
+
+extern char **environ;
+
+namespace {
+
+using kelftest::DaemonProcess;
+using kelftest::Frame;
+using namespace std::chrono_literals;
+
+DaemonProcess::Result kelfctl(const DaemonProcess &d, const std::vector<std::string> &args) {
+    return d.run(KELFCTL_BINARY, args, 60s);
+}
+
+// `count` redirect rules from port 3, one per destination 192.0.2.(10+i),
+// with ids from first_id, all to port `to`.
+void write_rules(const std::string &path, int first_id, int count, int to, int group = 0) {
+    std::ofstream f(path);
+    f << "unit 0\n";
+    for (int i = 0; i < count; ++i)
+        f << "rule add group " << group << " id " << first_id + i << " redirect " << to
+          << " in-port 3 dst-ip 192.0.2." << 10 + i % 200 << " dport " << 1 + i / 200 << "\n";
+}
+
+// kelfctl running beside the test; stops it on every path.
+class Background {
+public:
+    Background(const DaemonProcess &d, std::vector<std::string> args)
+        : err_(d.run_dir() + "/bg" + std::to_string(::getpid()) + ".err") {
+        args.insert(args.begin(), {KELFCTL_BINARY, "-S", d.socket_path()});
+        std::vector<char *> argv;
+        for (auto &a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&pid_, KELFCTL_BINARY, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+    }
+    ~Background() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::string err() const { return kelftest::read_file(err_); }
+    bool wait_err(const std::string &text, std::chrono::milliseconds limit = 20s) const {
+        for (auto end = std::chrono::steady_clock::now() + limit;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
+            if (err().find(text) != std::string::npos) return true;
+        return false;
+    }
+    void signal(int sig) const {
+        if (pid_ > 0) ::kill(pid_, sig);
+    }
+    bool running() {
+        int st = 0;
+        if (pid_ <= 0 || ::waitpid(pid_, &st, WNOHANG) != pid_) return pid_ > 0;
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        pid_ = -1;
+        return false;
+    }
+    // Its exit status (128 + a signal), or -1 when it still runs at the limit.
+    int wait(std::chrono::milliseconds limit = 60s) {
+        for (auto end = std::chrono::steady_clock::now() + limit; running();
+             std::this_thread::sleep_for(10ms))
+            if (std::chrono::steady_clock::now() >= end) return -1;
+        return status_;
+    }
+
+private:
+    std::string err_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+int raw_status(const DaemonProcess &d, const void *req, std::size_t len) {
+    std::int32_t v = -2;
+    EXPECT_TRUE(d.client().status(req, len, &v));
+    return v;
+}
+
+int begin(const DaemonProcess &d, std::uint32_t idle_ms = 0) {
+    kel_x_begin_t b{KEL_X_TXN_BEGIN, 0, idle_ms};
+    return raw_status(d, &b, sizeof b);
+}
+
+TEST(Transactions, FramesMeetTheOldFileOrTheNewOneWhileApplyAlternates) {
+    DaemonProcess d;
+    // The same 50 matches under other ids and to another port: each apply
+    // removes 50 rules and adds 50, which one rule at a time would leave a
+    // frame between the two meeting no rule at all (and flooded).
+    const std::string a = d.run_dir() + "/a.conf", b = d.run_dir() + "/b.conf";
+    write_rules(a, 1, 50, 5);
+    write_rules(b, 101, 50, 6);
+    std::vector<Frame> frames;
+    for (int i = 0; i < 50; ++i) {
+        Frame f = kelftest::udp_frame(static_cast<std::uint8_t>(10 + i), 0x55);
+        f[36] = 0, f[37] = 1;  // dport 1
+        frames.push_back(f);
+    }
+    const std::string cap = d.run_dir() + "/in.pcap";
+    kelftest::write_pcap(cap, frames);
+    ASSERT_EQ(kelfctl(d, {"apply", a}).status, 0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> seen{0}, wrong{0};
+    std::string first_wrong;
+    std::thread replay([&] {
+        for (int k = 0; !stop; ++k) {
+            auto r =
+                d.run(FMSIMCTL_BINARY, {"replay", cap, "in-port", "3", "-w",
+                                        d.run_dir() + "/out" + std::to_string(k % 2), "--trace"});
+            std::istringstream lines(r.out);
+            for (std::string l; std::getline(lines, l);) {
+                auto j = nlohmann::json::parse(l, nullptr, false);
+                if (!j.is_object() || !j.contains("egress")) continue;
+                ++seen;
+                const auto &e = j["egress"];
+                if (e.size() == 1 && (e[0]["port"] == 5 || e[0]["port"] == 6)) continue;
+                if (wrong++ == 0) first_wrong = l;
+            }
+        }
+    });
+    int applies = 0;
+    for (int k = 0; k < 20; ++k, ++applies) {
+        auto r = kelfctl(d, {"apply", k % 2 ? a : b});
+        if (r.status != 0) {
+            ADD_FAILURE() << r.err;
+            break;
+        }
+        EXPECT_EQ(r.err, "");
+    }
+    stop = true;
+    replay.join();
+    EXPECT_EQ(applies, 20);
+    EXPECT_GT(seen.load(), 0);
+    EXPECT_EQ(wrong.load(), 0) << "of " << seen << " frames; first: " << first_wrong;
+}
+
+TEST(Transactions, AnApplyWaitsForTheUnitsTransactionAndAnInterruptLeavesTheOldRules) {
+    DaemonProcess d;
+    const std::string a = d.run_dir() + "/a.conf", b = d.run_dir() + "/b.conf";
+    write_rules(a, 1, 20, 5);
+    write_rules(b, 1, 3000, 6);
+    ASSERT_EQ(kelfctl(d, {"apply", a}).status, 0);
+
+    // Another client holds the unit: the apply waits, then goes on whole.
+    int tok = begin(d);
+    ASSERT_GT(tok, 0);
+    {
+        Background apply(d, {"apply", a});
+        ASSERT_TRUE(apply.wait_err("holds unit 0: waiting")) << apply.err();
+        EXPECT_TRUE(apply.running());
+        kel_x_token_t c{KEL_X_TXN_COMMIT, tok};
+        EXPECT_EQ(raw_status(d, &c, sizeof c), 0);
+        EXPECT_EQ(apply.wait(), 0) << apply.err();
+    }
+
+    // Ctrl-C before the commit: nothing of the new file takes force.
+    Background big(d, {"apply", b});
+    std::this_thread::sleep_for(300ms);
+    big.signal(SIGINT);
+    int st = big.wait();
+    if (st == 0) GTEST_SKIP() << "the apply ended before the interrupt came";
+    EXPECT_NE(big.err().find("interrupted"), std::string::npos) << big.err();
+    auto check = kelfctl(d, {"check", a});
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+}
+
+TEST(Transactions, AnAbandonedTransactionEndsAfterItsBoundAndRefusalsSayWhy) {
+    DaemonProcess d;
+    int tok = begin(d, 300);
+    ASSERT_GT(tok, 0);
+    std::vector<unsigned char> rec(sizeof(kel_x_envelope_t) + sizeof(if_kel_t));
+    kel_x_envelope_t env{KEL_X_TXN, tok};
+    if_kel_t add = kelftest::request(KEL_SET_DROP);
+    add.kel_mem.rule_id = 9;
+    std::memcpy(rec.data(), &env, sizeof env);
+    std::memcpy(rec.data() + sizeof env, &add, sizeof add);
+    EXPECT_EQ(raw_status(d, rec.data(), rec.size()), 9);
+
+    // Meanwhile kelfctl is refused, with kelfd's reason.
+    auto r = kelfctl(d, {"rule", "flush"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("kelfd: kel: unit 0 has a transaction open"), std::string::npos) << r.err;
+
+    // The client went away: the bound passes and nothing it staged is left.
+    ASSERT_TRUE(d.wait_out("aborted: no request came", 5s)) << d.out();
+    auto list = kelfctl(d, {"-j", "rule", "list"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out.find("\"id\":9"), std::string::npos) << list.out;
+    EXPECT_EQ(kelfctl(d, {"rule", "flush"}).status, 0);
+}
+
+TEST(Transactions, AKelfdWithoutExtensionsStillAppliesOneByOneAndKelfctlSaysSo) {
+    DaemonProcess::Options o;
+    o.env["KELFD_EXTENSIONS"] = "0";
+    DaemonProcess d(o);
+    const std::string a = d.run_dir() + "/a.conf";
+    write_rules(a, 1, 10, 5);
+    auto r = kelfctl(d, {"apply", a});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("kelfd has no transactions: the apply of " + a + " is not atomic"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(kelfctl(d, {"check", a}).status, 0);
+    EXPECT_NE(kelfctl(d, {"rule", "add", "group", "0", "id", "1", "drop"}).err.find("in use"),
+              std::string::npos);
+}
+
+}  // namespace
