@@ -35,10 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     kelf::reset_modules();
     kel_inserted = 2;
     d.clear();
-    // One receive takes at most one buffer; the rest never reaches the daemon.
-    std::memcpy(d.buffer().raw, data, size < KEL_BUF_SIZE ? size : KEL_BUF_SIZE);
+    // The server takes at most one record (an extension's envelopes
+    // included); the rest never reaches the daemon.
     if (size == 0) return 0;
-    kelf::Reply r = d.dispatch();
+    kelf::Reply r = d.run(data, size < KEL_X_MAX_REQUEST ? size : KEL_X_MAX_REQUEST);
     // The reply must lie wholly inside the dispatcher's own storage.
     volatile unsigned char sink = 0;
     const auto *p = static_cast<const unsigned char *>(r.data);

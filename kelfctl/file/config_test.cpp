@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
+#include "objects.h"
 #include "testing/fake_daemon.h"
 
 namespace kelfctl::test {
@@ -83,6 +85,38 @@ TEST(ConfigGrammar, EveryErrorIsFoundWithItsLine) {
     }
     EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 5, 7, 8, 9, 10, 11, 12, 13, 15, 16, 17}));
     EXPECT_TRUE(d.requests.empty());
+}
+
+TEST(ConfigGrammar, AFileAUnitCannotHoldIsAnError) {
+    FakeDaemon d;
+    // 4093 rules and a range of four: the 4097th rule of group 1 is on line 4094.
+    std::string text;
+    for (int id = 1; id <= 4093; ++id)
+        text += "rule add group 1 id " + std::to_string(id) + " drop dst-ip 10.0.0.1\n";
+    text += "rule add group 1 id 5000 drop sport 1001-1008 dst-ip 10.0.0.2\n";
+    for (int p = 41; p <= 45; ++p)
+        text += "rule add group 2 id " + std::to_string(p) + " drop in-port " + std::to_string(p) +
+                "\n";
+    ConfigFile f = parse(d, text);
+    ASSERT_EQ(f.errors.size(), 2u) << f.errors.front();
+    EXPECT_EQ(f.errors[0].rfind("f.conf:4094: unit 0 group 1 would hold 4097 rules", 0), 0u)
+        << f.errors[0];
+    EXPECT_EQ(f.errors[1].rfind("f.conf:4099: unit 0 rules match on 5 PCI Express in-ports", 0), 0u)
+        << f.errors[1];
+}
+
+TEST(ConfigApply, AgainstAKelfdWithoutTransactionsTheApplySaysItIsNotAtomic) {
+    FakeDaemon d;  // it refuses the hello, as a kelfd without extensions does
+    std::ostringstream out, err;
+    Session s(d, out, err);
+    std::string path = testing::TempDir() + "/plain.conf";
+    std::ofstream(path) << "rule add group 0 id 1 drop dst-ip 10.0.0.1\n";
+    EXPECT_EQ(run_words(s, {"apply", path}), 0) << err.str();
+    EXPECT_NE(err.str().find("kelfd has no transactions: the apply of " + path + " is not atomic"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(d.hellos, 1);
+    ASSERT_EQ(d.rules[0].size(), 1u);
 }
 
 }  // namespace
