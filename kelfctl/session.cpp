@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "rule.h"
 #include "staging.h"
@@ -163,10 +164,7 @@ void Args::finish() const {
     if (!done()) usage("unexpected '" + w_[i_] + "'");
 }
 
-kelfclient::Status SocketTransport::exchange(const void *request, std::size_t len,
-                                             std::vector<unsigned char> *reply) {
-    // kelfd reads a request with one receive and takes missing bytes as
-    // zero, so the zero tail of a record need not travel.
+std::size_t trimmed(const void *request, std::size_t len) {
     // Eight bytes at a time first: a rule request is 9428 bytes, mostly the
     // zero tail, and a batch trims thousands of them.
     const auto *p = static_cast<const unsigned char *>(request);
@@ -177,7 +175,12 @@ kelfclient::Status SocketTransport::exchange(const void *request, std::size_t le
         len -= 8;
     }
     while (len > 8 && p[len - 1] == 0) --len;
-    return client_.exchange(request, len, reply);
+    return len;
+}
+
+kelfclient::Status SocketTransport::exchange(const void *request, std::size_t len,
+                                             std::vector<unsigned char> *reply) {
+    return client_.exchange(request, trimmed(request, len), reply);
 }
 
 void Session::print(const Output &o) {
@@ -279,7 +282,113 @@ void put_envelope(std::vector<unsigned char> &to, std::uint32_t code, std::int32
 
 }  // namespace
 
+namespace {
+
+// Adds with their own id and removals, staged: kelfd answers the id or 0.
+std::optional<std::int32_t> known_answer(const unsigned char *p, std::size_t len,
+                                         std::string *what) {
+    if (len < 8) return std::nullopt;
+    std::uint32_t code;
+    std::memcpy(&code, p, 4);
+    if_kel_t k;
+    std::memset(&k, 0, sizeof k);
+    std::memcpy(&k, p, std::min(len, sizeof k));
+    switch (code) {
+        case KEL_SET_DROP:
+        case KEL_SET_DIR:
+        case KEL_SET_MIR:
+        case KEL_SET_PERMIT:
+        case KEL_SET_RULE:
+            if (k.kel_mem.rule_id <= 0) return std::nullopt;
+            *what = "rule " + std::to_string(k.kel_mem.rule_id) + " of group " +
+                    std::to_string(k.kel_mem.group);
+            return k.kel_mem.rule_id;
+        case KEL_ENTRY_REMOVE:
+            *what = "the removal of rule " + std::to_string(k.rule_id) + " of group " +
+                    std::to_string(k.group);
+            return 0;
+        default:
+            return std::nullopt;
+    }
+}
+
+// Bytes a request of many may carry, with room for the envelope.
+constexpr std::size_t kMultiBytes = KEL_X_MAX_REQUEST - 64;
+
+}  // namespace
+
+bool Session::defer(const void *req, std::size_t len, std::int32_t *answer) {
+    if (staging == nullptr || !extensions().serves(KEL_X_MULTI)) return false;
+    const auto *p = static_cast<const unsigned char *>(req);
+    std::string what;
+    std::optional<std::int32_t> known = known_answer(p, len, &what);
+    if (!known) return false;
+    std::int32_t req_unit;
+    std::memcpy(&req_unit, p + 4, 4);
+    if (check_unit) require_unit();
+    const int token = staging->token_for(req_unit);
+    if (token <= 0) return false;
+    len = trimmed(req, len);
+    Deferred d{{}, *known, std::move(what)};
+    d.bytes.reserve(len + 16);
+    put_envelope(d.bytes, KEL_X_WHY, 0);
+    put_envelope(d.bytes, KEL_X_TXN, token);
+    d.bytes.insert(d.bytes.end(), p, p + len);
+    if (deferred_bytes_ + d.bytes.size() + 4 > kMultiBytes || deferred_.size() >= KEL_X_MULTI_MAX)
+        flush();
+    deferred_bytes_ += d.bytes.size() + 4;
+    deferred_.push_back(std::move(d));
+    *answer = *known;
+    return true;
+}
+
+void Session::flush() {
+    if (deferred_.empty()) return;
+    std::vector<Deferred> batch;
+    batch.swap(deferred_);
+    deferred_bytes_ = 0;
+    std::vector<unsigned char> rec;
+    rec.reserve(kMultiBytes);
+    put_envelope(rec, KEL_X_MULTI, static_cast<std::int32_t>(batch.size()));
+    for (const Deferred &d : batch) {
+        const auto n = static_cast<std::uint32_t>(d.bytes.size());
+        const auto *np = reinterpret_cast<const unsigned char *>(&n);
+        rec.insert(rec.end(), np, np + 4);
+        rec.insert(rec.end(), d.bytes.begin(), d.bytes.end());
+    }
+    std::vector<unsigned char> r = send(rec.data(), rec.size());
+    std::size_t off = 0;
+    for (const Deferred &d : batch) {
+        std::uint32_t n = 0;
+        if (off + 4 > r.size() || (std::memcpy(&n, r.data() + off, 4), off + 4 + n > r.size()))
+            refused("kelfd's reply to " + std::to_string(batch.size()) +
+                    " staged changes was cut short");
+        std::vector<unsigned char> item(r.begin() + static_cast<long>(off + 4),
+                                        r.begin() + static_cast<long>(off + 4 + n));
+        off += 4 + n;
+        std::vector<unsigned char> reply = unwrap_why(item, KEL_X_MULTI);
+        std::int32_t got = -1;
+        if (reply.size() == 4) std::memcpy(&got, reply.data(), 4);
+        if (got != d.expect)
+            refused("kelfd refused " + d.what + " (reply " + std::to_string(got) + ")");
+    }
+}
+
+std::vector<unsigned char> Session::unwrap_why(const std::vector<unsigned char> &r,
+                                               std::uint32_t code) {
+    // The request's own reply, then the lines kelfd printed for it.
+    std::uint32_t n = 0, text = 0;
+    if (r.size() < 4 || (std::memcpy(&n, r.data(), 4), r.size() < 8 + std::size_t{n}))
+        refused("kelfd's reply to command " + std::to_string(code) + " was cut short");
+    std::memcpy(&text, r.data() + 4 + n, 4);
+    std::size_t have = std::min<std::size_t>(text, r.size() - 8 - n);
+    if (have > 0) reason.assign(reinterpret_cast<const char *>(r.data()) + 8 + n, have);
+    return {r.begin() + 4, r.begin() + 4 + n};
+}
+
 std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t len) {
+    // What waits goes first: requests keep their order.
+    flush();
     const auto *p = static_cast<const unsigned char *>(req);
     std::uint32_t code = 0;
     std::int32_t req_unit = 0;
@@ -299,17 +408,12 @@ std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t le
     wrapped.insert(wrapped.end(), p, p + len);
     std::vector<unsigned char> r = send(wrapped.data(), wrapped.size());
     if (!why) return r;
-    // The request's own reply, then the lines kelfd printed for it.
-    std::uint32_t n = 0, text = 0;
-    if (r.size() < 4 || (std::memcpy(&n, r.data(), 4), r.size() < 8 + std::size_t{n}))
-        refused("kelfd's reply to command " + std::to_string(code) + " was cut short");
-    std::memcpy(&text, r.data() + 4 + n, 4);
-    std::size_t have = std::min<std::size_t>(text, r.size() - 8 - n);
-    if (have > 0) reason.assign(reinterpret_cast<const char *>(r.data()) + 8 + n, have);
-    return {r.begin() + 4, r.begin() + 4 + n};
+    return unwrap_why(r, code);
 }
 
 std::int32_t Session::status(const void *req, std::size_t len) {
+    std::int32_t known;
+    if (defer(req, len, &known)) return known;
     std::vector<unsigned char> r = exchange(req, len);
     if (r.size() != 4)
         refused("kelfd answered " + std::to_string(r.size()) +

@@ -113,6 +113,10 @@ public:
     virtual std::string where() const = 0;
 };
 
+// The length of a request without its zero tail (at least 8 bytes): kelfd
+// reads missing bytes as zero, so they need not travel.
+std::size_t trimmed(const void *request, std::size_t len);
+
 // The daemon's socket.
 class SocketTransport : public Transport {
 public:
@@ -180,6 +184,13 @@ public:
     std::string reason;
     // While set, rule changes go into the unit's transaction (staging.h).
     Staging *staging = nullptr;
+    // Staged rule changes whose answer is known before it comes (an add
+    // with its own id, a removal) wait here and travel many to a request;
+    // flush() sends them (any other request does first). A refusal among
+    // them is a refusal of the command that flushes.
+    void flush();
+    // Forgets the waiting changes (their transaction is aborted).
+    void drop_deferred() { deferred_.clear(), deferred_bytes_ = 0; }
 
     std::ostream &out() { return out_; }
     std::ostream &err() { return err_; }
@@ -222,6 +233,15 @@ private:
     std::vector<unsigned char> exchange_raw(const void *req, std::size_t len);
     std::vector<unsigned char> send(const void *req, std::size_t len);
     std::optional<DaemonExtensions> ext_;
+    struct Deferred {
+        std::vector<unsigned char> bytes;  // the request as it travels in the transaction
+        std::int32_t expect;
+        std::string what;
+    };
+    std::vector<Deferred> deferred_;
+    std::size_t deferred_bytes_ = 0;
+    bool defer(const void *req, std::size_t len, std::int32_t *answer);
+    std::vector<unsigned char> unwrap_why(const std::vector<unsigned char> &r, std::uint32_t code);
     Transport &t_;
     std::ostream &out_;
     std::ostream &err_;

@@ -146,6 +146,7 @@ void Staging::commit_all() {
 }
 
 void Staging::abort_all() {
+    s_.drop_deferred();  // the transaction they were for goes
     for (const auto &[unit, tok] : tokens_) {
         kel_x_token_t t{KEL_X_TXN_ABORT, tok};
         try {

@@ -203,7 +203,11 @@ enum kel_x_conf {
     /* kel_x_token -> status 0, or -1 with the unit as before */
     KEL_X_TXN_COMMIT = 1004,
     /* kel_x_token -> status 0, or -1 for a token that is not open */
-    KEL_X_TXN_ABORT = 1005
+    KEL_X_TXN_ABORT = 1005,
+    /* kel_x_envelope (count) + count items, each a uint32_t length and a
+     * request -> count items, each a uint32_t length and that request's
+     * reply: several requests served in their order, in one exchange */
+    KEL_X_MULTI = 1006
 };
 
 /* Extension protocol version, and the magic of a hello reply ("KELX"). */
@@ -216,8 +220,10 @@ enum kel_x_conf {
 /* The most text a KEL_X_WHY reply carries; longer output is cut at a line
  * end and ends in "...\n". */
 #define KEL_X_WHY_TEXT_MAX 8192
-/* The largest request: two envelopes around an if_kel. */
-#define KEL_X_MAX_REQUEST (KEL_BUF_SIZE + 16)
+/* The largest request (a KEL_X_MULTI's items together), and the most items
+ * one carries. */
+#define KEL_X_MAX_REQUEST 65536
+#define KEL_X_MULTI_MAX 4096
 
 /* User-defined field match: offset, data and mask. */
 typedef struct kel_udf_s {

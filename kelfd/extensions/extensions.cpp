@@ -101,6 +101,50 @@ Reply why(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<un
     return {out.data(), out.size()};
 }
 
+// Several requests in one record, each served as if it had come alone, in
+// their order; an item cut short or one past the count's bounds is
+// answered -1. One KEL_X_MULTI may not hold another.
+Reply multi(Dispatcher &d, const unsigned char *rec, std::size_t n,
+            std::vector<unsigned char> &out) {
+    const auto env = read<kel_x_envelope_t>(rec, n);
+    out.clear();
+    const std::int32_t count = env.arg > 0 && env.arg <= KEL_X_MULTI_MAX ? env.arg : 0;
+    if (count == 0) {
+        std::printf("kel: a multiple request holds 1 to %d requests, not %d\n", KEL_X_MULTI_MAX,
+                    env.arg);
+        std::fflush(stdout);
+        return status(out, -1);
+    }
+    std::vector<unsigned char> one;
+    std::size_t off = std::min(n, sizeof env);
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::uint32_t len = 0;
+        Reply r;
+        if (off + 4 <= n) std::memcpy(&len, rec + off, 4);
+        if (off + 4 > n || len > n - off - 4) {
+            r = status(one, -1);  // cut short
+            off = n;
+        } else {
+            const unsigned char *item = rec + off + 4;
+            off += 4 + len;
+            const std::uint32_t code = len >= 4 ? code_of(item, len) : 0;
+            if (code == KEL_X_MULTI)
+                r = status(one, -1);
+            else if (len >= 4 && served(code))
+                r = serve(d, item, len, one);
+            else
+                r = copy(one, d.run_described(item, len));
+            d.clear();
+        }
+        const auto size = static_cast<std::uint32_t>(r.size);
+        const auto *p = reinterpret_cast<const unsigned char *>(&size);
+        out.insert(out.end(), p, p + 4);
+        const auto *b = static_cast<const unsigned char *>(r.data);
+        out.insert(out.end(), b, b + r.size);
+    }
+    return {out.data(), out.size()};
+}
+
 Reply hello(std::vector<unsigned char> &out) {
     kel_x_hello_reply_t h;
     std::memset(&h, 0, sizeof h);
@@ -123,7 +167,7 @@ bool served(std::uint32_t code) {
         const char *e = std::getenv("KELFD_EXTENSIONS");
         return e == nullptr || std::strcmp(e, "0") != 0;
     }();
-    return on && code >= KEL_X_HELLO && code <= KEL_X_TXN_ABORT;
+    return on && code >= KEL_X_HELLO && code <= KEL_X_MULTI;
 }
 
 std::size_t record_size(const unsigned char *rec, std::size_t got) {
@@ -132,6 +176,23 @@ std::size_t record_size(const unsigned char *rec, std::size_t got) {
         constexpr std::size_t h = sizeof(kel_x_envelope_t);
         if (got < h + sizeof code) return h + sizeof code;
         return h + record_size(rec + h, got - h);
+    }
+    if (code == KEL_X_MULTI) {
+        // The envelope, then each item's length and bytes; a count or a
+        // length out of bounds makes the record whole as it is (refused).
+        constexpr std::size_t h = sizeof(kel_x_envelope_t);
+        if (got < h) return h;
+        const auto env = read<kel_x_envelope_t>(rec, got);
+        if (env.arg <= 0 || env.arg > KEL_X_MULTI_MAX) return h;
+        std::size_t off = h;
+        for (std::int32_t i = 0; i < env.arg; ++i) {
+            if (got < off + 4) return off + 4;
+            std::uint32_t len = 0;
+            std::memcpy(&len, rec + off, 4);
+            off += 4 + std::size_t{len};
+            if (off > KEL_X_MAX_REQUEST) return got;
+        }
+        return off;
     }
     switch (code) {
         case KEL_X_HELLO:
@@ -169,6 +230,8 @@ Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n,
             return status(out, rules::txn::commit(read<kel_x_token_t>(rec, n).token));
         case KEL_X_TXN_ABORT:
             return status(out, rules::txn::abort(read<kel_x_token_t>(rec, n).token));
+        case KEL_X_MULTI:
+            return multi(d, rec, n, out);
         default:
             return copy(out, d.run_described(rec, n));
     }
