@@ -25,7 +25,7 @@ struct Command {
 const Command kCommands[] = {
     {"trace", kTraceHelp, cmd_trace},    {"send", kSendHelp, cmd_send},
     {"replay", kReplayHelp, cmd_replay}, {"capture", kCaptureHelp, cmd_capture},
-    {"ports", kPortsHelp, cmd_ports},
+    {"ports", kPortsHelp, cmd_ports},    {"stats", kStatsHelp, cmd_stats},
 };
 
 bool is_help(const std::string &w) {

@@ -1,6 +1,6 @@
 // command.h - what fmsimctl's commands share: the options they run under,
 // the words of their arguments and the replies they read. One file per
-// command (trace, send and replay, capture, ports) implements cmd_*.
+// command (trace, send and replay, capture, ports, stats) implements cmd_*.
 #pragma once
 
 #include <chrono>
@@ -34,6 +34,7 @@ int cmd_send(Ctx &c, Words &w);
 int cmd_replay(Ctx &c, Words &w);
 int cmd_capture(Ctx &c, Words &w);
 int cmd_ports(Ctx &c, Words &w);
+int cmd_stats(Ctx &c, Words &w);
 
 // Takes "KEY VALUE" out of words; nullopt when KEY is not there.
 std::optional<std::string> take_pair(Words &words, const std::string &key, const char *what);

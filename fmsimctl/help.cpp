@@ -12,12 +12,13 @@ const char kMainHelp[] =
     "Usage: fmsimctl [OPTIONS] COMMAND [ARGS]\n"
     "       fmsimctl help [COMMAND]\n\n"
     "Talks to the control socket of fmsim, the simulated switch under kelfd.\n\n"
-    "COMMAND := { trace | send | replay | capture | ports }\n"
+    "COMMAND := { trace | send | replay | capture | ports | stats }\n"
     "  trace    send one frame into a port and show where it goes and why\n"
     "  send     send every frame of a pcap file into a port\n"
     "  replay   send a pcap file and write what leaves each port to pcap files\n"
     "  capture  write what leaves a port to a pcap file\n"
-    "  ports    each port's link, VLANs, mask and counters\n\n"
+    "  ports    each port's link, VLANs, mask and counters\n"
+    "  stats    each switch's ACL compiles and applies, and the rules it holds\n\n"
     "OPTIONS := { -u UNIT | -j | -p | -S PATH | -t SEC | -h | -V }\n"
     "  -u, --unit UNIT     switch 0 to 7 (default 0)\n"
     "  -j, --json          one JSON document\n"
@@ -60,5 +61,11 @@ const char kPortsHelp[] =
     "Usage: fmsimctl ports\n\n"
     "Each port's kind, link, number of VLANs it is a member of, port mask and\n"
     "counters (received and sent frames and octets, drops).\n";
+
+const char kStatsHelp[] =
+    "Usage: fmsimctl stats\n\n"
+    "Per switch, whatever -u says: the ACL compiles and applies fmsim carried\n"
+    "out since it started (calls that failed are not counted) and the rules\n"
+    "it holds now, in force or not.\n";
 
 }  // namespace fmsimctl

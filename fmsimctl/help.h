@@ -18,5 +18,6 @@ extern const char kSendHelp[];
 extern const char kReplayHelp[];
 extern const char kCaptureHelp[];
 extern const char kPortsHelp[];
+extern const char kStatsHelp[];
 
 }  // namespace fmsimctl

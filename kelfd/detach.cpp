@@ -1,9 +1,8 @@
-// detach.cpp - the fork, the caller's wait, and the pump from the daemon's
-// standard output and error to syslog.
+// detach.cpp - the fork, the caller's wait, and what the caller is told;
+// the daemon's standard output and error reach syslog through a LogPump.
 #include "detach.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -17,15 +16,23 @@
 namespace kelf {
 namespace {
 
-// A syslog entry holds at most this much of a line; the rest follows in
-// entries of its own.
-constexpr std::size_t kMaxEntry = 1024;
-
 void write_all(int fd, const char *p, std::size_t n) {
     while (n > 0) {
         ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno == ENOTSOCK) w = ::write(fd, p, n);
+        if (w <= 0) return;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+// As much as the report pipe takes now; the rest is dropped, so that a
+// caller that stopped reading never holds up the daemon.
+void send_now(int fd, const char *p, std::size_t n) {
+    while (n > 0) {
+        ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w < 0 && errno == EINTR) continue;
         if (w <= 0) return;
         p += w;
         n -= static_cast<std::size_t>(w);
@@ -108,90 +115,54 @@ bool Detached::start() {
     ::close(out[1]);
     ::close(err[1]);
     for (int fd : {out[0], err[0]}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    out_ = {out[0], LOG_INFO, false, {}};
-    err_ = {err[0], LOG_ERR, true, {}};
+    out_ = out[0];
+    err_ = err[0];
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ::openlog("kelfd", LOG_PID, LOG_DAEMON);
-    pump_ = std::thread([this] { pump(); });
+    pump_ = std::make_unique<LogPump>(LogPump::Source{out_, LOG_INFO, false},
+                                      LogPump::Source{err_, LOG_ERR, true}, nullptr,
+                                      [this](const std::string &line) { tell_line(line); });
     return true;
 }
 
-void Detached::emit(Stream &s, const std::string &line) {
-    if (line.empty()) return;
-    ::syslog(s.priority, "%s", line.c_str());
-    if (s.to_caller && caller_ >= 0) {
-        // A NUL byte tells the caller the daemon serves: none of a line's.
-        std::string text = line;
-        std::replace(text.begin(), text.end(), '\0', ' ');
-        write_all(caller_, text.data(), text.size());
-        write_all(caller_, "\n", 1);
-    }
-}
-
-bool Detached::drain(Stream &s) {
-    char buf[4096];
-    for (;;) {
-        ssize_t n = ::read(s.fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
-        if (n == 0) break;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buf[i] == '\n') {
-                emit(s, s.line);
-                s.line.clear();
-                continue;
-            }
-            s.line.push_back(buf[i]);
-            if (s.line.size() >= kMaxEntry) {
-                emit(s, s.line);
-                s.line.clear();
-            }
-        }
-    }
-    emit(s, s.line);  // the last line, unended
-    s.line.clear();
-    return false;
-}
-
-void Detached::pump() {
-    bool out_open = true, err_open = true;
-    while (out_open || err_open) {
-        pollfd p[2] = {{out_open ? out_.fd : -1, POLLIN, 0}, {err_open ? err_.fd : -1, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        std::lock_guard<std::mutex> lock(mu_);
-        if (p[0].revents != 0) out_open = drain(out_);
-        if (p[1].revents != 0) err_open = drain(err_);
-    }
+void Detached::tell_line(const std::string &line) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (caller_ < 0) return;
+    // A NUL byte tells the caller the daemon serves: none of a line's.
+    std::string text = line + "\n";
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    send_now(caller_, text.data(), text.size());
 }
 
 void Detached::release_caller() {
-    if (caller_ < 0) return;
-    write_all(caller_, "", 1);
-    ::close(caller_);
-    caller_ = -1;
+    int fd;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        fd = caller_;
+        caller_ = -1;
+    }
+    if (fd < 0) return;
+    // Waited for: without it the caller never learns that the daemon serves.
+    write_all(fd, "", 1);
+    ::close(fd);
 }
 
 void Detached::tell_caller(const std::string &text) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (caller_ >= 0) write_all(caller_, text.data(), text.size());
+    if (caller_ >= 0) send_now(caller_, text.data(), text.size());
 }
 
 void Detached::serving() {
-    if (!pump_.joinable()) return;
+    if (!pump_) return;
     std::fflush(stdout);
     std::fflush(stderr);
-    std::lock_guard<std::mutex> lock(mu_);
     // What was written before goes to the caller first.
-    drain(err_);
-    drain(out_);
+    pump_->drain_now();
     release_caller();
 }
 
 Detached::~Detached() {
-    if (!pump_.joinable()) return;
+    if (!pump_) return;
     std::fflush(stdout);
     std::fflush(stderr);
     // The pipes' last writers go: the pump reads to their ends and stops.
@@ -201,9 +172,9 @@ Detached::~Detached() {
         ::dup2(null, STDERR_FILENO);
         ::close(null);
     }
-    pump_.join();
-    ::close(out_.fd);
-    ::close(err_.fd);
+    pump_.reset();
+    ::close(out_);
+    ::close(err_);
     if (caller_ >= 0) ::close(caller_);  // the caller sees the end and waits for the status
     ::closelog();
 }

@@ -9,12 +9,17 @@
 // syslog entry (facility daemon, ident "kelfd"; standard error's lines at
 // priority err, the others at info), word for word; blank lines are left
 // out. Start it before anything starts a thread: a fork takes only the
-// calling thread along.
+// calling thread along. A syslog that does not take its entries never
+// holds up the daemon (log_pump.h): what it cannot take is dropped and
+// counted. What the caller is told while the daemon starts is dropped, not
+// waited for, once the report pipe is full.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+
+#include "log_pump.h"
 
 namespace kelf {
 
@@ -41,21 +46,13 @@ public:
     void tell_caller(const std::string &text);
 
 private:
-    struct Stream {
-        int fd = -1;
-        int priority = 0;
-        bool to_caller = false;
-        std::string line;
-    };
-    // Reads what a stream holds now; false at its end. Holds mu_.
-    bool drain(Stream &s);
-    void emit(Stream &s, const std::string &line);
-    void pump();
+    // A line of standard error for the waiting caller; never blocks.
+    void tell_line(const std::string &line);
     void release_caller();
-    std::mutex mu_;
-    Stream out_, err_;
-    int caller_ = -1;  // the report pipe to the waiting caller
-    std::thread pump_;
+    std::mutex mu_;            // caller_
+    int caller_ = -1;          // the report pipe to the waiting caller
+    int out_ = -1, err_ = -1;  // the pipes' reading ends
+    std::unique_ptr<LogPump> pump_;
 };
 
 }  // namespace kelf

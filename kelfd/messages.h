@@ -18,6 +18,8 @@ inline constexpr char kOpenFailed[] = "%s open failed\n";  // the pid file's pat
 inline constexpr char kShutdownSwitch[] = "shutdown %d!\n";
 inline constexpr char kPortPrefix[] = "port = %d";  // before a frame-size cleanup line
 inline constexpr char kStopTimedOut[] = "keld (pid %ld) did not stop within %lld ms\n";
+// A detached daemon's syslog entry after lines syslog could not take.
+inline constexpr char kMessagesDropped[] = "kelfd: %llu messages dropped: syslog did not take them";
 
 // Events.
 inline constexpr char kSwitchInserted[] = "Switch #%d inserted!\n";

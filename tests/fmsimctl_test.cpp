@@ -294,6 +294,29 @@ TEST(Fmsimctl, FailuresExitOneTwoOrThreeAndSendNothing) {
         << gone.err;
 }
 
+TEST(Fmsimctl, StatsCountTheCompilesAndAppliesOfARuleChange) {
+    DaemonProcess d;
+    auto stats = [&d] {
+        auto r = fmsimctl(d, {"-j", "stats"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return json::parse(r.out, nullptr, false);
+    };
+    json before = stats();
+    ASSERT_EQ(before["switches"].size(), 1u) << before.dump();
+    kelfctl(d, {"rule", "add", "redirect", "7", "in-port", "3"});
+    json after = stats();
+    ASSERT_EQ(after["switches"].size(), 1u) << after.dump();
+    const json &b = before["switches"][0], &a = after["switches"][0];
+    EXPECT_EQ(a["unit"], 0);
+    EXPECT_GT(a["compiles"].get<int>(), b["compiles"].get<int>()) << after.dump();
+    EXPECT_GT(a["applies"].get<int>(), b["applies"].get<int>()) << after.dump();
+    EXPECT_EQ(a["rules"].get<int>(), b["rules"].get<int>() + 1) << after.dump();
+
+    auto text = fmsimctl(d, {"stats"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out.rfind("UNIT  COMPILES  APPLIES  RULES\n0     ", 0), 0u) << text.out;
+}
+
 // Raw bytes on the control socket: a bad request gets an error reply and
 // the server goes on serving.
 TEST(Fmsimctl, ControlSocketIsPrivateAndSurvivesMalformedRequests) {

@@ -11,7 +11,7 @@ _fmsimctl() {
         cword=$COMP_CWORD
     fi
 
-    local commands="trace send replay capture ports help"
+    local commands="trace send replay capture ports stats help"
     local frame_words="src-mac dst-mac ethertype vlan src-ip dst-ip protocol sport dport mpls length frame"
 
     case $prev in
@@ -42,8 +42,9 @@ _fmsimctl() {
     fi
 
     case $cmd in
-        help) COMPREPLY=($(compgen -W "trace send replay capture ports" -- "$cur")) ;;
+        help) COMPREPLY=($(compgen -W "trace send replay capture ports stats" -- "$cur")) ;;
         tr*) COMPREPLY=($(compgen -W "in-port $frame_words help" -- "$cur")) ;;
+        st*) COMPREPLY=($(compgen -W "help" -- "$cur")) ;;
         s*) COMPREPLY=($(compgen -W "in-port help" -- "$cur") $(compgen -f -X '!*.pcap*' -- "$cur")) ;;
         r*) COMPREPLY=($(compgen -W "in-port -w --trace help" -- "$cur") $(compgen -f -X '!*.pcap*' -- "$cur")) ;;
         c*) COMPREPLY=($(compgen -W "-w -c help" -- "$cur")) ;;

@@ -38,6 +38,7 @@ enum Op : std::uint8_t {
     kSend = 3,     // i32 unit, i32 port, u8 flags, u32 count, count x (u32 len, bytes)
     kCapture = 4,  // i32 unit, i32 port (-1: every port) -> ack, then kFrame messages
     kPorts = 5,    // i32 unit -> JSON text of the port table
+    kStats = 6,    // -> JSON text of each switch's ACL compiles, applies and rules
 };
 enum Status : std::uint8_t { kOk = 0, kError = 1, kFrame = 0x10 };
 

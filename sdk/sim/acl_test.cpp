@@ -51,6 +51,30 @@ TEST_F(FmsimAcl, RulesNeedTheirAclAUniqueNumberAndWhatTheyName) {
     EXPECT_FALSE(fmsim_acl_in_force(0));
 }
 
+TEST_F(FmsimAcl, CountsTheCompilesAndAppliesThatSucceeded) {
+    ASSERT_EQ(fmCreateACLExt(0, 0, 0x43F7, 0), FM_OK);
+    ASSERT_EQ(fmAddACLRuleExt(0, 0, 1, 0, &value, FM_ACL_ACTIONEXT_COUNT, &param), FM_OK);
+    ASSERT_EQ(fmAddACLRuleExt(0, 0, 2, 0, &value, FM_ACL_ACTIONEXT_DENY, &param), FM_OK);
+    EXPECT_EQ(fmCompileACL(0, nullptr, 0, 0), FM_OK);
+    EXPECT_EQ(fmApplyACL(0, 0), FM_OK);
+    EXPECT_EQ(fmCompileACL(0, nullptr, -1, 0), FM_ERR_INVALID_ARGUMENT);
+    fmsim_fail("fmCompileACL", fmsim_calls("fmCompileACL") + 1);
+    fmsim_fail("fmApplyACL", fmsim_calls("fmApplyACL") + 1);
+    EXPECT_NE(fmCompileACL(0, nullptr, 0, 0), FM_OK);
+    EXPECT_NE(fmApplyACL(0, 0), FM_OK);
+    EXPECT_EQ(fmCompileACL(1, nullptr, 0, 0), FM_ERR_INVALID_SWITCH);
+
+    FmsimAclStats st{};
+    ASSERT_TRUE(fmsim_acl_stats(0, &st));
+    EXPECT_EQ(st.compiles, 1u) << "refused compiles are not counted";
+    EXPECT_EQ(st.applies, 1u) << "refused applies are not counted";
+    EXPECT_EQ(st.rules, 2u);
+    EXPECT_FALSE(fmsim_acl_stats(1, &st));
+    fmsim_reset();
+    ASSERT_TRUE(fmsim_acl_stats(0, &st));
+    EXPECT_EQ(st.compiles + st.applies, 0u) << "a reset switch starts counting again";
+}
+
 TEST_F(FmsimAcl, APortSetInUseStays) {
     fm_int ps = -1, first = 0;
     ASSERT_EQ(fmCreatePortSet(0, &ps), FM_OK);

@@ -1,6 +1,6 @@
 // control.cpp - what fmsim's control socket does with a request: trace a
-// frame, send a batch of frames, list the ports. The socket itself and
-// captures are control_server.cpp's.
+// frame, send a batch of frames, list the ports, count the ACL work. The
+// socket itself and captures are control_server.cpp's.
 #include "control.h"
 
 #include <arpa/inet.h>
@@ -354,6 +354,20 @@ Handled ports(Reader &r) {
     return ok_text(Json({{"unit", sw}, {"ports", list}}).dump());
 }
 
+Handled stats(Reader &r) {
+    if (r.left() != 0) return error("stats takes nothing");
+    Json list = Json::array();
+    for (int sw = 0; sw < fmsim_num_switches(); ++sw) {
+        FmsimAclStats st{};
+        if (!fmsim_acl_stats(sw, &st)) continue;
+        list.push_back({{"unit", sw},
+                        {"compiles", st.compiles},
+                        {"applies", st.applies},
+                        {"rules", st.rules}});
+    }
+    return ok_text(Json({{"switches", list}}).dump());
+}
+
 }  // namespace
 
 Handled handle(const std::uint8_t *body, std::size_t n) {
@@ -376,6 +390,8 @@ Handled handle(const std::uint8_t *body, std::size_t n) {
                 return send(r);
             case kPorts:
                 return ports(r);
+            case kStats:
+                return stats(r);
             case kCapture: {
                 std::int32_t sw = 0, port = 0;
                 if (!r.i32(&sw) || !r.i32(&port) || r.left() != 0)

@@ -137,6 +137,27 @@ TEST(ControlRequests, MalformedBodiesAreRefusedWithAReason) {
               "capture: malformed request");
 }
 
+TEST(ControlRequests, StatsGiveEachSwitchsCompilesAppliesAndRules) {
+    fmsim_set_switches(2);
+    fmsimtest::create_acl0();
+    fm_aclValue v{};
+    fm_aclParamExt p{};
+    ASSERT_EQ(fmAddACLRuleExt(0, 0, 1, 0, &v, FM_ACL_ACTIONEXT_PERMIT, &p), FM_OK);
+    fmsimtest::apply_acl0();
+    ASSERT_EQ(fmCompileACL(0, nullptr, 0, 0), FM_OK);
+
+    const std::uint8_t req[] = {control::kStats};
+    control::Handled h = control::handle(req, sizeof req);
+    ASSERT_EQ(h.reply.at(0), control::kOk) << std::string(h.reply.begin() + 1, h.reply.end());
+    EXPECT_EQ(nlohmann::json::parse(h.reply.begin() + 1, h.reply.end()),
+              nlohmann::json::parse(R"({"switches": [
+                  {"unit": 0, "compiles": 2, "applies": 1, "rules": 1},
+                  {"unit": 1, "compiles": 0, "applies": 0, "rules": 0}]})"));
+    const std::uint8_t extra[] = {control::kStats, 0};
+    h = control::handle(extra, sizeof extra);
+    EXPECT_EQ(std::string(h.reply.begin() + 1, h.reply.end()), "stats takes nothing");
+}
+
 // The drift this guards against: a trace's stage lines said "load-balance"
 // where its JSON (and fmsimctl's decoding of send reports) said "lbg".
 TEST(ControlRequests, TraceLinesNameEachEgressAsItsJsonDoes) {

@@ -1,6 +1,7 @@
 // fmsim_acl.h - inspection of fmsim's ACLs and port sets, for tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -25,6 +26,15 @@ std::vector<int> fmsim_acl_rules(int sw, int acl);
 bool fmsim_acl_rule(int sw, int acl, int rule, FmsimAclRule *out);
 // Sets the frame counter that fmGetACLCount reports for the rule.
 bool fmsim_acl_set_frames(int sw, int acl, int rule, std::uint64_t frames);
+// What a switch's ACLs cost it: fmCompileACL and fmApplyACL calls that
+// succeeded since the switch was reset, and the rules it holds now.
+struct FmsimAclStats {
+    std::uint64_t compiles;
+    std::uint64_t applies;
+    std::size_t rules;
+};
+// false when the switch does not exist.
+bool fmsim_acl_stats(int sw, FmsimAclStats *out);
 // True when every change to the switch's ACLs has been compiled and applied.
 bool fmsim_acl_in_force(int sw);
 
