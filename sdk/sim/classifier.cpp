@@ -265,7 +265,27 @@ void Classifier::order_tuples() {
                      [](const Tuple *a, const Tuple *b) { return a->lowest < b->lowest; });
 }
 
-void Classifier::add(std::shared_ptr<const LiveRule> r) {
+std::vector<Classifier::Ref>::iterator Classifier::AclSlot::find(int rule) {
+    auto it = std::lower_bound(refs.begin(), refs.end(), rule,
+                               [](const Ref &r, int n) { return r.rule < n; });
+    return it != refs.end() && it->rule == rule ? it : refs.end();
+}
+
+std::uint32_t Classifier::keep_residual(const Residual &r) {
+    if (!(r.port_set || r.tag || r.src_range || r.dst_range)) return 0;
+    std::uint32_t at;
+    if (free_residuals_.empty()) {
+        at = static_cast<std::uint32_t>(residuals_.size());
+        residuals_.push_back(r);
+    } else {
+        at = free_residuals_.back();
+        free_residuals_.pop_back();
+        residuals_[at] = r;
+    }
+    return at + 1;
+}
+
+void Classifier::add(RuleRef r) {
     const int acl = r->acl, number = r->rule;
     remove(acl, number);
     Key mask, value;
@@ -282,7 +302,7 @@ void Classifier::add(std::shared_ptr<const LiveRule> r) {
         }
         order_acls();
     }
-    ++slot->second.rules;
+    AclSlot &s = slot->second;
 
     auto found = by_mask_.find(mask);
     Tuple *t;
@@ -301,43 +321,50 @@ void Classifier::add(std::shared_ptr<const LiveRule> r) {
     ++t->numbers[number];
     t->lowest = t->numbers.begin()->first;
 
-    Entry &e = entries_[{acl, number}];
-    e.rule = std::move(r);
-    e.residual = residual;
-    e.plain = !(residual.port_set || residual.tag || residual.src_range || residual.dst_range);
-    e.slot = &slot->second;
-    e.tuple = t;
-    e.at = t->get(value);
+    const std::uint32_t at = t->get(value);
+    auto ref = std::lower_bound(s.refs.begin(), s.refs.end(), number,
+                                [](const Ref &e, int n) { return e.rule < n; });
+    s.refs.insert(ref, Ref{number, at, t});
+    ++size_;
 
-    Bucket &b = t->values[e.at].items;
-    const int id = e.slot->id;
+    Bucket &b = t->values[at].items;
+    const int id = s.id;
     auto lane =
         std::lower_bound(b.begin(), b.end(), id, [](const Lane &l, int n) { return l.slot < n; });
     if (lane == b.end() || lane->slot != id) lane = b.insert(lane, Lane{id, {}});
     std::vector<Item> &items = lane->items;
-    auto at = std::lower_bound(items.begin(), items.end(), number,
-                               [](const Item &i, int n) { return i.rule < n; });
-    items.insert(at, Item{number, e.plain, e.rule->action, e.rule->frames.get(), &e});
+    auto place = std::lower_bound(items.begin(), items.end(), number,
+                                  [](const Item &i, int n) { return i.number < n; });
+    std::uint64_t *frames = r->frames.get();
+    const fm_aclActionExt action = r->action;
+    items.insert(place, Item{std::move(r), frames, action, number, keep_residual(residual)});
     if (reorder) order_tuples();
 }
 
 void Classifier::remove(int acl, int rule) {
-    auto it = entries_.find({acl, rule});
-    if (it == entries_.end()) return;
-    Entry &e = it->second;
-    Tuple *t = e.tuple;
-    Bucket &b = t->values[e.at].items;
-    const int id = e.slot->id;
+    auto slot = acls_.find(acl);
+    if (slot == acls_.end()) return;
+    AclSlot &s = slot->second;
+    auto ref = s.find(rule);
+    if (ref == s.refs.end()) return;
+    Tuple *t = ref->tuple;
+    const std::uint32_t at = ref->at;
+    s.refs.erase(ref);
+    --size_;
+    Bucket &b = t->values[at].items;
     auto lane =
-        std::lower_bound(b.begin(), b.end(), id, [](const Lane &l, int n) { return l.slot < n; });
-    if (lane != b.end() && lane->slot == id) {
+        std::lower_bound(b.begin(), b.end(), s.id, [](const Lane &l, int n) { return l.slot < n; });
+    if (lane != b.end() && lane->slot == s.id) {
         std::vector<Item> &items = lane->items;
-        auto at = std::lower_bound(items.begin(), items.end(), rule,
-                                   [](const Item &i, int n) { return i.rule < n; });
-        if (at != items.end() && at->entry == &e) items.erase(at);
+        auto item = std::lower_bound(items.begin(), items.end(), rule,
+                                     [](const Item &i, int n) { return i.number < n; });
+        if (item != items.end() && item->number == rule) {
+            if (item->residual != 0) free_residuals_.push_back(item->residual - 1);
+            items.erase(item);
+        }
         if (items.empty()) b.erase(lane);
     }
-    if (b.empty()) t->erase(e.at);
+    if (b.empty()) t->erase(at);
     auto n = t->numbers.find(rule);
     if (n != t->numbers.end() && --n->second == 0) t->numbers.erase(n);
     if (t->numbers.empty()) {
@@ -347,11 +374,9 @@ void Classifier::remove(int acl, int rule) {
         t->lowest = t->numbers.begin()->first;
         order_tuples();
     }
-    AclSlot *s = e.slot;
-    entries_.erase(it);
-    if (--s->rules == 0) {
-        free_ids_.push_back(s->id);
-        acls_.erase(s->acl);
+    if (s.refs.empty()) {
+        free_ids_.push_back(s.id);
+        acls_.erase(slot);
         order_acls();
     }
 }
@@ -359,11 +384,13 @@ void Classifier::remove(int acl, int rule) {
 void Classifier::clear() {
     tuples_.clear();
     by_mask_.clear();
-    entries_.clear();
     acls_.clear();
     order_.clear();
     free_ids_.clear();
     next_id_ = 0;
+    residuals_.clear();
+    free_residuals_.clear();
+    size_ = 0;
 }
 
 void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit> *hits) const {
@@ -381,12 +408,12 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
             auto slot = static_cast<size_t>(lane.slot);
             // A lane's later rules are higher still.
             for (const Item &i : lane.items) {
-                if (i.rule >= best_rule_[slot]) break;
-                if (!i.plain && !i.entry->residual.holds(facts)) continue;
+                if (i.number >= best_rule_[slot]) break;
+                if (i.residual != 0 && !residuals_[i.residual - 1].holds(facts)) continue;
                 if (best_[slot] == nullptr) --unresolved;
                 // The caller increments the hit's counter: start fetching it now.
                 __builtin_prefetch(i.frames, 1);
-                best_rule_[slot] = i.rule;
+                best_rule_[slot] = i.number;
                 best_[slot] = &i;
                 changed = true;
                 break;
@@ -401,7 +428,7 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
     hits->resize(order_.size());
     for (std::size_t k = 0; k < order_.size(); ++k) {
         const Item *i = best_[static_cast<size_t>(order_[k].second)];
-        (*hits)[k] = i ? Hit{order_[k].first, i->entry->rule.get(), i->action, i->frames}
+        (*hits)[k] = i ? Hit{order_[k].first, i->rule.get(), i->action, i->frames}
                        : Hit{order_[k].first, nullptr, 0, nullptr};
     }
 }
