@@ -111,12 +111,18 @@ Classifier::Tuple::Tuple(const Key &m) : mask(m), slots(16) {
         const Slot &s = slots[i];
         if (s.at == kEmpty) return nullptr;
         if (s.tag != tag) continue;
-        const Values &v = values[s.at];
+        const std::uint64_t *key = keys.data() + static_cast<std::size_t>(s.at) * nwords;
         bool same = true;
-        for (int j = 0; j < nwords && same; ++j)
-            same = (k[words[j]] & mask[words[j]]) == v.value[words[j]];
-        if (same) return &v;
+        for (int j = 0; j < nwords && same; ++j) same = (k[words[j]] & mask[words[j]]) == key[j];
+        if (same) return &values[s.at];
     }
+}
+
+bool Classifier::Tuple::key_is(std::uint32_t at, const Key &k) const {
+    const std::uint64_t *key = keys.data() + static_cast<std::size_t>(at) * nwords;
+    for (int j = 0; j < nwords; ++j)
+        if (key[j] != k[words[j]]) return false;
+    return true;
 }
 
 std::size_t Classifier::Tuple::slot_of(const Key &masked, std::uint64_t h) const {
@@ -124,7 +130,7 @@ std::size_t Classifier::Tuple::slot_of(const Key &masked, std::uint64_t h) const
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     for (std::size_t i = h & m;; i = (i + 1) & m) {
         const Slot &s = slots[i];
-        if (s.at == kEmpty || (s.tag == tag && values[s.at].value == masked)) return i;
+        if (s.at == kEmpty || (s.tag == tag && key_is(s.at, masked))) return i;
     }
 }
 
@@ -138,7 +144,7 @@ void Classifier::Tuple::place(std::uint32_t at, std::uint64_t h) {
 void Classifier::Tuple::grow() {
     slots.assign(slots.size() * 2, Slot{});
     for (std::size_t at = 0; at < values.size(); ++at)
-        if (values[at].held) place(static_cast<std::uint32_t>(at), values[at].hash);
+        if (!values[at].items.empty()) place(static_cast<std::uint32_t>(at), values[at].hash);
 }
 
 std::uint32_t Classifier::Tuple::get(const Key &masked) {
@@ -153,28 +159,33 @@ std::uint32_t Classifier::Tuple::get(const Key &masked) {
     if (free_values.empty()) {
         at = static_cast<std::uint32_t>(values.size());
         values.emplace_back();
+        keys.resize(keys.size() + static_cast<std::size_t>(nwords));
     } else {
         at = free_values.back();
         free_values.pop_back();
     }
-    values[at].value = masked;
+    for (int j = 0; j < nwords; ++j)
+        keys[static_cast<std::size_t>(at) * nwords + static_cast<std::size_t>(j)] =
+            masked[words[j]];
     values[at].hash = h;
-    values[at].held = true;
     ++count;
     slots[i] = {static_cast<std::uint32_t>(h >> 32), at};
     return at;
 }
 
+// The caller has emptied the value's rules: an empty value is a free one.
 void Classifier::Tuple::erase(std::uint32_t at) {
-    std::size_t i = slot_of(values[at].value, values[at].hash);
-    if (slots[i].at != at) return;
+    const std::size_t m = slots.size() - 1;
+    std::size_t i = values[at].hash & m;
+    while (slots[i].at != at) {
+        if (slots[i].at == kEmpty) return;
+        i = (i + 1) & m;
+    }
     Bucket().swap(values[at].items);
-    values[at].held = false;
     free_values.push_back(at);
     --count;
     // Backward-shift deletion: move later slots of the same run into the
     // hole when their home lies at or before it, so that no probe stops early.
-    const std::size_t m = slots.size() - 1;
     for (std::size_t j = i;;) {
         j = (j + 1) & m;
         if (slots[j].at == kEmpty) break;

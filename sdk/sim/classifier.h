@@ -177,12 +177,11 @@ private:
     };
     // A value's lanes by ACL slot.
     using Bucket = std::vector<Lane>;
-    // The rules of one masked key: the key, its hash (to find its home slot
-    // when slots move) and its rules.
+    // The rules of one masked key: its hash (to find its home slot when
+    // slots move) and its rules; none while on the free list. The key's
+    // words are the tuple's.
     struct Values {
-        Key value{};
         std::uint64_t hash = 0;
-        bool held = false;  // false while on the free list
         Bucket items;
     };
     // One mask's rules: an open-addressing table (linear probing, a power of
@@ -200,6 +199,9 @@ private:
         int nwords = 0;
         std::vector<Slot> slots;
         std::vector<Values> values;
+        // Value at's masked key in the words the mask touches only: nwords
+        // of them from at * nwords.
+        std::vector<std::uint64_t> keys;
         std::vector<std::uint32_t> free_values;
         std::size_t count = 0;       // values held
         std::map<int, int> numbers;  // rule numbers held, each with its count
@@ -214,6 +216,8 @@ private:
         std::uint32_t get(const Key &masked);
         // Drops the values at index at.
         void erase(std::uint32_t at);
+        // True when value at's key is that of masked key k.
+        bool key_is(std::uint32_t at, const Key &k) const;
 
     private:
         std::size_t slot_of(const Key &masked, std::uint64_t h) const;
