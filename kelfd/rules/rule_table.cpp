@@ -12,10 +12,30 @@ int kel_cur_rule[KEL_MAX_UNITS][KEL_MAX_GROUPS];
 
 // ---- one group's slots ----
 
+static_assert(KEL_MAX_RULES < 0xFFFF, "a cell holds slot + 1 in 16 bits");
+
+std::size_t kel_acl_s::home(int id) const {
+    std::uint64_t h = static_cast<std::uint32_t>(id) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(h >> 32) & (cells_ - 1);
+}
+
 int kel_acl_s::find(int id) const {
-    if (!slot_of_) return -1;
-    auto it = slot_of_->find(id);
-    return it == slot_of_->end() ? -1 : it->second;
+    if (!index_) return -1;
+    for (std::size_t i = home(id);; i = (i + 1) & (cells_ - 1)) {
+        const int cell = index_[i];
+        if (cell == 0) return -1;
+        if (rule[static_cast<size_t>(cell - 1)]->rule_id == id) return cell - 1;
+    }
+}
+
+void kel_acl_s::index_grow() {
+    cells_ = cells_ == 0 ? 16 : cells_ * 2;
+    index_ = std::make_unique<std::uint16_t[]>(cells_);  // all empty
+    for (int s = next_taken(0); s >= 0; s = next_taken(s + 1)) {
+        std::size_t i = home(rule[static_cast<size_t>(s)]->rule_id);
+        while (index_[i] != 0) i = (i + 1) & (cells_ - 1);
+        index_[i] = static_cast<std::uint16_t>(s + 1);
+    }
 }
 
 int kel_acl_s::lowest_free() const {
@@ -46,8 +66,10 @@ int kel_acl_s::prev_taken(int from) const {
 
 void kel_acl_s::put(int slot, std::unique_ptr<kel_acl_rule_t> r) {
     auto w = static_cast<size_t>(slot / 64);
-    if (!slot_of_) slot_of_ = std::make_unique<std::unordered_map<int, int>>();
-    (*slot_of_)[r->rule_id] = slot;
+    if (static_cast<std::size_t>(count_ + 1) * 2 > cells_) index_grow();
+    std::size_t i = home(r->rule_id);
+    while (index_[i] != 0) i = (i + 1) & (cells_ - 1);
+    index_[i] = static_cast<std::uint16_t>(slot + 1);
     rule[static_cast<size_t>(slot)] = std::move(r);
     taken_[w] |= std::uint64_t{1} << (slot % 64);
     if (taken_[w] == ~std::uint64_t{0}) full_words_ |= std::uint64_t{1} << w;
@@ -58,7 +80,22 @@ std::unique_ptr<kel_acl_rule_t> kel_acl_s::take(int slot) {
     auto w = static_cast<size_t>(slot / 64);
     std::unique_ptr<kel_acl_rule_t> r = std::move(rule[static_cast<size_t>(slot)]);
     if (!r) return r;
-    slot_of_->erase(r->rule_id);
+    // Its cell, then backward-shift deletion: later cells of the same run
+    // move into the hole unless their home lies after it, so that no probe
+    // stops early.
+    const std::size_t m = cells_ - 1;
+    std::size_t i = home(r->rule_id);
+    while (index_[i] != slot + 1) i = (i + 1) & m;
+    for (std::size_t j = i;;) {
+        j = (j + 1) & m;
+        if (index_[j] == 0) break;
+        const std::size_t h = home(rule[static_cast<size_t>(index_[j] - 1)]->rule_id);
+        const bool stays = (i <= j) ? (i < h && h <= j) : (i < h || h <= j);
+        if (stays) continue;
+        index_[i] = index_[j];
+        i = j;
+    }
+    index_[i] = 0;
     taken_[w] &= ~(std::uint64_t{1} << (slot % 64));
     full_words_ &= ~(std::uint64_t{1} << w);
     --count_;
@@ -68,12 +105,13 @@ std::unique_ptr<kel_acl_rule_t> kel_acl_s::take(int slot) {
 void kel_acl_s::reset() {
     // Only taken slots hold a rule: the reset costs what the group holds,
     // nothing for the empty groups a reset between tests mostly finds.
-    if (count_ == 0 && !slot_of_) return;
+    if (count_ == 0 && !index_) return;
     for (int s = next_taken(0); s >= 0; s = next_taken(s + 1)) rule[static_cast<size_t>(s)].reset();
     taken_.fill(0);
     full_words_ = 0;
     count_ = 0;
-    slot_of_.reset();
+    index_.reset();
+    cells_ = 0;
 }
 
 namespace kelf::rules {

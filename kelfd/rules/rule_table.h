@@ -13,22 +13,23 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 
 #include "fm_sdk.h"
 
 // One installed rule: exactly what the switch was handed for it.
+// The members are laid out without padding: the table holds many.
 typedef struct kel_acl_rule {
     fm_int acl;      // the group
     fm_int rule_id;  // rule number in the ACL, and the id the client sees
     fm_int port;     // ingress port of the request, 0 for none
+    fm_aclParamExt param;
     fm_aclCondition cond;
     // Its nonzero words only: a full table of 4096-rule groups would hold
     // mostly zeros otherwise.
     kelf::Packed<fm_aclValue> value;
     fm_aclActionExt action;
-    fm_aclParamExt param;
 } kel_acl_rule_t;
+static_assert(sizeof(kel_acl_rule_t) <= 88, "a record and its heap header in 96 bytes");
 
 // One group's slots. A null slot is free. Beside the slots it keeps a count,
 // a bitmap of taken slots and an id index, so that adding a rule costs the
@@ -57,9 +58,14 @@ private:
     std::array<std::uint64_t, kWords> taken_{};  // bit s%64 of word s/64: slot s taken
     std::uint64_t full_words_ = 0;               // bit w: word w all taken
     int count_ = 0;
-    // Rule id -> slot; ids are unique in a group. Made on the group's first
-    // rule, so that the 256 empty tables need no start-up work at all.
-    std::unique_ptr<std::unordered_map<int, int>> slot_of_;
+    // Rule id -> slot; ids are unique in a group. An open-addressing table
+    // (linear probing, a power of two cells, at most half full) of slot + 1,
+    // 0 for an empty cell; the id is the slot's rule's. Made on the group's
+    // first rule, so that the 256 empty tables need no start-up work at all.
+    std::size_t home(int id) const;
+    void index_grow();
+    std::unique_ptr<std::uint16_t[]> index_;
+    std::size_t cells_ = 0;
 } kel_acl_t;
 
 extern kel_acl_t kel_acl[KEL_MAX_UNITS][KEL_MAX_GROUPS];

@@ -1,4 +1,7 @@
 // The rule tables: automatic and explicit ids, slots and capacity.
+#include <memory>
+#include <random>
+
 #include "testing/rule_fixture.h"
 
 namespace {
@@ -85,6 +88,40 @@ TEST_F(RuleTable, AGroupHolds4096RulesListedInSlotOrder) {
     EXPECT_EQ(+list.kel_id_list.id_list[10], 4464) << "id 70000 as its low 16 bits";
     EXPECT_EQ(+list.kel_id_list.id_list[4095], 4096);
     expect_in_step();
+}
+
+// The id index finds every id a group holds and none it gave up, whatever
+// order rules leave in: ids that crowd one stretch of the index (multiples
+// of a large power of two, negative ones) and removals that open holes in
+// the middle of its runs.
+TEST(RuleIdIndex, FindsHeldIdsOnlyAfterRemovalsInAnyOrder) {
+    auto t = std::make_unique<kel_acl_t>();
+    std::vector<int> ids;
+    for (int k = 0; k < KEL_MAX_RULES; ++k) ids.push_back(k % 3 == 0 ? k << 19 : -k - 1);
+    auto put = [&](int slot) {
+        auto r = std::make_unique<kel_acl_rule_t>();
+        r->rule_id = ids[static_cast<size_t>(slot)];
+        t->put(slot, std::move(r));
+    };
+    for (int s = 0; s < KEL_MAX_RULES; ++s) put(s);
+    ASSERT_TRUE(t->full());
+    std::vector<int> order(ids.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+    std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    std::vector<bool> held(ids.size(), true);
+    for (std::size_t k = 0; k < 3000; ++k) {
+        ASSERT_NE(t->take(order[k]), nullptr);
+        held[static_cast<size_t>(order[k])] = false;
+    }
+    for (std::size_t k = 0; k < 500; ++k) put(order[k]), held[static_cast<size_t>(order[k])] = true;
+    EXPECT_EQ(t->count(), KEL_MAX_RULES - 2500);
+    for (int s = 0; s < KEL_MAX_RULES; ++s)
+        ASSERT_EQ(t->find(ids[static_cast<size_t>(s)]), held[static_cast<size_t>(s)] ? s : -1)
+            << "id " << ids[static_cast<size_t>(s)];
+    EXPECT_EQ(t->find(12345), -1);
+    t->reset();
+    EXPECT_EQ(t->find(ids[0]), -1);
+    EXPECT_EQ(t->count(), 0);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ constexpr int kMaxPortSets = 256;
 
 // A rule exactly as added, with its frame counter; never changed once
 // added, and shared with the classifier while it is in force.
-using Rule = std::shared_ptr<const fmsim::LiveRule>;
+using Rule = fmsim::RuleRef;
 
 using RuleKey = std::pair<fm_int, fm_int>;  // ACL, rule
 // A change to one rule: its new content, or nullptr for a removal.
@@ -255,9 +255,15 @@ fm_status fmAddACLRuleExt(fm_int sw, fm_int acl, fm_int rule, fm_aclCondition co
         fmsim::find_port(sw, param->logicalPort) == nullptr &&
         !fmsim::mcast_port(sw, param->logicalPort))
         return FM_ERR_INVALID_PORT;
-    auto r = std::make_shared<const fmsim::LiveRule>(fmsim::LiveRule{
-        acl, rule, cond, *value, action, *param,
-        std::unique_ptr<std::uint64_t, fmsim::CounterRelease>(counter_pool().make())});
+    auto *made = new fmsim::LiveRule;
+    Rule r(made);
+    made->acl = acl;
+    made->rule = rule;
+    made->cond = cond;
+    made->value = *value;
+    made->action = action;
+    made->param = *param;
+    made->frames.reset(counter_pool().make());
     a->insert(rule, r);
     s.uncompiled[{acl, rule}] = std::move(r);
     if (cond & FM_ACL_MATCH_INGRESS_PORT_SET) ++s.port_set_users[value->portSet];

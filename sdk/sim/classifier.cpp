@@ -111,12 +111,18 @@ Classifier::Tuple::Tuple(const Key &m) : mask(m), slots(16) {
         const Slot &s = slots[i];
         if (s.at == kEmpty) return nullptr;
         if (s.tag != tag) continue;
-        const Values &v = values[s.at];
+        const std::uint64_t *key = keys.data() + static_cast<std::size_t>(s.at) * nwords;
         bool same = true;
-        for (int j = 0; j < nwords && same; ++j)
-            same = (k[words[j]] & mask[words[j]]) == v.value[words[j]];
-        if (same) return &v;
+        for (int j = 0; j < nwords && same; ++j) same = (k[words[j]] & mask[words[j]]) == key[j];
+        if (same) return &values[s.at];
     }
+}
+
+bool Classifier::Tuple::key_is(std::uint32_t at, const Key &k) const {
+    const std::uint64_t *key = keys.data() + static_cast<std::size_t>(at) * nwords;
+    for (int j = 0; j < nwords; ++j)
+        if (key[j] != k[words[j]]) return false;
+    return true;
 }
 
 std::size_t Classifier::Tuple::slot_of(const Key &masked, std::uint64_t h) const {
@@ -124,7 +130,7 @@ std::size_t Classifier::Tuple::slot_of(const Key &masked, std::uint64_t h) const
     const auto tag = static_cast<std::uint32_t>(h >> 32);
     for (std::size_t i = h & m;; i = (i + 1) & m) {
         const Slot &s = slots[i];
-        if (s.at == kEmpty || (s.tag == tag && values[s.at].value == masked)) return i;
+        if (s.at == kEmpty || (s.tag == tag && key_is(s.at, masked))) return i;
     }
 }
 
@@ -138,7 +144,7 @@ void Classifier::Tuple::place(std::uint32_t at, std::uint64_t h) {
 void Classifier::Tuple::grow() {
     slots.assign(slots.size() * 2, Slot{});
     for (std::size_t at = 0; at < values.size(); ++at)
-        if (values[at].held) place(static_cast<std::uint32_t>(at), values[at].hash);
+        if (!values[at].items.empty()) place(static_cast<std::uint32_t>(at), values[at].hash);
 }
 
 std::uint32_t Classifier::Tuple::get(const Key &masked) {
@@ -153,28 +159,33 @@ std::uint32_t Classifier::Tuple::get(const Key &masked) {
     if (free_values.empty()) {
         at = static_cast<std::uint32_t>(values.size());
         values.emplace_back();
+        keys.resize(keys.size() + static_cast<std::size_t>(nwords));
     } else {
         at = free_values.back();
         free_values.pop_back();
     }
-    values[at].value = masked;
+    for (int j = 0; j < nwords; ++j)
+        keys[static_cast<std::size_t>(at) * nwords + static_cast<std::size_t>(j)] =
+            masked[words[j]];
     values[at].hash = h;
-    values[at].held = true;
     ++count;
     slots[i] = {static_cast<std::uint32_t>(h >> 32), at};
     return at;
 }
 
+// The caller has emptied the value's rules: an empty value is a free one.
 void Classifier::Tuple::erase(std::uint32_t at) {
-    std::size_t i = slot_of(values[at].value, values[at].hash);
-    if (slots[i].at != at) return;
+    const std::size_t m = slots.size() - 1;
+    std::size_t i = values[at].hash & m;
+    while (slots[i].at != at) {
+        if (slots[i].at == kEmpty) return;
+        i = (i + 1) & m;
+    }
     Bucket().swap(values[at].items);
-    values[at].held = false;
     free_values.push_back(at);
     --count;
     // Backward-shift deletion: move later slots of the same run into the
     // hole when their home lies at or before it, so that no probe stops early.
-    const std::size_t m = slots.size() - 1;
     for (std::size_t j = i;;) {
         j = (j + 1) & m;
         if (slots[j].at == kEmpty) break;
@@ -265,7 +276,27 @@ void Classifier::order_tuples() {
                      [](const Tuple *a, const Tuple *b) { return a->lowest < b->lowest; });
 }
 
-void Classifier::add(std::shared_ptr<const LiveRule> r) {
+std::vector<Classifier::Ref>::iterator Classifier::AclSlot::find(int rule) {
+    auto it = std::lower_bound(refs.begin(), refs.end(), rule,
+                               [](const Ref &r, int n) { return r.rule < n; });
+    return it != refs.end() && it->rule == rule ? it : refs.end();
+}
+
+std::uint32_t Classifier::keep_residual(const Residual &r) {
+    if (!(r.port_set || r.tag || r.src_range || r.dst_range)) return 0;
+    std::uint32_t at;
+    if (free_residuals_.empty()) {
+        at = static_cast<std::uint32_t>(residuals_.size());
+        residuals_.push_back(r);
+    } else {
+        at = free_residuals_.back();
+        free_residuals_.pop_back();
+        residuals_[at] = r;
+    }
+    return at + 1;
+}
+
+void Classifier::add(RuleRef r) {
     const int acl = r->acl, number = r->rule;
     remove(acl, number);
     Key mask, value;
@@ -282,7 +313,7 @@ void Classifier::add(std::shared_ptr<const LiveRule> r) {
         }
         order_acls();
     }
-    ++slot->second.rules;
+    AclSlot &s = slot->second;
 
     auto found = by_mask_.find(mask);
     Tuple *t;
@@ -301,43 +332,50 @@ void Classifier::add(std::shared_ptr<const LiveRule> r) {
     ++t->numbers[number];
     t->lowest = t->numbers.begin()->first;
 
-    Entry &e = entries_[{acl, number}];
-    e.rule = std::move(r);
-    e.residual = residual;
-    e.plain = !(residual.port_set || residual.tag || residual.src_range || residual.dst_range);
-    e.slot = &slot->second;
-    e.tuple = t;
-    e.at = t->get(value);
+    const std::uint32_t at = t->get(value);
+    auto ref = std::lower_bound(s.refs.begin(), s.refs.end(), number,
+                                [](const Ref &e, int n) { return e.rule < n; });
+    s.refs.insert(ref, Ref{number, at, t});
+    ++size_;
 
-    Bucket &b = t->values[e.at].items;
-    const int id = e.slot->id;
+    Bucket &b = t->values[at].items;
+    const int id = s.id;
     auto lane =
         std::lower_bound(b.begin(), b.end(), id, [](const Lane &l, int n) { return l.slot < n; });
     if (lane == b.end() || lane->slot != id) lane = b.insert(lane, Lane{id, {}});
     std::vector<Item> &items = lane->items;
-    auto at = std::lower_bound(items.begin(), items.end(), number,
-                               [](const Item &i, int n) { return i.rule < n; });
-    items.insert(at, Item{number, e.plain, e.rule->action, e.rule->frames.get(), &e});
+    auto place = std::lower_bound(items.begin(), items.end(), number,
+                                  [](const Item &i, int n) { return i.number < n; });
+    std::uint64_t *frames = r->frames.get();
+    const fm_aclActionExt action = r->action;
+    items.insert(place, Item{std::move(r), frames, action, number, keep_residual(residual)});
     if (reorder) order_tuples();
 }
 
 void Classifier::remove(int acl, int rule) {
-    auto it = entries_.find({acl, rule});
-    if (it == entries_.end()) return;
-    Entry &e = it->second;
-    Tuple *t = e.tuple;
-    Bucket &b = t->values[e.at].items;
-    const int id = e.slot->id;
+    auto slot = acls_.find(acl);
+    if (slot == acls_.end()) return;
+    AclSlot &s = slot->second;
+    auto ref = s.find(rule);
+    if (ref == s.refs.end()) return;
+    Tuple *t = ref->tuple;
+    const std::uint32_t at = ref->at;
+    s.refs.erase(ref);
+    --size_;
+    Bucket &b = t->values[at].items;
     auto lane =
-        std::lower_bound(b.begin(), b.end(), id, [](const Lane &l, int n) { return l.slot < n; });
-    if (lane != b.end() && lane->slot == id) {
+        std::lower_bound(b.begin(), b.end(), s.id, [](const Lane &l, int n) { return l.slot < n; });
+    if (lane != b.end() && lane->slot == s.id) {
         std::vector<Item> &items = lane->items;
-        auto at = std::lower_bound(items.begin(), items.end(), rule,
-                                   [](const Item &i, int n) { return i.rule < n; });
-        if (at != items.end() && at->entry == &e) items.erase(at);
+        auto item = std::lower_bound(items.begin(), items.end(), rule,
+                                     [](const Item &i, int n) { return i.number < n; });
+        if (item != items.end() && item->number == rule) {
+            if (item->residual != 0) free_residuals_.push_back(item->residual - 1);
+            items.erase(item);
+        }
         if (items.empty()) b.erase(lane);
     }
-    if (b.empty()) t->erase(e.at);
+    if (b.empty()) t->erase(at);
     auto n = t->numbers.find(rule);
     if (n != t->numbers.end() && --n->second == 0) t->numbers.erase(n);
     if (t->numbers.empty()) {
@@ -347,11 +385,9 @@ void Classifier::remove(int acl, int rule) {
         t->lowest = t->numbers.begin()->first;
         order_tuples();
     }
-    AclSlot *s = e.slot;
-    entries_.erase(it);
-    if (--s->rules == 0) {
-        free_ids_.push_back(s->id);
-        acls_.erase(s->acl);
+    if (s.refs.empty()) {
+        free_ids_.push_back(s.id);
+        acls_.erase(slot);
         order_acls();
     }
 }
@@ -359,11 +395,13 @@ void Classifier::remove(int acl, int rule) {
 void Classifier::clear() {
     tuples_.clear();
     by_mask_.clear();
-    entries_.clear();
     acls_.clear();
     order_.clear();
     free_ids_.clear();
     next_id_ = 0;
+    residuals_.clear();
+    free_residuals_.clear();
+    size_ = 0;
 }
 
 void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit> *hits) const {
@@ -381,12 +419,12 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
             auto slot = static_cast<size_t>(lane.slot);
             // A lane's later rules are higher still.
             for (const Item &i : lane.items) {
-                if (i.rule >= best_rule_[slot]) break;
-                if (!i.plain && !i.entry->residual.holds(facts)) continue;
+                if (i.number >= best_rule_[slot]) break;
+                if (i.residual != 0 && !residuals_[i.residual - 1].holds(facts)) continue;
                 if (best_[slot] == nullptr) --unresolved;
                 // The caller increments the hit's counter: start fetching it now.
                 __builtin_prefetch(i.frames, 1);
-                best_rule_[slot] = i.rule;
+                best_rule_[slot] = i.number;
                 best_[slot] = &i;
                 changed = true;
                 break;
@@ -401,7 +439,7 @@ void Classifier::lookup(const Key &key, const FrameFacts &facts, std::vector<Hit
     hits->resize(order_.size());
     for (std::size_t k = 0; k < order_.size(); ++k) {
         const Item *i = best_[static_cast<size_t>(order_[k].second)];
-        (*hits)[k] = i ? Hit{order_[k].first, i->entry->rule.get(), i->action, i->frames}
+        (*hits)[k] = i ? Hit{order_[k].first, i->rule.get(), i->action, i->frames}
                        : Hit{order_[k].first, nullptr, 0, nullptr};
     }
 }

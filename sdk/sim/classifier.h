@@ -13,12 +13,15 @@
 // share a match cost no more to add or remove than rules that do not.
 //
 // The classifier shares each rule with the ACL that holds it rather than
-// keeping a copy, and keeps no mask or value per rule beyond the tuple's.
+// keeping a copy, and keeps no mask or value per rule beyond the tuple's: a
+// rule in force is one item in its lane and one reference in its ACL's
+// index, nothing else.
 #pragma once
 
 #include <kelf/packed.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -74,9 +77,42 @@ struct LiveRule {
     kelf::Packed<fm_aclValue> value;  // its nonzero words: most of a value is zero
     fm_aclActionExt action = 0;
     fm_aclParamExt param{};
+    // Holders of the rule (see RuleRef), in the padding after param.
+    mutable std::atomic<std::int32_t> holders{0};
     // The frame counter, one of fmsim's pool of counters, given back with
     // the rule.
     std::unique_ptr<std::uint64_t, CounterRelease> frames;
+};
+
+// A shared hold of a rule: the ACL that holds it, the journal of changes
+// and the classifier while it is in force. The count lives in the rule, so
+// that a holder costs one pointer and the rule no block of its own; the
+// last holder deletes it.
+class RuleRef {
+public:
+    RuleRef() = default;
+    RuleRef(std::nullptr_t) {}  // NOLINT: a removal in the journal
+    // Takes the first hold of a rule made with new.
+    explicit RuleRef(const LiveRule *r) : r_(r) { hold(); }
+    RuleRef(const RuleRef &o) : r_(o.r_) { hold(); }
+    RuleRef(RuleRef &&o) noexcept : r_(o.r_) { o.r_ = nullptr; }
+    RuleRef &operator=(RuleRef o) noexcept {
+        std::swap(r_, o.r_);
+        return *this;
+    }
+    ~RuleRef() {
+        if (r_ != nullptr && r_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete r_;
+    }
+    const LiveRule *get() const { return r_; }
+    const LiveRule *operator->() const { return r_; }
+    const LiveRule &operator*() const { return *r_; }
+    explicit operator bool() const { return r_ != nullptr; }
+
+private:
+    void hold() {
+        if (r_ != nullptr) r_->holders.fetch_add(1, std::memory_order_relaxed);
+    }
+    const LiveRule *r_ = nullptr;
 };
 
 class Classifier {
@@ -86,10 +122,10 @@ public:
     Classifier &operator=(const Classifier &) = delete;
 
     // Puts a rule in force, replacing the one with its ACL and number.
-    void add(std::shared_ptr<const LiveRule> r);
+    void add(RuleRef r);
     void remove(int acl, int rule);
     void clear();
-    std::size_t size() const { return entries_.size(); }
+    std::size_t size() const { return size_; }
     std::size_t tuples() const { return tuples_.size(); }
 
     // ACLs holding rules in force, ascending, and each one's hit (nullptr
@@ -105,10 +141,19 @@ public:
     void lookup(const Key &key, const FrameFacts &facts, std::vector<Hit> *hits) const;
 
 private:
+    struct Tuple;
+    // Where a rule in force is: its tuple and the index of its value there.
+    struct Ref {
+        int rule;
+        std::uint32_t at;
+        Tuple *tuple;
+    };
     struct AclSlot {
         int acl = 0;
         int id = 0;  // small and stable while the ACL holds rules: the index of its best hit
-        std::size_t rules = 0;
+        // Its rules in force by number. They mostly come and go at the end.
+        std::vector<Ref> refs;
+        std::vector<Ref>::iterator find(int rule);
     };
     struct Residual {
         bool port_set = false, tag = false, src_range = false, dst_range = false;
@@ -116,23 +161,15 @@ private:
         std::uint16_t src_lo = 0, src_hi = 0, dst_lo = 0, dst_hi = 0;
         bool holds(const FrameFacts &facts) const;
     };
-    struct Tuple;
-    struct Entry {
-        std::shared_ptr<const LiveRule> rule;
-        Residual residual;
-        bool plain = true;  // no residual condition
-        AclSlot *slot = nullptr;
-        Tuple *tuple = nullptr;
-        std::uint32_t at = 0;  // the index of its value in the tuple
-    };
     // One ACL's rules of one value, by rule number: a lookup takes the first
     // whose residual condition holds, the first at all when it has none.
+    // The item holds the rule.
     struct Item {
-        int rule;
-        bool plain;
-        fm_aclActionExt action;
+        RuleRef rule;
         std::uint64_t *frames;
-        const Entry *entry;
+        fm_aclActionExt action;
+        int number;
+        std::uint32_t residual;  // 0 for none, else its index in residuals_ plus 1
     };
     struct Lane {
         int slot;
@@ -140,12 +177,11 @@ private:
     };
     // A value's lanes by ACL slot.
     using Bucket = std::vector<Lane>;
-    // The rules of one masked key: the key, its hash (to find its home slot
-    // when slots move) and its rules.
+    // The rules of one masked key: its hash (to find its home slot when
+    // slots move) and its rules; none while on the free list. The key's
+    // words are the tuple's.
     struct Values {
-        Key value{};
         std::uint64_t hash = 0;
-        bool held = false;  // false while on the free list
         Bucket items;
     };
     // One mask's rules: an open-addressing table (linear probing, a power of
@@ -163,6 +199,9 @@ private:
         int nwords = 0;
         std::vector<Slot> slots;
         std::vector<Values> values;
+        // Value at's masked key in the words the mask touches only: nwords
+        // of them from at * nwords.
+        std::vector<std::uint64_t> keys;
         std::vector<std::uint32_t> free_values;
         std::size_t count = 0;       // values held
         std::map<int, int> numbers;  // rule numbers held, each with its count
@@ -177,6 +216,8 @@ private:
         std::uint32_t get(const Key &masked);
         // Drops the values at index at.
         void erase(std::uint32_t at);
+        // True when value at's key is that of masked key k.
+        bool key_is(std::uint32_t at, const Key &k) const;
 
     private:
         std::size_t slot_of(const Key &masked, std::uint64_t h) const;
@@ -189,7 +230,11 @@ private:
     void order_tuples();
     void order_acls();
 
-    std::map<std::pair<int, int>, Entry> entries_;  // by (ACL, rule)
+    // The residual conditions of the rules that have one; few rules do.
+    std::uint32_t keep_residual(const Residual &r);
+    std::vector<Residual> residuals_;
+    std::vector<std::uint32_t> free_residuals_;
+    std::size_t size_ = 0;
     std::map<int, AclSlot> acls_;
     std::vector<std::pair<int, int>> order_;  // (ACL, slot id), ascending
     std::vector<int> free_ids_;
