@@ -26,10 +26,10 @@ constexpr int kRules = 200;
 // What a file does with the frame of rule i: the port it redirects to, or
 // 0 when the file has no such rule (the frame is flooded).
 int target(bool b, int i) {
-    if (i < 59) return 5;        // the same in both
+    if (i < 59) return 5;           // the same in both
     if (i < 160) return b ? 6 : 5;  // the redirect target changes
     if (i < 180) return b ? 0 : 5;  // only in the first
-    return b ? 6 : 0;             // only in the second
+    return b ? 6 : 0;               // only in the second
 }
 
 void write_file(const std::string &path, bool b) {
@@ -47,11 +47,27 @@ bool write_frames(const std::string &path) {
     pcap_dumper_t *d = pcap_dump_open(dead, path.c_str());
     if (d == nullptr) return false;
     for (int i = 0; i < kRules; ++i) {
-        std::vector<unsigned char> f = {0x02, 0,    0,    0,  0,   0x02, 0x02, 0, 0,
-                                        0,    0,    0x01, 0x08, 0x00, 0x45, 0, 0, 46,
-                                        0,    0,    0x40, 0,  64,  17,   0,    0, 192,
-                                        0,    2,    1,    192, 0,  2,    static_cast<unsigned char>(20 + i),
-                                        0x13, 0x88, 0,    80, 0,   26,   0,    0};
+        std::vector<unsigned char> f = {0x02, 0,
+                                        0,    0,
+                                        0,    0x02,
+                                        0x02, 0,
+                                        0,    0,
+                                        0,    0x01,
+                                        0x08, 0x00,
+                                        0x45, 0,
+                                        0,    46,
+                                        0,    0,
+                                        0x40, 0,
+                                        64,   17,
+                                        0,    0,
+                                        192,  0,
+                                        2,    1,
+                                        192,  0,
+                                        2,    static_cast<unsigned char>(20 + i),
+                                        0x13, 0x88,
+                                        0,    80,
+                                        0,    26,
+                                        0,    0};
         f.resize(60, 0);
         pcap_pkthdr h{};
         h.caplen = h.len = static_cast<bpf_u_int32>(f.size());
@@ -86,8 +102,9 @@ Figures run(bool atomic, int applies) {
     std::atomic<long> frames{0}, wrong{0};
     std::thread replay([&] {
         for (int k = 0; !stop; ++k) {
-            auto r = d.run(FMSIMCTL_BINARY, {"replay", cap, "in-port", "3", "-w",
-                                             d.run_dir() + "/out" + std::to_string(k % 2), "--trace"});
+            auto r =
+                d.run(FMSIMCTL_BINARY, {"replay", cap, "in-port", "3", "-w",
+                                        d.run_dir() + "/out" + std::to_string(k % 2), "--trace"});
             std::istringstream lines(r.out);
             int i = 0;
             for (std::string l; std::getline(lines, l);) {
@@ -128,7 +145,7 @@ int main(int argc, char **argv) {
     std::printf("%-34s %8s %10s %10s %8s\n", "", "applies", "frames", "wrong", "s");
     std::printf("%-34s %8d %10ld %10ld %8.1f\n", "transactions", t.applies, t.frames, t.wrong,
                 t.seconds);
-    std::printf("%-34s %8d %10ld %10ld %8.1f\n", "one request at a time (no extensions)",
-                p.applies, p.frames, p.wrong, p.seconds);
+    std::printf("%-34s %8d %10ld %10ld %8.1f\n", "one request at a time (no extensions)", p.applies,
+                p.frames, p.wrong, p.seconds);
     return t.failed || p.failed || t.wrong != 0 ? 1 : 0;
 }

@@ -199,23 +199,28 @@ void apply(Session &s, Args &a) {
     for (std::size_t i = 0; i <= plan.steps.size(); ++i) {
         const bool last = i == plan.steps.size();
         const Step *st = last ? nullptr : &plan.steps[i];
+        bool committing = false;
         try {
             staging.check_interrupt();
             if (last) {
+                committing = true;
                 staging.commit_all();
                 break;
             }
             // Make before break: objects the new rules use exist before the
             // commit; those only the old rules used go after it.
-            if (st->object == "rule")
+            if (st->object == "rule") {
                 ruled.insert(st->unit);
-            else if (ruled.count(st->unit))
+            } else if (ruled.count(st->unit)) {
+                committing = true;
                 staging.commit(st->unit);
+                committing = false;
+            }
             requests += st->run(s);
         } catch (const Failure &e) {
-            std::string at = last ? std::string("the commit")
-                                  : std::string(op_name(st->op)) + " unit " +
-                                        std::to_string(st->unit) + " " + st->text;
+            std::string at = committing ? std::string("the commit of the rules")
+                                        : std::string(op_name(st->op)) + " unit " +
+                                              std::to_string(st->unit) + " " + st->text;
             std::string msg = "apply stopped at " + at + ": " + e.what() +
                               (staging.atomic() ? "; rule changes not committed did not take force"
                                                 : std::string()) +

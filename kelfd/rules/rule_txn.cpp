@@ -208,16 +208,23 @@ int Txn::commit() {
         undo(deleted, added, true);
         return -1;
     }
-    // In force: the tables follow.
+    // In force: the tables follow. A rule replaced under its own id keeps
+    // its place in the listing; other new rules take the lowest free slots.
     for (int group = 0; group < KEL_MAX_GROUPS; ++group) {
         GroupStage &g = g_[static_cast<std::size_t>(group)];
         kel_acl_t &t = kel_acl[unit_][group];
+        std::unordered_map<int, int> place;  // id -> the slot its old rule left
         if (g.cleared || !g.removed.empty()) {
             for (int slot = t.next_taken(0); slot >= 0; slot = t.next_taken(slot + 1)) {
                 if (!g.goes(slot)) continue;
                 std::unique_ptr<kel_acl_rule_t> gone = t.take(slot);
+                if (!g.cleared) place[gone->rule_id] = slot;
                 port_set_released(unit_, *gone, true);
             }
+        }
+        for (auto &r : g.added) {
+            auto p = r ? place.find(r->rule_id) : place.end();
+            if (p != place.end()) t.put(p->second, std::move(r));
         }
         for (auto &r : g.added) {
             if (r) t.put(t.lowest_free(), std::move(r));
