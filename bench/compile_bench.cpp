@@ -99,8 +99,9 @@ int main() {
                 p.compiles, p.applies, ps);
     constexpr long kNs = 1000;  // 1 us per rule held for each compile
     double one = load(true, kNs), txn = load(false, kNs);
-    std::printf("compile cost %ld ns per rule held: 4096 rules one request each %.2f s, "
-                "in one transaction %.2f s (%.0fx)\n",
-                kNs, one, txn, txn > 0 ? one / txn : 0.0);
+    std::printf(
+        "compile cost %ld ns per rule held: 4096 rules one request each %.2f s, "
+        "in one transaction %.2f s (%.0fx)\n",
+        kNs, one, txn, txn > 0 ? one / txn : 0.0);
     return t.compiles == 1 && t.applies == 1 && one > 0 && txn > 0 ? 0 : 1;
 }

@@ -2,18 +2,17 @@
 // kelfd against the same rules through `kelfctl -b` (the baseline, same
 // run) and through the client library one request each, and a no-change
 // apply of that file.
+#include <kelfd/kel_lib.h>
+#include <kelfd/kelfclient.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <kelfd/kel_lib.h>
-#include <kelfd/kelfclient.h>
-
-#include <cstring>
 
 #include "daemon_process.h"
 

@@ -317,14 +317,26 @@ constexpr std::size_t kMultiBytes = KEL_X_MAX_REQUEST - 64;
 
 }  // namespace
 
-bool Session::defer(const void *req, std::size_t len, std::int32_t *answer) {
+bool Session::defer(const void *req, std::size_t len, std::int32_t *answer,
+                    std::optional<std::int32_t> expect) {
     if (staging == nullptr || !extensions().serves(KEL_X_MULTI)) return false;
     const auto *p = static_cast<const unsigned char *>(req);
     std::string what;
     std::optional<std::int32_t> known = known_answer(p, len, &what);
+    if (expect) {
+        known = expect;
+        what = "the rule kelfd was to number " + std::to_string(*expect);
+    }
     if (!known) return false;
     std::int32_t req_unit;
     std::memcpy(&req_unit, p + 4, 4);
+    if_kel_t k;
+    std::memset(&k, 0, sizeof k);
+    std::memcpy(&k, p, std::min(len, sizeof k));
+    const std::uint32_t code = k.kel_cmd;
+    const int group = code == KEL_ENTRY_REMOVE ? k.group : k.kel_mem.group;
+    UnitCache &c = cache[req_unit];
+    if (!c.rules.count(group)) c.blind.insert(group);
     if (check_unit) require_unit();
     const int token = staging->token_for(req_unit);
     if (token <= 0) return false;
@@ -340,6 +352,34 @@ bool Session::defer(const void *req, std::size_t len, std::int32_t *answer) {
     deferred_.push_back(std::move(d));
     *answer = *known;
     return true;
+}
+
+std::array<int, KEL_MAX_GROUPS> *Session::staged_auto_ids() {
+    if (staging == nullptr || !predict_ || !extensions().serves(KEL_X_MULTI) ||
+        !extensions().serves(KEL_X_AUTO_IDS))
+        return nullptr;
+    UnitCache &c = cache[unit];
+    if (c.auto_ids) return &*c.auto_ids;
+    const int token = staging->token_for(unit);
+    if (token <= 0) return nullptr;
+    flush();
+    std::vector<unsigned char> req;
+    put_envelope(req, KEL_X_TXN, token);
+    put_envelope(req, KEL_X_AUTO_IDS, unit);
+    std::vector<unsigned char> r = send(req.data(), req.size());
+    kel_x_auto_ids_t a;
+    if (r.size() != sizeof a) return nullptr;
+    std::memcpy(&a, r.data(), sizeof a);
+    if (a.ret != 0) return nullptr;
+    c.auto_ids.emplace();
+    std::copy(std::begin(a.last), std::end(a.last), c.auto_ids->begin());
+    return &*c.auto_ids;
+}
+
+std::int32_t Session::status_expecting(const if_kel_t &req, std::int32_t id) {
+    std::int32_t known;
+    if (defer(&req, sizeof req, &known, id)) return known;
+    return status(&req, sizeof req);
 }
 
 void Session::flush() {
@@ -369,8 +409,13 @@ void Session::flush() {
         std::vector<unsigned char> reply = unwrap_why(item, KEL_X_MULTI);
         std::int32_t got = -1;
         if (reply.size() == 4) std::memcpy(&got, reply.data(), 4);
-        if (got != d.expect)
+        if (got != d.expect) {
+            // What the session followed of the staged state is not so: it
+            // reads kelfd again, and leaves automatic ids to kelfd alone.
+            cache.clear();
+            predict_ = false;
             refused("kelfd refused " + d.what + " (reply " + std::to_string(got) + ")");
+        }
     }
 }
 
@@ -397,7 +442,25 @@ std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t le
         std::memcpy(&req_unit, p + 4, 4);
     }
     int token = 0;
-    if (staging != nullptr && len >= 8 && rule_change(code)) token = staging->token_for(req_unit);
+    // The transaction's own reads of rules see what it staged.
+    if (staging != nullptr && len >= 8 &&
+        (code == KEL_ENTRY_QUERY || code == KEL_ENTRY_QUERY_LIST || code == KEL_GET_CNT))
+        token = staging->open_token(req_unit);
+    if (staging != nullptr && len >= 8 && rule_change(code)) {
+        token = staging->token_for(req_unit);
+        // kelfd chooses what follows: ask it again when next needed.
+        UnitCache &c = cache[req_unit];
+        c.auto_ids.reset();
+        if_kel_t k;
+        std::memset(&k, 0, sizeof k);
+        std::memcpy(&k, p, std::min(len, sizeof k));
+        const int group = code == KEL_ENTRY_REMOVE ? k.group : k.kel_mem.group;
+        if (code != KEL_CLEAR && code != KEL_SET_CFG && group >= 0 && group < KEL_MAX_GROUPS &&
+            !c.rules.count(group))
+            c.blind.insert(group);
+        if (code == KEL_SET_CFG)
+            for (int g = 0; g < KEL_MAX_GROUPS; ++g) c.blind.insert(g);
+    }
     const bool why = extensions().serves(KEL_X_WHY);
     if (token <= 0 && !why) return send(req, len);
 

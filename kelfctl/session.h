@@ -5,10 +5,12 @@
 #include <kelfd/kel_lib.h>
 #include <kelfd/kelfclient.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -173,6 +175,12 @@ public:
         std::map<int, std::unordered_map<std::string, std::int64_t>> keys;
         std::optional<std::vector<int>> lbgs, mirrors;  // as kelfd lists them
         bool lbgs_whole = true, mirrors_whole = true;   // the list was not cut
+        // While staging: per group the id kelfd handed out automatically
+        // last, as the transaction sees it (asked once, then followed), and
+        // the groups changed before the session read them, whose copy
+        // above is kelfd's committed one.
+        std::optional<std::array<int, KEL_MAX_GROUPS>> auto_ids;
+        std::set<int> blind;
     };
     std::optional<int> switches;
     std::map<int, UnitCache> cache;
@@ -191,6 +199,12 @@ public:
     void flush();
     // Forgets the waiting changes (their transaction is aborted).
     void drop_deferred() { deferred_.clear(), deferred_bytes_ = 0; }
+    // The unit's last automatic ids as its transaction sees them, when
+    // kelfd can stage changes many to a request; nullptr otherwise.
+    std::array<int, KEL_MAX_GROUPS> *staged_auto_ids();
+    // An add whose automatic id the caller knows: staged with the others
+    // when it can be, else sent now. The id kelfd answers.
+    std::int32_t status_expecting(const if_kel_t &req, std::int32_t id);
 
     std::ostream &out() { return out_; }
     std::ostream &err() { return err_; }
@@ -240,7 +254,9 @@ private:
     };
     std::vector<Deferred> deferred_;
     std::size_t deferred_bytes_ = 0;
-    bool defer(const void *req, std::size_t len, std::int32_t *answer);
+    bool predict_ = true;
+    bool defer(const void *req, std::size_t len, std::int32_t *answer,
+               std::optional<std::int32_t> expect = std::nullopt);
     std::vector<unsigned char> unwrap_why(const std::vector<unsigned char> &r, std::uint32_t code);
     Transport &t_;
     std::ostream &out_;

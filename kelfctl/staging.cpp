@@ -126,6 +126,11 @@ int Staging::token_for(int unit) {
     return it == tokens_.end() ? 0 : it->second;
 }
 
+int Staging::open_token(int unit) const {
+    auto it = tokens_.find(unit);
+    return it == tokens_.end() ? 0 : it->second;
+}
+
 void Staging::commit(int unit) {
     auto it = tokens_.find(unit);
     done_.insert(unit);
@@ -133,6 +138,12 @@ void Staging::commit(int unit) {
     check_interrupt();
     kel_x_token_t t{KEL_X_TXN_COMMIT, it->second};
     tokens_.erase(it);
+    // The copy of a group changed before it was read is kelfd's committed
+    // one without those changes: read it again when next needed.
+    Session::UnitCache &c = s_.cache[unit];
+    for (int g : c.blind) c.rules.erase(g), c.keys.erase(g);
+    c.blind.clear();
+    c.auto_ids.reset();
     std::int32_t st = status_of(s_.raw(&t, sizeof t));
     if (st != 0) {
         s_.cache.clear();

@@ -38,6 +38,9 @@ public:
     void commit_all();
     // The token a rule change of the unit travels in; 0 when it goes alone.
     int token_for(int unit);
+    // The unit's open transaction, for reads that should see what it
+    // staged; 0 when none is open (none is begun for a read).
+    int open_token(int unit) const;
     // Set by the signal handler: the command was interrupted.
     static bool interrupted();
     // Fails (after aborting) when an interrupt came.

@@ -311,10 +311,12 @@ void ControlServer::answer(int s2, const unsigned char *rec, std::size_t n) {
     // attempted.
     Reply reply = dispatcher_.run(rec, n);
     send_all(s2, reply.data, reply.size, timeout_);
-    // A client may have sent more than its record: drop what is queued, so
-    // that closing does not turn its read of the reply into a reset.
-    unsigned char sink[4096];
-    for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+    // A client that sent more than its record may have more queued: drop
+    // it, so that closing does not turn its read of the reply into a reset.
+    if (n == kMaxRecord || (n >= 4 && n > extensions::record_size(rec, n))) {
+        unsigned char sink[4096];
+        for (int i = 0; i < 16 && ::recv(s2, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+        }
     }
     ::close(s2);
     dispatcher_.clear();

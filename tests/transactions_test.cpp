@@ -31,12 +31,12 @@ DaemonProcess::Result kelfctl(const DaemonProcess &d, const std::vector<std::str
 }
 
 // `count` redirect rules from port 3, one per destination 192.0.2.(10+i),
-// with ids from first_id, all to port `to`.
-void write_rules(const std::string &path, int first_id, int count, int to, int group = 0) {
+// with ids from first_id, all to port `to`; 4000 to a group.
+void write_rules(const std::string &path, int first_id, int count, int to) {
     std::ofstream f(path);
     f << "unit 0\n";
     for (int i = 0; i < count; ++i)
-        f << "rule add group " << group << " id " << first_id + i << " redirect " << to
+        f << "rule add group " << i / 4000 << " id " << first_id + i << " redirect " << to
           << " in-port 3 dst-ip 192.0.2." << 10 + i % 200 << " dport " << 1 + i / 200 << "\n";
 }
 
@@ -44,14 +44,14 @@ void write_rules(const std::string &path, int first_id, int count, int to, int g
 class Background {
 public:
     Background(const DaemonProcess &d, std::vector<std::string> args)
-        : err_(d.run_dir() + "/bg" + std::to_string(::getpid()) + ".err") {
+        : err_(d.run_dir() + "/bg.err"), out_(d.run_dir() + "/bg.out") {
         args.insert(args.begin(), {KELFCTL_BINARY, "-S", d.socket_path()});
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (posix_spawn(&pid_, KELFCTL_BINARY, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&fa);
@@ -63,11 +63,12 @@ public:
         }
     }
     std::string err() const { return kelftest::read_file(err_); }
+    std::string out() const { return kelftest::read_file(out_); }
     bool wait_err(const std::string &text, std::chrono::milliseconds limit = 20s) const {
-        for (auto end = std::chrono::steady_clock::now() + limit;
-             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
-            if (err().find(text) != std::string::npos) return true;
-        return false;
+        return wait_for([&] { return err(); }, text, limit);
+    }
+    bool wait_out(const std::string &text, std::chrono::milliseconds limit = 20s) const {
+        return wait_for([&] { return out(); }, text, limit);
     }
     void signal(int sig) const {
         if (pid_ > 0) ::kill(pid_, sig);
@@ -88,7 +89,14 @@ public:
     }
 
 private:
-    std::string err_;
+    template <class F>
+    static bool wait_for(F read, const std::string &text, std::chrono::milliseconds limit) {
+        for (auto end = std::chrono::steady_clock::now() + limit;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(5ms))
+            if (read().find(text) != std::string::npos) return true;
+        return false;
+    }
+    std::string err_, out_;
     pid_t pid_ = -1;
     int status_ = -1;
 };
@@ -161,7 +169,7 @@ TEST(Transactions, AnApplyWaitsForTheUnitsTransactionAndAnInterruptLeavesTheOldR
     DaemonProcess d;
     const std::string a = d.run_dir() + "/a.conf", b = d.run_dir() + "/b.conf";
     write_rules(a, 1, 20, 5);
-    write_rules(b, 1, 4000, 6);
+    write_rules(b, 1, 20000, 6);
     ASSERT_EQ(kelfctl(d, {"apply", a}).status, 0);
 
     // Another client holds the unit: the apply waits, then goes on whole.
@@ -177,9 +185,10 @@ TEST(Transactions, AnApplyWaitsForTheUnitsTransactionAndAnInterruptLeavesTheOldR
     }
 
     // Ctrl-C: the unit holds one file or the other, never part of the new
-    // one; before the commit, the old one, and kelfctl says so.
-    Background big(d, {"apply", b});
-    std::this_thread::sleep_for(150ms);
+    // one; once the apply holds the unit, the old one, and kelfctl says so.
+    // -d prints each change as it is staged: the apply holds the unit.
+    Background big(d, {"-d", "apply", b});
+    ASSERT_TRUE(big.wait_out("rule add", 20s)) << big.err();
     big.signal(SIGINT);
     int st = big.wait();
     bool old = kelfctl(d, {"check", a}).status == 0, now = kelfctl(d, {"check", b}).status == 0;
@@ -212,6 +221,48 @@ TEST(Transactions, AnAbandonedTransactionEndsAfterItsBoundAndRefusalsSayWhy) {
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_EQ(list.out.find("\"id\":9"), std::string::npos) << list.out;
     EXPECT_EQ(kelfctl(d, {"rule", "flush"}).status, 0);
+}
+
+TEST(Transactions, ABatchGetsTheIdsKelfdWouldChooseOneRequestAtATime) {
+    // kelfctl sends a batch's adds ahead of their answers, knowing the ids
+    // kelfd will choose; a kelfd without extensions answers them one by
+    // one. Both print and hold the same.
+    const std::string batch =
+        "rule add group 0 drop dst-ip 10.0.0.1\n"
+        "rule add group 0 id 5 drop dst-ip 10.0.0.5\n"
+        "rule add group 0 drop dst-ip 10.0.0.2\n"
+        "rule add group 0 drop dst-ip 10.0.0.3\n"
+        "rule add group 0 drop dst-ip 10.0.0.4\n"
+        "rule add group 0 drop dst-ip 10.0.0.6\n"
+        "rule delete group 0 id 2\n"
+        "rule add group 0 drop dst-ip 10.0.0.7\n"
+        "rule delete group 3 id 1\n"
+        "rule add group 3 drop dst-ip 10.0.3.1\n"
+        "rule add group 1 drop protocol udp dport 1001-1008\n"
+        "rule list\n"
+        "rule flush\n"
+        "rule add group 0 drop dst-ip 10.0.0.8\n"
+        "rule add group 1 drop dst-ip 10.0.1.8\n";
+    std::string outs[2], lists[2];
+    for (int plain = 0; plain < 2; ++plain) {
+        DaemonProcess::Options o;
+        if (plain) o.env["KELFD_EXTENSIONS"] = "0";
+        DaemonProcess d(o);
+        // A history: the automatic ids start past the ones handed out before.
+        ASSERT_EQ(kelfctl(d, {"rule", "add", "group", "3", "drop", "dst-ip", "10.9.9.9"}).status,
+                  0);
+        ASSERT_EQ(kelfctl(d, {"rule", "add", "group", "0", "drop", "dst-ip", "10.9.9.8"}).status,
+                  0);
+        ASSERT_EQ(kelfctl(d, {"rule", "delete", "group", "0", "id", "1"}).status, 0);
+        std::ofstream(d.run_dir() + "/b.txt") << batch;
+        auto r = kelfctl(d, {"-b", d.run_dir() + "/b.txt"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        outs[plain] = r.out;
+        lists[plain] = kelfctl(d, {"rule", "list"}).out;
+    }
+    EXPECT_EQ(outs[0], outs[1]);
+    EXPECT_EQ(lists[0], lists[1]);
+    EXPECT_NE(outs[0].find("added rule 3 to group 0"), std::string::npos) << outs[0];
 }
 
 TEST(Transactions, AKelfdWithoutExtensionsStillAppliesOneByOneAndKelfctlSaysSo) {

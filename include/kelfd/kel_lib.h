@@ -207,7 +207,11 @@ enum kel_x_conf {
     /* kel_x_envelope (count) + count items, each a uint32_t length and a
      * request -> count items, each a uint32_t length and that request's
      * reply: several requests served in their order, in one exchange */
-    KEL_X_MULTI = 1006
+    KEL_X_MULTI = 1006,
+    /* kel_x_envelope (arg: the unit) -> kel_x_auto_ids: per group the id
+     * most recently handed out automatically, as a transaction of the unit
+     * sees it when asked within it */
+    KEL_X_AUTO_IDS = 1007
 };
 
 /* Extension protocol version, and the magic of a hello reply ("KELX"). */
@@ -608,6 +612,11 @@ typedef struct kel_x_why_reply {
     uint32_t reply_len;
 } kel_x_why_reply_t;
 
+typedef struct kel_x_auto_ids {
+    int32_t ret; /* 0, or -1 for a unit that is not up */
+    int32_t last[KEL_MAX_GROUPS];
+} kel_x_auto_ids_t;
+
 typedef struct kel_x_begin {
     uint32_t kel_cmd; /* KEL_X_TXN_BEGIN */
     int32_t unit;
@@ -741,6 +750,7 @@ KEL_CHECK_SIZE(kel_x_hello_reply_t, 52);
 KEL_CHECK_SIZE(kel_x_envelope_t, 8);
 KEL_CHECK_SIZE(kel_x_begin_t, 12);
 KEL_CHECK_SIZE(kel_x_token_t, 8);
+KEL_CHECK_SIZE(kel_x_auto_ids_t, 132);
 KEL_CHECK_OFF(kel_x_hello_reply_t, daemon, 16);
 KEL_CHECK_OFF(kel_x_hello_reply_t, ret, 48);
 KEL_STATIC_ASSERT(KEL_X_FIRST > KEL_CMD_MAX, "the extension block lies above every code");

@@ -2,14 +2,44 @@
 #include "rule_ops.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace kelfctl {
 
+namespace {
+
+// The id kelfd will give an add that leaves the id to it, as kelfd chooses
+// it (the next id above the last one handed out that the group does not
+// hold), when the session follows the group's staged state; so that the add
+// can travel with the others.
+std::optional<std::int32_t> predicted_id(Session &s, int group) {
+    std::array<int, KEL_MAX_GROUPS> *last = s.staged_auto_ids();
+    if (last == nullptr || group < 0 || group >= KEL_MAX_GROUPS) return std::nullopt;
+    Session::UnitCache &c = s.cache[s.unit];
+    if (c.blind.count(group)) return std::nullopt;
+    const std::vector<RuleDef> &held = group_rules(s, group);
+    if (held.size() >= KEL_MAX_RULES) return std::nullopt;
+    int &cur = (*last)[static_cast<std::size_t>(group)];
+    std::set<std::int64_t> ids;
+    for (const RuleDef &h : held) ids.insert(h.id);
+    do {
+        cur = cur >= 0xFFFF ? 1 : cur + 1;
+    } while (ids.count(cur));
+    return cur;
+}
+
+}  // namespace
+
 std::int32_t send_rule(Session &s, const RuleDef &r) {
     int code;
-    return s.status(rule_request(r, s.unit, &code));
+    if_kel_t req = rule_request(r, s.unit, &code);
+    if (r.id == 0)
+        if (std::optional<std::int32_t> id = predicted_id(s, r.group))
+            return s.status_expecting(req, *id);
+    return s.status(req);
 }
 
 std::int32_t send_rule_remove(Session &s, int group, std::int64_t id) {
@@ -20,9 +50,16 @@ std::int32_t send_rule_remove(Session &s, int group, std::int64_t id) {
 }
 
 std::int32_t send_rule_clear(Session &s) {
-    s.cache[s.unit].rules.clear();
-    s.cache[s.unit].keys.clear();
-    return s.status(s.kel(KEL_CLEAR));
+    Session::UnitCache &c = s.cache[s.unit];
+    c.rules.clear();
+    c.keys.clear();
+    std::int32_t st = s.status(s.kel(KEL_CLEAR));
+    // Cleared, every group is known empty, also within a transaction.
+    if (st == 0) {
+        for (int g = 0; g < KEL_MAX_GROUPS; ++g) c.rules[g];
+        c.blind.clear();
+    }
+    return st;
 }
 
 kel_rule_stat_t read_rule_counter(Session &s, int group, std::int64_t id) {

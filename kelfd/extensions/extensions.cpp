@@ -10,8 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "daemon.h"
 #include "messages.h"
 #include "reasons.h"
+#include "rules/rule_table.h"
 #include "rules/rule_txn.h"
 
 #ifndef KELFD_VERSION
@@ -61,6 +63,8 @@ Reply staged(Dispatcher &d, std::int32_t token, const unsigned char *rec, std::s
              std::vector<unsigned char> &out) {
     rules::txn::Scope scope(token);
     if (!scope.ok()) return status(out, -1);
+    const std::uint32_t code = code_of(rec, n);
+    if (code == KEL_X_AUTO_IDS) return serve(d, rec, n, out);
     const std::int32_t unit = read<if_kel_t>(rec, n).unit;
     if (unit != scope.unit()) {
         std::printf("kel: transaction %d is on unit %d, not unit %d\n", token, scope.unit(), unit);
@@ -145,6 +149,23 @@ Reply multi(Dispatcher &d, const unsigned char *rec, std::size_t n,
     return {out.data(), out.size()};
 }
 
+// What kelfd will choose for the next automatic ids of a unit's groups, so
+// that a client staging adds can know their ids before the answers come.
+Reply auto_ids(std::int32_t unit, std::vector<unsigned char> &out) {
+    kel_x_auto_ids_t a;
+    std::memset(&a, 0, sizeof a);
+    a.ret = -1;
+    if (unit >= 0 && unit < KEL_MAX_UNITS && kelf::unit_inserted(unit)) {
+        a.ret = 0;
+        const rules::txn::Staged *st = rules::txn::staging(unit);
+        for (int g = 0; g < KEL_MAX_GROUPS; ++g)
+            a.last[g] = st ? st->last_auto_id(g) : kel_cur_rule[unit][g];
+    }
+    out.resize(sizeof a);
+    std::memcpy(out.data(), &a, sizeof a);
+    return {out.data(), out.size()};
+}
+
 Reply hello(std::vector<unsigned char> &out) {
     kel_x_hello_reply_t h;
     std::memset(&h, 0, sizeof h);
@@ -167,7 +188,7 @@ bool served(std::uint32_t code) {
         const char *e = std::getenv("KELFD_EXTENSIONS");
         return e == nullptr || std::strcmp(e, "0") != 0;
     }();
-    return on && code >= KEL_X_HELLO && code <= KEL_X_MULTI;
+    return on && code >= KEL_X_HELLO && code <= KEL_X_AUTO_IDS;
 }
 
 std::size_t record_size(const unsigned char *rec, std::size_t got) {
@@ -201,6 +222,7 @@ std::size_t record_size(const unsigned char *rec, std::size_t got) {
             return sizeof(kel_x_begin_t);
         case KEL_X_TXN_COMMIT:
         case KEL_X_TXN_ABORT:
+        case KEL_X_AUTO_IDS:
             return sizeof(kel_x_token_t);
         default:
             return request_size(code);
@@ -232,6 +254,8 @@ Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n,
             return status(out, rules::txn::abort(read<kel_x_token_t>(rec, n).token));
         case KEL_X_MULTI:
             return multi(d, rec, n, out);
+        case KEL_X_AUTO_IDS:
+            return auto_ids(read<kel_x_envelope_t>(rec, n).arg, out);
         default:
             return copy(out, d.run_described(rec, n));
     }

@@ -148,22 +148,39 @@ int kel_clear_fn(int unit) {
     return 0;
 }
 
+namespace {
+
+// The rule of that id a read sees: the committed one, or within the unit's
+// transaction the staged one.
+const kel_acl_rule_t *rule_seen(int unit, int group, int id) {
+    if (const kelf::rules::txn::Staged *st = kelf::rules::txn::staging(unit))
+        return st->find(group, id);
+    int slot = kel_acl[unit][group].find(id);
+    return slot < 0 ? nullptr : kel_acl[unit][group].at(slot);
+}
+
+}  // namespace
+
 int kel_entry_query_fn(int unit, struct kel_mem *m) {
     if (!unit_group_ok(unit, m->group)) return -1;
-    int slot = kel_acl[unit][m->group].find(m->rule_id);
-    if (slot < 0) return 0;
-    const kel_acl_rule_t &r = *kel_acl[unit][m->group].at(slot);
-    kelf::rules::decode_action(r, *m);
-    kelf::rules::decode_match(r, *m);
+    const kel_acl_rule_t *r = rule_seen(unit, m->group, m->rule_id);
+    if (r == nullptr) return 0;
+    kelf::rules::decode_action(*r, *m);
+    kelf::rules::decode_match(*r, *m);
     return 0;
 }
 
 int kel_entry_query_list_fn(int unit, int group, struct kel_query_list *list) {
     if (!unit_group_ok(unit, group)) return -1;
-    const kel_acl_t &t = kel_acl[unit][group];
     std::uint32_t n = 0;
-    for (int slot = t.next_taken(0); slot >= 0; slot = t.next_taken(slot + 1))
-        list->kel_id_list.id_list[n++] = static_cast<std::uint16_t>(t.at(slot)->rule_id);
+    if (const kelf::rules::txn::Staged *st = kelf::rules::txn::staging(unit)) {
+        for (int id : st->ids(group))
+            list->kel_id_list.id_list[n++] = static_cast<std::uint16_t>(id);
+    } else {
+        const kel_acl_t &t = kel_acl[unit][group];
+        for (int slot = t.next_taken(0); slot >= 0; slot = t.next_taken(slot + 1))
+            list->kel_id_list.id_list[n++] = static_cast<std::uint16_t>(t.at(slot)->rule_id);
+    }
     list->kel_id_list.rule_num = n;
     return 0;
 }
@@ -172,11 +189,13 @@ int kel_rule_count_fn(int unit, int group, int rule_id, kel_rule_stat_t *stat) {
     fm_uint64 counter = 0;
     int ret = -1;
     if (unit_group_ok(unit, group)) {
+        const kel_acl_rule_t *r = rule_seen(unit, group, rule_id);
         int slot = kel_acl[unit][group].find(rule_id);
-        if (slot >= 0) {
-            const kel_acl_rule_t *r = kel_acl[unit][group].at(slot);
+        // A staged rule is in no ACL yet: it has counted nothing.
+        if (r != nullptr && (slot < 0 || kel_acl[unit][group].at(slot) != r))
+            ret = 0;
+        else if (r != nullptr)
             ret = fmGetACLCount(unit, r->acl, r->rule_id, &counter);
-        }
     }
     stat->kel_rule_stat_cnt.counter = counter;
     stat->ret_val = ret;

@@ -28,11 +28,26 @@ struct GroupStage {
     bool cleared = false;                                // every committed rule goes
     std::unordered_set<int> removed;                     // committed slots that go
     std::vector<std::unique_ptr<kel_acl_rule_t>> added;  // in staged order; null: removed again
+    std::vector<int> added_slot;                         // the slot each takes
     std::unordered_map<int, std::size_t> added_at;       // id -> place in added
     int live_added = 0;
     bool cur_set = false;  // cur replaces kel_cur_rule at the commit
     int cur = 0;
+    // The slots taken as the changes so far leave them, once the group is
+    // changed: each add takes the slot it would have taken alone.
+    std::vector<bool> taken;
     bool goes(int slot) const { return cleared || removed.count(slot) != 0; }
+    void follow(const kel_acl_t &t) {
+        if (!taken.empty()) return;
+        taken.assign(KEL_MAX_RULES, false);
+        for (int slot = t.next_taken(0); slot >= 0; slot = t.next_taken(slot + 1))
+            taken[static_cast<std::size_t>(slot)] = !goes(slot);
+    }
+    int take_lowest() {
+        auto it = std::find(taken.begin(), taken.end(), false);
+        *it = true;  // the capacity check leaves a free slot
+        return static_cast<int>(it - taken.begin());
+    }
 };
 
 class Txn final : public Staged {
@@ -79,27 +94,51 @@ public:
     }
 
     void undo_auto(int group) override { --g_[static_cast<std::size_t>(group)].cur; }
+    std::vector<int> ids(int group) const override {
+        const GroupStage &g = g_[static_cast<std::size_t>(group)];
+        const kel_acl_t &t = kel_acl[unit_][group];
+        std::vector<std::pair<int, int>> by_slot;  // slot, id
+        for (int slot = t.next_taken(0); slot >= 0 && !g.cleared; slot = t.next_taken(slot + 1))
+            if (!g.goes(slot)) by_slot.push_back({slot, t.at(slot)->rule_id});
+        for (std::size_t i = 0; i < g.added.size(); ++i)
+            if (g.added[i]) by_slot.push_back({g.added_slot[i], g.added[i]->rule_id});
+        std::sort(by_slot.begin(), by_slot.end());
+        std::vector<int> v;
+        for (const auto &e : by_slot) v.push_back(e.second);
+        return v;
+    }
+    int last_auto_id(int group) const override {
+        const GroupStage &g = g_[static_cast<std::size_t>(group)];
+        return g.cur_set ? g.cur : kel_cur_rule[unit_][group];
+    }
 
     void add(std::unique_ptr<kel_acl_rule_t> r) override {
         GroupStage &g = g_[static_cast<std::size_t>(r->acl)];
+        g.follow(kel_acl[unit_][r->acl]);
         g.added_at[r->rule_id] = g.added.size();
+        g.added_slot.push_back(g.take_lowest());
         g.added.push_back(std::move(r));
         ++g.live_added;
     }
 
     void remove(int group, int id) override {
         GroupStage &g = g_[static_cast<std::size_t>(group)];
+        g.follow(kel_acl[unit_][group]);
         auto it = g.added_at.find(id);
         if (it != g.added_at.end()) {
             std::unique_ptr<kel_acl_rule_t> &r = g.added[it->second];
             port_set_released(unit_, *r, true);
             r.reset();
+            g.taken[static_cast<std::size_t>(g.added_slot[it->second])] = false;
             g.added_at.erase(it);
             --g.live_added;
             return;
         }
         int slot = kel_acl[unit_][group].find(id);
-        if (slot >= 0 && !g.cleared) g.removed.insert(slot);
+        if (slot >= 0 && !g.cleared) {
+            g.removed.insert(slot);
+            g.taken[static_cast<std::size_t>(slot)] = false;
+        }
     }
 
     void clear() override {
@@ -108,6 +147,7 @@ public:
             g = GroupStage{};
             g.cleared = true;
             g.cur_set = true;  // a clear starts the automatic ids again
+            g.taken.assign(KEL_MAX_RULES, false);
         }
     }
 
@@ -208,27 +248,20 @@ int Txn::commit() {
         undo(deleted, added, true);
         return -1;
     }
-    // In force: the tables follow. A rule replaced under its own id keeps
-    // its place in the listing; other new rules take the lowest free slots.
+    // In force: the tables follow, each new rule in the slot it would have
+    // taken had the changes come one by one.
     for (int group = 0; group < KEL_MAX_GROUPS; ++group) {
         GroupStage &g = g_[static_cast<std::size_t>(group)];
         kel_acl_t &t = kel_acl[unit_][group];
-        std::unordered_map<int, int> place;  // id -> the slot its old rule left
         if (g.cleared || !g.removed.empty()) {
             for (int slot = t.next_taken(0); slot >= 0; slot = t.next_taken(slot + 1)) {
                 if (!g.goes(slot)) continue;
                 std::unique_ptr<kel_acl_rule_t> gone = t.take(slot);
-                if (!g.cleared) place[gone->rule_id] = slot;
                 port_set_released(unit_, *gone, true);
             }
         }
-        for (auto &r : g.added) {
-            auto p = r ? place.find(r->rule_id) : place.end();
-            if (p != place.end()) t.put(p->second, std::move(r));
-        }
-        for (auto &r : g.added) {
-            if (r) t.put(t.lowest_free(), std::move(r));
-        }
+        for (std::size_t i = 0; i < g.added.size(); ++i)
+            if (g.added[i]) t.put(g.added_slot[i], std::move(g.added[i]));
         g.added.clear();
         g.added_at.clear();
         if (g.cur_set) kel_cur_rule[unit_][group] = g.cur;

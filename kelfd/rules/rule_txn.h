@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "rule_table.h"
 
@@ -47,7 +48,8 @@ private:
 };
 
 // What the rule commands ask. staging(unit): the transaction a change of
-// the unit goes into, nullptr outside a Scope of that unit. refused(unit):
+// the unit goes into, and whose staged state its own reads see; nullptr
+// outside a Scope of that unit. refused(unit):
 // true, after the line saying why, when another client's transaction holds
 // the unit, so that a change from outside must not be made.
 class Staged;
@@ -65,6 +67,11 @@ public:
     // changes; undo_auto gives it back after a failed add.
     virtual int next_auto_id(int group) = 0;
     virtual void undo_auto(int group) = 0;
+    // The ids the group will hold: the committed ones that stay, in slot
+    // order, then the staged adds in their order.
+    virtual std::vector<int> ids(int group) const = 0;
+    // The id most recently handed out automatically, as staged.
+    virtual int last_auto_id(int group) const = 0;
     // Stages the changes; add takes a rule whose port set it holds.
     virtual void add(std::unique_ptr<kel_acl_rule_t> r) = 0;
     virtual void remove(int group, int id) = 0;
