@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "output.h"
@@ -173,6 +174,8 @@ public:
         // group -> what each held rule matches and does -> its id, for the
         // duplicate check (built from rules when first needed)
         std::map<int, std::unordered_map<std::string, std::int64_t>> keys;
+        // group -> the ids its rules hold (built from rules when first needed)
+        std::map<int, std::unordered_set<std::int64_t>> ids;
         std::optional<std::vector<int>> lbgs, mirrors;  // as kelfd lists them
         bool lbgs_whole = true, mirrors_whole = true;   // the list was not cut
         // While staging: per group the id kelfd handed out automatically

@@ -141,7 +141,7 @@ void Staging::commit(int unit) {
     // The copy of a group changed before it was read is kelfd's committed
     // one without those changes: read it again when next needed.
     Session::UnitCache &c = s_.cache[unit];
-    for (int g : c.blind) c.rules.erase(g), c.keys.erase(g);
+    for (int g : c.blind) c.rules.erase(g), c.keys.erase(g), c.ids.erase(g);
     c.blind.clear();
     c.auto_ids.reset();
     std::int32_t st = status_of(s_.raw(&t, sizeof t));

@@ -23,8 +23,10 @@ std::optional<std::int32_t> predicted_id(Session &s, int group) {
     const std::vector<RuleDef> &held = group_rules(s, group);
     if (held.size() >= KEL_MAX_RULES) return std::nullopt;
     int &cur = (*last)[static_cast<std::size_t>(group)];
-    std::set<std::int64_t> ids;
-    for (const RuleDef &h : held) ids.insert(h.id);
+    auto [it, fresh] = c.ids.try_emplace(group);
+    if (fresh)
+        for (const RuleDef &h : held) it->second.insert(h.id);
+    const std::unordered_set<std::int64_t> &ids = it->second;
     do {
         cur = cur >= 0xFFFF ? 1 : cur + 1;
     } while (ids.count(cur));
@@ -53,6 +55,7 @@ std::int32_t send_rule_clear(Session &s) {
     Session::UnitCache &c = s.cache[s.unit];
     c.rules.clear();
     c.keys.clear();
+    c.ids.clear();
     std::int32_t st = s.status(s.kel(KEL_CLEAR));
     // Cleared, every group is known empty, also within a transaction.
     if (st == 0) {
@@ -132,6 +135,7 @@ std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
         }
         s.cache[s.unit].rules[g] = group;
         s.cache[s.unit].keys.erase(g);
+        s.cache[s.unit].ids.erase(g);
         out.insert(out.end(), group.begin(), group.end());
     }
     return out;
@@ -164,6 +168,8 @@ void held_add(Session &s, const RuleDef &r) {
     c.rules[r.group].push_back(x);
     auto k = c.keys.find(r.group);
     if (k != c.keys.end()) k->second.emplace(rule_key(x), x.id);
+    auto i = c.ids.find(r.group);
+    if (i != c.ids.end()) i->second.insert(x.id);
 }
 
 void held_remove(Session &s, int group, std::int64_t id) {
@@ -172,6 +178,8 @@ void held_remove(Session &s, int group, std::int64_t id) {
     if (g == c.rules.end()) return;
     std::erase_if(g->second, [&](const RuleDef &r) { return r.id == id; });
     c.keys.erase(group);  // rebuilt when next needed
+    auto i = c.ids.find(group);
+    if (i != c.ids.end()) i->second.erase(id);
 }
 
 std::vector<int> groups_with_rule(Session &s, std::int64_t id) {
