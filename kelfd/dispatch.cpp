@@ -299,10 +299,10 @@ Reply Dispatcher::run(const unsigned char *rec, std::size_t n) {
     std::uint32_t code = 0;
     std::memcpy(&code, rec, std::min(n, sizeof code));
     if (n >= sizeof code && extensions::served(code)) return extensions::serve(*this, rec, n, out_);
-    return run_described(rec, n);
+    return run_command(rec, n);
 }
 
-Reply Dispatcher::run_described(const unsigned char *rec, std::size_t n) {
+Reply Dispatcher::run_command(const unsigned char *rec, std::size_t n) {
     if (n == 0) {
         // Nothing to carry out; the status reply is still attempted.
         ret_fn_ = 0;

@@ -46,7 +46,7 @@ public:
     // A request of the command table: copied into the buffer (at most its
     // size, the rest zero) and dispatched. n 0: nothing to carry out, the
     // status 0 goes back.
-    Reply run_described(const unsigned char *rec, std::size_t n);
+    Reply run_command(const unsigned char *rec, std::size_t n);
     // Work that waits for a time (idle transactions aborted); the time
     // until there is more, or max() when none waits.
     std::chrono::steady_clock::duration tick();

@@ -71,7 +71,7 @@ Reply staged(Dispatcher &d, std::int32_t token, const unsigned char *rec, std::s
         std::fflush(stdout);
         return status(out, -1);
     }
-    return copy(out, d.run_described(rec, n));
+    return copy(out, d.run_command(rec, n));
 }
 
 Reply why(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<unsigned char> &out) {
@@ -90,7 +90,7 @@ Reply why(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<un
     } else if (code >= KEL_X_FIRST && code <= KEL_X_LAST && served(code)) {
         r = serve(d, rec, n, inner);
     } else {
-        r = copy(inner, d.run_described(rec, n));
+        r = copy(inner, d.run_command(rec, n));
     }
     std::string text = capture.take();
     if (!text.empty() && text.back() != '\n') text += '\n';  // "Rule exist!" has none
@@ -137,7 +137,7 @@ Reply multi(Dispatcher &d, const unsigned char *rec, std::size_t n,
             else if (len >= 4 && served(code))
                 r = serve(d, item, len, one);
             else
-                r = copy(one, d.run_described(item, len));
+                r = copy(one, d.run_command(item, len));
             d.clear();
         }
         const auto size = static_cast<std::uint32_t>(r.size);
@@ -182,7 +182,7 @@ Reply hello(std::vector<unsigned char> &out) {
 }  // namespace
 
 bool served(std::uint32_t code) {
-    // KELFD_EXTENSIONS=0 makes a daemon of the described protocol alone,
+    // KELFD_EXTENSIONS=0 makes a daemon of the command table alone,
     // as clients meet it in an older kelfd.
     static const bool on = [] {
         const char *e = std::getenv("KELFD_EXTENSIONS");
@@ -257,7 +257,7 @@ Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n,
         case KEL_X_AUTO_IDS:
             return auto_ids(read<kel_x_envelope_t>(rec, n).arg, out);
         default:
-            return copy(out, d.run_described(rec, n));
+            return copy(out, d.run_command(rec, n));
     }
 }
 

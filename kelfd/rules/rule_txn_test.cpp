@@ -44,7 +44,7 @@ public:
     int end(int code, int token) {
         return run_status(bytes(kel_x_token_t{std::uint32_t(code), token}));
     }
-    // A described request staged in the transaction.
+    // A request of the command table staged in the transaction.
     int staged(int token, const if_kel_t &r) {
         std::vector<unsigned char> rec = bytes(kel_x_envelope_t{KEL_X_TXN, token});
         std::vector<unsigned char> inner = bytes(r);
