@@ -398,6 +398,7 @@ void Session::flush() {
     }
     std::vector<unsigned char> r = send(rec.data(), rec.size());
     std::size_t off = 0;
+    std::vector<std::string> refusals;
     for (const Deferred &d : batch) {
         std::uint32_t n = 0;
         if (off + 4 > r.size() || (std::memcpy(&n, r.data() + off, 4), off + 4 + n > r.size()))
@@ -409,14 +410,17 @@ void Session::flush() {
         std::vector<unsigned char> reply = unwrap_why(item, KEL_X_MULTI);
         std::int32_t got = -1;
         if (reply.size() == 4) std::memcpy(&got, reply.data(), 4);
-        if (got != d.expect) {
-            // What the session followed of the staged state is not so: it
-            // reads kelfd again, and leaves automatic ids to kelfd alone.
-            cache.clear();
-            predict_ = false;
-            refused("kelfd refused " + d.what + " (reply " + std::to_string(got) + ")");
-        }
+        if (got != d.expect) refusals.push_back(d.what + " (reply " + std::to_string(got) + ")");
     }
+    if (refusals.empty()) return;
+    // What the session followed of the staged state is not so: it reads
+    // kelfd again, and leaves automatic ids to kelfd alone.
+    cache.clear();
+    predict_ = false;
+    std::string all;
+    for (const std::string &r : refusals) all += (all.empty() ? "" : ", ") + r;
+    refused("kelfd refused " + std::to_string(refusals.size()) + " of " +
+            std::to_string(batch.size()) + " staged changes: " + all);
 }
 
 std::vector<unsigned char> Session::unwrap_why(const std::vector<unsigned char> &r,

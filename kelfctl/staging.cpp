@@ -1,5 +1,6 @@
 #include "staging.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -19,7 +20,9 @@ extern "C" void on_signal(int sig) {
 
 // How long a command waits for another client's transaction on a unit.
 constexpr std::chrono::seconds kWaitForHolder{60};
-constexpr std::chrono::milliseconds kRetry{50};
+constexpr std::chrono::milliseconds kRetry{50}, kRetryMax{500};
+// How long kelfd keeps a transaction of kelfctl's that sees no request.
+constexpr std::chrono::milliseconds kIdle{60000};
 
 }  // namespace
 
@@ -89,13 +92,17 @@ void Staging::check_interrupt() {
 }
 
 void Staging::hold(int unit) {
-    if (!atomic_ || outer_ != nullptr || tokens_.count(unit) || done_.count(unit)) return;
+    if (outer_ != nullptr) return outer_->hold(unit);
+    if (!atomic_ || tokens_.count(unit) || done_.count(unit)) return;
     if (!handlers_) handlers_ = std::make_unique<Handlers>();
     kel_x_begin_t b{};
     b.kel_cmd = KEL_X_TXN_BEGIN;
     b.unit = unit;
+    // A long plan of another unit must not let this one's lapse.
+    b.idle_ms = static_cast<std::uint32_t>(kIdle.count());
     const auto until = std::chrono::steady_clock::now() + kWaitForHolder;
     bool said = false;
+    std::chrono::milliseconds wait = kRetry;
     for (;;) {
         check_interrupt();
         std::string before = s_.reason;
@@ -115,7 +122,8 @@ void Staging::hold(int unit) {
                      << ": waiting (at most " << kWaitForHolder.count() << " s)\n";
         said = true;
         s_.reason = before;
-        std::this_thread::sleep_for(kRetry);
+        std::this_thread::sleep_for(wait);
+        wait = std::min(wait * 2, kRetryMax);  // each refusal is a line in kelfd's log
     }
 }
 
@@ -132,10 +140,17 @@ int Staging::open_token(int unit) const {
 }
 
 void Staging::commit(int unit) {
+    // Inside another command's staging (an apply in a batch), the batch's
+    // transaction of the unit commits: objects removed after this point
+    // must not be used by rules still in force.
+    if (outer_ != nullptr) return outer_->commit(unit);
     auto it = tokens_.find(unit);
     done_.insert(unit);
     if (it == tokens_.end()) return;
     check_interrupt();
+    // What waits goes first, while the transaction is still ours to abort
+    // should kelfd refuse some of it.
+    s_.flush();
     kel_x_token_t t{KEL_X_TXN_COMMIT, it->second};
     tokens_.erase(it);
     // The copy of a group changed before it was read is kelfd's committed

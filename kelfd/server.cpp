@@ -108,13 +108,18 @@ namespace {
 // for `timeout`, costs a line on standard error, never the daemon.
 void send_all(int s2, const void *data, std::size_t size, std::chrono::milliseconds timeout) {
     const auto *p = static_cast<const unsigned char *>(data);
+    // One deadline for the whole reply: a client that reads a few bytes at
+    // a time cannot stretch it.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (size > 0) {
         ssize_t n = ::send(s2, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 pollfd w{s2, POLLOUT, 0};
-                int r = ::poll(&w, 1, static_cast<int>(timeout.count()));
+                auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                int r = left.count() > 0 ? ::poll(&w, 1, static_cast<int>(left.count())) : 0;
                 if (r > 0 || (r < 0 && errno == EINTR)) continue;
                 errno = ETIMEDOUT;
             }

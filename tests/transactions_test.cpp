@@ -265,6 +265,22 @@ TEST(Transactions, ABatchGetsTheIdsKelfdWouldChooseOneRequestAtATime) {
     EXPECT_NE(outs[0].find("added rule 3 to group 0"), std::string::npos) << outs[0];
 }
 
+TEST(Transactions, ABatchRefusedAtItsCommitLeavesTheUnitFree) {
+    DaemonProcess d;
+    // Both adds travel together at the end; kelfd refuses the mirror rule
+    // (no mirror 9), which --force sent past kelfctl's own check.
+    std::ofstream(d.run_dir() + "/b.txt") << "rule add group 1 id 1 drop dst-ip 10.0.0.1\n"
+                                             "rule add group 2 id 2 mirror 9 dst-ip 10.0.0.2\n";
+    auto r = kelfctl(d, {"-f", "-b", d.run_dir() + "/b.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("kelfd refused 1 of"), std::string::npos) << r.err;
+    // Nothing of it took force, and the unit is not held by it.
+    auto add = kelfctl(d, {"rule", "add", "group", "3", "id", "1", "drop"});
+    EXPECT_EQ(add.status, 0) << add.err;
+    EXPECT_EQ(kelfctl(d, {"-j", "rule", "list", "group", "1"}).out.find("\"id\""),
+              std::string::npos);
+}
+
 TEST(Transactions, AKelfdWithoutExtensionsStillAppliesOneByOneAndKelfctlSaysSo) {
     DaemonProcess::Options o;
     o.env["KELFD_EXTENSIONS"] = "0";

@@ -4,6 +4,7 @@
 
 #include "distribution.h"
 #include "rule.h"
+#include "staging.h"
 
 namespace kelfctl {
 
@@ -77,7 +78,18 @@ std::int32_t send_lbg_add(Session &s, const std::vector<int> &ports) {
     return s.status(l);
 }
 
+namespace {
+
+// Make before break: rules staged away from an object take force before
+// the object goes, so that no rule in force points at a missing one.
+void settle_rules(Session &s) {
+    if (s.staging != nullptr) s.staging->commit(s.unit);
+}
+
+}  // namespace
+
 std::int32_t send_lbg_remove(Session &s, int lbg) {
+    settle_rules(s);
     if_kel_lbg_t l = s.lbg(KEL_LBG_REMOVE);
     l.lbg = lbg;
     forget_lbgs(s);
@@ -93,6 +105,7 @@ std::int32_t send_mirror_add(Session &s, int mirror, const std::vector<int> &por
 }
 
 std::int32_t send_mirror_remove(Session &s, int mirror) {
+    settle_rules(s);
     if_kel_lbg_t l = s.lbg(KEL_MIR_REMOVE);
     l.lbg = mirror;
     forget_mirrors(s);
@@ -126,6 +139,7 @@ std::int32_t send_mcast_create(Session &s) {
 }
 
 std::int32_t send_mcast_remove(Session &s, int group) {
+    settle_rules(s);
     if_kel_t k = s.kel(KEL_MCG_REMOVE);
     k.group = group;
     return s.status(k);

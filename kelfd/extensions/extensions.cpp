@@ -74,12 +74,31 @@ Reply staged(Dispatcher &d, std::int32_t token, const unsigned char *rec, std::s
     return copy(out, d.run_command(rec, n));
 }
 
+// How deep the request being served sits in envelopes of each kind: a
+// KEL_X_WHY holds no other, and a KEL_X_MULTI no other at any depth, so
+// that a request costs at most one reply of many.
+int why_depth = 0, multi_depth = 0;
+struct Deeper {
+    int &d;
+    explicit Deeper(int &depth) : d(depth) { ++d; }
+    ~Deeper() { --d; }
+};
+
+// The most a KEL_X_MULTI answers; items past it are answered -1.
+constexpr std::size_t kMaxMultiReply = std::size_t{1} << 20;
+
 Reply why(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<unsigned char> &out) {
     std::vector<unsigned char> inner;
     Reply r;
+    const bool nested = why_depth > 0;
+    Deeper deeper(why_depth);
     reasons::Capture capture(KEL_X_WHY_TEXT_MAX);
     const std::uint32_t code = n > 0 ? code_of(rec, n) : 0;
-    if (code == KEL_X_TXN) {
+    if (nested) {
+        std::puts("kel: an envelope holds one request, not another envelope of its kind");
+        std::fflush(stdout);
+        return status(out, -1);
+    } else if (code == KEL_X_TXN) {
         auto env = read<kel_x_envelope_t>(rec, n);
         std::size_t h = std::min(n, sizeof env);
         r = staged(d, env.arg, rec + h, n - h, inner);
@@ -113,6 +132,13 @@ Reply multi(Dispatcher &d, const unsigned char *rec, std::size_t n,
     const auto env = read<kel_x_envelope_t>(rec, n);
     out.clear();
     const std::int32_t count = env.arg > 0 && env.arg <= KEL_X_MULTI_MAX ? env.arg : 0;
+    if (multi_depth > 0) {
+        std::puts("kel: a multiple request holds no other multiple request");
+        std::fflush(stdout);
+        return status(out, -1);
+    }
+    Deeper deeper(multi_depth);
+    bool cut = false;
     if (count == 0) {
         std::printf("kel: a multiple request holds 1 to %d requests, not %d\n", KEL_X_MULTI_MAX,
                     env.arg);
@@ -128,6 +154,11 @@ Reply multi(Dispatcher &d, const unsigned char *rec, std::size_t n,
         if (off + 4 > n || len > n - off - 4) {
             r = status(one, -1);  // cut short
             off = n;
+        } else if (out.size() > kMaxMultiReply) {
+            if (!cut) std::puts("kel: a multiple request's replies are cut at 1 MiB");
+            cut = true;
+            r = status(one, -1);
+            off += 4 + len;
         } else {
             const unsigned char *item = rec + off + 4;
             off += 4 + len;

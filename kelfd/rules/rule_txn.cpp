@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <random>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -284,7 +285,9 @@ int begin(int unit, std::chrono::milliseconds idle) {
     }
     if (idle.count() <= 0) idle = std::chrono::milliseconds(KEL_X_TXN_IDLE_MS);
     idle = std::min(idle, std::chrono::milliseconds(KEL_X_TXN_IDLE_MAX_MS));
-    if (last_token == 0) last_token = static_cast<int>((::getpid() * 7919L) % 100000) * 1000;
+    // Tokens start at a random place: one of a daemon before a restart does
+    // not name a transaction of the next.
+    if (last_token == 0) last_token = static_cast<int>(std::random_device{}() & 0x3FFFFFFF);
     do {
         last_token = last_token >= 0x3FFFFFFF ? 1 : last_token + 1;
     } while (by_token(last_token) != nullptr);

@@ -177,5 +177,38 @@ TEST_F(RuleTxn, WhyBringsBackWhatTheRequestPrinted) {
     EXPECT_EQ(b.size(), 12u + len);
 }
 
+TEST_F(RuleTxn, AMultipleRequestHoldsNoOtherAtAnyDepth) {
+    // MULTI { WHY { MULTI { KEL_GET_DEV_NUM } } }: the inner one is refused.
+    auto item = [](const std::vector<unsigned char> &b) {
+        std::vector<unsigned char> v(4);
+        auto n = static_cast<std::uint32_t>(b.size());
+        std::memcpy(v.data(), &n, 4);
+        v.insert(v.end(), b.begin(), b.end());
+        return v;
+    };
+    std::uint32_t code = KEL_GET_DEV_NUM;
+    std::vector<unsigned char> dev(4);
+    std::memcpy(dev.data(), &code, 4);
+    std::vector<unsigned char> inner = bytes(kel_x_envelope_t{KEL_X_MULTI, 1}), it = item(dev);
+    inner.insert(inner.end(), it.begin(), it.end());
+    std::vector<unsigned char> why = bytes(kel_x_envelope_t{KEL_X_WHY, 0});
+    why.insert(why.end(), inner.begin(), inner.end());
+    std::vector<unsigned char> outer = bytes(kel_x_envelope_t{KEL_X_MULTI, 2});
+    for (const auto &x : {item(why), item(dev)}) outer.insert(outer.end(), x.begin(), x.end());
+    std::vector<unsigned char> b = run(outer);
+    // Item 1: the envelope's reply (4-byte length, -1, text); item 2: 2 switches.
+    ASSERT_GE(b.size(), 4u + 12u);
+    std::uint32_t n1 = 0, inner_len = 0;
+    std::memcpy(&n1, b.data(), 4);
+    std::memcpy(&inner_len, b.data() + 4, 4);
+    int v = 0;
+    std::memcpy(&v, b.data() + 8, 4);
+    EXPECT_EQ(inner_len, 4u);
+    EXPECT_EQ(v, -1);
+    ASSERT_EQ(b.size(), 4u + n1 + 8u);
+    std::memcpy(&v, b.data() + 4 + n1 + 4, 4);
+    EXPECT_EQ(v, 2);
+}
+
 }  // namespace
 }  // namespace kelftest
