@@ -98,7 +98,7 @@ int run_batch(Session &s, std::istream &in, const std::string &name, bool force)
         if (!force) break;
     }
     if (first != kExitOk && !force) {
-        if (staging->atomic())
+        if (staging->holding())
             s.err() << "kelfctl: the batch stopped at " << name << ":" << n
                     << ": none of its rule changes took force\n";
         return first;

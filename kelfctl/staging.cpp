@@ -55,13 +55,27 @@ std::int32_t status_of(const std::vector<unsigned char> &r) {
 }  // namespace
 
 Staging::Staging(Session &s, std::string what) : s_(s), what_(std::move(what)) {
-    atomic_ = s.extensions().serves(KEL_X_TXN_BEGIN) && s.extensions().serves(KEL_X_TXN);
-    if (!atomic_)
-        s.err() << "kelfctl: kelfd has no transactions: " << what_
-                << " is not atomic (a failure or an interrupt leaves part of it made)\n";
     outer_ = s.staging;
     // A command inside another's staging (a batch line) stages with it.
     if (outer_ == nullptr) s.staging = this;
+}
+
+bool Staging::atomic() {
+    if (outer_ != nullptr) return outer_->atomic();
+    // Asked at the first change, so that a batch of commands that need no
+    // kelfd still runs without one.
+    if (!known_) {
+        known_ = true;
+        atomic_ = s_.extensions().serves(KEL_X_TXN_BEGIN) && s_.extensions().serves(KEL_X_TXN);
+        if (!atomic_)
+            s_.err() << "kelfctl: kelfd has no transactions: " << what_
+                     << " is not atomic (a failure or an interrupt leaves part of it made)\n";
+    }
+    return atomic_;
+}
+
+bool Staging::holding() const {
+    return outer_ != nullptr ? outer_->holding() : !tokens_.empty();
 }
 
 Staging::~Staging() {
@@ -93,7 +107,7 @@ void Staging::check_interrupt() {
 
 void Staging::hold(int unit) {
     if (outer_ != nullptr) return outer_->hold(unit);
-    if (!atomic_ || tokens_.count(unit) || done_.count(unit)) return;
+    if (tokens_.count(unit) || done_.count(unit) || !atomic()) return;
     if (!handlers_) handlers_ = std::make_unique<Handlers>();
     kel_x_begin_t b{};
     b.kel_cmd = KEL_X_TXN_BEGIN;
@@ -128,7 +142,7 @@ void Staging::hold(int unit) {
 }
 
 int Staging::token_for(int unit) {
-    if (!atomic_ || done_.count(unit)) return 0;
+    if (done_.count(unit) || !atomic()) return 0;
     if (!tokens_.count(unit)) hold(unit);
     auto it = tokens_.find(unit);
     return it == tokens_.end() ? 0 : it->second;

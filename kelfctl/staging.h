@@ -24,8 +24,11 @@ public:
     Staging(const Staging &) = delete;
     Staging &operator=(const Staging &) = delete;
 
-    // True when kelfd stages (it has transactions).
-    bool atomic() const { return atomic_; }
+    // True when kelfd stages (it has transactions); asks kelfd once, and
+    // says so when it does not.
+    bool atomic();
+    // True while a transaction of this command is open.
+    bool holding() const;
     // False inside another command's staging (a batch), which commits.
     bool outermost() const { return outer_ == nullptr; }
     // Opens the unit's transaction now, waiting while another client holds
@@ -50,7 +53,7 @@ private:
     void abort_all();
     Session &s_;
     std::string what_;
-    bool atomic_ = false;
+    bool atomic_ = false, known_ = false;
     std::map<int, int> tokens_;  // unit -> open transaction
     std::set<int> done_;         // units committed: later changes go alone
     Staging *outer_ = nullptr;
