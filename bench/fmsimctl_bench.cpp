@@ -145,7 +145,7 @@ int main() try {
     std::vector<double> replay, send;
     for (int round = 0; round < kRounds; ++round) {  // alternating: both see the same machine
         std::filesystem::remove_all(out);
-        replay.push_back(seconds_of(d, {"replay", cap, "in-port", "3", "-w", out}));
+        replay.push_back(seconds_of(d, {"replay", cap, "in-port", "3", "-w", out, "--replace"}));
         send.push_back(seconds_of(d, {"send", "in-port", "3", cap}));
     }
     auto frames = std::filesystem::file_size(out + "/port-7.pcap");

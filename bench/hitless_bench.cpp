@@ -103,9 +103,9 @@ Figures run(bool atomic, int applies) {
     std::atomic<long> frames{0}, wrong{0};
     std::thread replay([&] {
         for (int k = 0; !stop; ++k) {
-            auto r =
-                d.run(FMSIMCTL_BINARY, {"replay", cap, "in-port", "3", "-w",
-                                        d.run_dir() + "/out" + std::to_string(k % 2), "--trace"});
+            auto r = d.run(FMSIMCTL_BINARY,
+                           {"replay", cap, "in-port", "3", "-w",
+                            d.run_dir() + "/out" + std::to_string(k % 2), "--trace", "--replace"});
             std::istringstream lines(r.out);
             int i = 0;
             for (std::string l; std::getline(lines, l);) {

@@ -46,9 +46,11 @@ const char kSendHelp[] =
     "and checked first: a malformed file sends nothing.\n";
 
 const char kReplayHelp[] =
-    "Usage: fmsimctl replay FILE.pcap in-port PORT -w DIR [--trace]\n\n"
+    "Usage: fmsimctl replay FILE.pcap in-port PORT -w DIR [--trace] [--replace]\n\n"
     "Sends every frame of the capture into PORT, writes what leaves each port\n"
     "to DIR/port-N.pcap and prints a summary per egress port and per hit rule.\n"
+    "A DIR that holds port files of an earlier replay is refused; --replace\n"
+    "removes them first.\n"
     "--trace prints one trace per frame as a JSON line, then the summary as a\n"
     "last JSON line {\"summary\": ...}.\n";
 

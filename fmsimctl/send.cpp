@@ -2,12 +2,16 @@
 // requests of a bounded size; replay writes what leaves to pcap files.
 #include <fmsim/control.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "command.h"
 #include "frames.h"
@@ -152,6 +156,7 @@ int cmd_replay(Ctx &c, std::vector<std::string> &w) {
     if (!dir) usage("-w DIR is missing");
     int port = in_port(w);
     bool trace = take_flag(w, "--trace");
+    bool replace = take_flag(w, "--replace");
     std::string file = take_file(w, "FILE.pcap");
     no_more(w);
     std::vector<PcapFrame> frames = read_pcap(file);
@@ -160,6 +165,21 @@ int cmd_replay(Ctx &c, std::vector<std::string> &w) {
     struct stat st {};
     if (::stat(dir->c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         refused(*dir + " is not a directory");
+    // Port files of an earlier replay would read as this one's.
+    std::vector<std::string> earlier;
+    std::error_code ec;
+    for (const auto &e : std::filesystem::directory_iterator(*dir, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("port-", 0) == 0 && name.size() > 10 &&
+            name.compare(name.size() - 5, 5, ".pcap") == 0)
+            earlier.push_back(e.path().string());
+    }
+    if (!earlier.empty() && !replace)
+        refused(*dir + " holds " + std::to_string(earlier.size()) +
+                " port files of an earlier replay; --replace removes them first, or name another "
+                "DIR");
+    for (const std::string &f : earlier)
+        if (::unlink(f.c_str()) != 0) refused("cannot remove " + f + ": " + std::strerror(errno));
 
     std::map<int, std::unique_ptr<PcapWriter>> writers;
     auto writer = [&](int p) -> PcapWriter & {

@@ -180,6 +180,16 @@ TEST(Fmsimctl, ReplayWritesWhatLeavesEachPortAndCountsEachRule) {
     EXPECT_EQ(docs[1]["reason"], "rule-drop");
     EXPECT_EQ(docs[4]["summary"]["egress"][0]["frames"], 3);
     EXPECT_EQ(read_pcap(out + "2/port-7.pcap").size(), 3u);
+
+    // A directory with an earlier replay's port files: refused, or emptied
+    // of them with --replace, so that no file of the earlier run is left.
+    std::ofstream(out + "/port-9.pcap") << "old";
+    auto again = fmsimctl(d, {"replay", cap, "in-port", "3", "-w", out});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("--replace"), std::string::npos) << again.err;
+    ASSERT_EQ(fmsimctl(d, {"replay", cap, "in-port", "3", "-w", out, "--replace"}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(out + "/port-9.pcap"));
+    EXPECT_EQ(read_pcap(out + "/port-7.pcap").size(), 3u);
 }
 
 // fmsimctl capture running beside the test, its output in files.

@@ -135,9 +135,9 @@ TEST(Transactions, FramesMeetTheOldFileOrTheNewOneWhileApplyAlternates) {
     std::string first_wrong;
     std::thread replay([&] {
         for (int k = 0; !stop; ++k) {
-            auto r =
-                d.run(FMSIMCTL_BINARY, {"replay", cap, "in-port", "3", "-w",
-                                        d.run_dir() + "/out" + std::to_string(k % 2), "--trace"});
+            auto r = d.run(FMSIMCTL_BINARY,
+                           {"replay", cap, "in-port", "3", "-w",
+                            d.run_dir() + "/out" + std::to_string(k % 2), "--trace", "--replace"});
             std::istringstream lines(r.out);
             for (std::string l; std::getline(lines, l);) {
                 auto j = nlohmann::json::parse(l, nullptr, false);

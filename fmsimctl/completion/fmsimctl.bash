@@ -46,7 +46,7 @@ _fmsimctl() {
         tr*) COMPREPLY=($(compgen -W "in-port $frame_words help" -- "$cur")) ;;
         st*) COMPREPLY=($(compgen -W "help" -- "$cur")) ;;
         s*) COMPREPLY=($(compgen -W "in-port help" -- "$cur") $(compgen -f -X '!*.pcap*' -- "$cur")) ;;
-        r*) COMPREPLY=($(compgen -W "in-port -w --trace help" -- "$cur") $(compgen -f -X '!*.pcap*' -- "$cur")) ;;
+        r*) COMPREPLY=($(compgen -W "in-port -w --trace --replace help" -- "$cur") $(compgen -f -X '!*.pcap*' -- "$cur")) ;;
         c*) COMPREPLY=($(compgen -W "-w -c help" -- "$cur")) ;;
         p*) COMPREPLY=($(compgen -W "help" -- "$cur")) ;;
     esac
