@@ -284,15 +284,21 @@ void put_envelope(std::vector<unsigned char> &to, std::uint32_t code, std::int32
 
 namespace {
 
+// A request as kelfd reads it: its missing tail zero.
+if_kel_t as_kel(const unsigned char *p, std::size_t len) {
+    if_kel_t k;
+    std::memset(&k, 0, sizeof k);
+    std::memcpy(&k, p, std::min(len, sizeof k));
+    return k;
+}
+
 // Adds with their own id and removals, staged: kelfd answers the id or 0.
 std::optional<std::int32_t> known_answer(const unsigned char *p, std::size_t len,
                                          std::string *what) {
     if (len < 8) return std::nullopt;
     std::uint32_t code;
     std::memcpy(&code, p, 4);
-    if_kel_t k;
-    std::memset(&k, 0, sizeof k);
-    std::memcpy(&k, p, std::min(len, sizeof k));
+    const if_kel_t k = as_kel(p, len);
     switch (code) {
         case KEL_SET_DROP:
         case KEL_SET_DIR:
@@ -330,9 +336,7 @@ bool Session::defer(const void *req, std::size_t len, std::int32_t *answer,
     if (!known) return false;
     std::int32_t req_unit;
     std::memcpy(&req_unit, p + 4, 4);
-    if_kel_t k;
-    std::memset(&k, 0, sizeof k);
-    std::memcpy(&k, p, std::min(len, sizeof k));
+    const if_kel_t k = as_kel(p, len);
     const std::uint32_t code = k.kel_cmd;
     const int group = code == KEL_ENTRY_REMOVE ? k.group : k.kel_mem.group;
     UnitCache &c = cache[req_unit];
@@ -455,9 +459,7 @@ std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t le
         // kelfd chooses what follows: ask it again when next needed.
         UnitCache &c = cache[req_unit];
         c.auto_ids.reset();
-        if_kel_t k;
-        std::memset(&k, 0, sizeof k);
-        std::memcpy(&k, p, std::min(len, sizeof k));
+        const if_kel_t k = as_kel(p, len);
         const int group = code == KEL_ENTRY_REMOVE ? k.group : k.kel_mem.group;
         if (code != KEL_CLEAR && code != KEL_SET_CFG && group >= 0 && group < KEL_MAX_GROUPS &&
             !c.rules.count(group))

@@ -102,10 +102,6 @@ Reply why(Dispatcher &d, const unsigned char *rec, std::size_t n, std::vector<un
         auto env = read<kel_x_envelope_t>(rec, n);
         std::size_t h = std::min(n, sizeof env);
         r = staged(d, env.arg, rec + h, n - h, inner);
-    } else if (code == KEL_X_WHY) {
-        std::puts("kel: an envelope holds one request, not another envelope of its kind");
-        std::fflush(stdout);
-        r = status(inner, -1);
     } else if (code >= KEL_X_FIRST && code <= KEL_X_LAST && served(code)) {
         r = serve(d, rec, n, inner);
     } else {

@@ -175,7 +175,6 @@ private:
 std::array<std::unique_ptr<Txn>, KEL_MAX_UNITS> open_txn;
 Txn *current = nullptr;  // the transaction whose request is being served
 int last_token = 0;
-Figures counts;
 
 __attribute__((format(printf, 1, 2))) void say(const char *fmt, ...) {
     va_list ap;
@@ -303,10 +302,7 @@ int commit(int token) {
     }
     const int unit = t->unit();
     int ret = t->commit();
-    if (ret == 0)
-        ++counts.commits;
-    else
-        say("kel: transaction %d not committed: unit %d is as before it\n", token, unit);
+    if (ret != 0) say("kel: transaction %d not committed: unit %d is as before it\n", token, unit);
     open_txn[static_cast<std::size_t>(unit)].reset();
     return ret;
 }
@@ -318,7 +314,6 @@ int abort(int token) {
         return -1;
     }
     open_txn[static_cast<std::size_t>(t->unit())].reset();
-    ++counts.aborts;
     return 0;
 }
 
@@ -362,7 +357,6 @@ Clock::duration expire(Clock::time_point now) {
             say("kel: transaction %d on unit %d aborted: no request came for its bound\n",
                 t->token(), t->unit());
             t.reset();
-            ++counts.expired;
             continue;
         }
         next = std::min(next, t->deadline() - now);
@@ -376,10 +370,6 @@ void reset() {
         if (t) t->forget();
         t.reset();
     }
-}
-
-Figures figures() {
-    return counts;
 }
 
 }  // namespace kelf::rules::txn

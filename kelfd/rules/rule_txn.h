@@ -11,7 +11,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -84,11 +83,5 @@ Clock::duration expire(Clock::time_point now);
 
 // Aborts every transaction (the daemon's reset, its shutdown).
 void reset();
-
-// The commit's counts, for the tests that check what a commit cost.
-struct Figures {
-    std::uint64_t commits = 0, aborts = 0, expired = 0;
-};
-Figures figures();
 
 }  // namespace kelf::rules::txn
