@@ -1,7 +1,10 @@
+#include <grp.h>
 #include <kelfd/kelfclient.h>
 #include <kelfd/run_dir.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -14,6 +17,25 @@
 
 namespace kelfclient {
 namespace {
+
+// Why a user may not use the socket: whose it is, with what mode, and what
+// to do.
+std::string denied(const std::string &path) {
+    std::string why = "kelfd at " + path + " refuses this user: " + std::strerror(errno);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        const passwd *pw = ::getpwuid(st.st_uid);
+        const group *gr = ::getgrgid(st.st_gid);
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        why += " (the socket is " + std::string(pw ? pw->pw_name : std::to_string(st.st_uid)) +
+               "'s, group " + (gr ? gr->gr_name : std::to_string(st.st_gid)) + ", mode " + mode +
+               ")";
+    }
+    return why +
+           "; run kelfctl as root (sudo kelfctl ...), or as a user the socket's mode "
+           "lets in";
+}
 
 // Closes the connection on every path.
 struct Fd {
@@ -79,6 +101,7 @@ Status Client::exchange(const void *request, std::size_t len,
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS)
             return {Status::Timeout, "kelfd at " + path_ + " did not take the connection within " +
                                          seconds(timeout_) + " s (--timeout SEC waits longer)"};
+        if (errno == EACCES || errno == EPERM) return {Status::Denied, denied(path_)};
         return {Status::NoDaemon, sys_error("cannot reach kelfd at " + path_)};
     }
 

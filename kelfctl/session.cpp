@@ -226,7 +226,8 @@ std::vector<unsigned char> Session::exchange(const void *req, std::size_t len) {
 std::vector<unsigned char> Session::send(const void *req, std::size_t len) {
     std::vector<unsigned char> reply;
     kelfclient::Status st = t_.exchange(req, len, &reply);
-    if (st.code == kelfclient::Status::Timeout) throw Failure(kExitUnreachable, st.message);
+    if (st.code == kelfclient::Status::Timeout || st.code == kelfclient::Status::Denied)
+        throw Failure(kExitUnreachable, st.message);
     if (st.code == kelfclient::Status::NoDaemon || st.code == kelfclient::Status::Io) {
         throw Failure(kExitUnreachable, st.message + unreachable_hint("kelfd"));
     }
@@ -452,7 +453,8 @@ std::vector<unsigned char> Session::exchange_raw(const void *req, std::size_t le
     int token = 0;
     // The transaction's own reads of rules see what it staged.
     if (staging != nullptr && len >= 8 &&
-        (code == KEL_ENTRY_QUERY || code == KEL_ENTRY_QUERY_LIST || code == KEL_GET_CNT))
+        (code == KEL_ENTRY_QUERY || code == KEL_ENTRY_QUERY_LIST || code == KEL_GET_CNT ||
+         code == KEL_X_RULES || code == KEL_X_LABEL))
         token = staging->open_token(req_unit);
     if (staging != nullptr && len >= 8 && rule_change(code)) {
         token = staging->token_for(req_unit);

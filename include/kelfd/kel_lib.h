@@ -211,7 +211,31 @@ enum kel_x_conf {
     /* kel_x_envelope (arg: the unit) -> kel_x_auto_ids: per group the id
      * most recently handed out automatically, as a transaction of the unit
      * sees it when asked within it */
-    KEL_X_AUTO_IDS = 1007
+    KEL_X_AUTO_IDS = 1007,
+    /* Read-backs: kel_x_read -> kel_x_list and its items. Each answers as
+     * many items as one reply holds (KEL_X_READ_MAX bytes) and says where
+     * the next read starts. */
+    /* the rules of a group, or of the unit from a group on, in the order
+     * that decides (group, then rule id): kel_x_rule items */
+    KEL_X_RULES = 1008,
+    /* every port of the unit, 0 to KEL_MAX_PORTS: kel_x_port items */
+    KEL_X_PORTS = 1009,
+    /* every port's counters: kel_x_counters items */
+    KEL_X_COUNTERS = 1010,
+    /* load-balancing groups with their bins and ports: kel_x_lbg items */
+    KEL_X_LBGS = 1011,
+    /* mirrors with their port, type, VLAN and monitored ports:
+     * kel_x_mirror items */
+    KEL_X_MIRRORS = 1012,
+    /* multicast groups with their port and listeners: kel_x_mcast items,
+     * each followed by its listeners */
+    KEL_X_MCASTS = 1013,
+    /* the unit's configuration, hash settings and daemon flag: one
+     * kel_x_unit item */
+    KEL_X_UNIT = 1014,
+    /* kel_x_label -> status: gives a rule or an object a label, which
+     * every read-back reports while it exists */
+    KEL_X_LABEL = 1015
 };
 
 /* Extension protocol version, and the magic of a hello reply ("KELX"). */
@@ -228,6 +252,23 @@ enum kel_x_conf {
  * one carries. */
 #define KEL_X_MAX_REQUEST 65536
 #define KEL_X_MULTI_MAX 4096
+/* The most bytes of items one read-back reply carries. */
+#define KEL_X_READ_MAX (1024 * 1024)
+/* A label's bytes, its terminating NUL included. */
+#define KEL_X_LABEL_MAX 64
+/* kel_x_read.flags of KEL_X_RULES. */
+#define KEL_X_READ_COUNTERS 0x1  /* read each rule's frame counter */
+#define KEL_X_READ_ONE_GROUP 0x2 /* stop at the end of the first group */
+/* kel_x_label.kind */
+#define KEL_X_LABEL_RULE 0
+#define KEL_X_LABEL_LBG 1
+#define KEL_X_LABEL_MIRROR 2
+#define KEL_X_LABEL_MCAST 3
+/* kel_x_port.kind */
+#define KEL_X_PORT_CPU 0
+#define KEL_X_PORT_ETHERNET 1
+#define KEL_X_PORT_PCIE 2
+#define KEL_X_PORT_OTHER 3
 
 /* User-defined field match: offset, data and mask. */
 typedef struct kel_udf_s {
@@ -628,6 +669,119 @@ typedef struct kel_x_token {
     int32_t token;
 } kel_x_token_t;
 
+/* A read-back request. KEL_X_RULES reads group `group` from rule id
+ * `from` on (and the groups after it, unless KEL_X_READ_ONE_GROUP); the
+ * others read from item number `from` on (a port, an object's number). */
+typedef struct kel_x_read {
+    uint32_t kel_cmd;
+    int32_t unit;
+    int32_t group;
+    uint32_t flags;
+    int64_t from;
+} kel_x_read_t;
+
+/* The head of a read-back reply; count items of item_size bytes follow
+ * (item_size 0: each item gives its own length, see kel_x_mcast). When
+ * next_from is -1 everything was read; otherwise the next read asks for
+ * next_group and next_from. */
+typedef struct kel_x_list {
+    int32_t ret; /* 0, or -1 (a unit that is not up, a group out of range) */
+    uint32_t count;
+    uint32_t item_size;
+    int32_t next_group;
+    int64_t next_from;
+} kel_x_list_t;
+
+/* One rule as the daemon holds it: mem is the rule as an add request would
+ * carry it (rule_act the action bits of command 54, with every parameter:
+ * redir_port, mirror_port, vlan_act, vlan_pri_act, user_act, vlan_tag),
+ * with the flag of every MAC and IPv6 address it matches set. */
+typedef struct kel_x_rule {
+    int32_t group;
+    int32_t rule_id;
+    int32_t slot;        /* its slot in the group's table; -1 while staged */
+    int32_t counter_ret; /* the frame counter's read: 0, or -1 (not read) */
+    uint64_t frames;
+    uint64_t action; /* the switch's action bits */
+    uint64_t cond;   /* the switch's condition bits */
+    kel_mem_t mem;
+    char label[KEL_X_LABEL_MAX];
+} kel_x_rule_t;
+
+typedef struct kel_x_port {
+    int32_t port;
+    int32_t kind;         /* KEL_X_PORT_* */
+    int32_t link;         /* 1 up, 0 down, -1 unknown: the switch's port state */
+    int32_t state;        /* the switch's port state, -1 when it cannot be read */
+    int32_t mode;         /* Ethernet interface mode, -1 when it cannot be read */
+    int32_t speed;        /* Mb/s, -1 when it cannot be read */
+    int32_t parser;       /* as KEL_GET_PORT_PARSER answers it, or -1 */
+    int32_t frame_update; /* as KEL_GET_RFRAME_UPDATE answers it, or -1 */
+    int32_t ttl_update;   /* as KEL_GET_TTL_UPDATE answers it, or -1 */
+    int32_t mask_ret;     /* 0 when egress holds the port's mask, else -1 */
+    uint8_t egress[16];   /* the port's mask, as KEL_GET_PORT_MASK gives it */
+} kel_x_port_t;
+
+typedef struct kel_x_counters {
+    int32_t port;
+    int32_t ret; /* 0, or -1: the counters could not be read */
+    kelf_stat_cnt_t counters;
+} kel_x_counters_t;
+
+typedef struct kel_x_lbg {
+    int32_t number;
+    int32_t ret;        /* 0, or -1: its bins could not be read */
+    int32_t bins;       /* the number of bins */
+    int32_t port_count; /* ports[] entries; 0 when no list of up to 32 ports
+                         * filled round-robin gives the bins */
+    int32_t ports[32];  /* the shortest list that gives the bins */
+    int32_t map[256];   /* the port of each of the first 256 bins */
+    char label[KEL_X_LABEL_MAX];
+} kel_x_lbg_t;
+
+typedef struct kel_x_mirror {
+    int32_t number;
+    int32_t port;
+    int32_t type;
+    int32_t vlan;       /* the copies' VLAN; -1 keeps the frame's */
+    int32_t rules;      /* 1 when rules may copy frames to it */
+    int32_t port_count; /* monitored ports, all of them */
+    int32_t ports[KEL_MAX_PORTS + 1];
+    char label[KEL_X_LABEL_MAX];
+} kel_x_mirror_t;
+
+/* A multicast group; listener_count kel_x_listener records follow it, so
+ * its length is sizeof(kel_x_mcast_t) + listener_count * 8. */
+typedef struct kel_x_mcast {
+    int32_t number;
+    int32_t port; /* its logical port, -1 when it cannot be read */
+    uint32_t listener_count;
+    char label[KEL_X_LABEL_MAX];
+} kel_x_mcast_t;
+
+typedef struct kel_x_listener {
+    int32_t port;
+    int32_t vlan;
+} kel_x_listener_t;
+
+typedef struct kel_x_unit {
+    int32_t cfg; /* as KEL_GET_CFG answers it */
+    int32_t sw_remain;
+    int32_t l2_ret; /* 0 when l2 holds the L2 hash settings */
+    int32_t l3_ret;
+    kel_l2_hash_t l2;
+    kel_l3_hash_t l3;
+} kel_x_unit_t;
+
+typedef struct kel_x_label {
+    uint32_t kel_cmd; /* KEL_X_LABEL */
+    int32_t unit;
+    int32_t kind;   /* KEL_X_LABEL_* */
+    int32_t number; /* the rule's group, or the object's number */
+    int32_t rule_id;
+    char label[KEL_X_LABEL_MAX]; /* "" takes the label away */
+} kel_x_label_t;
+
 #pragma pack(pop)
 
 #ifdef __cplusplus
@@ -751,6 +905,12 @@ KEL_CHECK_SIZE(kel_x_envelope_t, 8);
 KEL_CHECK_SIZE(kel_x_begin_t, 12);
 KEL_CHECK_SIZE(kel_x_token_t, 8);
 KEL_CHECK_SIZE(kel_x_auto_ids_t, 132);
+KEL_CHECK_SIZE(kel_x_read_t, 24);
+KEL_CHECK_SIZE(kel_x_list_t, 24);
+KEL_CHECK_SIZE(kel_x_rule_t, 326);
+KEL_CHECK_SIZE(kel_x_port_t, 56);
+KEL_CHECK_SIZE(kel_x_mcast_t, 76);
+KEL_CHECK_SIZE(kel_x_label_t, 84);
 KEL_CHECK_OFF(kel_x_hello_reply_t, daemon, 16);
 KEL_CHECK_OFF(kel_x_hello_reply_t, ret, 48);
 KEL_STATIC_ASSERT(KEL_X_FIRST > KEL_CMD_MAX, "the extension block lies above every code");

@@ -25,6 +25,7 @@ struct Status {
     enum Code {
         Ok,
         NoDaemon,  // nothing listens on the socket path
+        Denied,    // the socket is there, but this user may not use it
         Io,        // the exchange failed half-way
         Short,     // the daemon closed before the whole reply came
         Timeout,   // connect, send or receive waited longer than the time-out

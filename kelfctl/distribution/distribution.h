@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "output.h"
+#include "readback.h"
 #include "session.h"
 #include "values.h"
 
@@ -51,6 +52,13 @@ std::int32_t send_mcast_listener(Session &s, int group, int port, int vlan);
 // both are required.
 std::pair<int, int> listener_words(Session &s, Args &a);
 
+// A group or multicast group named by its number or by its name (its
+// label in kelfd, which a file's name or `lbg add NAME` gives it).
+int lbg_named(Session &s, const std::string &word);
+int mcast_named(Session &s, const std::string &word);
+// The multicast group whose logical port is port, if any.
+std::optional<HeldMcast> mcast_at_port(Session &s, int port);
+
 // Hash fields by their keyword in `hash set`; a MAC mask as a 48-bit number.
 using HashFields = std::map<std::string, std::uint64_t>;
 enum class HashLevel { L2, L3 };
@@ -86,6 +94,13 @@ using RuleUses = std::vector<std::pair<int, std::int64_t>>;
 Output print_lbg_detail(int lbg, bool listed, const RuleUses &rules);
 Output print_mirror_detail(const MirrorInfo &m, const RuleUses &rules);
 Output print_mcast_created(int group);
+// What kelfd reads back of the objects, whole and with their names.
+Output print_held_lbgs(const std::vector<HeldLbg> &l);
+Output print_held_lbg(const HeldLbg &l, const RuleUses &rules);
+Output print_held_mirrors(const std::vector<HeldMirror> &m);
+Output print_held_mirror(const HeldMirror &m, const RuleUses &rules);
+Output print_held_mcasts(const std::vector<HeldMcast> &m);
+Output print_held_mcast(const HeldMcast &m, const RuleUses &rules);
 Output print_mcast(int group, int port);
 Output print_l2_hash(const kel_l2_hash_t &h);
 Output print_l3_hash(const kel_l3_hash_t &h);

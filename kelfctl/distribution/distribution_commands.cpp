@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "distribution.h"
+#include "file_parts.h"
 #include "objects.h"
 #include "rule_ops.h"
 
@@ -67,12 +68,39 @@ std::vector<int> list_of(const kel_lbg_list_t &l, int cap) {
     return v;
 }
 
+// An optional NAME before the numbers (a file's `lbg add NAME ports ...`
+// and `mcast add NAME` read as commands too).
+std::string optional_name(Session &s, Args &a, const char *kind,
+                          std::optional<std::vector<HeldLbg>> (*lbgs)(Session &),
+                          std::optional<std::vector<HeldMcast>> (*mcasts)(Session &)) {
+    std::string w(a.peek());
+    if (w.empty() || (w[0] >= '0' && w[0] <= '9') || w == "ports") return "";
+    std::string name = a.next("NAME");
+    if (!is_name(name))
+        usage(std::string(kind) + " name '" + name + "': a letter, then letters, digits, _ - or .");
+    bool taken = false;
+    if (lbgs)
+        if (auto held = lbgs(s))
+            for (const auto &x : *held) taken = taken || x.name == name;
+    if (mcasts)
+        if (auto held = mcasts(s))
+            for (const auto &x : *held) taken = taken || x.name == name;
+    if (taken)
+        refused("unit " + std::to_string(s.unit) + " has a " + kind + " named '" + name +
+                "' already");
+    return name;
+}
+
 void lbg_add(Session &s, Args &a) {
+    std::string name = optional_name(s, a, "load-balancing group", read_back_lbgs, nullptr);
+    a.accept("ports");
     std::vector<int> ports = s.ports(a, "PORTS", PortFamily::Card);
     a.finish();
     if (ports.empty() || ports.size() > kListMax) usage("lbg add takes 1 to 32 ports");
     int n = s.value(send_lbg_add(s, ports),
                     "create a load-balancing group over ports " + format_port_list(ports, false));
+    if (!name.empty() && !send_label(s, KEL_X_LABEL_LBG, n, 0, name))
+        s.err() << "kelfctl: warning: this kelfd keeps no names; group " << n << " has none\n";
     s.print(print_lbg_added(n));
 }
 
@@ -86,7 +114,7 @@ void check_unused(Session &s, RuleDef::Action action, int target, const std::str
 }
 
 void lbg_delete(Session &s, Args &a) {
-    int n = static_cast<int>(a.number("LBG", 0, INT32_MAX));
+    int n = lbg_named(s, a.next("LBG"));
     a.finish();
     std::string what = "load-balancing group " + std::to_string(n);
     Listed l = lbg_numbers(s);
@@ -100,6 +128,7 @@ void lbg_delete(Session &s, Args &a) {
 
 void lbg_list(Session &s, Args &a) {
     a.finish();
+    if (auto held = read_back_lbgs(s)) return s.print(print_held_lbgs(*held));
     forget_lbgs(s);
     Listed l = lbg_numbers(s);
     s.print(print_lbgs(l.numbers, l.whole));
@@ -114,8 +143,14 @@ RuleUses uses(Session &s, RuleDef::Action action, int target) {
 // show LBG: what kelfd reports of one group, and the rules that use it.
 void lbg_show(Session &s, Args &a) {
     if (a.done()) return lbg_list(s, a);
-    int n = static_cast<int>(a.number("LBG", 0, INT32_MAX));
+    int n = lbg_named(s, a.next("LBG"));
     a.finish();
+    if (auto held = read_back_lbgs(s)) {
+        for (const HeldLbg &l : *held)
+            if (l.number == n) return s.print(print_held_lbg(l, uses(s, RuleDef::Action::Lbg, n)));
+        refused("unit " + std::to_string(s.unit) + " has no load-balancing group " +
+                std::to_string(n));
+    }
     forget_lbgs(s);
     Listed l = lbg_numbers(s);
     bool listed = std::find(l.numbers.begin(), l.numbers.end(), n) != l.numbers.end();
@@ -219,6 +254,13 @@ void mirror_list(Session &s, Args &a) {
     std::optional<int> only;
     if (!a.done()) only = mirror_number(s, a);
     a.finish();
+    if (auto held = read_back_mirrors(s)) {
+        if (!only) return s.print(print_held_mirrors(*held));
+        for (const HeldMirror &m : *held)
+            if (m.number == *only)
+                return s.print(print_held_mirror(m, uses(s, RuleDef::Action::Mirror, *only)));
+        refused("unit " + std::to_string(s.unit) + " has no mirror " + std::to_string(*only));
+    }
     forget_mirrors(s);
     Listed l = mirror_numbers(s);
     if (only) {
@@ -233,30 +275,53 @@ void mirror_list(Session &s, Args &a) {
 }
 
 void mcast_create(Session &s, Args &a) {
+    std::string name = optional_name(s, a, "multicast group", nullptr, read_back_mcasts);
     a.finish();
-    s.print(print_mcast_created(s.value(send_mcast_create(s), "create a multicast group")));
+    int g = s.value(send_mcast_create(s), "create a multicast group");
+    if (!name.empty() && !send_label(s, KEL_X_LABEL_MCAST, g, 0, name))
+        s.err() << "kelfctl: warning: this kelfd keeps no names; group " << g << " has none\n";
+    s.print(print_mcast_created(g));
 }
 
-int mcast_group(Args &a) {
-    return static_cast<int>(a.number("GROUP", 0, INT32_MAX));
+int mcast_group(Session &s, Args &a) {
+    return mcast_named(s, a.next("GROUP"));
+}
+
+// Rules that redirect to the group's port.
+RuleUses mcast_uses(Session &s, int port) {
+    return port < 0 ? RuleUses{} : uses(s, RuleDef::Action::Redirect, port);
+}
+
+void mcast_list(Session &s, Args &a) {
+    a.finish();
+    auto held = read_back_mcasts(s);
+    if (!held)
+        refused("this kelfd keeps no list of multicast groups: `mcast show GROUP` shows one");
+    s.print(print_held_mcasts(*held));
 }
 
 void mcast_delete(Session &s, Args &a) {
-    int g = mcast_group(a);
+    int g = mcast_group(s, a);
     a.finish();
     s.value(send_mcast_remove(s, g), "delete multicast group " + std::to_string(g));
     s.print_ok();
 }
 
 void mcast_show(Session &s, Args &a) {
-    int g = mcast_group(a);
+    if (a.done()) return mcast_list(s, a);
+    int g = mcast_group(s, a);
     a.finish();
+    if (auto held = read_back_mcasts(s)) {
+        for (const HeldMcast &m : *held)
+            if (m.number == g) return s.print(print_held_mcast(m, mcast_uses(s, m.port)));
+        refused("unit " + std::to_string(s.unit) + " has no multicast group " + std::to_string(g));
+    }
     s.print(print_mcast(g, s.value(read_mcast_port(s, g),
                                    "read the port of multicast group " + std::to_string(g))));
 }
 
 void mcast_add_listener(Session &s, Args &a) {
-    int g = mcast_group(a);
+    int g = mcast_group(s, a);
     auto [port, vlan] = listener_words(s, a);
     s.value(send_mcast_listener(s, g, port, vlan), "add port " + std::to_string(port) +
                                                        " on VLAN " + std::to_string(vlan) +
@@ -293,8 +358,9 @@ std::vector<Object> distribution_objects() {
          nullptr,
          "multicast groups and listeners",
          kMcastHelp,
-         nullptr,
+         mcast_list,
          {{"add", "create", mcast_create},
+          {"list", "ls", mcast_list},
           {"delete", "del", mcast_delete, {"remove"}},
           {"show", nullptr, mcast_show},
           {"add-listener", nullptr, mcast_add_listener}}},

@@ -89,7 +89,11 @@ void parse_listener_line(FileUnit &f, Args &a, int) {
 
 void plan_mirrors(UnitPlan &up) {
     forget_mirrors(up.s);
-    Listed ml = mirror_numbers(up.s);
+    Listed ml;
+    if (up.rec.valid())
+        for (const auto &[m, v] : up.r.mirror_vlans) ml.numbers.push_back(m);
+    else
+        ml = mirror_numbers(up.s);
     for (const auto &me : up.want.mirrors) {
         int m = me.first;
         const FileMirror &fm = me.second;
@@ -114,7 +118,9 @@ void plan_mirrors(UnitPlan &up) {
                     });
             continue;
         }
-        std::optional<std::vector<int>> have = mirror_ports_sorted(up.s, m);
+        std::optional<std::vector<int>> have =
+            up.rec.valid() ? std::optional<std::vector<int>>(up.r.mirror_ports[m])
+                           : mirror_ports_sorted(up.s, m);
         std::vector<int> add, del;
         if (have) {
             for (int p : fm.ports)
@@ -179,7 +185,11 @@ void plan_mirrors(UnitPlan &up) {
 void plan_lbgs(UnitPlan &up) {
     // group is a new group; the rules that use it move to the new number.
     forget_lbgs(up.s);
-    Listed ll = lbg_numbers(up.s);
+    Listed ll;
+    if (up.rec.valid())
+        for (const auto &[name, v] : up.r.lbgs) ll.numbers.push_back(v.first);
+    else
+        ll = lbg_numbers(up.s);
     auto numbers = up.lbg_numbers;
     std::set<int> keep;
     std::map<int, std::string> name_of_number;
@@ -191,7 +201,8 @@ void plan_lbgs(UnitPlan &up) {
         bool listed =
             it != up.r.lbgs.end() &&
             (std::count(ll.numbers.begin(), ll.numbers.end(), it->second.first) || !ll.whole);
-        if (listed && it->second.second == fl.ports) {
+        if (listed && (up.rec.valid() ? lbg_share(fl.ports) == it->second.second
+                                      : it->second.second == fl.ports)) {
             (*numbers)[name] = it->second.first;
             keep.insert(it->second.first);
             ++up.plan.unchanged;
@@ -232,9 +243,12 @@ void plan_mcasts(UnitPlan &up) {
         const std::string &name = ce.first;
         const FileMcast &fm = ce.second;
         auto it = up.r.mcasts.find(name);
-        bool exists = it != up.r.mcasts.end() && mcast_exists(up.s, it->second.first);
+        bool exists =
+            it != up.r.mcasts.end() && (up.rec.valid() || mcast_exists(up.s, it->second.first));
         auto listeners = fm.listeners;
         std::string n = name;
+        auto ports = up.mcast_ports;
+        if (exists && up.r.mcast_ports.count(name)) (*ports)[name] = up.r.mcast_ports.at(name);
         if (exists && it->second.second == fm.listeners) {
             ++up.plan.unchanged;
             continue;
@@ -266,9 +280,11 @@ void plan_mcasts(UnitPlan &up) {
             text += " (a new group in place of " + std::to_string(it->second.first) +
                     ": listeners cannot be removed)";
         up.step(up.mcasts, exists ? Step::Op::Change : Step::Op::Create, "mcast", text,
-                [n, listeners, &rec = up.rec, unit = up.unit](Session &ss) {
+                [n, listeners, ports, &rec = up.rec, unit = up.unit](Session &ss) {
                     int g = ss.value(send_mcast_create(ss), "create multicast group " + n);
                     rec.mcast(unit, n, g);
+                    (*ports)[n] =
+                        ss.value(read_mcast_port(ss, g), "read the port of multicast group " + n);
                     for (auto [p, v] : listeners) {
                         ss.value(send_mcast_listener(ss, g, p, v),
                                  "add a listener to multicast group " + n);
@@ -290,7 +306,8 @@ void plan_mcasts(UnitPlan &up) {
     for (const auto &ce : up.r.mcasts) {
         const std::string &name = ce.first;
         const auto &v = ce.second;
-        if (up.want.mcasts.count(name) || !mcast_exists(up.s, v.first)) continue;
+        if (up.want.mcasts.count(name) || (!up.rec.valid() && !mcast_exists(up.s, v.first)))
+            continue;
         int g = v.first;
         std::string n = name;
         up.step(up.mcast_rm, Step::Op::Remove, "mcast",
@@ -306,19 +323,23 @@ void plan_mcasts(UnitPlan &up) {
 void save_mirrors(UnitSave &u) {
     Session &s = u.s;
     forget_mirrors(s);
-    Listed ml = mirror_numbers(s);
+    Listed ml;
+    if (u.valid)
+        for (const auto &[m, v] : u.r.mirror_vlans) ml.numbers.push_back(m);
+    else
+        ml = mirror_numbers(s);
     if (!ml.whole) u.missing.push_back(u.unit_prefix + "mirrors past the 16 kelfd lists");
     for (int m : ml.numbers) {
-        auto ports = mirror_ports_sorted(s, m);
+        auto ports = u.valid ? std::optional<std::vector<int>>(u.r.mirror_ports.at(m))
+                             : mirror_ports_sorted(s, m);
         if (!ports) {
             u.missing.push_back(u.unit_prefix + "mirror " + std::to_string(m) +
                                 ": more monitored ports than the 16 kelfd lists");
             continue;
         }
         if (!u.r.mirror_vlans.count(m)) {
-            u.missing.push_back(
-                u.unit_prefix + "mirror " + std::to_string(m) +
-                ": kelfd does not report its VLAN and kelfctl apply did not set it");
+            u.missing.push_back(u.unit_prefix + "mirror " + std::to_string(m) +
+                                ": this kelfd does not report its VLAN");
             continue;
         }
         u.mirrors.insert(m);
@@ -331,32 +352,36 @@ void save_mirrors(UnitSave &u) {
 }
 
 void save_lbgs(UnitSave &u) {
-    Session &s = u.s;
-    forget_lbgs(s);
-    Listed ll = lbg_numbers(s);
-    if (!ll.whole)
-        u.missing.push_back(u.unit_prefix + "load-balancing groups past the 16 kelfd lists");
-    for (int n : ll.numbers) {
-        std::string name;
-        for (const auto &[nm, v] : u.r.lbgs)
-            if (v.first == n) name = nm;
-        if (name.empty()) {
-            u.missing.push_back(
-                u.unit_prefix + "load-balancing group " + std::to_string(n) +
-                ": kelfd does not report its ports and kelfctl apply did not create it");
+    if (!u.valid) {
+        forget_lbgs(u.s);
+        for (int n : lbg_numbers(u.s).numbers)
+            u.missing.push_back(u.unit_prefix + "load-balancing group " + std::to_string(n) +
+                                ": this kelfd does not report its ports");
+        return;
+    }
+    // In the order of their numbers, as kelfd made them.
+    std::map<int, std::string> by_number;
+    for (const auto &[name, v] : u.r.lbgs) by_number[v.first] = name;
+    for (const auto &[n, name] : by_number) {
+        const std::vector<int> &ports = u.r.lbgs.at(name).second;
+        if (ports.empty()) {
+            u.missing.push_back(u.unit_prefix + "load-balancing group " + std::to_string(n) +
+                                ": its bins were set so that no list of ports gives them");
             continue;
         }
         u.lbg_name[n] = name;
-        u.text += "lbg add " + name + " ports " +
-                  format_port_list(u.r.lbgs.at(name).second, false) + "\n";
+        u.text += "lbg add " + name + " ports " + format_port_list(ports, false) + "\n";
     }
 }
 
 void save_mcasts(UnitSave &u) {
-    for (const auto &[name, v] : u.r.mcasts) {
-        if (!mcast_exists(u.s, v.first)) continue;
+    std::map<int, std::string> by_number;
+    for (const auto &[name, v] : u.r.mcasts) by_number[v.first] = name;
+    for (const auto &[n, name] : by_number) {
+        if (!u.valid && !mcast_exists(u.s, n)) continue;
+        u.mcast_name[u.r.mcast_ports.count(name) ? u.r.mcast_ports.at(name) : -1] = name;
         u.text += "mcast add " + name + "\n";
-        for (auto [p, vl] : v.second)
+        for (auto [p, vl] : u.r.mcasts.at(name).second)
             u.text += "mcast add-listener " + name + " port " + std::to_string(p) + " vlan " +
                       std::to_string(vl) + "\n";
     }

@@ -173,4 +173,38 @@ std::pair<int, int> listener_words(Session &s, Args &a) {
     return {*port, *vlan};
 }
 
+namespace {
+
+// A number, or a name to look up among the objects kelfd reads back.
+template <class T>
+int named(Session &s, const std::string &word, const char *kind,
+          std::optional<std::vector<T>> (*read)(Session &)) {
+    if (!word.empty() && word[0] >= '0' && word[0] <= '9')
+        return static_cast<int>(value([&] { return parse_int(word, kind, 0, INT32_MAX); }));
+    std::optional<std::vector<T>> held = read(s);
+    if (!held)
+        usage(std::string(kind) + " '" + word + "': this kelfd keeps no names; give the number");
+    for (const T &x : *held)
+        if (x.name == word) return x.number;
+    refused("unit " + std::to_string(s.unit) + " has no " + kind + " named '" + word + "'");
+}
+
+}  // namespace
+
+int lbg_named(Session &s, const std::string &word) {
+    return named(s, word, "load-balancing group", read_back_lbgs);
+}
+
+int mcast_named(Session &s, const std::string &word) {
+    return named(s, word, "multicast group", read_back_mcasts);
+}
+
+std::optional<HeldMcast> mcast_at_port(Session &s, int port) {
+    auto held = read_back_mcasts(s);
+    if (held)
+        for (const HeldMcast &m : *held)
+            if (m.port == port) return m;
+    return std::nullopt;
+}
+
 }  // namespace kelfctl

@@ -1,5 +1,6 @@
 // Printers of lbg, mirror, mcast and hash.
 #include <map>
+#include <set>
 
 #include "distribution.h"
 
@@ -141,6 +142,93 @@ Output print_l3_hash(const kel_l3_hash_t &h) {
         .add("random-other", on_off(h.random_other != 0))
         .add("random-only", on_off(h.random_only != 0));
     return section("l3", "l3 hash", r);
+}
+
+namespace {
+
+Cell name_cell(const std::string &n) {
+    return n.empty() ? Cell{nullptr, "-"} : str(n);
+}
+
+Cell listeners_cell(const std::set<std::pair<int, int>> &l) {
+    Json j = Json::array();
+    std::string text;
+    for (auto [p, v] : l) {
+        Json x = Json::object();
+        x["port"] = p;
+        x["vlan"] = v;
+        j.push_back(x);
+        text += (text.empty() ? "" : ", ") +
+                ("port " + std::to_string(p) + " vlan " + std::to_string(v));
+    }
+    return {j, text.empty() ? "none" : text};
+}
+
+Cell vlan_cell(int vlan) {
+    return vlan > 0 ? num(vlan) : Cell{nullptr, "frame's own"};
+}
+
+Cell lbg_ports_cell(const HeldLbg &l) {
+    if (!l.ports.empty()) return ports(l.ports, false);
+    return {nullptr, "(bins set by hand: " + std::to_string(l.map.size()) + " bins)"};
+}
+
+}  // namespace
+
+Output print_held_lbgs(const std::vector<HeldLbg> &l) {
+    Table t("lbgs", {{"lbg", "LBG"}, {"name", "NAME"}, {"ports", "PORTS"}});
+    for (const HeldLbg &g : l) t.row({num(g.number), name_cell(g.name), lbg_ports_cell(g)});
+    Output o = out(t);
+    o.json["complete"] = true;
+    return o;
+}
+
+Output print_held_lbg(const HeldLbg &l, const RuleUses &rules) {
+    Record r;
+    r.add("lbg", num(l.number))
+        .add("name", name_cell(l.name))
+        .add("ports", lbg_ports_cell(l))
+        .add("bins", num(static_cast<std::int64_t>(l.map.size())))
+        .add("rules", rule_uses(rules));
+    return out(r);
+}
+
+Output print_held_mirrors(const std::vector<HeldMirror> &m) {
+    Table t(
+        "mirrors",
+        {{"mirror", "MIRROR"}, {"name", "NAME"}, {"ports", "MONITORED PORTS"}, {"vlan", "VLAN"}});
+    for (const HeldMirror &x : m)
+        t.row({num(x.number), name_cell(x.name), ports(x.ports), vlan_cell(x.vlan)});
+    return out(t);
+}
+
+Output print_held_mirror(const HeldMirror &m, const RuleUses &rules) {
+    Record r;
+    r.add("mirror", num(m.number))
+        .add("name", name_cell(m.name))
+        .add("mirror_port", num(m.port))
+        .add("ports", m.ports.empty() ? Cell{Json::array(), "none"} : ports(m.ports))
+        .add("vlan", vlan_cell(m.vlan))
+        .add("rules", rule_uses(rules));
+    return out(r);
+}
+
+Output print_held_mcasts(const std::vector<HeldMcast> &m) {
+    Table t("mcasts",
+            {{"group", "GROUP"}, {"name", "NAME"}, {"port", "PORT"}, {"listeners", "LISTENERS"}});
+    for (const HeldMcast &x : m)
+        t.row({num(x.number), name_cell(x.name), num(x.port), listeners_cell(x.listeners)});
+    return out(t);
+}
+
+Output print_held_mcast(const HeldMcast &m, const RuleUses &rules) {
+    Record r;
+    r.add("group", num(m.number))
+        .add("name", name_cell(m.name))
+        .add("port", num(m.port))
+        .add("listeners", listeners_cell(m.listeners))
+        .add("rules", rule_uses(rules));
+    return out(r);
 }
 
 }  // namespace kelfctl

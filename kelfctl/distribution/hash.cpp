@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "batch.h"
 #include "distribution.h"
 #include "file_parts.h"
 #include "objects.h"
@@ -316,9 +317,38 @@ void plan_hash(UnitPlan &up) {
     }
 }
 
+namespace {
+
+// The hash settings a switch starts with; a saved file names only the
+// fields that differ from them.
+HashFields start_fields(HashLevel level) {
+    static const char *const kL2 =
+        "src-mac ff:ff:ff:ff:ff:ff dst-mac ff:ff:ff:ff:ff:ff ethertype 0xffff vlan-id 0xfff "
+        "vlan2-id 0x0 vlan-priority 0xf vlan2-priority 0x0 symmetric-mac off";
+    static const char *const kL3 =
+        "src-ip 0xffffffff dst-ip 0xffffffff src-port 0xffff dst-port 0xffff dscp 0x0 "
+        "isl-user 0x0 protocol 0xff flow 0xfffff custom 0x0 symmetric-l3 off symmetric-l4 off "
+        "random-next-hop off random-other off random-only off";
+    Args a(split_line(level == HashLevel::L2 ? kL2 : kL3));
+    std::optional<int> profile;
+    HashFields f;
+    parse_hash(a, level, true, &profile, f);
+    return f;
+}
+
+void save_level(UnitSave &u, HashLevel level, const HashFields &held) {
+    const HashFields start = start_fields(level);
+    HashFields diff;
+    for (const auto &[kw, v] : held)
+        if (!start.count(kw) || start.at(kw) != v) diff[kw] = v;
+    if (!diff.empty()) u.text += hash_line(level, diff) + "\n";
+}
+
+}  // namespace
+
 void save_hash(UnitSave &u) {
-    u.text += hash_line(HashLevel::L2, hash_fields(get_l2(u.s))) + "\n";
-    u.text += hash_line(HashLevel::L3, hash_fields(get_l3(u.s))) + "\n";
+    save_level(u, HashLevel::L2, hash_fields(get_l2(u.s)));
+    save_level(u, HashLevel::L3, hash_fields(get_l3(u.s)));
 }
 
 }  // namespace kelfctl

@@ -1,12 +1,12 @@
 // config.h - a switch configuration kept in a file: the file's model (what
-// each unit it names should hold), the record of what kelfctl applied to
-// the running kelfd, the plan that brings a unit to the file's state, and
-// the file that describes a unit's current state.
+// each unit it names should hold), what kelfd holds of it, the plan that
+// brings a unit to the file's state, and the file that describes a unit's
+// current state.
 //
 // The file is written in kelfctl's own command lines, restricted to the
 // commands that describe state. Objects whose numbers the switch chooses
-// (load-balancing groups, multicast groups) get names in the file; the
-// record maps each name to the number the switch gave it.
+// (load-balancing groups, multicast groups) get names in the file; kelfd
+// keeps each name as the object's label.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +29,8 @@ namespace kelfctl {
 // group by its name in the file (the target is filled in when resolved).
 struct FileRule {
     RuleDef def;
-    std::string lbg;  // empty unless the action is lbg
+    std::string lbg;    // empty unless the action is lbg
+    std::string mcast;  // the multicast group a redirect sends to, by name
     int line = 0;
 };
 
@@ -74,28 +75,32 @@ struct ConfigFile {
 // sent.
 ConfigFile parse_config(Session &s, std::istream &in, const std::string &name, int default_unit);
 
-// What kelfctl applied to one daemon process, per unit.
+// What kelfd holds of one unit, as its read-backs give it: the groups by
+// name (kelfd's labels; a group without one goes by lbgN or mcastN), the
+// mirrors' VLANs, the multicast listeners and every rule whole.
 struct UnitRecord {
     std::map<std::string, std::pair<int, std::vector<int>>> lbgs;  // name -> number, ports
     std::map<std::string, std::pair<int, std::set<std::pair<int, int>>>>
         mcasts;                                             // name -> number, listeners
+    std::map<std::string, int> mcast_ports;                 // name -> its logical port
     std::map<int, int> mirror_vlans;                        // mirror -> VLAN, 0 none
-    std::map<std::pair<int, std::int64_t>, RuleDef> rules;  // as sent, lbg numbers
+    std::map<int, std::vector<int>> mirror_ports;           // mirror -> monitored ports
+    std::map<std::pair<int, std::int64_t>, RuleDef> rules;  // as held, lbg numbers
 };
 
-// The record lives beside kelfd's socket as kelfctl.applied. Its first
-// line names the daemon process (pid and start time); a record of another
-// process is void: a restarted daemon holds nothing of it.
+// The held state of the units a plan or a save reads. Without kelfd's
+// read-backs it is void (valid() false): names, VLANs and listeners are
+// then unknown. The plan's changes keep it true, and name what they make
+// in kelfd (labels), so that the next plan finds them by name.
 class AppliedRecord {
 public:
-    // dir empty: no record (a test's transport).
-    explicit AppliedRecord(std::string dir);
+    explicit AppliedRecord(Session &s);
     bool valid() const { return valid_; }
     std::string why_void() const { return why_; }
     std::map<int, UnitRecord> units;
+    // Reads the unit back; nothing when void.
+    void load(int unit);
 
-    // Appends one change (and applies it to units); the record is written
-    // after every change so an interrupted apply is known.
     void lbg(int unit, const std::string &name, int number, const std::vector<int> &ports);
     void lbg_gone(int unit, const std::string &name);
     void mcast(int unit, const std::string &name, int number);
@@ -105,20 +110,18 @@ public:
     void mirror_gone(int unit, int mirror);
     void rule(int unit, const RuleDef &r);
     void rule_gone(int unit, int group, std::int64_t id);
-    // Rewrites the record whole, dropping its history.
-    void compact();
-
-    std::string path() const { return path_; }
 
 private:
-    void append(const std::string &line);
-    bool apply_line(const std::string &line);
-    std::string identity() const;
-    std::string dir_, path_, why_;
-    std::string daemon_;  // "PID START" of the running kelfd; empty when unknown
+    Session &s_;
+    std::string why_;
     bool valid_ = false;
-    std::ofstream out_;  // open for appending once this run wrote the header
 };
+
+// The name a group without a label goes by: lbg3, mcast7.
+std::string default_name(const char *kind, int number);
+// The bins of a group over ports, filled round-robin, as the shortest list
+// that gives them: two lists that spread traffic alike compare equal.
+std::vector<int> lbg_share(const std::vector<int> &ports);
 
 // One change the plan makes.
 struct Step {
@@ -139,24 +142,20 @@ struct Plan {
 // (and uses the record) but changes nothing.
 Plan make_plan(Session &s, const ConfigFile &f, AppliedRecord &rec);
 
-// After a whole apply: the record of the file's units holds exactly the
-// file's state (rules kelfd reports whole that were already in place
-// included), written afresh.
-void settle_record(AppliedRecord &rec, const ConfigFile &f);
-
-// The rules as `rule list -d` writes them: a rule kelfctl apply left as
-// it is takes its applied form (with what kelfd does not report); a rule
-// whose action kelfd does not report is left out and named in missing.
+// The rules as `rule list -d` writes them against a kelfd without
+// read-backs: a rule whose action kelfd does not report is left out and
+// named in missing.
 std::vector<RuleDef> export_forms(Session &s, const std::vector<RuleDef> &rules,
                                   std::vector<std::string> *missing);
 
 // The file that describes the units' current state; missing lists what
-// neither kelfd nor the record can describe exactly (left out of the text).
+// kelfd cannot report (left out of the text), which only a kelfd without
+// read-backs leaves.
 struct Saved {
     std::string text;
     std::vector<std::string> missing;
 };
-Saved save_config(Session &s, const std::vector<int> &units, const AppliedRecord &rec);
+Saved save_config(Session &s, const std::vector<int> &units, AppliedRecord &rec);
 
 const char *op_name(Step::Op op);
 // pairs, isolated, mesh; other numbers as numbers.

@@ -1,5 +1,12 @@
 // The configuration file's commands: check, apply, save.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -12,15 +19,17 @@
 namespace kelfctl {
 namespace {
 
-const char kCheckHelp[] = R"(Usage: kelfctl check FILE
+const char kCheckHelp[] = R"(Usage: kelfctl check [--offline] FILE
        kelfctl check help
 
 Reads and validates the whole configuration FILE (- reads standard input)
-and reports every error as FILE:LINE. With kelfd running, it also prints
-the plan: what `apply FILE` would create, change and remove.
-Exit status: 0 valid and (with kelfd) nothing to do; 1 something to do;
-2 FILE is not valid; 3 kelfd did not answer in time. Without kelfd, only
-the file is checked. See kelfd.conf(5) for the file.
+and reports every error as FILE:LINE, then asks kelfd and prints the plan:
+what `apply FILE` would create, change and remove. --offline checks the
+file alone, without kelfd (a deployment's validate step, CI).
+Exit status: 0 valid and nothing to do (offline: valid); 1 changes to make;
+2 FILE is not valid; 3 kelfd cannot be reached (not running, refused, no
+permission, no answer in time); 4 a unit FILE names is not up. With -j the
+document's "status" member says the same. See kelfd.conf(5) for the file.
 )";
 
 const char kApplyHelp[] = R"(Usage: kelfctl apply FILE
@@ -35,8 +44,9 @@ rules as they were. Groups, mirrors and multicast groups are made before
 the commit that puts rules on them and removed after the commit that takes
 their last rule away. Another apply to the same unit waits for this one.
 A second apply of the same file sends nothing that changes the switch.
-kelfctl records what it applied beside kelfd's socket (kelfctl.applied),
-tied to the kelfd process. Against a kelfd without transactions the
+The names the file gives groups, and the comments of its rules, are kept
+by kelfd while it runs (its labels): every listing shows them, and the next
+apply finds the groups by them. Against a kelfd without transactions the
 changes go one by one (kelfctl says so): a failure part-way stops and says
 what was done; applying the file again completes it. See kelfd.conf(5).
 )";
@@ -51,10 +61,6 @@ or set-* action kelfd does not report; a group's ports; a mirror's VLAN)
 is listed and nothing is written, with exit status 1; --partial writes the
 rest and lists what is left out. See kelfd.conf(5).
 )";
-
-std::string run_dir_of(const Session &s) {
-    return s.run_dir;
-}
 
 ConfigFile read_file(Session &s, Args &a, std::string &name) {
     name = a.next("FILE");
@@ -78,6 +84,7 @@ void require_valid(Session &s, const ConfigFile &f) {
         j["file"] = f.name;
         j["valid"] = false;
         j["errors"] = f.errors;
+        j["status"] = kExitUsage;
         s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
     }
     Failure e(kExitUsage, f.name + " is not valid: " + std::to_string(f.errors.size()) +
@@ -124,28 +131,57 @@ std::string units_text(const ConfigFile &f) {
     return (f.units.size() == 1 ? "unit " : "units ") + u;
 }
 
+constexpr int kExitUnitDown = 4;
+
+// The end of a check: its document with -j, its status word in both.
+[[noreturn]] void check_ends(Session &s, Json j, int status, const std::string &msg) {
+    if (s.json) {
+        j["status"] = status;
+        s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
+    }
+    Failure e(status, msg);
+    e.printed = s.json;
+    throw e;
+}
+
 void check(Session &s, Args &a) {
+    bool offline = a.accept("--offline", "-offline");
     std::string name;
     ConfigFile f = read_file(s, a, name);
     require_valid(s, f);
-    AppliedRecord rec(run_dir_of(s));
+    Json j = Json::object();
+    j["file"] = f.name;
+    j["valid"] = true;
+    if (offline) {
+        if (s.json) {
+            j["plan"] = nullptr;
+            j["status"] = kExitOk;
+            s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
+        } else {
+            s.out() << f.name << " is valid (checked offline: kelfd was not asked)\n";
+        }
+        return;
+    }
+    AppliedRecord rec(s);
     Plan plan;
     try {
+        const int up = s.switch_count();
+        for (const auto &ue : f.units)
+            if (ue.first >= up) {
+                j["plan"] = nullptr;
+                check_ends(s, j, kExitUnitDown,
+                           f.name + " is valid, but unit " + std::to_string(ue.first) +
+                               " is not up (kelfd runs " + std::to_string(up) +
+                               (up == 1 ? " switch" : " switches") + ")");
+            }
         plan = make_plan(s, f, rec);
     } catch (const Failure &e) {
         if (e.status != kExitUnreachable) throw;
-        // kelfd not running: the file alone is checked.
-        if (s.json) {
-            Json j = Json::object();
-            j["file"] = f.name;
-            j["valid"] = true;
-            j["plan"] = nullptr;
-            s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
-        } else {
-            s.out() << f.name << " is valid; kelfd did not answer, so no plan (" << e.what()
-                    << ")\n";
-        }
-        return;
+        j["plan"] = nullptr;
+        j["error"] = e.what();
+        check_ends(s, j, kExitUnreachable,
+                   f.name + " is valid, but kelfd cannot be reached, so nothing is compared: " +
+                       e.what() + " (check --offline checks the file alone)");
     }
     Counts c;
     Json steps = Json::array();
@@ -154,44 +190,38 @@ void check(Session &s, Args &a) {
         steps.push_back(step_json(st));
         if (!s.json) s.out() << op_name(st.op) << "  unit " << st.unit << "  " << st.text << '\n';
     }
-    if (s.json) {
-        Json j = Json::object();
-        j["file"] = f.name;
-        j["valid"] = true;
-        j["plan"] = steps;
-        j["in_sync"] = plan.steps.empty();
-        c.put(j, plan.unchanged);
-        s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
-    } else if (plan.steps.empty()) {
-        s.out() << units_text(f) << " as " << f.name << " says (" << plan.unchanged
-                << " unchanged)\n";
-    } else {
-        s.out() << "apply would make: " << c.text(plan.unchanged) << '\n';
+    j["plan"] = steps;
+    j["in_sync"] = plan.steps.empty();
+    c.put(j, plan.unchanged);
+    if (plan.steps.empty()) {
+        if (s.json) {
+            j["status"] = kExitOk;
+            s.out() << j.dump(s.pretty ? 2 : -1) << '\n';
+        } else {
+            s.out() << units_text(f) << " as " << f.name << " says (" << plan.unchanged
+                    << " unchanged)\n";
+        }
+        return;
     }
-    if (!plan.steps.empty()) {
-        Failure e(kExitRefused,
-                  units_text(f) + (f.units.size() == 1 ? " differs from " : " differ from ") +
-                      f.name + ": " + std::to_string(plan.steps.size()) + " changes to make");
-        e.printed = true;
-        throw e;
-    }
+    if (!s.json) s.out() << "apply would make: " << c.text(plan.unchanged) << '\n';
+    check_ends(s, j, kExitRefused,
+               units_text(f) + (f.units.size() == 1 ? " differs from " : " differ from ") + f.name +
+                   ": " + std::to_string(plan.steps.size()) + " changes to make");
 }
 
 void apply(Session &s, Args &a) {
     std::string name;
     ConfigFile f = read_file(s, a, name);
     require_valid(s, f);
-    AppliedRecord rec(run_dir_of(s));
+    AppliedRecord rec(s);
     if (!rec.valid())
-        s.err() << "kelfctl: warning: no record of what is applied is kept (" << rec.why_void()
-                << "): what kelfd cannot report is sent again at every apply\n";
+        s.err() << "kelfctl: warning: " << rec.why_void()
+                << ": what it cannot report is sent again at every apply\n";
     // Each unit's rules change in one transaction, held from before the
     // plan reads the unit to its commit, so that another apply waits.
     Staging staging(s, "the apply of " + f.name);
     for (const auto &ue : f.units) staging.hold(ue.first);
     Plan plan = make_plan(s, f, rec);
-    // The record must be writable before the first change, not after it.
-    if (!plan.steps.empty()) rec.compact();
     Counts done;
     int requests = 0;
     Json steps = Json::array();
@@ -248,7 +278,6 @@ void apply(Session &s, Args &a) {
         if (s.details && !s.json)
             s.out() << op_name(st->op) << "d  unit " << st->unit << "  " << st->text << '\n';
     }
-    settle_record(rec, f);
     if (s.json) {
         Json j = Json::object();
         j["file"] = f.name;
@@ -265,6 +294,64 @@ void apply(Session &s, Args &a) {
     }
 }
 
+// Writes text to path as one change: a new file beside the one a symlink
+// path names (the link stays), with that file's mode and owner, renamed
+// over it once written whole.
+void write_atomically(const std::string &path, const std::string &text) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target = path;
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        fs::path real = fs::canonical(target, ec);
+        if (ec) {
+            // A link to a file not there yet: the file it names.
+            fs::path to = fs::read_symlink(target, ec);
+            real = to.is_absolute() ? to : target.parent_path() / to;
+        }
+        target = real;
+    }
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) refused("cannot write '" + path + "': " + std::strerror(errno));
+    struct Tmp {
+        int fd;
+        std::string name;
+        bool kept = false;
+        ~Tmp() {
+            if (fd >= 0) ::close(fd);
+            if (!kept) ::unlink(name.c_str());
+        }
+    } tmp{fd, name.data()};
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+        // The file keeps its mode and owner; one kelfctl may not give it
+        // (another user's, as a user) it says so.
+        if (::fchmod(fd, st.st_mode & 07777) != 0 ||
+            ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+             ::fchown(fd, st.st_uid, st.st_gid) != 0))
+            refused("cannot write '" + path +
+                    "' keeping its owner and mode: " + std::strerror(errno));
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
+    std::size_t off = 0;
+    while (off < text.size()) {
+        ssize_t n = ::write(fd, text.data() + off, text.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) refused("cannot write '" + tmp.name + "': " + std::strerror(errno));
+        off += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) refused("cannot write '" + tmp.name + "': " + std::strerror(errno));
+    if (::rename(tmp.name.c_str(), target.c_str()) != 0)
+        refused("cannot write '" + target.string() + "': " + std::strerror(errno));
+    tmp.kept = true;
+}
+
 void save(Session &s, Args &a) {
     std::optional<std::string> file;
     bool partial = false;
@@ -277,7 +364,7 @@ void save(Session &s, Args &a) {
         else
             usage("unexpected '" + w + "'");
     }
-    AppliedRecord rec(run_dir_of(s));
+    AppliedRecord rec(s);
     s.require_unit();  // also learns how many switches run
     std::vector<int> units;
     for (int u = 0; u < *s.switches; ++u) units.push_back(u);
@@ -286,16 +373,7 @@ void save(Session &s, Args &a) {
     std::string text =
         "# kelfd configuration written by kelfctl save; kelfctl apply FILE restores it.\n" +
         sv.text;
-    if (write && file) {
-        std::string tmp = *file + ".tmp";
-        {
-            std::ofstream o(tmp, std::ios::trunc);
-            o << text;
-            o.flush();
-            if (!o) refused("cannot write '" + tmp + "'");
-        }
-        if (std::rename(tmp.c_str(), file->c_str()) != 0) refused("cannot write '" + *file + "'");
-    }
+    if (write && file) write_atomically(*file, text);
     for (const auto &m : sv.missing) s.err() << "kelfctl: cannot describe " << m << '\n';
     if (s.json) {
         Json j = Json::object();

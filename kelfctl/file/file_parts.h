@@ -46,17 +46,20 @@ void parse_rule_line(FileUnit &f, std::vector<std::string> words, int line);
 // The plan of one unit while it is made: each family adds its steps to the
 // lists, which run in the order they are declared here.
 struct UnitPlan {
-    UnitPlan(Session &session, int u, const UnitConfig &w, UnitRecord &applied,
-             AppliedRecord &record, Plan &p)
-        : s(session), unit(u), want(w), r(applied), rec(record), plan(p) {}
+    UnitPlan(Session &session, int u, const UnitConfig &w, UnitRecord &held, AppliedRecord &record,
+             Plan &p)
+        : s(session), unit(u), want(w), r(held), rec(record), plan(p) {}
     Session &s;
     int unit;
     const UnitConfig &want;
-    UnitRecord &r;  // what kelfctl applied before (empty when the record is void)
+    UnitRecord &r;  // what kelfd holds (empty when it reads nothing back)
     AppliedRecord &rec;
     Plan &plan;
     // lbg name -> number, filled in as the plan runs and groups are made.
     std::shared_ptr<std::map<std::string, int>> lbg_numbers =
+        std::make_shared<std::map<std::string, int>>();
+    // mcast name -> its logical port, filled in the same way.
+    std::shared_ptr<std::map<std::string, int>> mcast_ports =
         std::make_shared<std::map<std::string, int>>();
 
     std::vector<Step> cfgmask, mirrors, lbgs, mcasts, early_remove, rule_add, rule_change,
@@ -82,11 +85,13 @@ void plan_port_properties(UnitPlan &p);
 struct UnitSave {
     Session &s;
     const UnitRecord &r;
+    bool valid;               // r holds what kelfd reads back
     std::string unit_prefix;  // "unit N: " for what cannot be described
     std::string text;
     std::vector<std::string> &missing;
-    std::set<int> mirrors;                // the mirrors described
-    std::map<int, std::string> lbg_name;  // the groups described, by number
+    std::set<int> mirrors;                  // the mirrors described
+    std::map<int, std::string> lbg_name;    // the groups described, by number
+    std::map<int, std::string> mcast_name;  // the multicast groups described, by port
 };
 
 void save_config_masks(UnitSave &u);

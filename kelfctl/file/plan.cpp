@@ -42,8 +42,8 @@ Plan make_plan(Session &s, const ConfigFile &f, AppliedRecord &rec) {
     for (const auto &[unit, want] : f.units) {
         on_unit(s, unit, [&, unit = unit, &want = want] {
             s.require_unit();
-            UnitRecord none;
-            UnitPlan up{s, unit, want, rec.valid() ? rec.units[unit] : none, rec, plan};
+            rec.load(unit);
+            UnitPlan up{s, unit, want, rec.units[unit], rec, plan};
             // The order of the reads kelfd is asked.
             plan_config_masks(up);
             plan_mirrors(up);
@@ -59,45 +59,26 @@ Plan make_plan(Session &s, const ConfigFile &f, AppliedRecord &rec) {
     return plan;
 }
 
-void settle_record(AppliedRecord &rec, const ConfigFile &f) {
-    if (!rec.valid()) return;
-    for (const auto &ue : f.units) {
-        const UnitConfig &want = ue.second;
-        UnitRecord &r = rec.units[ue.first];
-        std::erase_if(r.lbgs, [&](const auto &e) { return !want.lbgs.count(e.first); });
-        std::erase_if(r.mcasts, [&](const auto &e) { return !want.mcasts.count(e.first); });
-        std::erase_if(r.mirror_vlans, [&](const auto &e) { return !want.mirrors.count(e.first); });
-        r.rules.clear();
-        for (const auto &[key, fr] : want.rules) {
-            RuleDef x = fr.def;
-            if (x.action == RuleDef::Action::Lbg) {
-                if (!r.lbgs.count(fr.lbg)) continue;
-                x.target = r.lbgs.at(fr.lbg).first;
-            }
-            r.rules[key] = x;
-        }
-    }
-    rec.compact();
-}
-
-Saved save_config(Session &s, const std::vector<int> &units, const AppliedRecord &rec) {
+Saved save_config(Session &s, const std::vector<int> &units, AppliedRecord &rec) {
     Saved out;
     for (int unit : units) {
         on_unit(s, unit, [&] {
-            UnitRecord none;
-            const UnitRecord &r = rec.valid() && rec.units.count(unit) ? rec.units.at(unit) : none;
+            rec.load(unit);
+            const UnitRecord &r = rec.units[unit];
             UnitSave u{s,
                        r,
+                       rec.valid(),
                        "unit " + std::to_string(unit) + ": ",
                        "unit " + std::to_string(unit) + "\n",
                        out.missing,
+                       {},
                        {},
                        {}};
             save_config_masks(u);
             save_hash(u);
             save_port_properties(u);
-            save_mirrors(u);
             save_lbgs(u);
+            save_mirrors(u);
             save_mcasts(u);
             save_rules(u);
             out.text += u.text;

@@ -1,9 +1,11 @@
 // The config, mask and port objects in the configuration file: their
 // lines, their part of the plan and of a saved file.
 #include <algorithm>
+#include <map>
 
 #include "file_parts.h"
 #include "ports.h"
+#include "readback.h"
 
 namespace kelfctl {
 namespace {
@@ -41,6 +43,51 @@ std::optional<std::int64_t> read_prop(Session &s, const PortProperty &p, int por
     if (v < 0 && std::string_view(p.kw) != "frame-update") return std::nullopt;
     if (std::string_view(p.kw) == "frame-update") return static_cast<std::uint32_t>(v);
     return v;
+}
+
+// Every port's mask and file properties, read back in one request when
+// kelfd can, else port by port.
+struct PortsHeld {
+    std::map<int, std::vector<int>> masks;  // 1 to 47
+    std::map<int, PortProps> props;         // 1 to 48
+};
+
+PortsHeld ports_held(Session &s, bool masks, bool props) {
+    PortsHeld h;
+    if (auto held = read_back_ports(s)) {
+        for (const kel_x_port_t &x : *held) {
+            if (masks && x.port >= 1 && x.port <= kMaskPorts) {
+                if (x.mask_ret != 0)
+                    refused("cannot read the mask of port " + std::to_string(x.port) + " of unit " +
+                            std::to_string(s.unit));
+                std::vector<int> eg;
+                for (int q = 1; q <= kMaskPorts; ++q)
+                    if (x.egress[q / 8] & (1u << (q % 8))) eg.push_back(q);
+                h.masks[x.port] = eg;
+            }
+            if (props && x.port >= 1 && x.port <= KEL_MAX_PORTS) {
+                PortProps &pp = h.props[x.port];
+                if (x.parser >= 0) pp["parser"] = x.parser;
+                pp["frame-update"] = static_cast<std::uint32_t>(x.frame_update);
+                if (x.ttl_update >= 0) pp["ttl-update"] = x.ttl_update;
+            }
+        }
+        return h;
+    }
+    if (masks)
+        for (int q = 1; q <= kMaskPorts; ++q) h.masks[q] = read_mask(s, q);
+    if (props)
+        for (int q = 1; q <= KEL_MAX_PORTS; ++q)
+            for (const PortProperty &x : kFileProperties)
+                if (auto v = read_prop(s, x, q)) h.props[q][x.kw] = *v;
+    return h;
+}
+
+// What kelfd's bring-up leaves on every port; a saved file names only what
+// differs.
+const PortProps &start_props() {
+    static const PortProps p = {{"parser", kParserDeepest}, {"frame-update", 0}, {"ttl-update", 1}};
+    return p;
 }
 
 std::string prop_text(const std::string &kw, std::int64_t v) {
@@ -119,7 +166,7 @@ void plan_config_masks(UnitPlan &p) {
     const UnitConfig &want = p.want;
     int cfg = get_cfg(s);
     std::map<int, std::vector<int>> masks;
-    for (int q = 1; q <= kMaskPorts; ++q) masks[q] = read_mask(s, q);
+    masks = ports_held(s, true, false).masks;
     bool reset = cfg != want.cfg;
     for (int q = 1; q <= kMaskPorts && !reset; ++q)
         if (!want.masks.count(q) && masks[q] != baseline(want.cfg, q)) reset = true;
@@ -202,8 +249,9 @@ void save_config_masks(UnitSave &u) {
                             (cfg == 2 ? ": fan-in adds rules whose ids the switch chooses"
                                       : ": not one kelfctl knows"));
     std::map<std::vector<int>, std::vector<int>> masks;
+    const PortsHeld held = ports_held(s, true, false);
     for (int q = 1; q <= kMaskPorts; ++q) {
-        std::vector<int> eg = read_mask(s, q);
+        const std::vector<int> &eg = held.masks.at(q);
         if (!cfg_ok || eg != baseline(cfg, q)) masks[eg].push_back(q);
     }
     for (const auto &[eg, ports] : masks)
@@ -212,10 +260,12 @@ void save_config_masks(UnitSave &u) {
 
 void save_port_properties(UnitSave &u) {
     std::map<PortProps, std::vector<int>> props;
+    const PortsHeld held = ports_held(u.s, false, true);
     for (int q = 1; q <= KEL_MAX_PORTS; ++q) {
         PortProps pp;
-        for (const PortProperty &x : kFileProperties)
-            if (auto v = read_prop(u.s, x, q)) pp[x.kw] = *v;
+        if (held.props.count(q))
+            for (const auto &[kw, v] : held.props.at(q))
+                if (!start_props().count(kw) || start_props().at(kw) != v) pp[kw] = v;
         if (!pp.empty()) props[pp].push_back(q);
     }
     for (const auto &[pp, ports] : props) {

@@ -12,6 +12,7 @@ constexpr const char *kVlanTags[] = {"untagged",    "tagged",        "user-a",  
                                      "vlan1",       "vlan2",         "only-vlan1", "only-vlan2",
                                      "vlan1-vlan2", "vlan2-untagged"};
 constexpr int kVlanTagCount = static_cast<int>(sizeof kVlanTags / sizeof kVlanTags[0]);
+static_assert(kVlanTagCount == kVlanTagTypes);
 
 const char *action_name(RuleDef::Action a) {
     switch (a) {
@@ -102,6 +103,7 @@ const std::vector<Choice> &rule_keywords() {
         {"dport"},
         {"mpls"},
         {"mpls-header"},
+        {"comment"},
     };
     return k;
 }
@@ -159,15 +161,30 @@ RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
             action(RuleDef::Action::Permit);
         } else if (kw == "redirect") {
             action(RuleDef::Action::Redirect);
-            r.target = a.port("redirect PORT", 0, 65535);
+            if (a.accept("mcast"))
+                r.mcast = a.next("redirect mcast NAME");
+            else
+                r.target = a.port("redirect PORT", 0, 65535);
         } else if (kw == "lbg") {
             action(RuleDef::Action::Lbg);
-            r.target = static_cast<int>(a.number("lbg GROUP", 0, INT32_MAX));
+            std::string_view w = a.peek();
+            if (!w.empty() && !(w[0] >= '0' && w[0] <= '9'))
+                r.lbg = a.next("lbg GROUP");
+            else
+                r.target = static_cast<int>(a.number("lbg GROUP", 0, INT32_MAX));
         } else if (kw == "mirror") {
             action(RuleDef::Action::Mirror);
             r.target = static_cast<int>(a.number("mirror MIRROR", 0, 255));
         } else if (kw == "rewrite") {
             action(RuleDef::Action::Rewrite);
+        } else if (kw == "comment") {
+            if (!r.comment.empty()) usage("comment given twice");
+            r.comment = a.next("comment TEXT");
+            if (r.comment.empty() || r.comment.size() >= KEL_X_LABEL_MAX)
+                usage("comment: a comment holds 1 to " + std::to_string(KEL_X_LABEL_MAX - 1) +
+                      " bytes");
+            for (unsigned char c : r.comment)
+                if (c < 0x20 || c == 0x7F) usage("comment: a comment holds no control characters");
         } else if (kw == "set-vlan") {
             once(r.set_vlan, kw, static_cast<int>(a.number("set-vlan VLAN", 0, 4095)));
         } else if (kw == "set-vlan-priority") {
@@ -263,8 +280,12 @@ void check_new_rule(const RuleDef &r) {
 
 std::string rule_action_text(const RuleDef &r) {
     std::string s = r.action == RuleDef::Action::Unreported ? "" : action_name(r.action);
-    if (r.action == RuleDef::Action::Redirect || r.action == RuleDef::Action::Lbg ||
-        r.action == RuleDef::Action::Mirror)
+    if (r.action == RuleDef::Action::Redirect && !r.mcast.empty())
+        s += " mcast " + r.mcast;
+    else if (r.action == RuleDef::Action::Lbg && !r.lbg.empty())
+        s += " " + r.lbg;
+    else if (r.action == RuleDef::Action::Redirect || r.action == RuleDef::Action::Lbg ||
+             r.action == RuleDef::Action::Mirror)
         s += " " + std::to_string(r.target);
     auto add = [&](const char *kw, const std::optional<int> &v) {
         if (v) s += std::string(s.empty() ? "" : " ") + kw + " " + std::to_string(*v);
@@ -308,6 +329,13 @@ std::string rule_match_text(const RuleDef &r) {
     return s;
 }
 
+std::string comment_text(const RuleDef &r) {
+    if (r.comment.empty()) return "";
+    // Quoted as the command line and the file read it back.
+    const char q = r.comment.find('"') == std::string::npos ? '"' : '\'';
+    return std::string(" comment ") + q + r.comment + q;
+}
+
 std::string rule_command(const RuleDef &r) {
     std::string head = "group " + std::to_string(r.group) + " id " + std::to_string(r.id);
     std::string match = rule_match_text(r);
@@ -316,7 +344,8 @@ std::string rule_command(const RuleDef &r) {
         return "# rule " + head + ": kelfd does not report its action" +
                (match.empty() ? "" : "; match: " + match);
     }
-    return "rule add " + head + " " + rule_action_text(r) + (match.empty() ? "" : " " + match);
+    return "rule add " + head + " " + rule_action_text(r) + (match.empty() ? "" : " " + match) +
+           comment_text(r);
 }
 
 Json rule_json(const RuleDef &r) {
@@ -353,6 +382,9 @@ Json rule_json(const RuleDef &r) {
     if (r.mpls_header)
         m["mpls_header"] = *r.mpls_header, m["mpls_header_mask"] = *r.mpls_header_mask;
     j["match"] = m;
+    if (!r.comment.empty()) j["comment"] = r.comment;
+    if (!r.mcast.empty()) j["mcast"] = r.mcast;
+    if (!r.lbg.empty()) j["lbg_name"] = r.lbg;
     j["command"] = rule_command(r);
     return j;
 }
@@ -400,9 +432,16 @@ RuleDef reported_form(RuleDef r) {
 }
 
 bool same_rule(const RuleDef &a, const RuleDef &b) {
-    RuleDef x = reported_form(a), y = reported_form(b);
+    return same_whole(reported_form(a), reported_form(b));
+}
+
+bool same_whole(const RuleDef &a, const RuleDef &b) {
+    RuleDef x = a, y = b;
     x.group = y.group = 0;
     x.id = y.id = 0;
+    x.comment.clear(), y.comment.clear();
+    x.mcast.clear(), y.mcast.clear();
+    x.lbg.clear(), y.lbg.clear();
     return x == y;
 }
 

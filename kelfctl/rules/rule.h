@@ -40,6 +40,13 @@ struct RuleDef {
     std::optional<int> sport_hi, dport_hi;
     std::optional<int> mpls;  // 1 unicast, 2 multicast
     std::optional<std::uint64_t> mpls_header, mpls_header_mask;
+    // A redirect to a multicast group by its name (target is then the
+    // group's port, once known).
+    std::string mcast;
+    // The load-balancing group's name, when it has one (shown, not sent).
+    std::string lbg;
+    // The rule's label in kelfd (`comment TEXT`).
+    std::string comment;
 
     bool operator==(const RuleDef &) const = default;
 };
@@ -49,6 +56,8 @@ struct RuleDef {
 // compares only the prefix) with a line in warnings, when given.
 RuleDef parse_rule(Args &a, std::vector<std::string> *warnings = nullptr);
 
+// VLAN tag types kelfctl names (vlan_tag 0 to kVlanTagTypes - 1).
+constexpr int kVlanTagTypes = 10;
 // A VLAN priority has 3 bits.
 constexpr int kVlanPriorityMax = 7;
 
@@ -71,8 +80,11 @@ std::vector<RuleDef> expand_rule(const RuleDef &r);
 RuleDef reported_form(RuleDef r);
 
 // Whether two rules match and act alike as far as kelfd reports them
-// (group and id aside).
+// (group, id and comment aside).
 bool same_rule(const RuleDef &a, const RuleDef &b);
+// Whether two rules match and act alike, every field compared (group, id
+// and comment aside): for rules kelfd reads back whole.
+bool same_whole(const RuleDef &a, const RuleDef &b);
 
 // The command code and the request record that adds the rule.
 if_kel_t rule_request(const RuleDef &r, int unit, int *code);
@@ -92,6 +104,8 @@ bool any_byte(const std::uint8_t *p, std::size_t n);
 // does not report, a comment line that says so.
 std::string rule_command(const RuleDef &r);
 std::string rule_action_text(const RuleDef &r);
+// " comment \"TEXT\"", or "" for a rule without one.
+std::string comment_text(const RuleDef &r);
 std::string rule_match_text(const RuleDef &r);
 Json rule_json(const RuleDef &r);
 

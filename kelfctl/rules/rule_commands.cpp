@@ -2,10 +2,12 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <set>
 
 #include "config.h"
 #include "distribution.h"
 #include "objects.h"
+#include "readback.h"
 #include "rule.h"
 #include "rule_ops.h"
 #include "staging.h"
@@ -124,8 +126,9 @@ std::uint64_t counter(Session &s, int group, std::int64_t id) {
 void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expanded) {
     if (r.in_port != 0 && !port_in(PortFamily::RuleIn, r.in_port))
         bad_port("in-port PORT", r.in_port, s.unit, PortFamily::RuleIn);
-    // A multicast group's logical port is no card port: --force sends it.
-    if (r.action == RuleDef::Action::Redirect && !s.force && !port_in(PortFamily::Card, r.target))
+    // A multicast group's logical port is no card port, but a target all the same.
+    if (r.action == RuleDef::Action::Redirect && !s.force && !port_in(PortFamily::Card, r.target) &&
+        r.mcast.empty() && !mcast_at_port(s, r.target))
         bad_port("redirect PORT", r.target, s.unit, PortFamily::Card);
     if (r.id != 0 && r.id + static_cast<std::int64_t>(expanded.size()) - 1 > 0xFFFFFF)
         usage("id " + std::to_string(r.id) + ": the " + std::to_string(expanded.size()) +
@@ -165,7 +168,7 @@ void check_rule(Session &s, const RuleDef &r, const std::vector<RuleDef> &expand
     // group's rules: a batch of thousands stays linear.
     auto &keys = group_keys(s, r.group);
     for (const RuleDef &x : expanded) {
-        auto k = keys.find(rule_key(x));
+        auto k = keys.find(rule_key(held_form(s, x)));
         if (k != keys.end())
             s.err() << "kelfctl: warning: rule " << k->second << " of group " << r.group
                     << " already matches and acts the same\n";
@@ -184,6 +187,12 @@ void rule_add(Session &s, Args &a) {
     std::vector<std::string> warnings;
     RuleDef r = parse_rule(a, &warnings);
     check_new_rule(r);
+    // Groups named by their names: kelfd's labels say which numbers.
+    if (r.action == RuleDef::Action::Lbg && !r.lbg.empty()) r.target = lbg_named(s, r.lbg);
+    if (r.action == RuleDef::Action::Redirect && !r.mcast.empty()) {
+        int g = mcast_named(s, r.mcast);
+        r.target = s.value(read_mcast_port(s, g), "read the port of multicast group " + r.mcast);
+    }
     for (const auto &w : warnings) s.err() << "kelfctl: warning: " << w << "\n";
     std::vector<RuleDef> rules = expand_rule(r);
     check_rule(s, r, rules);
@@ -219,6 +228,13 @@ void rule_add(Session &s, Args &a) {
         held_add(s, x);
     }
     if (staging) staging->commit_all();
+    // A label names a rule in force: given once the rules took force.
+    if (!r.comment.empty())
+        for (std::int64_t id : ids)
+            if (!send_label(s, KEL_X_LABEL_RULE, r.group, id, r.comment)) {
+                s.err() << "kelfctl: warning: this kelfd keeps no comments; the rule has none\n";
+                break;
+            }
     s.print(print_rules_added(r.group, ids, rule_match_text(r)));
 }
 
@@ -229,13 +245,110 @@ std::vector<RuleCounter> counters_of(Session &s, const std::vector<RuleDef> &rul
     return c;
 }
 
+// The names of the groups rules send traffic to, where they have one.
+void name_targets(Session &s, std::vector<HeldRule> &held) {
+    auto any = [&](RuleDef::Action act) {
+        return std::any_of(held.begin(), held.end(),
+                           [&](const HeldRule &h) { return h.def.action == act; });
+    };
+    if (any(RuleDef::Action::Lbg))
+        if (auto lbgs = read_back_lbgs(s))
+            for (HeldRule &h : held)
+                for (const HeldLbg &l : *lbgs)
+                    if (h.def.action == RuleDef::Action::Lbg && h.def.target == l.number)
+                        h.def.lbg = l.name;
+    if (any(RuleDef::Action::Redirect))
+        if (auto mcasts = read_back_mcasts(s))
+            for (HeldRule &h : held)
+                for (const HeldMcast &m : *mcasts)
+                    if (h.def.action == RuleDef::Action::Redirect && h.def.target == m.port &&
+                        !port_in(PortFamily::Card, m.port))
+                        h.def.mcast = m.name.empty() ? std::to_string(m.number) : m.name;
+}
+
+// `rule list -d`: lines that recreate the rules in a fresh kelfd, with
+// the groups and mirrors they send traffic to made first, by name.
+void print_export(Session &s, std::vector<RuleDef> rules,
+                  const std::optional<std::vector<RuleCounter>> &c) {
+    std::string text;
+    std::set<int> lbg_used, mirror_used;
+    std::set<std::string> mcast_used;
+    for (RuleDef &r : rules) {
+        if (r.action == RuleDef::Action::Mirror) r.in_port = 0;  // as the switch matches it
+        if (r.action == RuleDef::Action::Lbg) {
+            lbg_used.insert(r.target);
+            if (r.lbg.empty()) r.lbg = "lbg" + std::to_string(r.target);
+        }
+        if (r.action == RuleDef::Action::Mirror) mirror_used.insert(r.target);
+        if (!r.mcast.empty() && r.mcast[0] >= '0' && r.mcast[0] <= '9') r.mcast = "mcast" + r.mcast;
+        if (!r.mcast.empty()) mcast_used.insert(r.mcast);
+    }
+    if (!lbg_used.empty())
+        for (const HeldLbg &l : read_back_lbgs(s).value_or(std::vector<HeldLbg>{}))
+            if (lbg_used.count(l.number))
+                text += "lbg add " + (l.name.empty() ? "lbg" + std::to_string(l.number) : l.name) +
+                        " ports " + format_port_list(l.ports, false) + "\n";
+    if (!mirror_used.empty())
+        for (const HeldMirror &m : read_back_mirrors(s).value_or(std::vector<HeldMirror>{}))
+            if (mirror_used.count(m.number)) {
+                text += "mirror add " + std::to_string(m.number) +
+                        (m.ports.empty() ? "" : " ports " + format_port_list(m.ports)) + "\n";
+                if (m.vlan > 0)
+                    text += "mirror vlan " + std::to_string(m.number) + " " +
+                            std::to_string(m.vlan) + "\n";
+            }
+    if (!mcast_used.empty())
+        for (const HeldMcast &m : read_back_mcasts(s).value_or(std::vector<HeldMcast>{})) {
+            std::string name = m.name.empty() ? "mcast" + std::to_string(m.number) : m.name;
+            if (!mcast_used.count(name)) continue;
+            text += "mcast add " + name + "\n";
+            for (auto [p, v] : m.listeners)
+                text += "mcast add-listener " + name + " port " + std::to_string(p) + " vlan " +
+                        std::to_string(v) + "\n";
+        }
+    Output o = print_rules(rules, true, c);
+    o.text = text + o.text;
+    s.print(o);
+}
+
+// The rules kelfd reads back whole, in the order that decides, with their
+// counters when asked and the names of the groups they send to.
+std::optional<std::vector<HeldRule>> held_rules(Session &s, const Which &w, bool counters) {
+    if (!have_read_back(s)) return std::nullopt;
+    auto held = read_back_rules(s, w.group.value_or(0), w.group.has_value(), counters);
+    if (!held) return std::nullopt;
+    if (w.id) {
+        std::erase_if(*held, [&](const HeldRule &h) { return h.def.id != *w.id; });
+        std::string id = std::to_string(*w.id);
+        if (held->empty())
+            refused((w.group ? "group " + std::to_string(*w.group) : std::string("no group")) +
+                    " of unit " + std::to_string(s.unit) +
+                    (w.group ? " holds no rule " : " holds rule ") + id);
+        if (held->size() > 1) {
+            std::string list;
+            for (const HeldRule &h : *held)
+                list += (list.empty() ? "" : ", ") + std::to_string(h.def.group);
+            usage("rule " + id + " is in groups " + list + ": say which with group G");
+        }
+    }
+    name_targets(s, *held);
+    return held;
+}
+
 void rule_list(Session &s, Args &a) {
     Which w = which(a, true);
     std::vector<RuleDef> rules;
+    std::optional<std::vector<RuleCounter>> c;
     // An export leaves out nothing in silence: a rule it cannot read back
     // or write as a `rule add` line is named, and the exit status says so.
     std::vector<std::string> missing;
-    if (w.id) {
+    if (auto held = held_rules(s, w, s.stats)) {
+        if (s.stats) c.emplace();
+        for (HeldRule &h : *held) {
+            if (c) c->push_back({h.def.group, h.def.id, h.frames.value_or(0)});
+            rules.push_back(std::move(h.def));
+        }
+    } else if (w.id) {
         int g = group_of(s, w);
         rules.push_back(*query_rule(s, g, *w.id));
     } else {
@@ -247,9 +360,14 @@ void rule_list(Session &s, Args &a) {
                     << " holds in-port " << r.in_port
                     << ", which the switch does not match: " << kMirrorInPort
                     << (s.details ? "; exported without it" : "") << "\n";
-    if (s.details) rules = export_forms(s, rules, &missing);
-    std::optional<std::vector<RuleCounter>> c;
-    if (s.stats) c = counters_of(s, rules);
+    if (s.details) {
+        if (have_read_back(s)) {
+            print_export(s, rules, c);
+            return;
+        }
+        rules = export_forms(s, rules, &missing);
+    }
+    if (s.stats && !c) c = counters_of(s, rules);
     s.print(print_rules(rules, s.details, c));
     for (const auto &m : missing) s.err() << "kelfctl: not exported: " << m << "\n";
     if (!missing.empty()) {
@@ -264,9 +382,11 @@ void rule_list(Session &s, Args &a) {
 void rule_stats(Session &s, Args &a) {
     Which w = which(a, true);
     std::vector<RuleCounter> c;
-    if (w.id) {
+    if (w.id && !have_read_back(s)) {
         int g = group_of(s, w);
         c.push_back({g, *w.id, counter(s, g, *w.id)});
+    } else if (auto held = held_rules(s, w, true)) {
+        for (const HeldRule &h : *held) c.push_back({h.def.group, h.def.id, h.frames.value_or(0)});
     } else {
         c = counters_of(s, read_rules(s, w.groups()));
     }

@@ -1,6 +1,8 @@
 // The rule object in the configuration file: its lines, its part of the
 // plan and of a saved file, and the export of `rule list -d`.
 #include "file_parts.h"
+#include "ranges.h"
+#include "readback.h"
 #include "rule_ops.h"
 
 namespace kelfctl {
@@ -20,16 +22,83 @@ int remove_rule(Session &s, int group, std::int64_t id) {
     return 1;
 }
 
-// The rule as a file writes it: lbg by its name.
-std::string file_rule_text(const RuleDef &r, const std::string &lbg) {
+// The rule as a file writes it: lbg and mcast by their names.
+std::string file_rule_text(RuleDef r, const std::string &lbg) {
+    if (r.action == RuleDef::Action::Lbg) r.lbg = lbg;
     std::string act = rule_action_text(r);
-    if (r.action == RuleDef::Action::Lbg) {
-        std::string num = "lbg " + std::to_string(r.target);
-        act = "lbg " + lbg + act.substr(num.size());
-    }
     std::string match = rule_match_text(r);
     return "rule add group " + std::to_string(r.group) + " id " + std::to_string(r.id) + " " + act +
-           (match.empty() ? "" : " " + match);
+           (match.empty() ? "" : " " + match) + comment_text(r);
+}
+
+// The L4 port of one side as a block of ports: value, and how many.
+struct Block {
+    int lo, size;
+};
+std::optional<Block> block_of(const std::optional<int> &port, const std::optional<int> &mask) {
+    if (!port) return std::nullopt;
+    const int m = mask.value_or(0xFFFF) & 0xFFFF;
+    const int size = (~m & 0xFFFF) + 1;
+    if ((size & (size - 1)) != 0) return std::nullopt;  // not a block of a range
+    return Block{*port & m, size};
+}
+
+// Consecutive rules (by id) that kelfctl split from one port range, written
+// back as the range: alike but for one side's port, whose blocks are
+// exactly those the range splits into.
+std::vector<RuleDef> join_ranges(const std::vector<RuleDef> &rules, bool src) {
+    std::vector<RuleDef> out;
+    auto side = [src](RuleDef &r) -> std::pair<std::optional<int> &, std::optional<int> &> {
+        return {src ? r.sport : r.dport, src ? r.sport_mask : r.dport_mask};
+    };
+    std::size_t i = 0;
+    while (i < rules.size()) {
+        RuleDef first = rules[i];
+        auto [p0, m0] = side(first);
+        std::optional<Block> b0 = block_of(p0, m0);
+        const bool hi_set = src ? first.sport_hi.has_value() : first.dport_hi.has_value();
+        std::size_t best = i;
+        if (b0 && !hi_set) {
+            RuleDef bare = first;
+            side(bare).first.reset(), side(bare).second.reset();
+            int next = b0->lo + b0->size;
+            for (std::size_t j = i + 1; j < rules.size(); ++j) {
+                RuleDef x = rules[j];
+                if (x.group != first.group || x.id != rules[j - 1].id + 1) break;
+                auto [pj, mj] = side(x);
+                std::optional<Block> bj = block_of(pj, mj);
+                if (!bj || bj->lo != next) break;
+                RuleDef xb = x;
+                side(xb).first.reset(), side(xb).second.reset();
+                if (!same_whole(xb, bare) || xb.comment != bare.comment) break;
+                next = bj->lo + bj->size;
+                // The run is a range when kelfctl would split LO-HI into it.
+                if (split_port_range(b0->lo, next - 1).size() == j - i + 1) best = j;
+            }
+        }
+        if (best > i) {
+            auto [p, m] = side(first);
+            int lo = b0->lo;
+            int hi = 0;
+            {
+                RuleDef last = rules[best];
+                auto [pl, ml] = side(last);
+                Block bl = *block_of(pl, ml);
+                hi = bl.lo + bl.size - 1;
+            }
+            p = lo;
+            m.reset();
+            (src ? first.sport_hi : first.dport_hi) = hi;
+        }
+        out.push_back(first);
+        i = best + 1;
+    }
+    return out;
+}
+
+// The rules of a group with their port ranges joined again.
+std::vector<RuleDef> with_ranges(const std::vector<RuleDef> &rules) {
+    return join_ranges(join_ranges(rules, false), true);
 }
 
 // A mirror rule held with an in-port (added before kelfctl refused one)
@@ -69,7 +138,11 @@ void parse_rule_line(FileUnit &f, std::vector<std::string> words, int n) {
     check_new_rule(r);
     if (r.in_port != 0 && !port_in(PortFamily::RuleIn, r.in_port))
         bad_port("in-port PORT", r.in_port, f.unit, PortFamily::RuleIn);
-    if (r.action == RuleDef::Action::Redirect && !port_in(PortFamily::Card, r.target))
+    if (r.action == RuleDef::Action::Redirect && !r.mcast.empty() && !f.u.mcasts.count(r.mcast))
+        usage("rule add redirect mcast " + r.mcast + ": no multicast group " + r.mcast +
+              " is added above");
+    if (r.action == RuleDef::Action::Redirect && r.mcast.empty() &&
+        !port_in(PortFamily::Card, r.target))
         bad_port("redirect PORT", r.target, f.unit, PortFamily::Card);
     if (r.action == RuleDef::Action::Lbg && !f.u.lbgs.count(lbg))
         usage("rule add lbg " + lbg + ": no load-balancing group " + lbg + " is added above");
@@ -94,7 +167,7 @@ void parse_rule_line(FileUnit &f, std::vector<std::string> words, int n) {
                              std::to_string(r.id + static_cast<std::int64_t>(rules.size()) - 1) +
                              ")"
                        : ""));
-        f.u.rules[key] = {x, lbg, n};
+        f.u.rules[key] = {x, lbg, r.mcast, n};
     }
 }
 
@@ -102,8 +175,12 @@ void plan_rules(UnitPlan &up) {
     auto numbers = up.lbg_numbers;
     // A rule stays (at its id, in force) when kelfd holds it as the
     // record says, or, for a rule kelfd reports whole, as the file says.
+    auto ports = up.mcast_ports;
     std::map<std::pair<int, std::int64_t>, RuleDef> held;
-    for (const RuleDef &x : read_rules(up.s, all_groups())) held[{x.group, x.id}] = x;
+    if (up.rec.valid())
+        held = up.r.rules;
+    else
+        for (const RuleDef &x : read_rules(up.s, all_groups())) held[{x.group, x.id}] = x;
     std::map<int, int> adds_per_group, held_per_group;
     for (const auto &[k, x] : held) ++held_per_group[k.first];
     for (const auto &re : up.want.rules) {
@@ -117,22 +194,37 @@ void plan_rules(UnitPlan &up) {
             else
                 pending = true;
         }
+        if (!fr.mcast.empty()) {
+            if (ports->count(fr.mcast))
+                w.target = ports->at(fr.mcast);
+            else
+                pending = true;
+        }
         auto h = held.find(key);
         if (h != held.end() && !pending) {
-            auto rr = up.r.rules.find(key);
-            bool same = rr != up.r.rules.end() ? rr->second == w && same_rule(h->second, rr->second)
-                                               : fully_reported(w) && same_rule(h->second, w);
+            bool same = up.rec.valid() ? same_whole(h->second, w)
+                                       : fully_reported(w) && same_rule(h->second, w);
+            if (same && up.rec.valid() && h->second.comment != w.comment) {
+                RuleDef x = w;
+                up.step(up.rule_change, Step::Op::Change, "rule",
+                        file_rule_text(x, fr.lbg) + " (its comment)", [x](Session &ss) {
+                            send_label(ss, KEL_X_LABEL_RULE, x.group, x.id, x.comment);
+                            return 1;
+                        });
+                continue;
+            }
             if (same) {
                 ++up.plan.unchanged;
                 continue;
             }
         }
         RuleDef def = fr.def;
-        std::string lbg = fr.lbg;
+        std::string lbg = fr.lbg, mcast = fr.mcast;
         std::string text = file_rule_text(def, lbg);
-        auto send = [def, lbg, numbers, &rec = up.rec, unit = up.unit](Session &ss) {
+        auto send = [def, lbg, mcast, numbers, ports, &rec = up.rec, unit = up.unit](Session &ss) {
             RuleDef x = def;
             if (x.action == RuleDef::Action::Lbg) x.target = numbers->at(lbg);
+            if (!mcast.empty()) x.target = ports->at(mcast);
             add_rule(ss, x);
             rec.rule(unit, x);
             return 1;
@@ -173,56 +265,52 @@ void plan_rules(UnitPlan &up) {
 
 void save_rules(UnitSave &u) {
     std::vector<std::string> unreadable;
-    std::vector<RuleDef> held = read_rules(u.s, all_groups(), &unreadable);
+    std::vector<RuleDef> held;
+    if (u.valid)
+        for (const auto &[k, x] : u.r.rules) held.push_back(x);
+    else
+        held = read_rules(u.s, all_groups(), &unreadable);
     for (const auto &w : unreadable) u.missing.push_back(u.unit_prefix + w);
-    for (const RuleDef &x : held) {
+    std::vector<RuleDef> described;
+    for (RuleDef x : held) {
         std::string id =
             u.unit_prefix + "rule " + std::to_string(x.id) + " of group " + std::to_string(x.group);
-        auto rr = u.r.rules.find({x.group, x.id});
-        if (rr == u.r.rules.end() || !same_rule(x, rr->second)) {
-            u.missing.push_back(
-                id + " (kelfd reports: " + rule_command(x) +
-                "): not as kelfctl apply left it, and kelfd does not report vlan-tag, "
-                "set-vlan, set-vlan-priority or set-user-bits");
+        if (!u.valid && !fully_reported(x)) {
+            u.missing.push_back(id + " (kelfd reports: " + rule_command(x) +
+                                "): this kelfd does not report vlan-tag, set-vlan, "
+                                "set-vlan-priority or set-user-bits");
             continue;
         }
-        const RuleDef &full = rr->second;
-        if (full.action == RuleDef::Action::Lbg && !u.lbg_name.count(full.target)) {
-            u.missing.push_back(id + ": its load-balancing group " + std::to_string(full.target) +
+        if (x.action == RuleDef::Action::Lbg && !u.lbg_name.count(x.target)) {
+            u.missing.push_back(id + ": its load-balancing group " + std::to_string(x.target) +
                                 " is not described");
             continue;
         }
-        if (full.action == RuleDef::Action::Mirror && !u.mirrors.count(full.target)) {
-            u.missing.push_back(id + ": its mirror " + std::to_string(full.target) +
+        if (x.action == RuleDef::Action::Mirror && !u.mirrors.count(x.target)) {
+            u.missing.push_back(id + ": its mirror " + std::to_string(x.target) +
                                 " is not described");
             continue;
         }
-        if (full.action == RuleDef::Action::Mirror && full.in_port != 0)
-            u.s.err() << "kelfctl: warning: " << id << " is saved without its in-port "
-                      << full.in_port << ": " << kMirrorInPort << "\n";
-        u.text += file_rule_text(as_matched(full),
-                                 u.lbg_name.count(full.target) ? u.lbg_name[full.target] : "") +
-                  "\n";
+        if (x.action == RuleDef::Action::Redirect && u.mcast_name.count(x.target) &&
+            !port_in(PortFamily::Card, x.target))
+            x.mcast = u.mcast_name.at(x.target);
+        if (x.action == RuleDef::Action::Mirror && x.in_port != 0)
+            u.s.err() << "kelfctl: warning: " << id << " is saved without its in-port " << x.in_port
+                      << ": " << kMirrorInPort << "\n";
+        described.push_back(as_matched(x));
     }
+    for (const RuleDef &x : with_ranges(described))
+        u.text += file_rule_text(x, u.lbg_name.count(x.target) ? u.lbg_name[x.target] : "") + "\n";
 }
 
-std::vector<RuleDef> export_forms(Session &s, const std::vector<RuleDef> &rules,
+std::vector<RuleDef> export_forms(Session &, const std::vector<RuleDef> &rules,
                                   std::vector<std::string> *missing) {
-    AppliedRecord rec(s.run_dir);
-    const UnitRecord *r = rec.valid() && rec.units.count(s.unit) ? &rec.units.at(s.unit) : nullptr;
     std::vector<RuleDef> out;
     for (const RuleDef &x : rules) {
-        if (r != nullptr) {
-            auto it = r->rules.find({x.group, x.id});
-            if (it != r->rules.end() && same_rule(x, it->second)) {
-                out.push_back(as_matched(it->second));
-                continue;
-            }
-        }
-        if (x.action == RuleDef::Action::Unreported) {
+        if (x.action == RuleDef::Action::Unreported || !fully_reported(x)) {
             missing->push_back(
                 "rule " + std::to_string(x.id) + " of group " + std::to_string(x.group) +
-                ": kelfd does not report its action" +
+                ": this kelfd does not report all of it" +
                 (rule_match_text(x).empty() ? "" : " (match: " + rule_match_text(x) + ")"));
             continue;
         }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <set>
 
+#include "readback.h"
+
 namespace kelfctl {
 
 namespace {
@@ -107,9 +109,42 @@ std::optional<RuleDef> query_rule(Session &s, int group, std::int64_t id) {
     return rule_from_query(q, group, id);
 }
 
+RuleDef held_form(Session &s, const RuleDef &r) {
+    if (!have_read_back(s)) return reported_form(r);
+    RuleDef x = r;
+    x.comment.clear();
+    x.mcast.clear();
+    x.lbg.clear();
+    x.lbg.clear();
+    return x;
+}
+
 std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
                                 std::vector<std::string> *unreadable) {
     std::vector<RuleDef> out;
+    // Read back whole, many rules to a request: every group at once when
+    // all are asked, else group by group.
+    const bool all = groups == all_groups();
+    if (have_read_back(s)) {
+        for (std::size_t i = 0; i < (all ? 1 : groups.size()); ++i) {
+            const int first = all ? 0 : groups[i];
+            auto held = read_back_rules(s, first, !all, false);
+            if (!held) break;
+            std::map<int, std::vector<RuleDef>> by_group;
+            if (all)
+                for (int g = 0; g < KEL_MAX_GROUPS; ++g) by_group[g];
+            else
+                by_group[first];
+            for (HeldRule &h : *held) by_group[h.def.group].push_back(std::move(h.def));
+            for (auto &[g, rules] : by_group) {
+                out.insert(out.end(), rules.begin(), rules.end());
+                s.cache[s.unit].keys.erase(g);
+                s.cache[s.unit].ids.erase(g);
+                s.cache[s.unit].rules[g] = std::move(rules);
+            }
+        }
+        if (s.extensions().serves(KEL_X_RULES)) return out;
+    }
     for (int g : groups) {
         // The list carries the low 16 bits of each id: an id above 65535 is
         // found by asking for the ids with the same low bits, lowest first,
@@ -148,7 +183,10 @@ std::vector<RuleDef> &group_rules(Session &s, int group) {
 }
 
 std::string rule_key(const RuleDef &r) {
-    RuleDef x = reported_form(r);
+    RuleDef x = r;
+    x.comment.clear();
+    x.mcast.clear();
+    x.lbg.clear();
     return rule_action_text(x) + "|" + rule_match_text(x);
 }
 
@@ -164,7 +202,7 @@ std::unordered_map<std::string, std::int64_t> &group_keys(Session &s, int group)
 
 void held_add(Session &s, const RuleDef &r) {
     auto &c = s.cache[s.unit];
-    RuleDef x = reported_form(r);
+    RuleDef x = held_form(s, r);
     c.rules[r.group].push_back(x);
     auto k = c.keys.find(r.group);
     if (k != c.keys.end()) k->second.emplace(rule_key(x), x.id);

@@ -34,6 +34,9 @@ std::optional<RuleDef> query_rule(Session &s, int group, std::int64_t id);
 std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
                                 std::vector<std::string> *unreadable = nullptr);
 std::vector<int> all_groups();
+// A rule as the session keeps what kelfd holds of it: whole when kelfd reads
+// rules back, else as its query reports it.
+RuleDef held_form(Session &s, const RuleDef &r);
 // The rules of a group as the session knows them (read once).
 std::vector<RuleDef> &group_rules(Session &s, int group);
 // What a rule matches and does, as kelfd reports it: equal for duplicates.

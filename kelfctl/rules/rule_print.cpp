@@ -1,4 +1,6 @@
 // Printers of the rule object.
+#include <algorithm>
+
 #include "rule_ops.h"
 
 namespace kelfctl {
@@ -42,6 +44,9 @@ Output print_rules(const std::vector<RuleDef> &rules, bool detail,
     if (counters) cols.push_back({"frames", "FRAMES"});
     cols.push_back({"action", "ACTION"});
     cols.push_back({"match", "MATCH"});
+    const bool comments = std::any_of(rules.begin(), rules.end(),
+                                      [](const RuleDef &r) { return !r.comment.empty(); });
+    if (comments) cols.push_back({"comment", "COMMENT"});
     Table t("rules", cols);
     for (std::size_t i = 0; i < rules.size(); ++i) {
         const RuleDef &r = rules[i];
@@ -51,6 +56,7 @@ Output print_rules(const std::vector<RuleDef> &rules, bool detail,
         if (counters) row.push_back(unum((*counters)[i].frames));
         row.push_back(str(act.empty() ? "(not reported)" : act));
         row.push_back(str(match.empty() ? "any" : match));
+        if (comments) row.push_back(str(r.comment));
         t.row(row);
     }
     Output o = out(t);

@@ -172,6 +172,44 @@ if_kel_t rule_query(int unit, int group, std::int64_t id) {
     return k;
 }
 
+// The match fields of a rule record.
+static void read_match(const kel_mem_t &m, RuleDef &r) {
+    r.in_port = m.port;
+    Mac mac;
+    std::memcpy(mac.data(), m.src_mac.mac, 6);
+    if (m.src_mac.flag != 0 || any_byte(mac.data(), 6)) r.src_mac = mac;
+    std::memcpy(mac.data(), m.dst_mac.mac, 6);
+    if (m.dst_mac.flag != 0 || any_byte(mac.data(), 6)) r.dst_mac = mac;
+    if (m.mpls_type == 1 || m.mpls_type == 2)
+        r.mpls = int{m.mpls_type};
+    else if (m.ether_type != 0)
+        r.ethertype = m.ether_type & 0xFFFF;
+    if (m.vlan != 0) r.vlan = m.vlan & 0xFFF;
+    if (m.src_ip6.flag != 0 || any_byte(m.src_ip6.ip, 16))
+        r.src_ip = v6_prefix(m.src_ip6.ip, m.src_ip6_mask.ip);
+    else if (m.src_ip != 0)
+        r.src_ip = v4_prefix(m.src_ip, m.src_ip_mask);
+    if (m.dst_ip6.flag != 0 || any_byte(m.dst_ip6.ip, 16))
+        r.dst_ip = v6_prefix(m.dst_ip6.ip, m.dst_ip6_mask.ip);
+    else if (m.dst_ip != 0)
+        r.dst_ip = v4_prefix(m.dst_ip, m.dst_ip_mask);
+    if (m.ip_protocol != 0) r.protocol = m.ip_protocol & 0xFF;
+    if (m.src_port != 0) {
+        r.sport = m.src_port & 0xFFFF;
+        if (m.src_port_mask != 0)
+            r.sport_mask = m.src_port_mask & 0xFFFF, *r.sport &= *r.sport_mask;
+    }
+    if (m.dst_port != 0) {
+        r.dport = m.dst_port & 0xFFFF;
+        if (m.dst_port_mask != 0)
+            r.dport_mask = m.dst_port_mask & 0xFFFF, *r.dport &= *r.dport_mask;
+    }
+    if (r.mpls && m.mpls_header != 0) {
+        r.mpls_header = std::uint64_t{m.mpls_header};
+        r.mpls_header_mask = std::uint64_t{m.mpls_header_mask};
+    }
+}
+
 std::optional<RuleDef> rule_from_query(const kel_query_rule_t &q, int group, std::int64_t id) {
     const kel_mem_t &m = q.kel_mem;
     if (m.port == kAbsent) return std::nullopt;
@@ -205,40 +243,45 @@ std::optional<RuleDef> rule_from_query(const kel_query_rule_t &q, int group, std
     if (r.action == RuleDef::Action::Rewrite || m.user_act != 0)
         r.set_switch_priority = int{m.user_act};
 
-    r.in_port = m.port;
-    Mac mac;
-    std::memcpy(mac.data(), m.src_mac.mac, 6);
-    if (any_byte(mac.data(), 6)) r.src_mac = mac;
-    std::memcpy(mac.data(), m.dst_mac.mac, 6);
-    if (any_byte(mac.data(), 6)) r.dst_mac = mac;
-    if (m.mpls_type == 1 || m.mpls_type == 2)
-        r.mpls = int{m.mpls_type};
-    else if (m.ether_type != 0)
-        r.ethertype = m.ether_type & 0xFFFF;
-    if (m.vlan != 0) r.vlan = m.vlan & 0xFFF;
-    if (any_byte(m.src_ip6.ip, 16))
-        r.src_ip = v6_prefix(m.src_ip6.ip, m.src_ip6_mask.ip);
-    else if (m.src_ip != 0)
-        r.src_ip = v4_prefix(m.src_ip, m.src_ip_mask);
-    if (any_byte(m.dst_ip6.ip, 16))
-        r.dst_ip = v6_prefix(m.dst_ip6.ip, m.dst_ip6_mask.ip);
-    else if (m.dst_ip != 0)
-        r.dst_ip = v4_prefix(m.dst_ip, m.dst_ip_mask);
-    if (m.ip_protocol != 0) r.protocol = m.ip_protocol & 0xFF;
-    if (m.src_port != 0) {
-        r.sport = m.src_port & 0xFFFF;
-        if (m.src_port_mask != 0)
-            r.sport_mask = m.src_port_mask & 0xFFFF, *r.sport &= *r.sport_mask;
+    read_match(m, r);
+    return r;
+}
+
+}  // namespace kelfctl
+
+namespace kelfctl {
+
+RuleDef rule_from_read_back(const kel_x_rule_t &x) {
+    const kel_mem_t &m = x.mem;
+    RuleDef r;
+    r.group = x.group;
+    r.id = x.rule_id;
+    const std::int32_t a = m.rule_act;
+    if (a & kActDrop)
+        r.action = RuleDef::Action::Drop;
+    else if (a & kActRedirect)
+        r.action = RuleDef::Action::Redirect, r.target = m.redir_port;
+    else if (a & kActLbg)
+        r.action = RuleDef::Action::Lbg, r.target = m.redir_port;
+    else if (a & kActMirror)
+        r.action = RuleDef::Action::Mirror, r.target = m.mirror_port;
+    else if (a & kActPermit)
+        r.action = RuleDef::Action::Permit;
+    else
+        r.action = RuleDef::Action::Rewrite;
+    if (a & kActSetVlan) r.set_vlan = int{m.vlan_act};
+    if (a & kActSetVlanPri) r.set_vlan_priority = int{m.vlan_pri_act};
+    if (a & kActSetSwitchPri) r.set_switch_priority = int{m.user_act};
+    if (a & kActSetUserBits) r.set_user_bits = int{m.user_act};
+    read_match(m, r);
+    if (m.vlan_tag != 0) {
+        if (m.vlan_tag < 1 || m.vlan_tag > kVlanTagTypes)
+            refused("rule " + std::to_string(r.id) + " of group " + std::to_string(r.group) +
+                    " matches VLAN tag type " + std::to_string(m.vlan_tag) +
+                    ", which kelfctl does not know");
+        r.vlan_tag = m.vlan_tag - 1;
     }
-    if (m.dst_port != 0) {
-        r.dport = m.dst_port & 0xFFFF;
-        if (m.dst_port_mask != 0)
-            r.dport_mask = m.dst_port_mask & 0xFFFF, *r.dport &= *r.dport_mask;
-    }
-    if (r.mpls && m.mpls_header != 0) {
-        r.mpls_header = std::uint64_t{m.mpls_header};
-        r.mpls_header_mask = std::uint64_t{m.mpls_header_mask};
-    }
+    r.comment = std::string(x.label, strnlen(x.label, sizeof x.label));
     return r;
 }
 

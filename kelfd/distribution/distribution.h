@@ -5,6 +5,9 @@
 
 #include <kelfd/kel_lib.h>
 
+#include <map>
+#include <vector>
+
 // Load-balancing groups (commands 55, 57, 58).
 // Creates a mapped group of 256 bins spread round-robin over the list's
 // 1 to 32 ports; the new group's number, or -1.
@@ -46,3 +49,12 @@ int kel_set_l2_hash_fn(int unit, kel_l2_hash_t *l2_hash);
 int kel_set_l3_hash_fn(int unit, kel_l3_hash_t *l3_hash);
 int kel_get_l2_hash_fn(int unit, kel_l2_hash_t *l2_hash);
 int kel_get_l3_hash_fn(int unit, kel_l3_hash_t *l3_hash);
+
+namespace kelf::distribution {
+// The multicast groups made through kelfd on the unit, each with the
+// listeners added to it, in the order they came; nullptr for a unit
+// outside 0 to 7.
+const std::map<int, std::vector<kel_x_listener_t>> *mcast_groups(int unit);
+// Forgets them (the daemon's reset).
+void reset();
+}  // namespace kelf::distribution

@@ -5,6 +5,7 @@
 
 #include "distribution.h"
 #include "fm_sdk.h"
+#include "labels.h"
 #include "messages.h"
 #include "sdk_util.h"
 
@@ -65,6 +66,7 @@ int kel_lbg_remove_fn(int unit, int lbg) {
         cleanup(st, "fmDeleteLBG");
         return -1;
     }
+    kelf::labels::gone(unit, kelf::labels::Kind::Lbg, lbg);
     return 0;
 }
 

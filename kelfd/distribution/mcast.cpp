@@ -1,10 +1,23 @@
 // mcast.cpp - multicast groups: created active for L3 switching only,
 // gathering listeners until removed.
+#include <algorithm>
+#include <map>
+#include <vector>
+
 #include "distribution.h"
 #include "fm_sdk.h"
+#include "labels.h"
 #include "sdk_util.h"
 
 namespace {
+
+// The groups made here and the listeners added to them: the switch has no
+// call that lists them, and read-backs report them.
+std::map<int, std::vector<kel_x_listener_t>> groups[KEL_MAX_UNITS];
+
+std::map<int, std::vector<kel_x_listener_t>> *groups_of(int unit) {
+    return unit >= 0 && unit < KEL_MAX_UNITS ? &groups[unit] : nullptr;
+}
 
 // A group whose set-up failed is deleted again: the client never learns
 // its number, so no command could ever name it.
@@ -36,6 +49,7 @@ int kel_mcg_create_fn(int unit) {
     // Activation is the last step: a group it failed on was never active.
     st = fmActivateMcastGroup(unit, group);
     if (st != FM_OK) return undo_create(unit, group, st, "fmActivateMcastGroup");
+    if (auto *g = groups_of(unit)) (*g)[group].clear();
     return group;
 }
 
@@ -58,6 +72,16 @@ int kel_mcg_add_listener_fn(int unit, int mcg, int port, int vlan) {
         cleanup(st, "fmAddMcastGroupListener");
         return -1;
     }
+    if (auto *g = groups_of(unit)) {
+        auto it = g->find(mcg);
+        if (it != g->end()) {
+            const kel_x_listener_t l{port, listener.vlan};
+            auto same = [&](const kel_x_listener_t &x) {
+                return x.port == l.port && x.vlan == l.vlan;
+            };
+            if (std::none_of(it->second.begin(), it->second.end(), same)) it->second.push_back(l);
+        }
+    }
     return 0;
 }
 
@@ -72,5 +96,19 @@ int kel_mcg_remove_fn(int unit, int mcg) {
         cleanup(st, "fmDeleteMcastGroup");
         return -1;
     }
+    if (auto *g = groups_of(unit)) g->erase(mcg);
+    kelf::labels::gone(unit, kelf::labels::Kind::Mcast, mcg);
     return 0;
 }
+
+namespace kelf::distribution {
+
+const std::map<int, std::vector<kel_x_listener_t>> *mcast_groups(int unit) {
+    return groups_of(unit);
+}
+
+void reset() {
+    for (auto &g : groups) g.clear();
+}
+
+}  // namespace kelf::distribution

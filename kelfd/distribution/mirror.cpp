@@ -2,6 +2,7 @@
 // monitored ports to its mirror port, whose number is the mirror's number.
 #include "distribution.h"
 #include "fm_sdk.h"
+#include "labels.h"
 #include "messages.h"
 #include "sdk_util.h"
 
@@ -50,6 +51,7 @@ int kel_mir_remove_fn(int unit, int lbg) {
         cleanup(st, "fmDeleteMirror");
         return -1;
     }
+    kelf::labels::gone(unit, kelf::labels::Kind::Mirror, lbg);
     return 0;
 }
 

@@ -12,6 +12,7 @@
 
 #include "daemon.h"
 #include "messages.h"
+#include "readback.h"
 #include "reasons.h"
 #include "rules/rule_table.h"
 #include "rules/rule_txn.h"
@@ -64,7 +65,8 @@ Reply staged(Dispatcher &d, std::int32_t token, const unsigned char *rec, std::s
     rules::txn::Scope scope(token);
     if (!scope.ok()) return status(out, -1);
     const std::uint32_t code = code_of(rec, n);
-    if (code == KEL_X_AUTO_IDS) return serve(d, rec, n, out);
+    if (code == KEL_X_AUTO_IDS || code == KEL_X_LABEL || is_read_back(code))
+        return serve(d, rec, n, out);
     const std::int32_t unit = read<if_kel_t>(rec, n).unit;
     if (unit != scope.unit()) {
         std::printf("kel: transaction %d is on unit %d, not unit %d\n", token, scope.unit(), unit);
@@ -215,7 +217,7 @@ bool served(std::uint32_t code) {
         const char *e = std::getenv("KELFD_EXTENSIONS");
         return e == nullptr || std::strcmp(e, "0") != 0;
     }();
-    return on && code >= KEL_X_HELLO && code <= KEL_X_AUTO_IDS;
+    return on && code >= KEL_X_HELLO && code <= KEL_X_LABEL;
 }
 
 std::size_t record_size(const unsigned char *rec, std::size_t got) {
@@ -251,8 +253,10 @@ std::size_t record_size(const unsigned char *rec, std::size_t got) {
         case KEL_X_TXN_ABORT:
         case KEL_X_AUTO_IDS:
             return sizeof(kel_x_token_t);
+        case KEL_X_LABEL:
+            return sizeof(kel_x_label_t);
         default:
-            return request_size(code);
+            return is_read_back(code) ? sizeof(kel_x_read_t) : request_size(code);
     }
 }
 
@@ -283,7 +287,13 @@ Reply serve(Dispatcher &d, const unsigned char *rec, std::size_t n,
             return multi(d, rec, n, out);
         case KEL_X_AUTO_IDS:
             return auto_ids(read<kel_x_envelope_t>(rec, n).arg, out);
+        case KEL_X_LABEL:
+            return status(out, set_label(read<kel_x_label_t>(rec, n)));
         default:
+            if (is_read_back(code)) {
+                read_back(code, read<kel_x_read_t>(rec, n), out);
+                return {out.data(), out.size()};
+            }
             return copy(out, d.run_command(rec, n));
     }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "labels.h"
 #include "messages.h"
 #include "rule_match.h"
 
@@ -92,6 +93,7 @@ int uninstall(int unit, int group, int slot, const char *fn) {
     int ret = 0;
     if (compile_acls(unit, fn) != FM_OK || apply_acls(unit, fn) != FM_OK) ret = -1;
     port_set_released(unit, *gone, true);
+    kelf::labels::gone(unit, kelf::labels::Kind::Rule, gone->acl, gone->rule_id);
     return ret;
 }
 

@@ -9,11 +9,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <random>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "daemon.h"
+#include "labels.h"
 #include "messages.h"
 #include "rule_install.h"
 #include "rule_match.h"
@@ -152,9 +154,18 @@ public:
         }
     }
 
+    void label(int group, int id, std::string text) override {
+        labels_.push_back({group, id, std::move(text)});
+    }
+
     int commit();
 
 private:
+    struct Label {
+        int group, id;
+        std::string text;
+    };
+    std::vector<Label> labels_;  // given once the rules are in force
     struct Step {
         int group;
         const kel_acl_rule_t *rule;
@@ -258,6 +269,7 @@ int Txn::commit() {
                 if (!g.goes(slot)) continue;
                 std::unique_ptr<kel_acl_rule_t> gone = t.take(slot);
                 port_set_released(unit_, *gone, true);
+                kelf::labels::gone(unit_, kelf::labels::Kind::Rule, gone->acl, gone->rule_id);
             }
         }
         for (std::size_t i = 0; i < g.added.size(); ++i)
@@ -266,6 +278,10 @@ int Txn::commit() {
         g.added_at.clear();
         if (g.cur_set) kel_cur_rule[unit_][group] = g.cur;
     }
+    for (const Label &l : labels_)
+        if (kel_acl[unit_][l.group].find(l.id) >= 0)
+            kelf::labels::set(unit_, kelf::labels::Kind::Rule, l.group, l.id, l.text);
+    labels_.clear();
     return 0;
 }
 
