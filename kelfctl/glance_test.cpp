@@ -61,11 +61,11 @@ TEST(StatsWatch, RatesAndDeltasComeFromCountersThatMoveBetweenSamples) {
             int port = p["port"].get<int>();
             // Rates are the change over the time between the samples;
             // drops and errors the change itself.
-            EXPECT_EQ(p["rx_fps"].get<std::uint64_t>(),
+            EXPECT_EQ(p["rx_frames_per_s"].get<std::uint64_t>(),
                       static_cast<std::uint64_t>(500.0 * port / secs + 0.5));
-            EXPECT_EQ(p["rx_bps"].get<std::uint64_t>(),
+            EXPECT_EQ(p["rx_bytes_per_s"].get<std::uint64_t>(),
                       static_cast<std::uint64_t>(64000.0 * port / secs + 0.5));
-            EXPECT_EQ(p["tx_fps"].get<std::uint64_t>(),
+            EXPECT_EQ(p["tx_frames_per_s"].get<std::uint64_t>(),
                       static_cast<std::uint64_t>(100.0 * port / secs + 0.5));
             EXPECT_EQ(p["drops"], 3 * port);
             EXPECT_EQ(p["errors"], port);
@@ -86,7 +86,7 @@ TEST(StatsWatch, ACounterResetCountsFromZeroInsteadOfWrapping) {
     before[0].second.cntRxFCSErrors = 7;
     after[0].second.cntRxFCSErrors = 2;
     Json j = print_counter_rates(before, after, 2).json;
-    EXPECT_EQ(j["rates"][0]["rx_fps"], 0);
+    EXPECT_EQ(j["rates"][0]["rx_frames_per_s"], 0);
     EXPECT_EQ(j["rates"][0]["errors"], 2) << "the errors since the reset";
 }
 
