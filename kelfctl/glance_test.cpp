@@ -3,6 +3,8 @@
 // what lbg and mirror show report.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
 #include <sstream>
 
 #include "distribution.h"
@@ -75,6 +77,27 @@ TEST(StatsWatch, RatesAndDeltasComeFromCountersThatMoveBetweenSamples) {
 
     EXPECT_EQ(run(d, words("stats watch 1 interval 0.05")).status, 2);
     EXPECT_EQ(run(d, words("stats watch 1 interval x")).status, 2);
+}
+
+// `stats` alone is `stats show`: the counter table of ports 1 to 48.
+TEST(Stats, AloneShowsTheCounterTableOfEveryPort) {
+    FakeDaemon d;
+    std::set<int> read;
+    d.answer[KEL_GET_STAT] = [&](const Bytes &req) {
+        if_kel_t k;
+        std::memcpy(&k, req.data(), sizeof k);
+        read.insert(k.kel_mem.port);
+        kel_stat_t s{};
+        s.kel_stat_cnt.kelf.cntRxGoodOctets = 1000u + static_cast<unsigned>(k.kel_mem.port);
+        return record(&s, sizeof s);
+    };
+    Outcome alone = run(d, {"stats"});
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(read.size(), 48u);
+    EXPECT_EQ(*read.begin(), 1);
+    EXPECT_EQ(*read.rbegin(), 48);
+    EXPECT_EQ(alone.out, run(d, {"stats", "show"}).out);
+    EXPECT_EQ(alone.out.rfind("PORT  RX FRAMES", 0), 0u) << alone.out;
 }
 
 TEST(StatsWatch, ACounterResetCountsFromZeroInsteadOfWrapping) {
