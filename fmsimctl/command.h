@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link.h"
+#include "output.h"
 
 namespace fmsimctl {
 
@@ -49,6 +50,9 @@ void no_more(const Words &w);
 
 // A reply's JSON object; a refused Failure when it is none.
 Json parse_json(const std::vector<std::uint8_t> &reply);
+// fmsim's port table reply as fmsimctl prints it; a refused Failure when it
+// holds no port list.
+kelfctl::Table port_table(const Json &reply);
 // A drop or emit code's name, or its number when this fmsimctl does not
 // know it.
 std::string drop_name(std::uint8_t code);

@@ -3,6 +3,8 @@
 // what lbg and mirror show report.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
 #include <sstream>
 
 #include "distribution.h"
@@ -61,11 +63,11 @@ TEST(StatsWatch, RatesAndDeltasComeFromCountersThatMoveBetweenSamples) {
             int port = p["port"].get<int>();
             // Rates are the change over the time between the samples;
             // drops and errors the change itself.
-            EXPECT_EQ(p["rx_fps"].get<std::uint64_t>(),
+            EXPECT_EQ(p["rx_frames_per_s"].get<std::uint64_t>(),
                       static_cast<std::uint64_t>(500.0 * port / secs + 0.5));
-            EXPECT_EQ(p["rx_bps"].get<std::uint64_t>(),
+            EXPECT_EQ(p["rx_bytes_per_s"].get<std::uint64_t>(),
                       static_cast<std::uint64_t>(64000.0 * port / secs + 0.5));
-            EXPECT_EQ(p["tx_fps"].get<std::uint64_t>(),
+            EXPECT_EQ(p["tx_frames_per_s"].get<std::uint64_t>(),
                       static_cast<std::uint64_t>(100.0 * port / secs + 0.5));
             EXPECT_EQ(p["drops"], 3 * port);
             EXPECT_EQ(p["errors"], port);
@@ -77,6 +79,27 @@ TEST(StatsWatch, RatesAndDeltasComeFromCountersThatMoveBetweenSamples) {
     EXPECT_EQ(run(d, words("stats watch 1 interval x")).status, 2);
 }
 
+// `stats` alone is `stats show`: the counter table of ports 1 to 48.
+TEST(Stats, AloneShowsTheCounterTableOfEveryPort) {
+    FakeDaemon d;
+    std::set<int> read;
+    d.answer[KEL_GET_STAT] = [&](const Bytes &req) {
+        if_kel_t k;
+        std::memcpy(&k, req.data(), sizeof k);
+        read.insert(k.kel_mem.port);
+        kel_stat_t s{};
+        s.kel_stat_cnt.kelf.cntRxGoodOctets = 1000u + static_cast<unsigned>(k.kel_mem.port);
+        return record(&s, sizeof s);
+    };
+    Outcome alone = run(d, {"stats"});
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(read.size(), 48u);
+    EXPECT_EQ(*read.begin(), 1);
+    EXPECT_EQ(*read.rbegin(), 48);
+    EXPECT_EQ(alone.out, run(d, {"stats", "show"}).out);
+    EXPECT_EQ(alone.out.rfind("PORT  RX FRAMES", 0), 0u) << alone.out;
+}
+
 TEST(StatsWatch, ACounterResetCountsFromZeroInsteadOfWrapping) {
     PortCounters before(1), after(1);
     before[0] = {3, {}};
@@ -86,7 +109,7 @@ TEST(StatsWatch, ACounterResetCountsFromZeroInsteadOfWrapping) {
     before[0].second.cntRxFCSErrors = 7;
     after[0].second.cntRxFCSErrors = 2;
     Json j = print_counter_rates(before, after, 2).json;
-    EXPECT_EQ(j["rates"][0]["rx_fps"], 0);
+    EXPECT_EQ(j["rates"][0]["rx_frames_per_s"], 0);
     EXPECT_EQ(j["rates"][0]["errors"], 2) << "the errors since the reset";
 }
 

@@ -338,5 +338,5 @@ TEST(Kelfctl, CountersAsATableAndWatchedAsJsonLines) {
         << "piped: one JSON line a sample";
     auto j = nlohmann::json::parse(watch.out.substr(0, watch.out.find('\n')));
     EXPECT_EQ(j["rates"][0]["port"], 1);
-    EXPECT_TRUE(j["rates"][0]["rx_fps"].is_number());
+    EXPECT_TRUE(j["rates"][0]["rx_frames_per_s"].is_number());
 }

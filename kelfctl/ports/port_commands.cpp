@@ -88,7 +88,7 @@ at least 0.1) and prints per port the frames and bytes per second and the
 drops and errors since the last sample, until interrupted or for N
 samples; piped, or with -j, it prints one JSON document a sample.
 priorities prints the received frames per priority 0 to 15; reset clears
-the counters.
+the counters. `stats` alone shows ports 1 to 48.
 )";
 
 // Operating configurations by name and number.
@@ -411,7 +411,7 @@ std::vector<Object> port_objects() {
          nullptr,
          "port counters",
          kStatsHelp,
-         nullptr,
+         stats_show,
          {{"show", nullptr, stats_show},
           {"watch", nullptr, stats_watch},
           {"priorities", "prio", stats_priorities},

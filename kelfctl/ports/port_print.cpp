@@ -282,10 +282,10 @@ Output print_all_counters(const PortCounters &c) {
 
 Output print_counter_rates(const PortCounters &before, const PortCounters &after, double seconds) {
     Table t("rates", {{"port", "PORT"},
-                      {"rx_fps", "RX FRAMES/S"},
-                      {"rx_bps", "RX BYTES/S"},
-                      {"tx_fps", "TX FRAMES/S"},
-                      {"tx_bps", "TX BYTES/S"},
+                      {"rx_frames_per_s", "RX FRAMES/S"},
+                      {"rx_bytes_per_s", "RX BYTES/S"},
+                      {"tx_frames_per_s", "TX FRAMES/S"},
+                      {"tx_bytes_per_s", "TX BYTES/S"},
                       {"drops", "DROPS"},
                       {"errors", "ERRORS"}});
     auto rate = [&](std::uint64_t a, std::uint64_t b) {
