@@ -147,8 +147,8 @@ std::string main_help() {
            "(or did not answer in time).\n"
            "Objects, commands and keywords may be shortened to any prefix that is theirs\n"
            "alone (`kelfctl r l` lists rules). `kelfctl OBJECT help` prints the commands\n"
-           "of an object; `kelfctl OBJECT` alone shows or lists it, but for mcast and\n"
-           "phy, gpio, reg, bypass, temp and xcvr, which need a command.\n";
+           "of an object; `kelfctl OBJECT` alone shows or lists it, but for phy, gpio,\n"
+           "reg, bypass, temp and xcvr, which need a command.\n";
 }
 
 // Options taken anywhere on a command's line, as iproute2 takes -j.

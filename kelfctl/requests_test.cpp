@@ -450,7 +450,6 @@ TEST(Requests, UsageErrorsNameTheArgumentAndTheHelp) {
         {"port set 3 loopback 3", "loopback: '3' is not off, 1 or 2"},
         {"port set 3 prbs 8 tx", "prbs: '8' is not a pattern order"},
         {"stats show 50000", "PORTS: '50000' is not a port of unit 0 here (ports 0 to 48)"},
-        {"mcast", "mcast needs a command"},
         {"bypass write 1 0g", "DATA: '0g' is not bytes in hexadecimal"},
         {"bypass read 1 8193", "LENGTH: '8193' is not a number from 0 to 8192"},
         {"raw 1 nosuch=1", "unknown field 'nosuch'"},

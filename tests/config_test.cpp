@@ -1,8 +1,11 @@
 // A switch configuration kept in a file: kelfctl check, apply and save
-// against the real kelfd, and the record of what was applied.
+// against the real kelfd, and what kelfd reads back of it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -71,17 +74,13 @@ TEST(ConfigFile, EveryObjectAndRuleFieldReachesAFreshDaemon) {
     auto ports = kelfctl(d, {"port", "show", "3-5"}).out;
     EXPECT_NE(ports.find("3"), std::string::npos);
     auto mirrors = kelfctl(d, {"mirror"}).out;
-    EXPECT_NE(mirrors.find("10      1-2"), std::string::npos) << mirrors;
-    EXPECT_EQ(json::parse(kelfctl(d, {"-j", "lbg"}).out)["lbgs"].size(), 2u);
+    EXPECT_NE(mirrors.find("10      -     1-2              5"), std::string::npos) << mirrors;
+    EXPECT_EQ(kelfctl(d, {"lbg"}).out, "LBG  NAME  PORTS\n0    db    5,5,6\n1    web   1,2,3,4\n");
+    EXPECT_NE(kelfctl(d, {"mcast", "show", "video"}).out.find("port 3 vlan 100"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(d.run_dir() + "/kelfctl.applied"));
 
-    // What kelfd cannot report is in the record, and `rule list -d` writes
-    // the rules whole from it.
-    std::string record = kelftest::read_file(d.run_dir() + "/kelfctl.applied");
-    EXPECT_EQ(record.rfind("daemon " + std::to_string(d.pid()) + " ", 0), 0u) << record;
-    for (const char *want : {"0 mirror-vlan 10 5", "0 lbg web ", "0 lbg db ", " 5,5,6\n",
-                             "0 mcast video ", "0 listener video 3 100", "set-vlan-priority 5",
-                             "vlan-tag tagged", "set-user-bits 3", "set-vlan 7"})
-        EXPECT_NE(record.find(want), std::string::npos) << want << "\n" << record;
+    // kelfd reads every rule back whole: `rule list -d` writes them so.
     auto listed = kelfctl(d, {"rule", "list", "-d"});
     EXPECT_EQ(listed.status, 0) << listed.err;
     for (const char *want :
@@ -191,9 +190,12 @@ TEST(ConfigFile, EveryErrorIsReportedAndNothingChanges) {
     EXPECT_EQ(kelfctl(d, {"check", good}).status, 1);
     d.signal(SIGTERM);
     ASSERT_NE(d.wait_exit(20s), -1);
+    // Without kelfd: unreachable, unless the file alone is asked for.
     auto alone = kelfctl(d, {"check", good});
-    EXPECT_EQ(alone.status, 0) << alone.err;
-    EXPECT_EQ(kelfctl(d, {"check", path}).status, 2);
+    EXPECT_EQ(alone.status, 3) << alone.err;
+    EXPECT_EQ(kelfctl(d, {"check", "--offline", good}).status, 0);
+    EXPECT_EQ(kelfctl(d, {"check", "--offline", write(d, "bad.conf", "config set nine\n")}).status,
+              2);
 }
 
 TEST(ConfigFile, SaveThenApplyOnAFreshDaemonRoundTrips) {
@@ -215,38 +217,71 @@ TEST(ConfigFile, SaveThenApplyOnAFreshDaemonRoundTrips) {
     EXPECT_EQ(kelfctl(b, {"check", write(b, "full.conf", kFull)}).status, 0);
 }
 
-TEST(ConfigFile, SaveRefusesWhatItCannotDescribe) {
+// What was made by hand, not by apply, is saved whole, and the file gives
+// a fresh kelfd the same state; the save keeps the file's link, mode and
+// owner.
+TEST(ConfigFile, SaveDescribesWhatWasMadeByHand) {
     DaemonProcess d;
-    apply_json(d, write(d, "a.conf", "rule add group 0 id 1 drop in-port 3\n"));
-    ASSERT_EQ(
-        kelfctl(d, {"rule", "add", "group", "1", "permit", "vlan", "100", "set-vlan-priority", "5"})
-            .status,
-        0);
-    ASSERT_EQ(kelfctl(d, {"lbg", "add", "1-2"}).status, 0);
-    ASSERT_EQ(kelfctl(d, {"mirror", "add", "12", "ports", "3"}).status, 0);
-    std::string out = d.run_dir() + "/saved.conf";
-    auto r = kelfctl(d, {"save", out});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("rule 1 of group 1"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("load-balancing group 0"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("mirror 12"), std::string::npos) << r.err;
-    EXPECT_EQ(kelftest::read_file(out), "") << "nothing written";
+    for (std::vector<std::string> c : {
+             std::vector<std::string>{"lbg", "add", "1-2"},
+             {"mirror", "add", "12", "ports", "3"},
+             {"mirror", "vlan", "12", "7"},
+             {"mcast", "add", "video"},
+             {"mcast", "add-listener", "video", "port", "4", "vlan", "100"},
+             {"rule", "add", "id", "20", "drop", "src-ip", "192.0.2.1"},
+             {"rule", "add", "group", "1", "permit", "vlan", "100", "set-vlan-priority", "5",
+              "comment", "voice"},
+             {"rule", "add", "id", "7", "lbg", "0", "vlan-tag", "tagged", "set-vlan", "9"},
+             {"rule", "add", "id", "30", "redirect", "mcast", "video", "dst-ip", "239.1.1.1"},
+             {"rule", "add", "id", "40", "drop", "dport", "1000-1999"},
+             {"rule", "add", "group", "2", "mirror", "12"},
+             {"hash", "set", "l3", "dscp", "0x3f"},
+             {"port", "set", "5", "parser", "2"},
+         })
+        ASSERT_EQ(kelfctl(d, c).status, 0) << c[0] << " " << c[1];
+    // The order that decides: id 7 before id 20 though added after it.
+    std::string listing = kelfctl(d, {"rule", "list"}).out;
+    EXPECT_LT(listing.find("0      7 "), listing.find("0      20 ")) << listing;
+    EXPECT_NE(listing.find("permit set-vlan-priority 5"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("voice"), std::string::npos) << listing;
 
-    auto partial = kelfctl(d, {"save", out, "--partial"});
-    EXPECT_EQ(partial.status, 0) << partial.err;
-    std::string text = kelftest::read_file(out);
-    EXPECT_NE(text.find("rule add group 0 id 1 drop in-port 3\n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("group 1"), std::string::npos) << text;
-    EXPECT_NE(partial.err.find("rule 1 of group 1"), std::string::npos);
+    const std::string real = d.run_dir() + "/real.conf", link = d.run_dir() + "/link.conf";
+    std::ofstream(real) << "# old\n";
+    ::chmod(real.c_str(), 0640);
+    const bool root = ::geteuid() == 0;
+    if (root) ASSERT_EQ(::chown(real.c_str(), 65534, 65534), 0);
+    std::filesystem::create_symlink(real, link);
+    auto r = kelfctl(d, {"save", link});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) EXPECT_EQ(st.st_uid, 65534u);
+    const std::string text = kelftest::read_file(real);
+    for (const char *want :
+         {"hash set l3 dscp 0x3f\n", "port set 5 parser 2\n", "lbg add lbg0 ports 1,2\n",
+          "mirror vlan 12 7\n", "mcast add-listener video port 4 vlan 100\n",
+          "rule add group 0 id 7 lbg lbg0 set-vlan 9 vlan-tag tagged\n",
+          "rule add group 0 id 30 redirect mcast video dst-ip 239.1.1.1\n",
+          "rule add group 0 id 40 drop dport 1000-1999\n",
+          "rule add group 1 id 1 permit set-vlan-priority 5 vlan 100 comment \"voice\"\n"})
+        EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+    EXPECT_EQ(text.find("hash set l2"), std::string::npos) << "only what differs from the start";
+    EXPECT_EQ(kelfctl(d, {"check", link}).status, 0);
 
-    // The old export names what it cannot write instead of a comment.
-    ASSERT_EQ(kelfctl(d, {"rule", "add", "group", "2", "rewrite", "set-user-bits", "3"}).status, 0);
-    auto e = kelfctl(d, {"rule", "list", "-d"});
-    EXPECT_EQ(e.status, 1);
-    EXPECT_EQ(e.out.find("#"), std::string::npos) << e.out;
-    EXPECT_NE(e.err.find("not exported: rule 1 of group 2: kelfd does not report its action"),
-              std::string::npos)
-        << e.err;
+    DaemonProcess fresh;
+    apply_json(fresh, real);
+    for (std::vector<std::string> c : {std::vector<std::string>{"rule", "list", "-d"},
+                                       {"lbg", "list"},
+                                       {"mirror", "list"},
+                                       {"mcast", "list"}})
+        EXPECT_EQ(kelfctl(fresh, c).out, kelfctl(d, c).out) << c[0];
+    // Drift, and a unit the file names that is not up.
+    ASSERT_EQ(kelfctl(fresh, {"rule", "delete", "id", "20"}).status, 0);
+    EXPECT_EQ(kelfctl(fresh, {"check", real}).status, 1);
+    EXPECT_EQ(
+        kelfctl(fresh, {"check", write(fresh, "u5.conf", "unit 5\nconfig set mesh\n")}).status, 4);
 }
 
 // Stops the kelfd a test started by hand in a daemon's run directory.
@@ -263,7 +298,7 @@ TEST(ConfigFile, ARestartedDaemonHoldsNothingAndApplyRestoresIt) {
     d.signal(SIGTERM);
     ASSERT_NE(d.wait_exit(20s), -1);
 
-    // The same run directory, a new process: its record is void.
+    // The same run directory, a new process: it holds nothing of the old one.
     StopKelfd stop{d};
     ASSERT_EQ(d.run(KELFD_BINARY_PATH, {}).status, 0);
     auto check = kelfctl(d, {"--wait", "20", "-j", "check", path});

@@ -55,7 +55,7 @@ _kelfctl() {
         stats) commands="show watch priorities reset help" ;;
         lbg) commands="add delete list show help" ;;
         mirror) commands="add delete add-port delete-port vlan list show help" ;;
-        mcast) commands="add delete show add-listener help" ;;
+        mcast) commands="add list delete show add-listener help" ;;
         hash) commands="show set help" ;;
         phy|reg) commands="read write help" ;;
         gpio) commands="show set direction help" ;;

@@ -9,7 +9,7 @@
 namespace kelfctl {
 namespace {
 
-const char kLbgHelp[] = R"(Usage: kelfctl lbg add PORTS
+const char kLbgHelp[] = R"(Usage: kelfctl lbg add [NAME] [ports] PORTS
        kelfctl lbg delete LBG
        kelfctl lbg list
        kelfctl lbg show [LBG]
@@ -19,11 +19,11 @@ PORTS := LIST like 1-4,7, at most 32 ports
 
 add creates a load-balancing group that spreads traffic evenly over the
 ports (a port listed twice gets a double share) and prints its number;
-rules send traffic to it with `rule add lbg LBG`. A group's ports cannot
-change: delete it and add a new one. list prints the unit's groups (kelfd
-reports at most 16); `lbg` alone lists, as does show without LBG. show LBG
-prints the group and the rules that send traffic to it; kelfd has no read
-of a group's ports, and show says so.
+NAME becomes its label in kelfd, and LBG is its number or name. Rules send
+traffic to it with `rule add lbg LBG`. A group's ports cannot change:
+delete it and add a new one. list prints the unit's groups with their names
+and ports; `lbg` alone lists, as does show without LBG. show LBG prints the
+group and the rules that send traffic to it.
 )";
 
 const char kMirrorHelp[] = R"(Usage: kelfctl mirror add MIRROR [ports PORTS]
@@ -40,22 +40,24 @@ port, which is the mirror's number: mirror 10 copies to port 10. add creates
 the mirror (or extends an existing one) with the given ports; add-port and
 delete-port change them one port at a time; vlan sets the VLAN of the copies.
 Rules mirror matching frames with `rule add mirror MIRROR`.
-list prints every mirror with its ports (kelfd reports at most 16 mirrors
-and 16 ports each); `mirror` alone lists, as does show without MIRROR.
-show MIRROR prints its mirror port, monitored ports and the rules that
-mirror to it; kelfd has no read of a mirror's VLAN, and show says so.
+list prints every mirror with its ports and VLAN; `mirror` alone lists, as
+does show without MIRROR. show MIRROR prints its mirror port, monitored
+ports, VLAN and the rules that mirror to it.
 )";
 
-const char kMcastHelp[] = R"(Usage: kelfctl mcast add
+const char kMcastHelp[] = R"(Usage: kelfctl mcast add [NAME]
+       kelfctl mcast list
        kelfctl mcast delete GROUP
        kelfctl mcast show GROUP
        kelfctl mcast add-listener GROUP port PORT vlan VLAN
        kelfctl mcast help
 
 add makes an active multicast group for L3 switching and prints its
-number (create, the older word, does the same); show prints the logical
-port the switch gives the group; add-listener adds a port (1 to 48) on a
-VLAN to the group's listeners. kelfd keeps no list of groups or listeners.
+number (create, the older word, does the same); NAME becomes its label in
+kelfd, and GROUP is its number or name. list (and `mcast` alone) prints
+every group with its name, logical port and listeners; show GROUP one of
+them and the rules that redirect to it (`rule add redirect mcast NAME`);
+add-listener adds a port (1 to 48) on a VLAN to the group's listeners.
 )";
 
 constexpr int kListMax = KEL_LBG_LIST_MAX;

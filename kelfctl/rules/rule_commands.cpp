@@ -15,7 +15,8 @@
 namespace kelfctl {
 namespace {
 
-const char kRuleHelp[] = R"(Usage: kelfctl rule add [group G] [id N] ACTION [SET ...] [MATCH ...]
+const char kRuleHelp[] =
+    R"(Usage: kelfctl rule add [group G] [id N] ACTION [SET ...] [MATCH ...] [comment TEXT]
        kelfctl rule show [group G] [id N] [-d] [-s]
        kelfctl rule list [group G] [-d] [-s]
        kelfctl rule stats [group G] [id N]
@@ -23,7 +24,8 @@ const char kRuleHelp[] = R"(Usage: kelfctl rule add [group G] [id N] ACTION [SET
        kelfctl rule flush
        kelfctl rule help
 
-ACTION := { drop | permit | redirect PORT | lbg GROUP | mirror MIRROR | rewrite }
+ACTION := { drop | permit | redirect PORT | redirect mcast NAME | lbg GROUP |
+            mirror MIRROR | rewrite }
 SET    := { set-vlan VLAN | set-vlan-priority 0-7 | set-switch-priority 0-15 |
             set-user-bits 0-15 }
 MATCH  := { in-port PORT | src-mac MAC | dst-mac MAC | ethertype TYPE | vlan 1-4095 |
@@ -37,7 +39,9 @@ TAG    := { untagged | tagged | user-a | user-b | vlan1 | vlan2 | only-vlan1 |
 Each unit holds 32 groups of rules (0 to 31, default 0), 4096 rules each.
 Without id, kelfd chooses the rule's id and `rule add` prints it.
 PORT (in-port, redirect) is a port of the unit: 1 to 48, and for in-port also
-the internal ports 50000 to 50003. A mirror rule matches frames of every port
+the internal ports 50000 to 50003; redirect mcast NAME (or a multicast
+group's port) sends to a multicast group, lbg GROUP takes a number or name.
+A mirror rule matches frames of every port
 and takes no in-port: `mirror add MIRROR ports PORTS` chooses the ports a
 mirror copies from. ADDR is IPv4 or IPv6, with a prefix length or a mask;
 bits past the mask are cleared with a warning, since the switch compares
@@ -49,23 +53,22 @@ how many rules it added and their ids, and with id N they take N, N+1 ...
 TYPE and PROTO take names (ipv4, arp, ipv6, lldp ...; tcp, udp, icmp ...) or
 numbers. Numbers are decimal or hexadecimal with 0x. A VLAN priority has 3
 bits (0 to 7), a switch priority and the user bits 4. set-user-bits replaces
-every other action; a mirror rule takes no SET.
+every other action; a mirror rule takes no SET. comment TEXT gives the rule
+a label that kelfd keeps and every listing shows.
 Before sending, add checks the unit, the ports, that the group has room and
 the id is free, and that the lbg or mirror it names exists (--force adds it
-anyway, and lets redirect name any logical port, such as a multicast group's); a rule that matches and acts like one the group holds is added with
-a warning. A failed add leaves none of its rules behind.
+anyway, and lets redirect name any logical port); a rule that matches and
+acts like one the group holds is added with a warning. A failed add leaves
+none of its rules behind.
 show, list, stats and delete cover every group unless group is given (an id
 held by several groups needs group). `rule` alone lists; show is list.
+Listings are in the order that decides: group, then id.
 -s adds the frames each rule has counted. -d prints each rule as the
-`rule add` line that recreates it: `kelfctl rule list -d > rules.kel`
-exports a rule set and `kelfctl -b rules.kel` imports it. kelfd does not
-report vlan-tag, set-vlan, set-vlan-priority or set-user-bits: exported
-rules lack them unless `kelfctl apply` installed them (its record keeps
-them), and a rule whose action is not reported, or that kelfd lists but
-cannot give back, is not exported but named, with exit status 1. A mirror
-rule that an older kelfctl added with an in-port is exported without it.
-`kelfctl save` writes the whole configuration and refuses what it cannot
-describe. flush removes every rule of the unit.
+`rule add` line that recreates it, after the lines that make the groups,
+mirrors and multicast groups it uses: `kelfctl rule list -d > rules.kel`
+exports a rule set and `kelfctl -b rules.kel` imports it into a fresh kelfd.
+`kelfctl save` writes the whole configuration. flush removes every rule of
+the unit.
 )";
 
 // The words after show, list, stats and delete: [group G] [id N].

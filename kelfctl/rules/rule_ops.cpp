@@ -168,6 +168,9 @@ std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
                     s.err() << "kelfctl: " << what << "\n";
             }
         }
+        // Listed in the order that decides: by id.
+        std::stable_sort(group.begin(), group.end(),
+                         [](const RuleDef &x, const RuleDef &y) { return x.id < y.id; });
         s.cache[s.unit].rules[g] = group;
         s.cache[s.unit].keys.erase(g);
         s.cache[s.unit].ids.erase(g);
