@@ -277,6 +277,18 @@ TEST(ConfigFile, SaveDescribesWhatWasMadeByHand) {
                                        {"mirror", "list"},
                                        {"mcast", "list"}})
         EXPECT_EQ(kelfctl(fresh, c).out, kelfctl(d, c).out) << c[0];
+    // Frames meet the same rules on both.
+    for (std::vector<std::string> f : {
+             std::vector<std::string>{"in-port", "1", "src-ip", "192.0.2.1", "dst-ip", "192.0.2.9"},
+             {"in-port", "2", "src-ip", "192.0.2.2", "dst-ip", "239.1.1.1"},
+             {"in-port", "3", "src-ip", "192.0.2.3", "dst-ip", "192.0.2.9", "dport", "1500"},
+             {"in-port", "6", "src-ip", "192.0.2.4", "dst-ip", "192.0.2.9", "vlan", "100"},
+         }) {
+        f.insert(f.begin(), "trace");
+        auto was = d.run(FMSIMCTL_BINARY, f), now = fresh.run(FMSIMCTL_BINARY, f);
+        EXPECT_EQ(was.status, 0) << was.err;
+        EXPECT_EQ(now.out, was.out) << f[2];
+    }
     // Drift, and a unit the file names that is not up.
     ASSERT_EQ(kelfctl(fresh, {"rule", "delete", "id", "20"}).status, 0);
     EXPECT_EQ(kelfctl(fresh, {"check", real}).status, 1);
@@ -327,6 +339,33 @@ TEST(ConfigFile, AnInterruptedApplyIsCompletedByTheNext) {
     EXPECT_EQ(j["unchanged"].get<int>() > 0, true);
     EXPECT_EQ(kelfctl(d, {"check", path}).status, 0);
     EXPECT_EQ(apply_json(d, path)["requests"], 0);
+}
+
+// A user the socket does not let in is told whose socket it is and what to
+// do, and check says kelfd cannot be reached, not that all is well.
+TEST(ConfigFile, CheckAsAUserTheSocketRefuses) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run kelfctl as another user";
+    DaemonProcess d;
+    char path[] = "/tmp/kelfctl-check-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    struct Gone {
+        const char *p;
+        ~Gone() { ::unlink(p); }
+    } gone{path};
+    const std::string text = "config set isolated\n";
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::fchmod(fd, 0644);
+    ::close(fd);
+    auto r = d.run("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                        KELFCTL_BINARY, "check", path});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.err.find("refuses this user"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("run kelfctl as root"), std::string::npos) << r.err;
+    EXPECT_EQ(d.run("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                         KELFCTL_BINARY, "check", "--offline", path})
+                  .status,
+              0);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "objects.h"
 #include "ports.h"
+#include "readback.h"
 
 namespace kelfctl {
 namespace {
@@ -49,12 +51,12 @@ ORDER   := { 7 | 9 | 11 | 15 | 23 | 31 }
 
 show prints a table of the unit's ports (default all: the CPU port 0,
 ports 1 to 48 and the internal ports 50000 to 50003): kind, link, interface
-mode, speed, loopback mode and the ports its mask lets it forward to. KIND
-follows the numbering kelfd brings a switch up with (0 cpu, 1-40 ethernet,
-41-48 pcie, 50000-50003 internal), since kelfd has no command that names a
-port's kind; a port reporting an Ethernet interface mode is ethernet. Mode,
-speed and loopback come from kelfd's port-state diagnostic, which also
-puts the port's description in kelfd's messages. -d adds the port state,
+mode, speed, loopback mode and the ports its mask lets it forward to. kelfd
+reads them back for every port at once, KIND as the switch says and LINK
+as its port state says (as fmsimctl shows it); loopback comes from kelfd's
+port-state diagnostic, which also puts the port's description in kelfd's
+messages. Against an older kelfd KIND follows the port numbering (0 cpu,
+1-40 ethernet, 41-48 pcie, 50000-50003 internal). -d adds the port state,
 parser depth, routed-frame update fields and TTL update. A value kelfd
 cannot read shows as -. link prints only the link state of ports (default
 1-48). `port` alone shows all ports.
@@ -167,8 +169,38 @@ void port_show(Session &s, Args &a) {
     a.finish();
     std::vector<PortInfo> info;
     bool any = false;
+    // kelfd reads every port back at once: kind, link as the switch's port
+    // state says, mode, speed, properties and mask.
+    std::map<int, kel_x_port_t> held;
+    if (auto h = read_back_ports(s))
+        for (const kel_x_port_t &x : *h) held[x.port] = x;
     for (int p : ports) {
-        PortInfo i{p, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+        PortInfo i{p, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+        if (auto it = held.find(p); it != held.end()) {
+            const kel_x_port_t &x = it->second;
+            static const char *const kKinds[] = {"cpu", "ethernet", "pcie", "other"};
+            if (x.kind >= 0 && x.kind <= KEL_X_PORT_OTHER) i.kind = kKinds[x.kind];
+            kel_lbg_query_list_t q = read_port_state(s, p);  // the one read of loopback
+            if (q.ret == 0) i.loopback = q.kel_lbg_list.lbg_list[3];
+            if (x.state >= 0) i.state = x.state;
+            if (x.mode >= 0) i.mode = x.mode;
+            if (x.speed >= 0) i.speed = x.speed;
+            if (x.link >= 0 && p != 0) i.link = x.link;
+            if (s.details && p != 0) {
+                if (x.parser >= 0) i.parser = x.parser;
+                i.frame_update = x.frame_update;
+                if (x.ttl_update >= 0) i.ttl_update = x.ttl_update;
+            }
+            if (x.mask_ret == 0 && port_in(PortFamily::Mask, p)) {
+                std::vector<int> eg;
+                for (int q2 = 1; q2 <= kMaskPorts; ++q2)
+                    if (x.egress[q2 / 8] & (1u << (q2 % 8))) eg.push_back(q2);
+                i.mask = eg;
+            }
+            any = true;
+            info.push_back(i);
+            continue;
+        }
         // The port-state diagnostic is the one read of loopback; it also
         // carries the port's state, interface mode and speed, and reaches
         // the CPU and internal ports that the property reads refuse.
@@ -202,7 +234,15 @@ void port_show(Session &s, Args &a) {
 void port_link(Session &s, Args &a) {
     std::vector<int> ports = port_list(s, a);
     std::vector<std::pair<int, int>> links;
+    std::map<int, int> held;  // the switch's port state, as kelfd reads it back
+    if (auto h = read_back_ports(s))
+        for (const kel_x_port_t &x : *h)
+            if (x.link >= 0) held[x.port] = x.link;
     for (int p : ports) {
+        if (held.count(p)) {
+            links.emplace_back(p, held[p]);
+            continue;
+        }
         links.emplace_back(p, s.value(read_port_value(s, KEL_GET_PORT_LINK, p),
                                       "read the link of port " + std::to_string(p)));
     }
@@ -289,6 +329,32 @@ kelf_stat_cnt_t read_counters(Session &s, int port) {
     return st.kel_stat_cnt.kelf;
 }
 
+// The counters of the ports: read back at once when kelfd can, else port
+// by port.
+std::vector<std::pair<int, kelf_stat_cnt_t>> counters_of(Session &s,
+                                                         const std::vector<int> &ports) {
+    std::vector<std::pair<int, kelf_stat_cnt_t>> c;
+    if (ports.size() > 1)
+        if (auto held = read_back_counters(s)) {
+            std::map<int, const kel_x_counters_t *> by_port;
+            for (const kel_x_counters_t &x : *held) by_port[x.port] = &x;
+            for (int p : ports) {
+                auto it = by_port.find(p);
+                if (it == by_port.end()) {
+                    c.emplace_back(p, read_counters(s, p));
+                    continue;
+                }
+                if (it->second->ret != 0)
+                    refused("cannot read the counters of port " + std::to_string(p) +
+                            ": the switch refused");
+                c.emplace_back(p, it->second->counters);
+            }
+            return c;
+        }
+    for (int p : ports) c.emplace_back(p, read_counters(s, p));
+    return c;
+}
+
 std::vector<int> stats_ports(Session &s, Args &a, const std::vector<Choice> &stop) {
     if (a.done() || resolve(a.peek(), stop).match == Match::Found)
         return parse_port_list("1-48", "PORTS", 0, 48);
@@ -298,8 +364,7 @@ std::vector<int> stats_ports(Session &s, Args &a, const std::vector<Choice> &sto
 void stats_show(Session &s, Args &a) {
     std::vector<int> ports = stats_ports(s, a, {});
     a.finish();
-    std::vector<std::pair<int, kelf_stat_cnt_t>> c;
-    for (int p : ports) c.emplace_back(p, read_counters(s, p));
+    std::vector<std::pair<int, kelf_stat_cnt_t>> c = counters_of(s, ports);
     s.print(s.details ? print_all_counters(c) : print_counter_table(c));
 }
 
@@ -319,13 +384,11 @@ void stats_watch(Session &s, Args &a) {
             count = a.number("count N", 1, INT32_MAX);
     }
     bool lines = s.json || !s.terminal;
-    std::vector<std::pair<int, kelf_stat_cnt_t>> prev;
-    for (int p : ports) prev.emplace_back(p, read_counters(s, p));
+    std::vector<std::pair<int, kelf_stat_cnt_t>> prev = counters_of(s, ports);
     auto t0 = std::chrono::steady_clock::now();
     for (std::int64_t n = 0; !count || n < *count; ++n) {
         std::this_thread::sleep_for(std::chrono::duration<double>(interval));
-        std::vector<std::pair<int, kelf_stat_cnt_t>> cur;
-        for (int p : ports) cur.emplace_back(p, read_counters(s, p));
+        std::vector<std::pair<int, kelf_stat_cnt_t>> cur = counters_of(s, ports);
         auto t1 = std::chrono::steady_clock::now();
         double secs = std::chrono::duration<double>(t1 - t0).count();
         Output o = print_counter_rates(prev, cur, secs);

@@ -205,12 +205,17 @@ void plan_config_masks(UnitPlan &p) {
 
 void plan_port_properties(UnitPlan &p) {
     std::map<PortProps, std::vector<int>> prop_sets;
+    if (p.want.ports.empty()) return;
+    const PortsHeld held = ports_held(p.s, false, true);
     for (const auto &[port, props] : p.want.ports) {
         PortProps diff;
         for (const PortProperty &pp : kFileProperties) {
             auto it = props.find(pp.kw);
             if (it == props.end()) continue;
-            if (read_prop(p.s, pp, port) != it->second) diff[pp.kw] = it->second;
+            std::optional<std::int64_t> have;
+            if (held.props.count(port) && held.props.at(port).count(pp.kw))
+                have = held.props.at(port).at(pp.kw);
+            if (have != it->second) diff[pp.kw] = it->second;
         }
         if (diff.empty())
             ++p.plan.unchanged;

@@ -59,7 +59,8 @@ Output print_masks(const std::vector<PortMask> &m) {
 }
 
 std::string port_kind_of(const PortInfo &i) {
-    // kelfd has no command that names a port's kind: it follows the port
+    if (i.kind) return *i.kind;
+    // Without kelfd's read-back of ports, the kind follows the port
     // numbering kelfd brings a switch up with, except that a card port
     // reporting an Ethernet interface mode is an Ethernet port whatever
     // its number.

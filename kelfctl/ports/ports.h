@@ -75,6 +75,7 @@ struct PortInfo {
     // From the port-state diagnostic: the SDK's port state and loopback mode.
     std::optional<int> state, loopback;
     std::optional<std::vector<int>> mask;  // ports it forwards to (1 to 47)
+    std::optional<std::string> kind;       // as kelfd reads it back
 };
 // "ethernet", "pcie" ... from the port's number and its interface mode.
 std::string port_kind_of(const PortInfo &i);
