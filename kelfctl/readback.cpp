@@ -116,6 +116,7 @@ std::optional<std::vector<HeldLbg>> read_back_lbgs(Session &s) {
         const auto x = item<kel_x_lbg_t>(it);
         HeldLbg g;
         g.number = x.number;
+        g.read = x.ret == 0;
         for (int i = 0; i < std::clamp(x.port_count, 0, 32); ++i) g.ports.push_back(x.ports[i]);
         for (int b = 0; b < std::clamp(x.bins, 0, 256); ++b) g.map.push_back(x.map[b]);
         g.name = label(x.label);

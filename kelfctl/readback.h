@@ -42,6 +42,7 @@ struct HeldLbg {
     std::vector<int> ports;  // the shortest list that gives its bins; empty: none does
     std::vector<int> map;    // the port of each bin
     std::string name;
+    bool read = true;  // false: kelfd could not read its bins
 };
 std::optional<std::vector<HeldLbg>> read_back_lbgs(Session &s);
 

@@ -79,14 +79,18 @@ std::string optional_name(Session &s, Args &a, const char *kind,
     if (w.empty() || (w[0] >= '0' && w[0] <= '9') || w == "ports") return "";
     std::string name = a.next("NAME");
     if (!is_name(name))
-        usage(std::string(kind) + " name '" + name + "': a letter, then letters, digits, _ - or .");
+        usage(std::string(kind) + " name '" + name +
+              "': a letter, then letters, digits, _ - or ., at most 63");
+    // A name in use, or the one a group without a name goes by.
     bool taken = false;
     if (lbgs)
         if (auto held = lbgs(s))
-            for (const auto &x : *held) taken = taken || x.name == name;
+            for (const auto &x : *held)
+                taken = taken || x.name == name || name == default_name("lbg", x.number);
     if (mcasts)
         if (auto held = mcasts(s))
-            for (const auto &x : *held) taken = taken || x.name == name;
+            for (const auto &x : *held)
+                taken = taken || x.name == name || name == default_name("mcast", x.number);
     if (taken)
         refused("unit " + std::to_string(s.unit) + " has a " + kind + " named '" + name +
                 "' already");
@@ -305,6 +309,13 @@ void mcast_list(Session &s, Args &a) {
 void mcast_delete(Session &s, Args &a) {
     int g = mcast_group(s, a);
     a.finish();
+    // Rules that redirect to its port would send to a port that is gone.
+    if (!s.force)
+        if (auto held = read_back_mcasts(s))
+            for (const HeldMcast &m : *held)
+                if (m.number == g && m.port >= 0)
+                    check_unused(s, RuleDef::Action::Redirect, m.port,
+                                 "multicast group " + std::to_string(g));
     s.value(send_mcast_remove(s, g), "delete multicast group " + std::to_string(g));
     s.print_ok();
 }

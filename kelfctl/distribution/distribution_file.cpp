@@ -48,8 +48,8 @@ void parse_mirror_line(FileUnit &f, Args &a, int n) {
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     if (std::find(ports.begin(), ports.end(), m) != ports.end())
         usage("mirror " + std::to_string(m) + " cannot monitor its own port");
-    if (ports.size() > KEL_REPLY_LIST_MAX)
-        usage("a mirror in a file monitors at most 16 ports: kelfd reads back no more");
+    if (ports.size() > KEL_LBG_LIST_MAX)
+        usage("a mirror in a file monitors at most 32 ports, as mirror add takes them");
     if (f.u.mirrors.count(m) && f.u.mirrors[m].line != 0)
         usage("mirror " + std::to_string(m) + " is added twice (line " +
               std::to_string(f.u.mirrors[m].line) + ")");
@@ -248,13 +248,19 @@ void plan_mcasts(UnitPlan &up) {
         auto listeners = fm.listeners;
         std::string n = name;
         auto ports = up.mcast_ports;
-        if (exists && up.r.mcast_ports.count(name)) (*ports)[name] = up.r.mcast_ports.at(name);
+        // A group that stays keeps its port; a replaced one's rules wait for
+        // the new group's.
+        auto keep_port = [&] {
+            if (up.r.mcast_ports.count(name)) (*ports)[name] = up.r.mcast_ports.at(name);
+        };
         if (exists && it->second.second == fm.listeners) {
+            keep_port();
             ++up.plan.unchanged;
             continue;
         }
         if (exists && std::includes(fm.listeners.begin(), fm.listeners.end(),
                                     it->second.second.begin(), it->second.second.end())) {
+            keep_port();
             std::set<std::pair<int, int>> add;
             std::set_difference(fm.listeners.begin(), fm.listeners.end(), it->second.second.begin(),
                                 it->second.second.end(), std::inserter(add, add.end()));
@@ -337,6 +343,12 @@ void save_mirrors(UnitSave &u) {
                                 ": more monitored ports than the 16 kelfd lists");
             continue;
         }
+        if (ports->size() > KEL_LBG_LIST_MAX) {
+            u.missing.push_back(u.unit_prefix + "mirror " + std::to_string(m) + ": it monitors " +
+                                std::to_string(ports->size()) +
+                                " ports, more than a file's mirror add takes (32)");
+            continue;
+        }
         if (!u.r.mirror_vlans.count(m)) {
             u.missing.push_back(u.unit_prefix + "mirror " + std::to_string(m) +
                                 ": this kelfd does not report its VLAN");
@@ -366,7 +378,7 @@ void save_lbgs(UnitSave &u) {
         const std::vector<int> &ports = u.r.lbgs.at(name).second;
         if (ports.empty()) {
             u.missing.push_back(u.unit_prefix + "load-balancing group " + std::to_string(n) +
-                                ": its bins were set so that no list of ports gives them");
+                                ": kelfd could not read its bins, or no list of ports gives them");
             continue;
         }
         u.lbg_name[n] = name;

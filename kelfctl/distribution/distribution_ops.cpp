@@ -177,7 +177,7 @@ namespace {
 
 // A number, or a name to look up among the objects kelfd reads back.
 template <class T>
-int named(Session &s, const std::string &word, const char *kind,
+int named(Session &s, const std::string &word, const char *kind, const char *prefix,
           std::optional<std::vector<T>> (*read)(Session &)) {
     if (!word.empty() && word[0] >= '0' && word[0] <= '9')
         return static_cast<int>(value([&] { return parse_int(word, kind, 0, INT32_MAX); }));
@@ -186,17 +186,21 @@ int named(Session &s, const std::string &word, const char *kind,
         usage(std::string(kind) + " '" + word + "': this kelfd keeps no names; give the number");
     for (const T &x : *held)
         if (x.name == word) return x.number;
+    // A group without a name goes by its kind and number, as save writes it.
+    for (const T &x : *held)
+        if (x.name.empty() && word == std::string(prefix) + std::to_string(x.number))
+            return x.number;
     refused("unit " + std::to_string(s.unit) + " has no " + kind + " named '" + word + "'");
 }
 
 }  // namespace
 
 int lbg_named(Session &s, const std::string &word) {
-    return named(s, word, "load-balancing group", read_back_lbgs);
+    return named(s, word, "load-balancing group", "lbg", read_back_lbgs);
 }
 
 int mcast_named(Session &s, const std::string &word) {
-    return named(s, word, "multicast group", read_back_mcasts);
+    return named(s, word, "multicast group", "mcast", read_back_mcasts);
 }
 
 std::optional<HeldMcast> mcast_at_port(Session &s, int port) {

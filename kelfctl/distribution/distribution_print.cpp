@@ -170,6 +170,7 @@ Cell vlan_cell(int vlan) {
 
 Cell lbg_ports_cell(const HeldLbg &l) {
     if (!l.ports.empty()) return ports(l.ports, false);
+    if (!l.read) return {nullptr, "(kelfd could not read its bins)"};
     return {nullptr, "(bins set by hand: " + std::to_string(l.map.size()) + " bins)"};
 }
 

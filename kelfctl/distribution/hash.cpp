@@ -285,38 +285,6 @@ void parse_hash_line(FileUnit &f, Args &a, int) {
         usage("hash set needs l2 or l3");
 }
 
-void plan_hash(UnitPlan &up) {
-    // The fields the file names whose value differs from the switch's.
-    auto differing = [](const HashFields &wanted, const HashFields &cur) {
-        HashFields diff;
-        for (const auto &[k, v] : wanted)
-            if (cur.at(k) != v) diff[k] = v;
-        return diff;
-    };
-    if (!up.want.l2.empty()) {
-        HashFields cur = hash_fields(get_l2(up.s)), diff = differing(up.want.l2, cur);
-        if (diff.empty())
-            ++up.plan.unchanged;
-        else
-            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L2, diff),
-                    [diff, cur](Session &ss) {
-                        send_hash(ss, HashLevel::L2, diff, std::nullopt, &cur);
-                        return 1;
-                    });
-    }
-    if (!up.want.l3.empty()) {
-        HashFields diff = differing(up.want.l3, hash_fields(get_l3(up.s)));
-        if (diff.empty())
-            ++up.plan.unchanged;
-        else
-            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L3, diff),
-                    [diff](Session &ss) {
-                        send_hash(ss, HashLevel::L3, diff);
-                        return 1;
-                    });
-    }
-}
-
 namespace {
 
 // The hash settings a switch starts with; a saved file names only the
@@ -335,6 +303,50 @@ HashFields start_fields(HashLevel level) {
     parse_hash(a, level, true, &profile, f);
     return f;
 }
+
+}  // namespace
+
+void plan_hash(UnitPlan &up) {
+    // The fields the file names whose value differs from the switch's.
+    auto differing = [](const HashFields &wanted, const HashFields &cur) {
+        HashFields diff;
+        for (const auto &[k, v] : wanted)
+            if (!cur.count(k) || cur.at(k) != v) diff[k] = v;
+        return diff;
+    };
+    // The file is the whole state: a field it does not name is as the
+    // switch starts.
+    auto whole = [](HashLevel level, const HashFields &named) {
+        HashFields w = start_fields(level);
+        for (const auto &[k, v] : named) w[k] = v;
+        return w;
+    };
+    {
+        HashFields cur = hash_fields(get_l2(up.s)),
+                   diff = differing(whole(HashLevel::L2, up.want.l2), cur);
+        if (diff.empty())
+            up.plan.unchanged += up.want.l2.empty() ? 0 : 1;
+        else
+            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L2, diff),
+                    [diff, cur](Session &ss) {
+                        send_hash(ss, HashLevel::L2, diff, std::nullopt, &cur);
+                        return 1;
+                    });
+    }
+    {
+        HashFields diff = differing(whole(HashLevel::L3, up.want.l3), hash_fields(get_l3(up.s)));
+        if (diff.empty())
+            up.plan.unchanged += up.want.l3.empty() ? 0 : 1;
+        else
+            up.step(up.tail, Step::Op::Change, "hash", hash_line(HashLevel::L3, diff),
+                    [diff](Session &ss) {
+                        send_hash(ss, HashLevel::L3, diff);
+                        return 1;
+                    });
+    }
+}
+
+namespace {
 
 void save_level(UnitSave &u, HashLevel level, const HashFields &held) {
     const HashFields start = start_fields(level);

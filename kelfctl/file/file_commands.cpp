@@ -55,11 +55,14 @@ const char kSaveHelp[] = R"(Usage: kelfctl save [FILE] [--partial]
        kelfctl save help
 
 Writes the configuration of every unit kelfd runs as a file that `apply`
-takes (to standard output without FILE). What neither kelfd nor the record
-of `apply` can describe exactly (a rule added by hand may hold a vlan-tag
-or set-* action kelfd does not report; a group's ports; a mirror's VLAN)
-is listed and nothing is written, with exit status 1; --partial writes the
-rest and lists what is left out. See kelfd.conf(5).
+takes (to standard output without FILE), hand-made rules and groups
+included: unit, configuration, masks, the hash and port fields that differ
+from the start, groups, mirrors, multicast groups, rules by group and id (a
+port range kelfctl split written as the range). FILE is replaced at once,
+keeping its mode and owner; through a symlink the file it names is written.
+What cannot be described (configuration fan-in; against a kelfd without
+read-backs, what it does not report) is listed and nothing is written, with
+exit status 1; --partial writes the rest. See kelfd.conf(5).
 )";
 
 ConfigFile read_file(Session &s, Args &a, std::string &name) {
@@ -163,25 +166,38 @@ void check(Session &s, Args &a) {
         return;
     }
     AppliedRecord rec(s);
-    Plan plan;
-    try {
-        const int up = s.switch_count();
-        for (const auto &ue : f.units)
-            if (ue.first >= up) {
-                j["plan"] = nullptr;
-                check_ends(s, j, kExitUnitDown,
-                           f.name + " is valid, but unit " + std::to_string(ue.first) +
-                               " is not up (kelfd runs " + std::to_string(up) +
-                               (up == 1 ? " switch" : " switches") + ")");
-            }
-        plan = make_plan(s, f, rec);
-    } catch (const Failure &e) {
-        if (e.status != kExitUnreachable) throw;
+    // Whatever stops the reads, nothing was compared: never status 1, which
+    // says there are changes to make.
+    auto not_compared = [&](const Failure &e) {
+        if (e.printed) throw e;
         j["plan"] = nullptr;
         j["error"] = e.what();
         check_ends(s, j, kExitUnreachable,
-                   f.name + " is valid, but kelfd cannot be reached, so nothing is compared: " +
-                       e.what() + " (check --offline checks the file alone)");
+                   f.name + " is valid, but " +
+                       (e.status == kExitUnreachable ? "kelfd cannot be reached"
+                                                     : "kelfd's state could not be read") +
+                       ", so nothing is compared: " + e.what() +
+                       " (check --offline checks the file alone)");
+    };
+    int up = 0;
+    try {
+        up = s.switch_count();
+    } catch (const Failure &e) {
+        not_compared(e);
+    }
+    for (const auto &ue : f.units)
+        if (ue.first >= up) {
+            j["plan"] = nullptr;
+            check_ends(s, j, kExitUnitDown,
+                       f.name + " is valid, but unit " + std::to_string(ue.first) +
+                           " is not up (kelfd runs " + std::to_string(up) +
+                           (up == 1 ? " switch" : " switches") + ")");
+        }
+    Plan plan;
+    try {
+        plan = make_plan(s, f, rec);
+    } catch (const Failure &e) {
+        not_compared(e);
     }
     Counts c;
     Json steps = Json::array();
@@ -310,12 +326,24 @@ void write_atomically(const std::string &path, const std::string &text) {
         }
         target = real;
     }
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) refused("cannot write '" + path + "': " + std::strerror(errno));
+    // What is no regular file (a device, a pipe) is written as it is, and
+    // so is a file in a directory this user may not add to.
+    const int fd = exists && !S_ISREG(st.st_mode) ? -1 : ::mkstemp(name.data());
+    if (fd < 0) {
+        if (exists && S_ISREG(st.st_mode) && errno != EACCES && errno != EROFS)
+            refused("cannot write '" + path + "': " + std::strerror(errno));
+        std::ofstream o(target, std::ios::trunc);
+        o << text;
+        o.flush();
+        if (!o) refused("cannot write '" + path + "'");
+        return;
+    }
     struct Tmp {
         int fd;
         std::string name;
@@ -325,8 +353,7 @@ void write_atomically(const std::string &path, const std::string &text) {
             if (!kept) ::unlink(name.c_str());
         }
     } tmp{fd, name.data()};
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    if (exists) {
         // The file keeps its mode and owner; one kelfctl may not give it
         // (another user's, as a user) it says so.
         if (::fchmod(fd, st.st_mode & 07777) != 0 ||

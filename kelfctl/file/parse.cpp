@@ -9,7 +9,10 @@
 namespace kelfctl {
 
 bool is_name(const std::string &w) {
-    if (w.empty() || !(std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_')) return false;
+    // kelfd keeps a name as a label of at most 63 bytes.
+    if (w.empty() || w.size() >= KEL_X_LABEL_MAX ||
+        !(std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_'))
+        return false;
     return std::all_of(w.begin(), w.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
     });
@@ -19,8 +22,8 @@ std::string name_of(Args &a, const std::string &what) {
     std::string w = a.next(what + " NAME");
     if (!is_name(w))
         usage(what + ": '" + w +
-              "' is not a name (a letter, then letters, digits, _ - or .): the switch "
-              "chooses the numbers, so a file names these objects");
+              "' is not a name (a letter, then letters, digits, _ - or ., at most 63): the "
+              "switch chooses the numbers, so a file names these objects");
     return w;
 }
 

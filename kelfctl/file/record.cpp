@@ -36,14 +36,29 @@ void AppliedRecord::load(int unit) {
     if (!valid_) return;
     UnitRecord &r = units[unit];
     r = UnitRecord{};
-    for (const HeldLbg &l : read_back_lbgs(s_).value_or(std::vector<HeldLbg>{}))
-        r.lbgs[l.name.empty() ? default_name("lbg", l.number) : l.name] = {l.number, l.ports};
+    // Labelled groups by their labels, then the others by their numbers;
+    // a name held twice (an apply cut short while replacing a group) names
+    // the first, and the second goes by a name no file gives, so that the
+    // plan removes it.
+    auto key = [](const auto &taken, const std::string &label, const char *kind, int number) {
+        std::string k = label.empty() ? default_name(kind, number) : label;
+        if (taken.count(k)) k = default_name(kind, number) + ".held";
+        return k;
+    };
+    std::vector<HeldLbg> lbgs = read_back_lbgs(s_).value_or(std::vector<HeldLbg>{});
+    std::stable_partition(lbgs.begin(), lbgs.end(),
+                          [](const HeldLbg &l) { return !l.name.empty(); });
+    for (const HeldLbg &l : lbgs)
+        r.lbgs[key(r.lbgs, l.name, "lbg", l.number)] = {l.number, l.ports};
     for (const HeldMirror &m : read_back_mirrors(s_).value_or(std::vector<HeldMirror>{})) {
         r.mirror_vlans[m.number] = m.vlan;
         r.mirror_ports[m.number] = m.ports;
     }
-    for (const HeldMcast &m : read_back_mcasts(s_).value_or(std::vector<HeldMcast>{})) {
-        std::string name = m.name.empty() ? default_name("mcast", m.number) : m.name;
+    std::vector<HeldMcast> mcasts = read_back_mcasts(s_).value_or(std::vector<HeldMcast>{});
+    std::stable_partition(mcasts.begin(), mcasts.end(),
+                          [](const HeldMcast &m) { return !m.name.empty(); });
+    for (const HeldMcast &m : mcasts) {
+        std::string name = key(r.mcasts, m.name, "mcast", m.number);
         r.mcasts[name] = {m.number, m.listeners};
         r.mcast_ports[name] = m.port;
     }
@@ -53,6 +68,10 @@ void AppliedRecord::load(int unit) {
 void AppliedRecord::lbg(int unit, const std::string &name, int number,
                         const std::vector<int> &ports) {
     if (!valid_) return;
+    // The group it replaces gives up the name first.
+    auto old = units[unit].lbgs.find(name);
+    if (old != units[unit].lbgs.end() && old->second.first != number)
+        send_label(s_, KEL_X_LABEL_LBG, old->second.first, 0, "");
     if (name != default_name("lbg", number)) send_label(s_, KEL_X_LABEL_LBG, number, 0, name);
     units[unit].lbgs[name] = {number, ports};
 }
@@ -63,6 +82,9 @@ void AppliedRecord::lbg_gone(int unit, const std::string &name) {
 
 void AppliedRecord::mcast(int unit, const std::string &name, int number) {
     if (!valid_) return;
+    auto old = units[unit].mcasts.find(name);
+    if (old != units[unit].mcasts.end() && old->second.first != number)
+        send_label(s_, KEL_X_LABEL_MCAST, old->second.first, 0, "");
     if (name != default_name("mcast", number)) send_label(s_, KEL_X_LABEL_MCAST, number, 0, name);
     units[unit].mcasts[name] = {number, {}};
 }

@@ -68,7 +68,7 @@ PortsHeld ports_held(Session &s, bool masks, bool props) {
             if (props && x.port >= 1 && x.port <= KEL_MAX_PORTS) {
                 PortProps &pp = h.props[x.port];
                 if (x.parser >= 0) pp["parser"] = x.parser;
-                pp["frame-update"] = static_cast<std::uint32_t>(x.frame_update);
+                if (x.frame_update >= 0) pp["frame-update"] = x.frame_update;
                 if (x.ttl_update >= 0) pp["ttl-update"] = x.ttl_update;
             }
         }
@@ -205,22 +205,34 @@ void plan_config_masks(UnitPlan &p) {
 
 void plan_port_properties(UnitPlan &p) {
     std::map<PortProps, std::vector<int>> prop_sets;
-    if (p.want.ports.empty()) return;
     const PortsHeld held = ports_held(p.s, false, true);
-    for (const auto &[port, props] : p.want.ports) {
+    // The file is the whole state: a property it does not name is as
+    // kelfd's bring-up leaves it.
+    for (int port = 1; port <= KEL_MAX_PORTS; ++port) {
+        const auto named = p.want.ports.find(port);
+        PortProps want = start_props();
+        if (named != p.want.ports.end())
+            for (const auto &[k, v] : named->second) want[k] = v;
         PortProps diff;
         for (const PortProperty &pp : kFileProperties) {
-            auto it = props.find(pp.kw);
-            if (it == props.end()) continue;
+            auto it = want.find(pp.kw);
+            if (it == want.end()) continue;
             std::optional<std::int64_t> have;
             if (held.props.count(port) && held.props.at(port).count(pp.kw))
                 have = held.props.at(port).at(pp.kw);
-            if (have != it->second) diff[pp.kw] = it->second;
+            if (!have) {
+                // What cannot be read is set only when the file names it.
+                if (named != p.want.ports.end() && named->second.count(pp.kw))
+                    diff[pp.kw] = it->second;
+                continue;
+            }
+            if (*have != it->second) diff[pp.kw] = it->second;
         }
-        if (diff.empty())
-            ++p.plan.unchanged;
-        else
+        if (diff.empty()) {
+            if (named != p.want.ports.end()) ++p.plan.unchanged;
+        } else {
             prop_sets[diff].push_back(port);
+        }
     }
     for (const auto &pe : prop_sets) {
         const PortProps &diff = pe.first;

@@ -14,6 +14,12 @@ constexpr const char *kVlanTags[] = {"untagged",    "tagged",        "user-a",  
 constexpr int kVlanTagCount = static_cast<int>(sizeof kVlanTags / sizeof kVlanTags[0]);
 static_assert(kVlanTagCount == kVlanTagTypes);
 
+// A tag type kelfctl does not know (another client's) shows as its number.
+std::string tag_name(int t) {
+    if (t >= 0 && t < kVlanTagCount) return kVlanTags[t];
+    return "type-" + std::to_string(t + 1);
+}
+
 const char *action_name(RuleDef::Action a) {
     switch (a) {
         case RuleDef::Action::Drop:
@@ -185,6 +191,9 @@ RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
                       " bytes");
             for (unsigned char c : r.comment)
                 if (c < 0x20 || c == 0x7F) usage("comment: a comment holds no control characters");
+            if (r.comment.find('"') != std::string::npos &&
+                r.comment.find('\'') != std::string::npos)
+                usage("comment: a comment holds ' or \", not both");
         } else if (kw == "set-vlan") {
             once(r.set_vlan, kw, static_cast<int>(a.number("set-vlan VLAN", 0, 4095)));
         } else if (kw == "set-vlan-priority") {
@@ -262,6 +271,11 @@ RuleDef parse_rule(Args &a, std::vector<std::string> *warnings) {
         usage("set-user-bits replaces every other action: use it alone with rewrite");
     if (r.mpls_header && !r.mpls) usage("mpls-header needs mpls unicast or mpls multicast");
     if (r.mpls && r.ethertype) usage("mpls sets the EtherType: leave ethertype out");
+    // The MPLS EtherTypes are mpls, as the switch holds them.
+    if (r.ethertype == 0x8847 || r.ethertype == 0x8848) {
+        r.mpls = *r.ethertype == 0x8847 ? 1 : 2;
+        r.ethertype.reset();
+    }
     return r;
 }
 
@@ -307,7 +321,7 @@ std::string rule_match_text(const RuleDef &r) {
     if (r.dst_mac) add("dst-mac", format_mac(*r.dst_mac));
     if (r.ethertype) add("ethertype", format_ethertype(*r.ethertype));
     if (r.vlan) add("vlan", std::to_string(*r.vlan));
-    if (r.vlan_tag) add("vlan-tag", kVlanTags[*r.vlan_tag]);
+    if (r.vlan_tag) add("vlan-tag", tag_name(*r.vlan_tag));
     if (r.src_ip) add("src-ip", format_ip_prefix(*r.src_ip));
     if (r.dst_ip) add("dst-ip", format_ip_prefix(*r.dst_ip));
     if (r.protocol) add("protocol", format_protocol(*r.protocol));
@@ -368,7 +382,7 @@ Json rule_json(const RuleDef &r) {
     if (r.dst_mac) m["dst_mac"] = format_mac(*r.dst_mac);
     if (r.ethertype) m["ethertype"] = *r.ethertype;
     if (r.vlan) m["vlan"] = *r.vlan;
-    if (r.vlan_tag) m["vlan_tag"] = kVlanTags[*r.vlan_tag];
+    if (r.vlan_tag) m["vlan_tag"] = tag_name(*r.vlan_tag);
     if (r.src_ip) m["src_ip"] = format_ip_prefix(*r.src_ip);
     if (r.dst_ip) m["dst_ip"] = format_ip_prefix(*r.dst_ip);
     if (r.protocol) m["protocol"] = *r.protocol;

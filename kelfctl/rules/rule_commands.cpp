@@ -288,9 +288,15 @@ void print_export(Session &s, std::vector<RuleDef> rules,
     }
     if (!lbg_used.empty())
         for (const HeldLbg &l : read_back_lbgs(s).value_or(std::vector<HeldLbg>{}))
-            if (lbg_used.count(l.number))
+            if (lbg_used.count(l.number)) {
+                if (l.ports.empty()) {
+                    s.err() << "kelfctl: warning: load-balancing group " << l.number
+                            << " has bins no list of ports gives; its line is left out\n";
+                    continue;
+                }
                 text += "lbg add " + (l.name.empty() ? "lbg" + std::to_string(l.number) : l.name) +
                         " ports " + format_port_list(l.ports, false) + "\n";
+            }
     if (!mirror_used.empty())
         for (const HeldMirror &m : read_back_mirrors(s).value_or(std::vector<HeldMirror>{}))
             if (mirror_used.count(m.number)) {

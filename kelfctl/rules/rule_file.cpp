@@ -36,7 +36,8 @@ struct Block {
     int lo, size;
 };
 std::optional<Block> block_of(const std::optional<int> &port, const std::optional<int> &mask) {
-    if (!port) return std::nullopt;
+    // Only the forms a split range takes: a single port without a mask.
+    if (!port || (mask && (*mask & 0xFFFF) == 0xFFFF)) return std::nullopt;
     const int m = mask.value_or(0xFFFF) & 0xFFFF;
     const int size = (~m & 0xFFFF) + 1;
     if ((size & (size - 1)) != 0) return std::nullopt;  // not a block of a range
@@ -291,9 +292,18 @@ void save_rules(UnitSave &u) {
                                 " is not described");
             continue;
         }
-        if (x.action == RuleDef::Action::Redirect && u.mcast_name.count(x.target) &&
-            !port_in(PortFamily::Card, x.target))
+        if (x.action == RuleDef::Action::Redirect && !port_in(PortFamily::Card, x.target)) {
+            if (!u.mcast_name.count(x.target)) {
+                u.missing.push_back(id + ": it redirects to port " + std::to_string(x.target) +
+                                    ", neither a card port nor a multicast group's");
+                continue;
+            }
             x.mcast = u.mcast_name.at(x.target);
+        }
+        if (x.vlan_tag && (*x.vlan_tag < 0 || *x.vlan_tag >= kVlanTagTypes)) {
+            u.missing.push_back(id + ": it matches a VLAN tag type kelfctl does not know");
+            continue;
+        }
         if (x.action == RuleDef::Action::Mirror && x.in_port != 0)
             u.s.err() << "kelfctl: warning: " << id << " is saved without its in-port " << x.in_port
                       << ": " << kMirrorInPort << "\n";

@@ -274,13 +274,7 @@ RuleDef rule_from_read_back(const kel_x_rule_t &x) {
     if (a & kActSetSwitchPri) r.set_switch_priority = int{m.user_act};
     if (a & kActSetUserBits) r.set_user_bits = int{m.user_act};
     read_match(m, r);
-    if (m.vlan_tag != 0) {
-        if (m.vlan_tag < 1 || m.vlan_tag > kVlanTagTypes)
-            refused("rule " + std::to_string(r.id) + " of group " + std::to_string(r.group) +
-                    " matches VLAN tag type " + std::to_string(m.vlan_tag) +
-                    ", which kelfctl does not know");
-        r.vlan_tag = m.vlan_tag - 1;
-    }
+    if (m.vlan_tag != 0) r.vlan_tag = m.vlan_tag - 1;
     r.comment = std::string(x.label, strnlen(x.label, sizeof x.label));
     return r;
 }

@@ -51,7 +51,8 @@ public:
     // False, with the next read set to start at `from`, when n more bytes
     // would not fit.
     bool room(std::size_t n, std::int64_t from) {
-        if (out_.size() - at_ - sizeof head_ + n <= KEL_X_READ_MAX) return true;
+        // The first item always goes, so that every read moves on.
+        if (head_.count == 0 || out_.size() - at_ - sizeof head_ + n <= KEL_X_READ_MAX) return true;
         head_.next_group = 0;
         head_.next_from = from;
         return false;
@@ -307,7 +308,8 @@ int set_label(const kel_x_label_t &l) {
                 if (st->find(l.number, l.rule_id) == nullptr)
                     return refuse("kel: group " + n(l.number) + " holds no rule " + n(l.rule_id) +
                                   " to label");
-                st->label(l.number, l.rule_id, text);
+                if (!st->label(l.number, l.rule_id, text))
+                    return refuse("kel: the transaction holds a label for every rule a unit can");
                 return 0;
             }
             if (kel_acl[unit][l.number].find(l.rule_id) < 0)

@@ -125,6 +125,9 @@ public:
     }
 
     void remove(int group, int id) override {
+        // A label given to the rule that goes does not pass to one that
+        // takes its id later.
+        std::erase_if(labels_, [&](const Label &l) { return l.group == group && l.id == id; });
         GroupStage &g = g_[static_cast<std::size_t>(group)];
         g.follow(kel_acl[unit_][group]);
         auto it = g.added_at.find(id);
@@ -145,6 +148,7 @@ public:
     }
 
     void clear() override {
+        labels_.clear();
         release_staged();
         for (GroupStage &g : g_) {
             g = GroupStage{};
@@ -154,8 +158,16 @@ public:
         }
     }
 
-    void label(int group, int id, std::string text) override {
+    bool label(int group, int id, std::string text) override {
+        for (Label &l : labels_)
+            if (l.group == group && l.id == id) {
+                l.text = std::move(text);
+                return true;
+            }
+        // One label for each rule the unit can hold.
+        if (labels_.size() >= std::size_t{KEL_MAX_GROUPS} * KEL_MAX_RULES) return false;
         labels_.push_back({group, id, std::move(text)});
+        return true;
     }
 
     int commit();

@@ -76,8 +76,9 @@ public:
     virtual void add(std::unique_ptr<kel_acl_rule_t> r) = 0;
     virtual void remove(int group, int id) = 0;
     virtual void clear() = 0;
-    // Gives a staged rule its label once the commit puts it in force.
-    virtual void label(int group, int id, std::string text) = 0;
+    // Gives a staged rule its label once the commit puts it in force;
+    // false when the transaction holds a label for every rule a unit can.
+    virtual bool label(int group, int id, std::string text) = 0;
 };
 
 // Aborts the transactions idle past their bound; the time until the next
