@@ -104,7 +104,9 @@ int main() try {
     };
     for (const Row &r : {Row{"kelfctl check FILE     ", {"check", path}},
                          Row{"kelfctl save           ", {"save", d.run_dir() + "/saved.conf"}},
-                         Row{"kelfctl rule list -s   ", {"-s", "rule", "list"}}}) {
+                         Row{"kelfctl rule list -s   ", {"-s", "rule", "list"}},
+                         Row{"kelfctl rule list      ", {"rule", "list"}},
+                         Row{"kelfctl -j rule list -s", {"-j", "-s", "rule", "list"}}}) {
         double t = timed(d, r.args);
         std::printf("%s %.3f s  ratio to baseline %.3f (target at most 0.1)\n", r.what, t,
                     t / base);

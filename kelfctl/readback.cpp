@@ -14,39 +14,53 @@ struct Pages {
     std::vector<std::pair<const unsigned char *, std::size_t>> items;
 };
 
-std::optional<Pages> read_pages(Session &s, std::uint32_t code, int group, std::uint32_t flags,
-                                std::size_t item_size,
-                                std::size_t (*length)(const unsigned char *, std::size_t)) {
-    if (!s.extensions().serves(code)) return std::nullopt;
-    Pages pages;
+// Reads every page of one read-back, handing each item's bytes to f as
+// the page comes (pages are not kept: a full unit's rules are 42 MB).
+template <class F>
+bool each_item(Session &s, std::uint32_t code, int group, std::uint32_t flags,
+               std::size_t item_size, std::size_t (*length)(const unsigned char *, std::size_t),
+               F f) {
+    if (!s.extensions().serves(code)) return false;
     kel_x_read_t q{code, s.unit, group, flags, 0};
     for (int page = 0; page < 100000; ++page) {
-        std::vector<unsigned char> r = s.raw(&q, sizeof q);
+        std::vector<unsigned char> b = s.raw(&q, sizeof q);
         kel_x_list_t h;
-        if (r.size() < sizeof h)
+        if (b.size() < sizeof h)
             refused("kelfd answered read-back " + std::to_string(code) + " with " +
-                    std::to_string(r.size()) + " bytes");
-        std::memcpy(&h, r.data(), sizeof h);
+                    std::to_string(b.size()) + " bytes");
+        std::memcpy(&h, b.data(), sizeof h);
         if (h.ret != 0)
             refused("kelfd refused to read back unit " + std::to_string(s.unit) + " (command " +
                     std::to_string(code) + ")");
         if (item_size != 0 && h.item_size < item_size)
             refused("kelfd's read-back items are shorter than kelfctl reads");
-        pages.replies.push_back(std::move(r));
-        const std::vector<unsigned char> &b = pages.replies.back();
         std::size_t off = sizeof h;
         for (std::uint32_t i = 0; i < h.count; ++i) {
             const std::size_t n =
                 h.item_size != 0 ? h.item_size : length(b.data() + off, b.size() - off);
             if (n == 0 || off + n > b.size()) refused("kelfd's read-back reply was cut short");
-            pages.items.emplace_back(b.data() + off, n);
+            f(std::make_pair(static_cast<const unsigned char *>(b.data() + off), n));
             off += n;
         }
-        if (h.next_from < 0) return pages;
+        if (h.next_from < 0) return true;
         q.group = h.next_group;
         q.from = h.next_from;
     }
     refused("kelfd's read-back did not end");
+}
+
+std::optional<Pages> read_pages(Session &s, std::uint32_t code, int group, std::uint32_t flags,
+                                std::size_t item_size,
+                                std::size_t (*length)(const unsigned char *, std::size_t)) {
+    Pages pages;
+    // Small reads keep their pages; items point into them.
+    bool served = each_item(s, code, group, flags, item_size, length,
+                            [&](std::pair<const unsigned char *, std::size_t> it) {
+                                pages.replies.emplace_back(it.first, it.first + it.second);
+                            });
+    if (!served) return std::nullopt;
+    for (const auto &r : pages.replies) pages.items.emplace_back(r.data(), r.size());
+    return pages;
 }
 
 template <class T>
@@ -79,16 +93,17 @@ std::optional<std::vector<HeldRule>> read_back_rules(Session &s, int first, bool
                                                      bool counters) {
     std::uint32_t flags =
         (one_group ? KEL_X_READ_ONE_GROUP : 0u) | (counters ? KEL_X_READ_COUNTERS : 0u);
-    auto pages = read_pages(s, KEL_X_RULES, first, flags, sizeof(kel_x_rule_t), nullptr);
-    if (!pages) return std::nullopt;
     std::vector<HeldRule> out;
-    out.reserve(pages->items.size());
-    for (const auto &it : pages->items) {
-        const auto x = item<kel_x_rule_t>(it);
-        HeldRule h{rule_from_read_back(x), x.slot, std::nullopt};
-        if (x.counter_ret == 0) h.frames = x.frames;
-        out.push_back(std::move(h));
-    }
+    // Room for all a unit can hold: pages not touched cost no memory.
+    out.reserve(one_group ? KEL_MAX_RULES : std::size_t{KEL_MAX_RULES} * KEL_MAX_GROUPS);
+    bool served = each_item(s, KEL_X_RULES, first, flags, sizeof(kel_x_rule_t), nullptr,
+                            [&](std::pair<const unsigned char *, std::size_t> it) {
+                                const auto x = item<kel_x_rule_t>(it);
+                                HeldRule h{rule_from_read_back(x), x.slot, std::nullopt};
+                                if (x.counter_ret == 0) h.frames = x.frames;
+                                out.push_back(std::move(h));
+                            });
+    if (!served) return std::nullopt;
     return out;
 }
 

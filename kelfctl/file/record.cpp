@@ -62,7 +62,8 @@ void AppliedRecord::load(int unit) {
         r.mcasts[name] = {m.number, m.listeners};
         r.mcast_ports[name] = m.port;
     }
-    for (const RuleDef &x : read_rules(s_, all_groups())) r.rules[{x.group, x.id}] = x;
+    for (RuleDef &x : read_rules(s_, all_groups(), nullptr, false))
+        r.rules.emplace_hint(r.rules.end(), std::make_pair(x.group, x.id), std::move(x));
 }
 
 void AppliedRecord::lbg(int unit, const std::string &name, int number,

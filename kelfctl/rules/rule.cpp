@@ -1,6 +1,7 @@
 #include "rule.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "ranges.h"
 
@@ -450,13 +451,16 @@ bool same_rule(const RuleDef &a, const RuleDef &b) {
 }
 
 bool same_whole(const RuleDef &a, const RuleDef &b) {
-    RuleDef x = a, y = b;
-    x.group = y.group = 0;
-    x.id = y.id = 0;
-    x.comment.clear(), y.comment.clear();
-    x.mcast.clear(), y.mcast.clear();
-    x.lbg.clear(), y.lbg.clear();
-    return x == y;
+    // Every field but group, id and the names, without copies: a plan
+    // compares every rule of a unit.
+    auto fields = [](const RuleDef &r) {
+        return std::tie(r.action, r.target, r.set_vlan, r.set_vlan_priority, r.set_switch_priority,
+                        r.set_user_bits, r.in_port, r.src_mac, r.dst_mac, r.ethertype, r.vlan,
+                        r.vlan_tag, r.src_ip, r.dst_ip, r.protocol, r.sport, r.sport_mask, r.dport,
+                        r.dport_mask, r.sport_hi, r.dport_hi, r.mpls, r.mpls_header,
+                        r.mpls_header_mask);
+    };
+    return fields(a) == fields(b);
 }
 
 }  // namespace kelfctl

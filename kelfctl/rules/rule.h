@@ -48,6 +48,7 @@ struct RuleDef {
     // The rule's label in kelfd (`comment TEXT`).
     std::string comment;
 
+    // same_whole (rule.cpp) names every field but group, id and the names.
     bool operator==(const RuleDef &) const = default;
 };
 

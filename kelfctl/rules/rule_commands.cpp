@@ -315,7 +315,7 @@ void print_export(Session &s, std::vector<RuleDef> rules,
                 text += "mcast add-listener " + name + " port " + std::to_string(p) + " vlan " +
                         std::to_string(v) + "\n";
         }
-    Output o = print_rules(rules, true, c);
+    Output o = print_rules(rules, true, c, s.json);
     o.text = text + o.text;
     s.print(o);
 }
@@ -377,7 +377,7 @@ void rule_list(Session &s, Args &a) {
         rules = export_forms(s, rules, &missing);
     }
     if (s.stats && !c) c = counters_of(s, rules);
-    s.print(print_rules(rules, s.details, c));
+    s.print(print_rules(rules, s.details, c, s.json));
     for (const auto &m : missing) s.err() << "kelfctl: not exported: " << m << "\n";
     if (!missing.empty()) {
         Failure f(kExitRefused, std::to_string(missing.size()) +

@@ -177,11 +177,13 @@ void plan_rules(UnitPlan &up) {
     // A rule stays (at its id, in force) when kelfd holds it as the
     // record says, or, for a rule kelfd reports whole, as the file says.
     auto ports = up.mcast_ports;
-    std::map<std::pair<int, std::int64_t>, RuleDef> held;
-    if (up.rec.valid())
-        held = up.r.rules;
-    else
-        for (const RuleDef &x : read_rules(up.s, all_groups())) held[{x.group, x.id}] = x;
+    // What kelfd holds, read back with the unit (not copied: a full unit is
+    // 131,072 rules), or read now from a kelfd without read-backs.
+    std::map<std::pair<int, std::int64_t>, RuleDef> read;
+    if (!up.rec.valid())
+        for (RuleDef &x : read_rules(up.s, all_groups())) read[{x.group, x.id}] = std::move(x);
+    const std::map<std::pair<int, std::int64_t>, RuleDef> &held =
+        up.rec.valid() ? up.r.rules : read;
     std::map<int, int> adds_per_group, held_per_group;
     for (const auto &[k, x] : held) ++held_per_group[k.first];
     for (const auto &re : up.want.rules) {

@@ -120,7 +120,7 @@ RuleDef held_form(Session &s, const RuleDef &r) {
 }
 
 std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
-                                std::vector<std::string> *unreadable) {
+                                std::vector<std::string> *unreadable, bool keep) {
     std::vector<RuleDef> out;
     // Read back whole, many rules to a request: every group at once when
     // all are asked, else group by group.
@@ -137,9 +137,14 @@ std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
                 by_group[first];
             for (HeldRule &h : *held) by_group[h.def.group].push_back(std::move(h.def));
             for (auto &[g, rules] : by_group) {
-                out.insert(out.end(), rules.begin(), rules.end());
                 s.cache[s.unit].keys.erase(g);
                 s.cache[s.unit].ids.erase(g);
+                if (!keep) {
+                    s.cache[s.unit].rules.erase(g);
+                    std::move(rules.begin(), rules.end(), std::back_inserter(out));
+                    continue;
+                }
+                out.insert(out.end(), rules.begin(), rules.end());
                 s.cache[s.unit].rules[g] = std::move(rules);
             }
         }

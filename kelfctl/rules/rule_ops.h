@@ -31,8 +31,9 @@ std::optional<RuleDef> query_rule(Session &s, int group, std::int64_t id);
 // Every rule of the groups, read from kelfd now (and kept in the session).
 // A rule kelfd lists but cannot give back is named in unreadable, or, when
 // the caller keeps no such list, in a warning.
+// keep false: the session keeps no copy (a caller that holds them itself).
 std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
-                                std::vector<std::string> *unreadable = nullptr);
+                                std::vector<std::string> *unreadable = nullptr, bool keep = true);
 std::vector<int> all_groups();
 // A rule as the session keeps what kelfd holds of it: whole when kelfd reads
 // rules back, else as its query reports it.
@@ -67,8 +68,10 @@ struct RuleCounter {
 Output print_rules_added(int group, const std::vector<std::int64_t> &ids, const std::string &match);
 // A table of rules, or with detail their `rule add` lines (an export);
 // with counters, each rule's frames.
+// json: the JSON document is wanted (else only the text is built).
 Output print_rules(const std::vector<RuleDef> &rules, bool detail,
-                   const std::optional<std::vector<RuleCounter>> &counters = std::nullopt);
+                   const std::optional<std::vector<RuleCounter>> &counters = std::nullopt,
+                   bool json = true);
 Output print_rule_counters(const std::vector<RuleCounter> &c);
 
 }  // namespace kelfctl

@@ -1,5 +1,6 @@
 // Printers of the rule object.
 #include <algorithm>
+#include <sstream>
 
 #include "rule_ops.h"
 
@@ -22,9 +23,10 @@ Output print_rules_added(int group, const std::vector<std::int64_t> &ids,
 }
 
 Output print_rules(const std::vector<RuleDef> &rules, bool detail,
-                   const std::optional<std::vector<RuleCounter>> &counters) {
+                   const std::optional<std::vector<RuleCounter>> &counters, bool json) {
+    // Only what is printed is built: a full unit is 131,072 rules.
     Json arr = Json::array();
-    for (std::size_t i = 0; i < rules.size(); ++i) {
+    for (std::size_t i = 0; json && i < rules.size(); ++i) {
         Json r = rule_json(rules[i]);
         if (counters) r["frames"] = (*counters)[i].frames;
         arr.push_back(std::move(r));
@@ -59,9 +61,10 @@ Output print_rules(const std::vector<RuleDef> &rules, bool detail,
         if (comments) row.push_back(str(r.comment));
         t.row(row);
     }
-    Output o = out(t);
-    o.json = j;  // the full rule descriptions, not the table's texts
-    return o;
+    if (json) return {j, ""};  // the full rule descriptions, not the table's texts
+    std::ostringstream text;
+    t.text(text);
+    return {Json(), text.str()};
 }
 
 Output print_rule_counters(const std::vector<RuleCounter> &c) {
