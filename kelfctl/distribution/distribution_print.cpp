@@ -85,7 +85,7 @@ Output print_lbg_detail(int lbg, bool listed, const RuleUses &rules) {
     Record r;
     r.add("lbg", num(lbg))
         .add("listed", Cell{listed, listed ? "yes" : "no (kelfd lists only 16 groups)"})
-        .add("ports", Cell{nullptr, "(not reported: kelfd has no read of a group's ports)"})
+        .add("ports", Cell{nullptr, "(not reported: this kelfd has no read of a group's ports)"})
         .add("rules", rule_uses(rules));
     return out(r);
 }
@@ -95,7 +95,7 @@ Output print_mirror_detail(const MirrorInfo &m, const RuleUses &rules) {
     r.add("mirror", num(m.mirror))
         .add("mirror_port", num(m.mirror))
         .add("ports", m.ports ? ports(*m.ports) : Cell{Json::array(), "none"})
-        .add("vlan", Cell{nullptr, "(not reported: kelfd has no read of a mirror's VLAN)"})
+        .add("vlan", Cell{nullptr, "(not reported: this kelfd has no read of a mirror's VLAN)"})
         .add("rules", rule_uses(rules));
     return out(r);
 }
