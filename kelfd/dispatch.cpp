@@ -252,6 +252,13 @@ const std::array<Row, kCodes> kTable = make_table();
 
 }  // namespace
 
+bool does_nothing(std::uint32_t code) {
+    if (code >= kCodes) return true;
+    const Row &r = kTable[code];
+    return r.shape == Shape::Unknown || r.shape == Shape::NoAction || r.shape == Shape::Refused ||
+           r.fn == nullptr;
+}
+
 std::size_t request_size(std::uint32_t code) {
     if (code >= kCodes) return sizeof code;
     switch (kTable[code].shape) {

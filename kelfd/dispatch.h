@@ -30,6 +30,10 @@ struct Reply {
 // if_kel_lbg_t and if_kel_mask_t for their commands, if_kel_t otherwise).
 std::size_t request_size(std::uint32_t code);
 
+// True for a code of the table that does nothing: no handler (unknown), a
+// no-action code, or one always refused.
+bool does_nothing(std::uint32_t code);
+
 // Runs requests against the daemon's tables, one at a time.
 class Dispatcher {
 public:

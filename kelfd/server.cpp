@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "access.h"
 #include "extensions/extensions.h"
 
 namespace kelf {
@@ -89,6 +90,7 @@ std::unique_ptr<ControlServer> ControlServer::open(const std::string &path,
         return nullptr;
     }
     ::chmod(path.c_str(), 0600);
+    access::open_to_readers(path);
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         server->path_ = path;
@@ -311,10 +313,51 @@ void ControlServer::serve(int s2) {
     finish(p);
 }
 
+namespace {
+
+// The reply to a change from a client that may only read: -1, with the
+// reason in a KEL_X_WHY reply when the request asked for one.
+Reply refused(const unsigned char *rec, std::size_t n, const access::Peer &p,
+              std::vector<unsigned char> &out) {
+    std::uint32_t code = 0;
+    std::memcpy(&code, rec, std::min<std::size_t>(n, sizeof code));
+    const std::string line = "kel: uid " + std::to_string(p.uid) + " may only read (group " +
+                             access::read_group() + "): this request changes the switch\n";
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+    const std::int32_t status = -1;
+    out.clear();
+    auto put = [&](const void *d, std::size_t len) {
+        const auto *b = static_cast<const unsigned char *>(d);
+        out.insert(out.end(), b, b + len);
+    };
+    if (code == KEL_X_WHY && extensions::served(KEL_X_WHY)) {
+        const std::uint32_t len = 4, text = static_cast<std::uint32_t>(line.size());
+        put(&len, 4);
+        put(&status, 4);
+        put(&text, 4);
+        put(line.data(), line.size());
+    } else {
+        put(&status, 4);
+    }
+    return {out.data(), out.size()};
+}
+
+}  // namespace
+
 void ControlServer::answer(int s2, const unsigned char *rec, std::size_t n) {
     // Nothing received: nothing to carry out, the status reply is still
-    // attempted.
-    Reply reply = dispatcher_.run(rec, n);
+    // attempted. A client that may only read is refused what changes.
+    const access::Peer peer = access::peer_of(s2);
+    const bool reads = access::only_reads(rec, n);
+    std::vector<unsigned char> refusal;
+    Reply reply;
+    if (!reads && !peer.may_change) {
+        reply = refused(rec, n, peer, refusal);
+    } else {
+        reply = dispatcher_.run(rec, n);
+        if (!reads) access::audit(peer, rec, n, reply.data, reply.size);
+    }
     send_all(s2, reply.data, reply.size, timeout_);
     // A client that sent more than its record may have more queued: drop
     // it, so that closing does not turn its read of the reply into a reset.

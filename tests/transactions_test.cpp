@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "background.h"
 #include "daemon_process.h"
 #include "pcap_files.h"
 #include "testing/requests.h"
@@ -41,64 +42,15 @@ void write_rules(const std::string &path, int first_id, int count, int to) {
 }
 
 // kelfctl running beside the test; stops it on every path.
-class Background {
-public:
+struct Background : kelftest::Background {
     Background(const DaemonProcess &d, std::vector<std::string> args)
-        : err_(d.run_dir() + "/bg.err"), out_(d.run_dir() + "/bg.out") {
-        args.insert(args.begin(), {KELFCTL_BINARY, "-S", d.socket_path()});
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawn(&pid_, KELFCTL_BINARY, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
+        : kelftest::Background(d.run_dir(), "bg", KELFCTL_BINARY, with_socket(d, std::move(args))) {
     }
-    ~Background() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+    static std::vector<std::string> with_socket(const DaemonProcess &d,
+                                                std::vector<std::string> a) {
+        a.insert(a.begin(), {"-S", d.socket_path()});
+        return a;
     }
-    std::string err() const { return kelftest::read_file(err_); }
-    std::string out() const { return kelftest::read_file(out_); }
-    bool wait_err(const std::string &text, std::chrono::milliseconds limit = 20s) const {
-        return wait_for([&] { return err(); }, text, limit);
-    }
-    bool wait_out(const std::string &text, std::chrono::milliseconds limit = 20s) const {
-        return wait_for([&] { return out(); }, text, limit);
-    }
-    void signal(int sig) const {
-        if (pid_ > 0) ::kill(pid_, sig);
-    }
-    bool running() {
-        int st = 0;
-        if (pid_ <= 0 || ::waitpid(pid_, &st, WNOHANG) != pid_) return pid_ > 0;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        pid_ = -1;
-        return false;
-    }
-    // Its exit status (128 + a signal), or -1 when it still runs at the limit.
-    int wait(std::chrono::milliseconds limit = 60s) {
-        for (auto end = std::chrono::steady_clock::now() + limit; running();
-             std::this_thread::sleep_for(10ms))
-            if (std::chrono::steady_clock::now() >= end) return -1;
-        return status_;
-    }
-
-private:
-    template <class F>
-    static bool wait_for(F read, const std::string &text, std::chrono::milliseconds limit) {
-        for (auto end = std::chrono::steady_clock::now() + limit;
-             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(5ms))
-            if (read().find(text) != std::string::npos) return true;
-        return false;
-    }
-    std::string err_, out_;
-    pid_t pid_ = -1;
-    int status_ = -1;
 };
 
 int raw_status(const DaemonProcess &d, const void *req, std::size_t len) {
