@@ -104,23 +104,24 @@ void ports(kelfctl::Session &s, Families &f) {
         if (p.link >= 0)
             f.add("kelfd_port_link_up", MetricType::Gauge, "1 when the port's link is up",
                   {{"port", port}, {"unit", unit}}, p.link);
-        f.add("kelfd_port_info", MetricType::Gauge, "The port's kind, interface mode and speed",
-              {{"kind", kind_name(p.kind)},
-               {"mode", n(p.mode)},
-               {"port", port},
-               {"speed", p.speed >= 0 ? n(std::int64_t{p.speed} * 1000000) : "0"},
-               {"unit", unit}},
+        f.add("kelfd_port_info", MetricType::Gauge, "The port's kind and interface mode",
+              {{"kind", kind_name(p.kind)}, {"mode", n(p.mode)}, {"port", port}, {"unit", unit}},
               1);
+        if (p.speed >= 0)
+            f.add("kelfd_port_speed_bytes_per_second", MetricType::Gauge, "The port's speed",
+                  {{"port", port}, {"unit", unit}}, static_cast<double>(p.speed) * 1e6 / 8);
     }
     for (const kel_x_counters_t &c :
          kelfctl::read_back_counters(s).value_or(std::vector<kel_x_counters_t>{})) {
         if (c.ret != 0) continue;  // a port whose counters the switch did not give
         const std::string port = n(c.port);
         const kelf_stat_cnt_t &k = c.counters;
-        f.add("kelfd_port_receive_octets_total", MetricType::Counter, "Octets received",
-              {{"port", port}, {"unit", unit}}, static_cast<double>(k.cntRxGoodOctets));
-        f.add("kelfd_port_transmit_octets_total", MetricType::Counter, "Octets transmitted",
-              {{"port", port}, {"unit", unit}}, static_cast<double>(k.cntTxOctets));
+        f.add("kelfd_port_receive_bytes_total", MetricType::Counter,
+              "Bytes of the good frames received", {{"port", port}, {"unit", unit}},
+              static_cast<double>(k.cntRxGoodOctets));
+        f.add("kelfd_port_transmit_bytes_total", MetricType::Counter,
+              "Bytes of every frame transmitted", {{"port", port}, {"unit", unit}},
+              static_cast<double>(k.cntTxOctets));
         for (const Class &cl : kClasses) {
             f.add("kelfd_port_receive_frames_total", MetricType::Counter, "Frames received",
                   {{"class", cl.name}, {"port", port}, {"unit", unit}},
@@ -169,21 +170,23 @@ void objects(kelfctl::Session &s, Families &f) {
     auto mirrors = kelfctl::read_back_mirrors(s).value_or(std::vector<kelfctl::HeldMirror>{});
     f.add("kelfd_mirrors", MetricType::Gauge, "Mirrors", {{"unit", unit}},
           static_cast<double>(mirrors.size()));
-    for (const auto &m : mirrors)
+    for (const auto &m : mirrors) {
         f.add("kelfd_mirror_info", MetricType::Gauge, "A mirror, its port and VLAN",
               {{"mirror", n(m.number)},
-               {"monitored", n(static_cast<std::int64_t>(m.ports.size()))},
                {"name", m.name},
                {"port", n(m.port)},
                {"unit", unit},
                {"vlan", n(m.vlan)}},
               1);
+        f.add("kelfd_mirror_monitored_ports", MetricType::Gauge, "Ports a mirror copies from",
+              {{"mirror", n(m.number)}, {"unit", unit}}, static_cast<double>(m.ports.size()));
+    }
     auto mcasts = kelfctl::read_back_mcasts(s).value_or(std::vector<kelfctl::HeldMcast>{});
     f.add("kelfd_mcasts", MetricType::Gauge, "Multicast groups", {{"unit", unit}},
           static_cast<double>(mcasts.size()));
     for (const auto &m : mcasts)
         f.add("kelfd_mcast_listeners", MetricType::Gauge, "A multicast group's listeners",
-              {{"group", n(m.number)}, {"name", m.name}, {"port", n(m.port)}, {"unit", unit}},
+              {{"mcast", n(m.number)}, {"name", m.name}, {"port", n(m.port)}, {"unit", unit}},
               static_cast<double>(m.listeners.size()));
 }
 
@@ -220,23 +223,51 @@ void drift(kelfctl::Session &s, Families &f, const std::string &path) {
 }  // namespace
 
 std::vector<MetricFamily> Collector::Collect() const {
-    std::lock_guard<std::mutex> one(scrape_);
     const auto t0 = std::chrono::steady_clock::now();
     Families f;
     bool up = true;
+    // One scrape at a time reads kelfd; one that cannot get its turn within
+    // the time of two exchanges answers at once instead of piling up.
+    std::unique_lock<std::timed_mutex> one(scrape_, std::defer_lock);
+    if (!one.try_lock_for(2 * opt_.timeout)) {
+        std::fputs("kelfd_exporter: a scrape is still reading kelfd; this one reads nothing\n",
+                   stderr);
+        f.add("kelfd_up", MetricType::Gauge, "1 when kelfd answered the scrape's reads", {}, 0);
+        return f.take();
+    }
     try {
         kelfctl::SocketTransport transport(opt_.socket, opt_.timeout);
         std::ostringstream out, err;
         kelfctl::Session s(transport, out, err);
         const int units = s.switch_count();
         f.add("kelfd_units", MetricType::Gauge, "Switches kelfd runs", {}, units);
+        // A unit whose reads fail (one not up yet, an answer that cannot be
+        // read) says so in kelfd_unit_up; only kelfd away ends the scrape.
+        auto unit_failed = [](const kelfctl::Failure &e) {
+            if (e.status == kelfctl::kExitUnreachable) throw;
+            std::fprintf(stderr, "kelfd_exporter: %s\n", e.what());
+        };
         for (int u = 0; u < units && u < KEL_MAX_UNITS; ++u) {
             s.unit = u;
-            ports(s, f);
-            rules(s, f, opt_.rules);
-            objects(s, f);
+            double unit_up = 1;
+            try {
+                ports(s, f);
+                rules(s, f, opt_.rules);
+                objects(s, f);
+            } catch (const kelfctl::Failure &e) {
+                unit_failed(e);
+                unit_up = 0;
+            }
+            f.add("kelfd_unit_up", MetricType::Gauge, "1 when the unit's reads succeeded",
+                  {{"unit", n(u)}}, unit_up);
         }
-        if (!opt_.config.empty()) drift(s, f, opt_.config);
+        if (!opt_.config.empty()) try {
+                drift(s, f, opt_.config);
+            } catch (const kelfctl::Failure &e) {
+                unit_failed(e);
+                f.add("kelfd_drift_check_ok", MetricType::Gauge,
+                      "1 when the configuration file was read and compared", {}, 0);
+            }
     } catch (const std::exception &e) {
         // kelfd away, or an answer that could not be read: this scrape says
         // so in kelfd_up and keeps nothing else of it.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,7 +45,6 @@ bool reads(std::uint32_t code) {
         case KEL_GET_L2_HASH:
         case KEL_GET_L3_HASH:
         case KEL_GET_PORT_LINK:
-        case KEL_GET_TEMP:
         case KEL_MIR_QUERY_LIST:
         case KEL_MIR_PORT_QUERY_LIST:
         case KEL_GET_PORT_SPEED:
@@ -54,9 +54,7 @@ bool reads(std::uint32_t code) {
         case KEL_GET_RFRAME_UPDATE:
         case KEL_GET_TTL_UPDATE:
         case KEL_GET_SW_REMAIN:
-        case KEL_TEMP_READ:
         case KEL_GET_PORT_STATE:
-        case KEL_TEMP1_READ:
         case KEL_GET_VLAN_STAT:
         case KEL_GET_STAT:
         case KEL_GET_PRIO_STAT:
@@ -116,7 +114,12 @@ bool only_reads(const unsigned char *rec, std::size_t n) {
 void open_to_readers(const std::string &path) {
     const group *g = ::getgrnam(read_group().c_str());
     if (g == nullptr) return;  // no such group: root alone, as before
-    if (::chown(path.c_str(), static_cast<uid_t>(-1), g->gr_gid) == 0) ::chmod(path.c_str(), 0660);
+    if (::chown(path.c_str(), static_cast<uid_t>(-1), g->gr_gid) != 0 ||
+        ::chmod(path.c_str(), 0660) != 0) {
+        std::printf("kelfd: the socket stays root's alone: it cannot be given to group %s: %s\n",
+                    read_group().c_str(), std::strerror(errno));
+        std::fflush(stdout);
+    }
 }
 
 void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *reply,
@@ -151,6 +154,7 @@ void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *r
         return;
     }
     if (reads(code)) return;
+    if (code == KEL_X_TXN && n > h && reads(code_at(rec + h, n - h))) return;  // its own reads
     std::string what = "command " + std::to_string(code);
     const auto k = read_as<if_kel_t>(rec, n);
     if (code == KEL_X_TXN && n > h) {
@@ -164,6 +168,10 @@ void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *r
         else if (inner.kel_cmd != KEL_CLEAR)
             what += " group " + std::to_string(inner.kel_mem.group) + " id " +
                     std::to_string(inner.kel_mem.rule_id);
+    } else if (code == KEL_X_LABEL) {
+        const auto l = read_as<kel_x_label_t>(rec, n);
+        what += " unit " + std::to_string(l.unit) + " label kind " + std::to_string(l.kind) +
+                " number " + std::to_string(l.number) + " id " + std::to_string(l.rule_id);
     } else if (code >= KEL_X_FIRST && code <= KEL_X_LAST) {
         const auto t = read_as<kel_x_token_t>(rec, n);
         what += code == KEL_X_TXN_BEGIN ? " unit " + std::to_string(t.token)

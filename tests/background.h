@@ -44,6 +44,7 @@ public:
     }
     Background(const Background &) = delete;
     Background &operator=(const Background &) = delete;
+    pid_t pid() const { return pid_; }
     std::string err() const { return read_file(err_); }
     std::string out() const { return read_file(out_); }
     bool wait_err(const std::string &text, std::chrono::milliseconds limit = 20s) const {

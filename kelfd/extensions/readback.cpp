@@ -255,6 +255,24 @@ void unit_settings(const kel_x_read_t &q, std::vector<unsigned char> &out) {
     items.add(x);
 }
 
+// Whether s is well-formed UTF-8 (listings and metrics carry labels).
+bool utf8(const std::string &s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = c < 0x80           ? 1
+                              : (c >> 5) == 0x6  ? 2
+                              : (c >> 4) == 0xE  ? 3
+                              : (c >> 3) == 0x1E ? 4
+                                                 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return false;
+        if (n == 2 && c < 0xC2) return false;  // overlong
+        i += n;
+    }
+    return true;
+}
+
 int refuse(const std::string &line) {
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
@@ -299,6 +317,7 @@ int set_label(const kel_x_label_t &l) {
         return refuse("kel: a label holds at most " + n(KEL_X_LABEL_MAX - 1) + " bytes");
     for (unsigned char c : text)
         if (c < 0x20 || c == 0x7F) return refuse("kel: a label holds no control characters");
+    if (!utf8(text)) return refuse("kel: a label is UTF-8 text");
     switch (l.kind) {
         case KEL_X_LABEL_RULE: {
             if (!rules::unit_group_ok(unit, l.number))
