@@ -106,8 +106,9 @@ long rss_kib(pid_t pid, const char *field) {
 }
 
 struct Figures {
-    double scrape, reads, held, kelfctl;
+    double scrape, held, kelfctl;
     long rss, peak;
+    std::size_t rule_series, bytes;
 };
 
 Figures measure(const DaemonProcess &d, const char *rules, bool with_rules) {
@@ -117,6 +118,7 @@ Figures measure(const DaemonProcess &d, const char *rules, bool with_rules) {
                    "--socket=" + d.socket_path(), "--config=", std::string("--rules=") + rules});
     if (!ex.wait_out("serving", 20s)) throw std::runtime_error("the exporter did not start");
     std::vector<double> took, held, via;
+    Figures f{};
     for (int i = 0; i < 5; ++i) {
         auto t0 = Clock::now();
         std::string text = scrape(port);
@@ -124,20 +126,26 @@ Figures measure(const DaemonProcess &d, const char *rules, bool with_rules) {
         if (metric(text, "kelfd_up") != 1) throw std::runtime_error("kelfd_up is not 1");
         held.push_back(metric(text, "kelfd_scrape_duration_seconds"));
         via.push_back(kelfctl_reads(d, with_rules));
+        f.bytes = text.size();
+        f.rule_series = 0;
+        for (auto at = text.find("\nkelfd_rule_frames_total{"); at != std::string::npos;
+             at = text.find("\nkelfd_rule_frames_total{", at + 1))
+            ++f.rule_series;
     }
-    return {median(took),
-            0,
-            median(held),
-            median(via),
-            rss_kib(ex.pid(), "VmRSS:"),
-            rss_kib(ex.pid(), "VmHWM:")};
+    f.scrape = median(took);
+    f.held = median(held);
+    f.kelfctl = median(via);
+    f.rss = rss_kib(ex.pid(), "VmRSS:");
+    f.peak = rss_kib(ex.pid(), "VmHWM:");
+    return f;
 }
 
 void report(const char *what, const Figures &f) {
     std::printf(
         "%s\n  scrape %.3f s (its reads of kelfd %.3f s), kelfctl's reads %.3f s: ratio "
-        "%.2f\n  exporter resident %ld KiB (peak %ld KiB)\n",
-        what, f.scrape, f.held, f.kelfctl, f.scrape / f.kelfctl, f.rss, f.peak);
+        "%.2f\n  %zu rule series, %zu bytes; exporter resident %ld KiB (peak %ld KiB)\n",
+        what, f.scrape, f.held, f.kelfctl, f.scrape / f.kelfctl, f.rule_series, f.bytes, f.rss,
+        f.peak);
 }
 
 }  // namespace
@@ -152,6 +160,7 @@ int main() try {
         DaemonProcess d;
         fill(d, 32 * 4096, false);
         report("a full unit (131,072 rules), --rules=none", measure(d, "none", false));
+        report("the same unit, --rules=all (131,072 rule series)", measure(d, "all", true));
     }
     return 0;
 } catch (const std::exception &e) {
