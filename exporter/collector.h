@@ -31,7 +31,7 @@ public:
 
 private:
     Options opt_;
-    mutable std::timed_mutex scrape_;  // one scrape at a time reads kelfd
+    mutable std::mutex scrape_;  // one scrape at a time reads kelfd
 };
 
 }  // namespace kelfd_exporter
