@@ -160,6 +160,7 @@ int main() try {
         DaemonProcess d;
         fill(d, 32 * 4096, false);
         report("a full unit (131,072 rules), --rules=none", measure(d, "none", false));
+        report("the same unit, none of its rules named, --rules=named", measure(d, "named", true));
         report("the same unit, --rules=all (131,072 rule series)", measure(d, "all", true));
     }
     return 0;

@@ -141,10 +141,10 @@ void ports(kelfctl::Session &s, Families &f) {
 void rules(kelfctl::Session &s, Families &f, RuleSeries which) {
     if (which == RuleSeries::None) return;
     const std::string unit = n(s.unit);
-    auto held = kelfctl::read_back_rules(s, 0, false, true);
+    // Only the named rules are read when only they are wanted: a full unit
+    // holds 131,072.
+    auto held = kelfctl::read_back_rules(s, 0, false, true, which == RuleSeries::Named);
     if (!held) return;
-    f.add("kelfd_rules", MetricType::Gauge, "Rules the unit holds", {{"unit", unit}},
-          static_cast<double>(held->size()));
     for (const kelfctl::HeldRule &r : *held) {
         if (which == RuleSeries::Named && r.def.comment.empty()) continue;
         if (!r.frames) continue;  // staged, not in force
@@ -159,6 +159,11 @@ void rules(kelfctl::Session &s, Families &f, RuleSeries which) {
 
 void objects(kelfctl::Session &s, Families &f) {
     const std::string unit = n(s.unit);
+    if (auto u = kelfctl::read_back_unit(s)) {
+        double rules = 0;
+        for (int g = 0; g < KEL_MAX_GROUPS; ++g) rules += u->rules[g];  // packed: by index
+        f.add("kelfd_rules", MetricType::Gauge, "Rules the unit holds", {{"unit", unit}}, rules);
+    }
     auto lbgs = kelfctl::read_back_lbgs(s).value_or(std::vector<kelfctl::HeldLbg>{});
     f.add("kelfd_lbgs", MetricType::Gauge, "Load-balancing groups", {{"unit", unit}},
           static_cast<double>(lbgs.size()));

@@ -90,12 +90,14 @@ bool have_read_back(Session &s) {
 }
 
 std::optional<std::vector<HeldRule>> read_back_rules(Session &s, int first, bool one_group,
-                                                     bool counters) {
-    std::uint32_t flags =
-        (one_group ? KEL_X_READ_ONE_GROUP : 0u) | (counters ? KEL_X_READ_COUNTERS : 0u);
+                                                     bool counters, bool labelled) {
+    std::uint32_t flags = (one_group ? KEL_X_READ_ONE_GROUP : 0u) |
+                          (counters ? KEL_X_READ_COUNTERS : 0u) |
+                          (labelled ? KEL_X_READ_LABELLED : 0u);
     std::vector<HeldRule> out;
     // Room for all a unit can hold: pages not touched cost no memory.
-    out.reserve(one_group ? KEL_MAX_RULES : std::size_t{KEL_MAX_RULES} * KEL_MAX_GROUPS);
+    if (!labelled)
+        out.reserve(one_group ? KEL_MAX_RULES : std::size_t{KEL_MAX_RULES} * KEL_MAX_GROUPS);
     bool served = each_item(s, KEL_X_RULES, first, flags, sizeof(kel_x_rule_t), nullptr,
                             [&](std::pair<const unsigned char *, std::size_t> it) {
                                 const auto x = item<kel_x_rule_t>(it);

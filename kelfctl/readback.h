@@ -29,8 +29,9 @@ struct HeldRule {
 };
 // The rules of the groups from `first` on (only `first` when one_group), in
 // the order that decides: group, then id.
+// labelled: only the rules that have a label (a comment).
 std::optional<std::vector<HeldRule>> read_back_rules(Session &s, int first, bool one_group,
-                                                     bool counters);
+                                                     bool counters, bool labelled = false);
 // The rule as the read-back record holds it.
 RuleDef rule_from_read_back(const kel_x_rule_t &x);
 

@@ -259,6 +259,7 @@ enum kel_x_conf {
 /* kel_x_read.flags of KEL_X_RULES. */
 #define KEL_X_READ_COUNTERS 0x1  /* read each rule's frame counter */
 #define KEL_X_READ_ONE_GROUP 0x2 /* stop at the end of the first group */
+#define KEL_X_READ_LABELLED 0x4  /* only the rules that have a label */
 /* kel_x_label.kind */
 #define KEL_X_LABEL_RULE 0
 #define KEL_X_LABEL_LBG 1
@@ -771,6 +772,7 @@ typedef struct kel_x_unit {
     int32_t l3_ret;
     kel_l2_hash_t l2;
     kel_l3_hash_t l3;
+    int32_t rules[KEL_MAX_GROUPS]; /* the rules each group holds */
 } kel_x_unit_t;
 
 typedef struct kel_x_label {

@@ -252,6 +252,9 @@ void unit_settings(const kel_x_read_t &q, std::vector<unsigned char> &out) {
     x.l3_ret = kel_get_l3_hash_fn(q.unit, &l3) == 0 ? 0 : -1;
     x.l2 = l2;
     x.l3 = l3;
+    const rules::txn::Staged *st = rules::txn::staging(q.unit);
+    for (int g = 0; g < KEL_MAX_GROUPS; ++g)
+        x.rules[g] = st != nullptr ? st->count(g) : kel_acl[q.unit][g].count();
     items.add(x);
 }
 

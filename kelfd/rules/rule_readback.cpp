@@ -102,6 +102,8 @@ void read_rules(const kel_x_read_t &q, std::vector<unsigned char> &out) {
                 head.next_from = *it;
                 break;
             }
+            const std::string &label = labels::get(unit, labels::Kind::Rule, g, *it);
+            if ((q.flags & KEL_X_READ_LABELLED) && label.empty()) continue;
             const int slot = t.find(*it);
             const kel_acl_rule_t *r = st != nullptr ? st->find(g, *it) : t.at(slot);
             if (r == nullptr) continue;
@@ -120,8 +122,7 @@ void read_rules(const kel_x_read_t &q, std::vector<unsigned char> &out) {
                 item.counter_ret = fmGetACLCount(unit, g, *it, &frames) == FM_OK ? 0 : -1;
                 item.frames = frames;
             }
-            std::snprintf(item.label, sizeof item.label, "%s",
-                          labels::get(unit, labels::Kind::Rule, g, *it).c_str());
+            std::snprintf(item.label, sizeof item.label, "%s", label.c_str());
             append(out, item);
             ++head.count;
         }
