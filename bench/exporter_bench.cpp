@@ -2,10 +2,6 @@
 // named rules, and of a full unit (32 x 4,096 rules) with rule series off,
 // each against the same reads made by kelfctl in the same run; how long a
 // scrape holds kelfd (its reads), and the exporter's resident memory.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +14,7 @@
 
 #include "background.h"
 #include "daemon_process.h"
+#include "http_client.h"
 
 namespace {
 
@@ -35,36 +32,10 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-int free_port() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
+using kelftest::free_port;
 
 std::string scrape(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string body;
-    if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
-        const std::string req = "GET /metrics HTTP/1.0\r\n\r\n";
-        if (::send(s, req.data(), req.size(), MSG_NOSIGNAL) > 0) {
-            char buf[65536];
-            for (ssize_t n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;) body.append(buf, n);
-        }
-    }
-    ::close(s);
-    return body;
+    return kelftest::http_get(port, "/metrics");
 }
 
 // The value of a one-sample metric in a scrape, or -1.

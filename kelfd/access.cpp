@@ -15,23 +15,10 @@
 #include <cstring>
 
 #include "dispatch.h"
+#include "wire_records.h"
 
 namespace kelf::access {
 namespace {
-
-std::uint32_t code_at(const unsigned char *rec, std::size_t n) {
-    std::uint32_t code = 0;
-    std::memcpy(&code, rec, std::min<std::size_t>(n, sizeof code));
-    return code;
-}
-
-template <class T>
-T read_as(const unsigned char *rec, std::size_t n) {
-    T t;
-    std::memset(&t, 0, sizeof t);
-    std::memcpy(&t, rec, std::min(n, sizeof t));
-    return t;
-}
 
 bool reads(std::uint32_t code) {
     switch (code) {
@@ -92,11 +79,11 @@ Peer peer_of(int fd) {
 }
 
 bool only_reads(const unsigned char *rec, std::size_t n) {
-    const std::uint32_t code = code_at(rec, n);
+    const std::uint32_t code = wire::code_of(rec, n);
     constexpr std::size_t h = sizeof(kel_x_envelope_t);
     if (code == KEL_X_WHY) return n > h && only_reads(rec + h, n - h);
     if (code == KEL_X_MULTI) {
-        const auto env = read_as<kel_x_envelope_t>(rec, n);
+        const auto env = wire::read<kel_x_envelope_t>(rec, n);
         if (env.arg <= 0 || env.arg > KEL_X_MULTI_MAX) return true;  // refused as it is
         std::size_t off = h;
         for (std::int32_t i = 0; i < env.arg && off + 4 <= n; ++i) {
@@ -124,7 +111,7 @@ void open_to_readers(const std::string &path) {
 
 void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *reply,
            std::size_t reply_size) {
-    const std::uint32_t code = code_at(rec, n);
+    const std::uint32_t code = wire::code_of(rec, n);
     constexpr std::size_t h = sizeof(kel_x_envelope_t);
     if (code == KEL_X_WHY && n > h) {
         // The inner request's own reply follows the length word.
@@ -135,7 +122,7 @@ void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *r
         return audit(p, rec + h, n - h, whole ? r + 4 : nullptr, whole ? len : 0);
     }
     if (code == KEL_X_MULTI) {
-        const auto env = read_as<kel_x_envelope_t>(rec, n);
+        const auto env = wire::read<kel_x_envelope_t>(rec, n);
         const auto *r = static_cast<const unsigned char *>(reply);
         std::size_t off = h, roff = 0;
         for (std::int32_t i = 0; i < env.arg && i < KEL_X_MULTI_MAX && off + 4 <= n; ++i) {
@@ -154,12 +141,13 @@ void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *r
         return;
     }
     if (reads(code)) return;
-    if (code == KEL_X_TXN && n > h && reads(code_at(rec + h, n - h))) return;  // its own reads
+    if (code == KEL_X_TXN && n > h && reads(wire::code_of(rec + h, n - h)))
+        return;  // its own reads
     std::string what = "command " + std::to_string(code);
-    const auto k = read_as<if_kel_t>(rec, n);
+    const auto k = wire::read<if_kel_t>(rec, n);
     if (code == KEL_X_TXN && n > h) {
-        const auto env = read_as<kel_x_envelope_t>(rec, n);
-        const auto inner = read_as<if_kel_t>(rec + h, n - h);
+        const auto env = wire::read<kel_x_envelope_t>(rec, n);
+        const auto inner = wire::read<if_kel_t>(rec + h, n - h);
         what = "command " + std::to_string(inner.kel_cmd) + " in transaction " +
                std::to_string(env.arg) + " unit " + std::to_string(inner.unit);
         if (inner.kel_cmd == KEL_ENTRY_REMOVE)
@@ -169,11 +157,11 @@ void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *r
             what += " group " + std::to_string(inner.kel_mem.group) + " id " +
                     std::to_string(inner.kel_mem.rule_id);
     } else if (code == KEL_X_LABEL) {
-        const auto l = read_as<kel_x_label_t>(rec, n);
+        const auto l = wire::read<kel_x_label_t>(rec, n);
         what += " unit " + std::to_string(l.unit) + " label kind " + std::to_string(l.kind) +
                 " number " + std::to_string(l.number) + " id " + std::to_string(l.rule_id);
     } else if (code >= KEL_X_FIRST && code <= KEL_X_LAST) {
-        const auto t = read_as<kel_x_token_t>(rec, n);
+        const auto t = wire::read<kel_x_token_t>(rec, n);
         what += code == KEL_X_TXN_BEGIN ? " unit " + std::to_string(t.token)
                                         : " token " + std::to_string(t.token);
     } else {
@@ -195,7 +183,7 @@ void audit(const Peer &p, const unsigned char *rec, std::size_t n, const void *r
             case KEL_MIR_ADD:
             case KEL_MIR_PORT_ADD:
             case KEL_MIR_PORT_REMOVE:
-                what += " object " + std::to_string(read_as<if_kel_lbg_t>(rec, n).lbg);
+                what += " object " + std::to_string(wire::read<if_kel_lbg_t>(rec, n).lbg);
                 break;
             case KEL_MCG_ADD_LISTENER:
             case KEL_MCG_REMOVE:

@@ -2,12 +2,9 @@
 // Prometheus server: counters rise by exactly the frames sent, the scrape
 // is valid exposition text, every expression of the dashboard evaluates,
 // kelfd away is one clear metric; and kelfd's read group and audit trail.
-#include <arpa/inet.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +15,7 @@
 
 #include "background.h"
 #include "daemon_process.h"
+#include "http_client.h"
 #include "pcap_files.h"
 
 namespace {
@@ -29,42 +27,8 @@ using namespace std::chrono_literals;
 constexpr const char kPrometheus[] = "/usr/bin/prometheus";
 constexpr const char kPromtool[] = "/usr/bin/promtool";
 
-// A loopback port nothing listens on now.
-int free_port() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-// The body of GET path on 127.0.0.1:port; empty when nothing answered.
-std::string http_get(int port, const std::string &path) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{10, 0};
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::string body;
-    if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
-        const std::string req = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-        if (::send(s, req.data(), req.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(req.size())) {
-            char buf[65536];
-            for (ssize_t n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;) body.append(buf, n);
-        }
-    }
-    ::close(s);
-    const auto at = body.find("\r\n\r\n");
-    return at == std::string::npos ? "" : body.substr(at + 4);
-}
+using kelftest::free_port;
+using kelftest::http_get;
 
 // Scrapes until the text holds want.
 std::string scrape_until(int port, const std::string &want, std::chrono::seconds limit = 20s) {

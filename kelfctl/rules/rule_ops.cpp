@@ -148,7 +148,7 @@ std::vector<RuleDef> read_rules(Session &s, const std::vector<int> &groups,
                 s.cache[s.unit].rules[g] = std::move(rules);
             }
         }
-        if (s.extensions().serves(KEL_X_RULES)) return out;
+        return out;
     }
     for (int g : groups) {
         // The list carries the low 16 bits of each id: an id above 65535 is

@@ -16,6 +16,7 @@
 #include "reasons.h"
 #include "rules/rule_table.h"
 #include "rules/rule_txn.h"
+#include "wire_records.h"
 
 #ifndef KELFD_VERSION
 #define KELFD_VERSION "0"
@@ -24,21 +25,8 @@
 namespace kelf::extensions {
 namespace {
 
-std::uint32_t code_of(const unsigned char *rec, std::size_t n) {
-    std::uint32_t code = 0;
-    std::memcpy(&code, rec, std::min<std::size_t>(n, sizeof code));
-    return code;
-}
-
-// A record as sent, read into a zeroed one: a short request reads as if
-// its missing tail were zeros.
-template <class T>
-T read(const unsigned char *rec, std::size_t n) {
-    T t;
-    std::memset(&t, 0, sizeof t);
-    std::memcpy(&t, rec, std::min(n, sizeof t));
-    return t;
-}
+using wire::code_of;
+using wire::read;
 
 bool envelope(std::uint32_t code) {
     return code == KEL_X_WHY || code == KEL_X_TXN;

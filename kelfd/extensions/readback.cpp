@@ -17,22 +17,13 @@
 #include "rules/rule_readback.h"
 #include "rules/rule_table.h"
 #include "rules/rule_txn.h"
+#include "wire_records.h"
 
 namespace kelf::extensions {
 namespace {
 
-template <class T>
-void append(std::vector<unsigned char> &out, const T &t) {
-    const auto *p = reinterpret_cast<const unsigned char *>(&t);
-    out.insert(out.end(), p, p + sizeof t);
-}
-
-template <class T>
-T zeroed() {
-    T t;
-    std::memset(&t, 0, sizeof t);
-    return t;
-}
+using wire::append;
+using wire::zeroed;
 
 // A reply under construction: its head, then items while they fit.
 class Items {

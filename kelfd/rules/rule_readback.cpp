@@ -10,15 +10,12 @@
 #include "rule_action.h"
 #include "rule_match.h"
 #include "rule_txn.h"
+#include "wire_records.h"
 
 namespace kelf::rules {
 namespace {
 
-template <class T>
-void append(std::vector<unsigned char> &out, const T &t) {
-    const auto *p = reinterpret_cast<const unsigned char *>(&t);
-    out.insert(out.end(), p, p + sizeof t);
-}
+using wire::append;
 
 // The group's ids in the order that decides.
 std::vector<int> ids_of(int unit, int group, const txn::Staged *st) {
